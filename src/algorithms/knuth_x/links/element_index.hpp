@@ -1,0 +1,44 @@
+// Numbering of the distinct element values as columns.
+//
+// Column order: by the number of blocks that contain the element (ascending), then by value
+// (ascending). The numbering is built by sorting, so its cost is O(N log N) for N entries
+// whatever the values are: no hash table that chosen values could degrade.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "block_list.hpp"
+
+namespace xcover {
+
+class ElementIndex {
+public:
+    // Column k holds element `elements()[k]`.
+    const std::vector<std::uint64_t>& elements() const noexcept { return elements_; }
+    std::uint64_t column_count() const noexcept { return elements_.size(); }
+
+    // The column of an element value; an internal failure if the value is not a column.
+    std::uint64_t column_of(std::uint64_t element) const;
+
+    // The distinct columns of a block, ascending.
+    std::vector<std::uint64_t> relabel(std::span<const std::uint64_t> block) const;
+
+    friend ElementIndex build_element_index(const BlockList& blocks);
+
+private:
+    std::vector<std::uint64_t> elements_;        // column -> value
+    std::vector<std::uint64_t> sorted_values_;   // distinct values, ascending
+    std::vector<std::uint64_t> sorted_columns_;  // column of sorted_values_[i]
+};
+
+ElementIndex build_element_index(const BlockList& blocks);
+
+// Every block relabeled into its distinct columns.
+BlockList relabel_all(const ElementIndex& index, const BlockList& blocks);
+
+// The distinct values of a block, ascending.
+std::vector<std::uint64_t> distinct_sorted(std::span<const std::uint64_t> block);
+
+}  // namespace xcover

@@ -1,0 +1,29 @@
+// One matrix shared by all pending partial covers, together with the list of columns that
+// are covered in it. `restore` moves the matrix to another list by undoing and redoing only
+// the part after the common prefix.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "../links/dancinglinks.hpp"
+
+namespace xcover {
+
+class LinkState {
+public:
+    explicit LinkState(DancingLinks links) : links_(std::move(links)) {}
+
+    void restore(std::span<const std::uint64_t> target);
+
+    const std::vector<std::uint64_t>& covered() const noexcept { return covered_; }
+    const DancingLinks& links() const noexcept { return links_; }
+    DancingLinks& links() noexcept { return links_; }
+
+private:
+    std::vector<std::uint64_t> covered_;
+    DancingLinks links_;
+};
+
+}  // namespace xcover

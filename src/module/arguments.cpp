@@ -1,0 +1,261 @@
+#include "arguments.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "failure_boundary.hpp"
+
+namespace xcover::py {
+
+namespace {
+
+// A length hint only saves regrowth; an object whose __len__ overstates its length must not
+// make us reserve memory that it will never fill.
+constexpr Py_ssize_t kMaxReserve = Py_ssize_t{1} << 16;
+
+OnceObject sequence_class;
+
+// The qualified name of collections.abc.Sequence, for the type-mismatch message.
+Ref sequence_qualname() {
+    PyObject* cls = sequence_class.get([]() -> PyObject* {
+        Ref module = own(PyImport_ImportModule("collections.abc"));
+        if (!module) return nullptr;
+        Ref sequence = own(PyObject_GetAttrString(module.get(), "Sequence"));
+        if (!sequence) return nullptr;
+        if (!PyType_Check(sequence.get())) {
+            PyErr_SetString(PyExc_TypeError, "collections.abc.Sequence is not a type");
+            return nullptr;
+        }
+        return sequence.release();
+    });
+    Ref name;
+    if (cls != nullptr) name = own(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(cls)));
+    if (!name) {
+        Ref error = fetch_python_error();
+        Ref text = error ? own(PyObject_Str(error.get())) : nullptr;
+        const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+        PyErr_Clear();
+        fail(std::string("cannot import collections.abc.Sequence: ") +
+             (utf8 != nullptr ? utf8 : "unknown error"));
+    }
+    return name;
+}
+
+// Converts a sequence item by item. `reserve(n)` receives the bounded length hint and
+// `item(object)` converts one item, returning false with an exception set.
+template <class Reserve, class Item>
+bool convert_sequence(PyObject* object, Reserve&& reserve, Item&& item) {
+    if (PyUnicode_Check(object)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return false;
+    }
+    if (!PySequence_Check(object)) {
+        Ref target = sequence_qualname();
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(target.get(), &size);
+        if (utf8 == nullptr) return false;
+        raise_type_mismatch(object, std::string(utf8, static_cast<std::size_t>(size)).c_str());
+        return false;
+    }
+    Py_ssize_t hint = PyObject_Size(object);
+    if (hint < 0) {
+        fetch_python_error();  // discarded, unless it is a PanicException
+        hint = 0;
+    }
+    reserve(static_cast<std::size_t>(std::min(hint, kMaxReserve)));
+
+    Ref iterator = own(PyObject_GetIter(object));
+    if (!iterator) return false;
+    while (Ref next = own(PyIter_Next(iterator.get()))) {
+        if (!item(next.get())) return false;
+    }
+    return !PyErr_Occurred();
+}
+
+bool u64_from_int(PyObject* integer, std::uint64_t& out) {
+    const unsigned long long value = PyLong_AsUnsignedLongLong(integer);
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+void raise_type_mismatch(PyObject* object, const char* target) {
+    if (object == Py_None) {
+        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", target);
+        return;
+    }
+    Ref name = own(PyType_GetQualName(Py_TYPE(object)));
+    if (!name) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError,
+                     "'<failed to extract type name>' object is not an instance of '%s'", target);
+        return;
+    }
+    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", name.get(), target);
+}
+
+bool bind_arguments(const SignatureSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, Slots& slots) {
+    slots.fill(nullptr);
+    const auto count = static_cast<Py_ssize_t>(spec.count);
+    const auto required = static_cast<Py_ssize_t>(spec.required);
+    for (Py_ssize_t i = 0; i < std::min(nargs, count); ++i) slots[i] = args[i];
+
+    if (nargs > count) {
+        if (required == count)
+            PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd were given",
+                         spec.function, count, nargs);
+        else
+            PyErr_Format(PyExc_TypeError,
+                         "%s() takes from %zd to %zd positional arguments but %zd were given",
+                         spec.function, required, count, nargs);
+        return false;
+    }
+
+    const Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < keywords; ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        Py_ssize_t length = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(key, &length);
+        if (text == nullptr) PyErr_Clear();
+        Py_ssize_t match = -1;
+        for (Py_ssize_t p = 0; text != nullptr && p < count; ++p) {
+            const char* name = spec.parameters[p];
+            if (std::strlen(name) == static_cast<std::size_t>(length) &&
+                std::memcmp(name, text, static_cast<std::size_t>(length)) == 0) {
+                match = p;
+                break;
+            }
+        }
+        if (match < 0) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'",
+                         spec.function, key);
+            return false;
+        }
+        if (slots[match] != nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
+                         spec.function, spec.parameters[match]);
+            return false;
+        }
+        slots[match] = args[nargs + k];
+    }
+
+    if (nargs < required) {
+        std::vector<const char*> missing;
+        for (Py_ssize_t p = 0; p < required; ++p)
+            if (slots[p] == nullptr) missing.push_back(spec.parameters[p]);
+        if (!missing.empty()) {
+            std::string list;
+            for (std::size_t i = 0; i < missing.size(); ++i) {
+                if (i > 0) list += missing.size() > 2 ? ", " : " ";
+                if (i > 0 && i + 1 == missing.size()) list += "and ";
+                list += "'";
+                list += missing[i];
+                list += "'";
+            }
+            PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional %s: %s",
+                         spec.function, missing.size(),
+                         missing.size() == 1 ? "argument" : "arguments", list.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool convert_u64(PyObject* object, std::uint64_t& out) {
+    if (PyLong_Check(object)) return u64_from_int(object, out);
+    Ref index = own(PyNumber_Index(object));
+    if (!index) return false;
+    return u64_from_int(index.get(), out);
+}
+
+bool convert_f64(PyObject* object, double& out) {
+    if (PyFloat_CheckExact(object)) {
+        out = PyFloat_AS_DOUBLE(object);
+        return true;
+    }
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) return false;
+    out = value;
+    return true;
+}
+
+bool convert_u64_list(PyObject* object, std::vector<std::uint64_t>& out) {
+    return convert_sequence(
+        object, [&](std::size_t n) { out.reserve(n); },
+        [&](PyObject* item) {
+            std::uint64_t value = 0;
+            if (!convert_u64(item, value)) return false;
+            out.push_back(value);
+            return true;
+        });
+}
+
+bool convert_f64_list(PyObject* object, std::vector<double>& out) {
+    return convert_sequence(
+        object, [&](std::size_t n) { out.reserve(n); },
+        [&](PyObject* item) {
+            double value = 0;
+            if (!convert_f64(item, value)) return false;
+            out.push_back(value);
+            return true;
+        });
+}
+
+bool convert_block_list(PyObject* object, BlockList& out) {
+    return convert_sequence(
+        object, [&](std::size_t n) { out.reserve_blocks(n); },
+        [&](PyObject* block) {
+            const bool ok = convert_sequence(
+                block, [&](std::size_t) {},
+                [&](PyObject* item) {
+                    std::uint64_t value = 0;
+                    if (!convert_u64(item, value)) return false;
+                    out.push_entry(value);
+                    return true;
+                });
+            if (!ok) return false;
+            out.close_block();
+            return true;
+        });
+}
+
+bool convert_optional_u64(PyObject* slot, std::optional<std::uint64_t>& out) {
+    if (slot == nullptr || slot == Py_None) {
+        out.reset();
+        return true;
+    }
+    std::uint64_t value = 0;
+    if (!convert_u64(slot, value)) return false;
+    out = value;
+    return true;
+}
+
+void label_argument_error(const char* name) {
+    Ref inner = fetch_python_error();
+    if (!inner) {
+        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+        return;
+    }
+    if (Py_TYPE(inner.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+        PyErr_SetRaisedException(inner.release());
+        return;
+    }
+    Ref text = own(PyObject_Str(inner.get()));
+    if (!text) {
+        PyErr_WriteUnraisable(inner.get());
+        text = own(PyUnicode_FromFormat("<unprintable %s object>", Py_TYPE(inner.get())->tp_name));
+        if (!text) return;
+    }
+    Ref message = own(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
+    if (!message) return;
+    Ref labelled = own(PyObject_CallOneArg(PyExc_TypeError, message.get()));
+    if (!labelled) return;
+    PyException_SetCause(labelled.get(), PyException_GetCause(inner.get()));
+    PyErr_SetRaisedException(labelled.release());
+}
+
+}  // namespace xcover::py

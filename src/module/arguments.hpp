@@ -1,0 +1,56 @@
+// Binding a call's arguments to the parameters of a module function, and converting each
+// argument object into a plain value owned by the call.
+//
+// Every function here returns false (or nullopt) with a Python exception set on a caller
+// error, and throws InternalFailure for a PanicException raised by the caller's objects.
+#pragma once
+
+#include "python_ref.hpp"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "../algorithms/knuth_x/links/block_list.hpp"
+
+namespace xcover::py {
+
+inline constexpr std::size_t kMaxParameters = 9;
+
+struct SignatureSpec {
+    const char* function;
+    std::array<const char*, kMaxParameters> parameters;
+    std::size_t count;     // number of parameters
+    std::size_t required;  // the first `required` must be supplied
+};
+
+// Borrowed references to the argument objects, one per parameter; nullptr when not given.
+using Slots = std::array<PyObject*, kMaxParameters>;
+
+bool bind_arguments(const SignatureSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, Slots& slots);
+
+bool convert_u64(PyObject* object, std::uint64_t& out);
+bool convert_f64(PyObject* object, double& out);
+bool convert_u64_list(PyObject* object, std::vector<std::uint64_t>& out);
+bool convert_f64_list(PyObject* object, std::vector<double>& out);
+bool convert_block_list(PyObject* object, BlockList& out);
+bool convert_optional_u64(PyObject* slot, std::optional<std::uint64_t>& out);
+
+// Replaces the pending exception of a failed conversion of parameter `name` by the one the
+// caller sees: a plain TypeError gains the prefix "argument '{name}': ".
+void label_argument_error(const char* name);
+
+// Converts one slot with `convert`; on failure labels the error with the parameter's name.
+template <class T, class Convert>
+bool convert_argument(PyObject* slot, const char* name, Convert convert, T& out) {
+    if (convert(slot, out)) return true;
+    label_argument_error(name);
+    return false;
+}
+
+// Sets TypeError "'{type}' object is not an instance of '{target}'".
+void raise_type_mismatch(PyObject* object, const char* target);
+
+}  // namespace xcover::py

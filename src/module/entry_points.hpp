@@ -1,0 +1,15 @@
+// The five module functions, in the fast-call-with-keywords convention.
+#pragma once
+
+#include "python_ref.hpp"
+
+namespace xcover::py {
+
+PyObject* get_all_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* get_top_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* get_topn_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* get_topp_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* get_topn_sc_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames);
+
+}  // namespace xcover::py

@@ -1,0 +1,111 @@
+#include "failure_boundary.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+
+namespace xcover::py {
+
+namespace {
+
+OnceObject panic_type;
+
+constexpr const char* kPanicDoc =
+    "\n"
+    "The exception raised when native code called from Python fails an internal check.\n"
+    "\n"
+    "Like SystemExit, this exception is derived from BaseException so that\n"
+    "it will typically propagate all the way through the stack and cause the\n"
+    "Python interpreter to exit.\n";
+
+[[noreturn]] void abort_at_boundary() noexcept {
+    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::fflush(stderr);
+    std::abort();
+}
+
+void report_internal_failure(const InternalFailure& failure) {
+    const auto& where = failure.where();
+    std::fprintf(stderr, "thread %lu failed an internal check at %s:%u:%u:\n%s\n",
+                 PyThread_get_thread_ident(), where.file_name(),
+                 static_cast<unsigned>(where.line()), static_cast<unsigned>(where.column()),
+                 failure.what());
+    std::fflush(stderr);
+}
+
+// str(exception), or nullopt if that fails (the failure is left pending).
+std::optional<std::string> exception_text(PyObject* exception) {
+    Ref text = own(PyObject_Str(exception));
+    if (!text) return std::nullopt;
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    if (utf8 == nullptr) return std::nullopt;
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+}  // namespace
+
+PyObject* panic_exception_type() {
+    return panic_type.get([] {
+        return PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
+                                         PyExc_BaseException, nullptr);
+    });
+}
+
+void raise_internal_failure(const std::string& message) {
+    PyObject* type = panic_exception_type();
+    if (type == nullptr) return;  // the interpreter's reason is pending instead
+    Ref text = own(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                        "replace"));
+    if (!text) return;
+    PyErr_SetObject(type, text.get());
+}
+
+Ref fetch_python_error() {
+    Ref exception = own(PyErr_GetRaisedException());
+    if (!exception) return nullptr;
+    PyObject* panic = panic_exception_type();
+    if (panic == nullptr) {
+        // Keep the original error; the type that would classify it cannot exist.
+        PyErr_Clear();
+        return exception;
+    }
+    if (Py_TYPE(exception.get()) != reinterpret_cast<PyTypeObject*>(panic)) return exception;
+
+    std::optional<std::string> text = exception_text(exception.get());
+    if (!text) {
+        PyErr_Clear();
+        text = "Unwrapped panic from Python code";
+    }
+    std::fputs("--- PanicException from Python code: resuming the panic ---\n"
+               "Python stack trace below:\n",
+               stderr);
+    PyErr_SetRaisedException(exception.release());
+    PyErr_PrintEx(0);
+    throw InternalFailure(*text);
+}
+
+void set_error_from_current_exception() noexcept {
+    try {
+        try {
+            throw;
+        } catch (const InternalFailure& failure) {
+            report_internal_failure(failure);
+            raise_internal_failure(failure.what());
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+        } catch (const std::length_error&) {
+            // A container asked for more than it can hold: memory, not a logic error.
+            PyErr_NoMemory();
+        } catch (const std::exception& other) {
+            raise_internal_failure(other.what());
+        } catch (...) {
+            raise_internal_failure("unknown internal failure");
+        }
+    } catch (...) {
+        abort_at_boundary();
+    }
+}
+
+}  // namespace xcover::py
