@@ -44,7 +44,7 @@ Covers get_all(const BlockList& partitions) {
             const std::uint64_t next = links.node(top.node).down;
             if (next != links.column_slot(top.slot).head) {
                 top.node = next;
-                rows.push_back(links.node(next).row);
+                rows.push_back(links.row(next));
                 links.cover_row_rest(next);
                 return true;
             }
@@ -68,7 +68,7 @@ Covers get_all(const BlockList& partitions) {
         links.cover_slot(slot);
         const std::uint64_t first = links.node(links.column_slot(slot).head).down;
         levels.push_back(Level{slot, first});
-        rows.push_back(links.node(first).row);
+        rows.push_back(links.row(first));
         links.cover_row_rest(first);
     }
     return results;

@@ -7,7 +7,7 @@ namespace xcover {
 DancingLinks::DancingLinks(const BlockList& blocks, std::uint64_t m) : nodes_(m) {
     columns_.reserve(m + 1);
     for (std::uint64_t slot = 0; slot <= m; ++slot) columns_.push_back(Column{0, slot});
-    nodes_.reserve(nodes_.size() + blocks.total_entries());
+    nodes_.reserve(m + 1 + blocks.total_entries());
 
     std::vector<std::uint64_t> row;
     for (std::uint64_t b = 0; b < blocks.size(); ++b) {
@@ -17,22 +17,22 @@ DancingLinks::DancingLinks(const BlockList& blocks, std::uint64_t m) : nodes_(m)
         row.erase(std::unique(row.begin(), row.end()), row.end());
         if (row.empty()) continue;
 
-        const std::uint64_t first = nodes_.size();
+        const auto first = static_cast<NodeIndex>(nodes_.size());
         for (std::uint64_t column : row) {
             const std::uint64_t slot = checked(column + 1, m + 1);
             Column& col = columns_[slot];
-            const std::uint64_t head = col.head;
-            const std::uint64_t up = nodes_[head].up;
-            const std::uint64_t self = nodes_.size();
+            const auto head = static_cast<NodeIndex>(col.head);
+            const NodeIndex up = nodes_[head].up;
+            const auto self = static_cast<NodeIndex>(nodes_.size());
+            nodes_.push(Links{up, head, self, self, static_cast<NodeIndex>(slot)}, b);
             nodes_[head].up = self;
             nodes_[up].down = self;
             ++col.size;
-            nodes_.push(Node{b, slot, up, head, self, self});
         }
         const std::uint64_t k = row.size();
         for (std::uint64_t j = 0; j < k; ++j) {
-            const std::uint64_t here = first + j;
-            const std::uint64_t next = first + (j + 1) % k;
+            const auto here = static_cast<NodeIndex>(first + j);
+            const auto next = static_cast<NodeIndex>(first + (j + 1) % k);
             nodes_[here].right = next;
             nodes_[next].left = here;
         }
@@ -40,13 +40,13 @@ DancingLinks::DancingLinks(const BlockList& blocks, std::uint64_t m) : nodes_(m)
 }
 
 void DancingLinks::cover_slot(std::uint64_t slot) {
-    const std::uint64_t h = at(columns_, slot).head;
-    const Node& header = nodes_[h];
+    const auto h = static_cast<NodeIndex>(at(columns_, slot).head);
+    const Links& header = nodes_[h];
     nodes_[header.right].left = header.left;
     nodes_[header.left].right = header.right;
-    for (std::uint64_t i = nodes_[h].down; i != h; i = nodes_[i].down) {
-        for (std::uint64_t j = nodes_[i].right; j != i; j = nodes_[j].right) {
-            const Node& n = nodes_[j];
+    for (NodeIndex i = nodes_[h].down; i != h; i = nodes_[i].down) {
+        for (NodeIndex j = nodes_[i].right; j != i; j = nodes_[j].right) {
+            const Links& n = nodes_[j];
             nodes_[n.down].up = n.up;
             nodes_[n.up].down = n.down;
             --at(columns_, n.column).size;
@@ -55,16 +55,16 @@ void DancingLinks::cover_slot(std::uint64_t slot) {
 }
 
 void DancingLinks::uncover_slot(std::uint64_t slot) {
-    const std::uint64_t h = at(columns_, slot).head;
-    for (std::uint64_t i = nodes_[h].up; i != h; i = nodes_[i].up) {
-        for (std::uint64_t j = nodes_[i].left; j != i; j = nodes_[j].left) {
-            const Node& n = nodes_[j];
+    const auto h = static_cast<NodeIndex>(at(columns_, slot).head);
+    for (NodeIndex i = nodes_[h].up; i != h; i = nodes_[i].up) {
+        for (NodeIndex j = nodes_[i].left; j != i; j = nodes_[j].left) {
+            const Links& n = nodes_[j];
             ++at(columns_, n.column).size;
             nodes_[n.down].up = j;
             nodes_[n.up].down = j;
         }
     }
-    const Node& header = nodes_[h];
+    const Links& header = nodes_[h];
     nodes_[header.right].left = h;
     nodes_[header.left].right = h;
 }
@@ -88,7 +88,7 @@ void DancingLinks::uncover_row_rest(std::uint64_t node) {
 std::uint64_t DancingLinks::pick_slot() const {
     std::uint64_t best = kComplete;
     std::uint64_t best_size = UINT64_MAX;
-    for (std::uint64_t h = nodes_[0].right; h != 0; h = nodes_[h].right) {
+    for (NodeIndex h = nodes_[0].right; h != 0; h = nodes_[h].right) {
         const std::uint64_t size = at(columns_, nodes_[h].column).size;
         if (size == 0) return kDeadEnd;
         if (best == kComplete || size < best_size) {
@@ -106,7 +106,7 @@ ColumnChoice DancingLinks::choose_column() const {
     ColumnChoice choice{ColumnChoice::Kind::Rows, {}};
     choice.rows.reserve(columns_[slot].size);
     const std::uint64_t h = columns_[slot].head;
-    for (std::uint64_t i = nodes_[h].down; i != h; i = nodes_[i].down) choice.rows.push_back(nodes_[i].row);
+    for (std::uint64_t i = nodes_[h].down; i != h; i = nodes_[i].down) choice.rows.push_back(nodes_.row(i));
     return choice;
 }
 

@@ -46,7 +46,12 @@ public:
     // The inverse of cover_row_rest, right to left.
     void uncover_row_rest(std::uint64_t node);
 
-    const Node& node(std::uint64_t i) const { return nodes_[i]; }
+    Node node(std::uint64_t i) const {
+        const Links& l = nodes_[i];
+        return Node{nodes_.row(i), l.column, l.up, l.down, l.left, l.right};
+    }
+    const Links& links(std::uint64_t i) const { return nodes_[i]; }
+    std::uint64_t row(std::uint64_t i) const { return nodes_.row(i); }
     const Column& column_slot(std::uint64_t slot) const { return at(columns_, slot); }
 
 private:
