@@ -1,0 +1,61 @@
+import itertools
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "examples"))
+
+
+def brute_force_covers(blocks):
+    """Every exact cover, as a sorted tuple of block indices (empty blocks never chosen)."""
+    ground = set().union(*map(set, blocks)) if blocks else set()
+    usable = [i for i, b in enumerate(blocks) if b]
+    covers = []
+    for r in range(len(usable) + 1):
+        for combo in itertools.combinations(usable, r):
+            seen = []
+            for i in combo:
+                seen.extend(set(blocks[i]))
+            if len(seen) == len(set(seen)) and set(seen) == ground:
+                covers.append(combo)
+    return covers
+
+
+def panic_type():
+    """The PanicException type, reached through a call that fails an internal check."""
+    import xcover
+
+    try:
+        xcover.get_top([[0]], [])
+    except BaseException as e:  # noqa: BLE001 - the point is to catch it
+        return type(e)
+    raise AssertionError("expected an internal failure")
+
+
+def run_python(code, *, limit_as=None, timeout=120):
+    """Runs code in a fresh interpreter with the module importable; returns CompletedProcess."""
+    prelude = ""
+    if limit_as is not None:
+        # The limit is set after the interpreter and the module are loaded, `limit_as` bytes
+        # above what the process has mapped by then.
+        prelude = textwrap.dedent(
+            f"""
+            import resource, xcover
+            with open("/proc/self/status") as status:
+                mapped = next(int(l.split()[1]) * 1024 for l in status if l.startswith("VmSize:"))
+            resource.setrlimit(resource.RLIMIT_AS, (mapped + {limit_as}, mapped + {limit_as}))
+            """
+        )
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    return subprocess.run(
+        [sys.executable, "-c", prelude + textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+        env=env,
+    )

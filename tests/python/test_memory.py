@@ -1,0 +1,44 @@
+"""Memory exhaustion: MemoryError, never a crash, and the interpreter stays usable."""
+
+from conftest import run_python
+
+LIMIT = 1 << 30  # 1 GiB of address space beyond what the interpreter has mapped
+
+
+def test_too_many_covers_raise_memory_error_and_the_module_stays_usable():
+    result = run_python(
+        """
+        import xcover
+        # 30 independent pairs of elements, each covered by one block or by two: 2**30 covers.
+        blocks = []
+        for k in range(30):
+            blocks += [[2 * k], [2 * k + 1], [2 * k, 2 * k + 1]]
+        try:
+            xcover.get_all(blocks)
+        except MemoryError:
+            print("memory-error")
+        else:
+            print("completed")
+        print(xcover.get_all([[0], [1]]))
+        """,
+        limit_as=LIMIT,
+        timeout=600,
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["memory-error", "[[0,", "1]]"]
+
+
+def test_overstated_len_under_address_space_limit():
+    result = run_python(
+        """
+        import xcover
+        class Liar(list):
+            def __len__(self):
+                return 2**62
+        print(xcover.get_all(Liar([[0], [1]])))
+        print(xcover.get_all([Liar([0, 1])]))
+        """,
+        limit_as=LIMIT,
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["[[0,", "1]]", "[[0]]"]
