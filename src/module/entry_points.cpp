@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "../algorithms/knuth_x/algos/get_all.hpp"
+#include "../algorithms/knuth_x/algos/get_top.hpp"
+#include "../algorithms/knuth_x/algos/get_topp.hpp"
 #include "arguments.hpp"
 #include "failure_boundary.hpp"
 #include "results.hpp"
@@ -39,13 +41,12 @@ PyObject* not_implemented(const char* function) {
 struct RankedArguments {
     BlockList partitions;
     std::vector<double> weights;
-    std::optional<std::uint64_t> max_iter;
-    std::optional<std::uint64_t> max_heap;
+    SearchCaps caps;
 };
 
 bool convert_caps(const Slots& slots, std::size_t first, RankedArguments& out) {
-    return convert_argument(slots[first], "max_iter", convert_optional_u64, out.max_iter) &&
-           convert_argument(slots[first + 1], "max_heap", convert_optional_u64, out.max_heap);
+    return convert_argument(slots[first], "max_iter", convert_optional_u64, out.caps.max_iter) &&
+           convert_argument(slots[first + 1], "max_heap", convert_optional_u64, out.caps.max_heap);
 }
 
 }  // namespace
@@ -69,7 +70,7 @@ PyObject* get_top_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
             !convert_argument(slots[1], "weights", convert_f64_list, a.weights) ||
             !convert_caps(slots, 2, a))
             return nullptr;
-        return not_implemented("get_top");
+        return run_query([&] { return get_top(a.partitions, std::move(a.weights), a.caps); });
     });
 }
 
@@ -83,7 +84,7 @@ PyObject* get_topn_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
             !convert_argument(slots[1], "weights", convert_f64_list, a.weights) ||
             !convert_argument(slots[2], "n", convert_u64, n) || !convert_caps(slots, 3, a))
             return nullptr;
-        return not_implemented("get_topn");
+        return run_query([&] { return get_topn(a.partitions, std::move(a.weights), n, a.caps); });
     });
 }
 
@@ -97,7 +98,8 @@ PyObject* get_topp_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
             !convert_argument(slots[1], "weights", convert_f64_list, a.weights) ||
             !convert_argument(slots[2], "alpha", convert_f64, alpha) || !convert_caps(slots, 3, a))
             return nullptr;
-        return not_implemented("get_topp");
+        return run_query(
+            [&] { return get_topp(a.partitions, std::move(a.weights), alpha, a.caps); });
     });
 }
 
