@@ -6,6 +6,7 @@
 #include "../algorithms/knuth_x/algos/get_all.hpp"
 #include "../algorithms/knuth_x/algos/get_top.hpp"
 #include "../algorithms/knuth_x/algos/get_topp.hpp"
+#include "../algorithms/knuth_x/algos/min_est.hpp"
 #include "arguments.hpp"
 #include "failure_boundary.hpp"
 #include "results.hpp"
@@ -30,11 +31,6 @@ constexpr SignatureSpec kGetTopnSc{"get_topn_sc",
 template <class Work>
 PyObject* run_query(Work&& work) {
     return covers_to_python(run_detached(std::forward<Work>(work)));
-}
-
-PyObject* not_implemented(const char* function) {
-    PyErr_Format(PyExc_NotImplementedError, "%s() is not available yet", function);
-    return nullptr;
 }
 
 // The arguments shared by the ranked functions.
@@ -109,17 +105,17 @@ PyObject* get_topn_sc_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
         Slots slots;
         if (!bind_arguments(kGetTopnSc, args, nargs, kwnames, slots)) return nullptr;
         RankedArguments a;
-        std::vector<std::uint64_t> edge_counts, labels;
-        std::uint64_t edge_total = 0, vertex_total = 0, n = 0;
+        BlockCountInputs in;
+        std::uint64_t n = 0;
         if (!convert_argument(slots[0], "partitions", convert_block_list, a.partitions) ||
-            !convert_argument(slots[1], "weights", convert_f64_list, a.weights) ||
-            !convert_argument(slots[2], "edge_counts", convert_u64_list, edge_counts) ||
-            !convert_argument(slots[3], "edge_total", convert_u64, edge_total) ||
-            !convert_argument(slots[4], "labels", convert_u64_list, labels) ||
-            !convert_argument(slots[5], "vertex_total", convert_u64, vertex_total) ||
+            !convert_argument(slots[1], "weights", convert_f64_list, in.weights) ||
+            !convert_argument(slots[2], "edge_counts", convert_u64_list, in.edge_counts) ||
+            !convert_argument(slots[3], "edge_total", convert_u64, in.edge_total) ||
+            !convert_argument(slots[4], "labels", convert_u64_list, in.labels) ||
+            !convert_argument(slots[5], "vertex_total", convert_u64, in.vertex_total) ||
             !convert_argument(slots[6], "n", convert_u64, n) || !convert_caps(slots, 7, a))
             return nullptr;
-        return not_implemented("get_topn_sc");
+        return run_query([&] { return get_topn_sc(a.partitions, std::move(in), n, a.caps); });
     });
 }
 

@@ -1,0 +1,112 @@
+// The block-count model and get_topn_sc.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <set>
+
+#include "algorithms/knuth_x/algos/min_est.hpp"
+#include "brute_force.hpp"
+
+using namespace xcover;
+using xcover::testing::Blocks;
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+Covers topn_sc(const Blocks& blocks, std::vector<double> w, std::vector<std::uint64_t> e,
+               std::uint64_t et, std::vector<std::uint64_t> l, std::uint64_t vt, std::uint64_t n,
+               SearchCaps caps = {}) {
+    return get_topn_sc(BlockList::from(blocks),
+                       BlockCountInputs{std::move(w), std::move(e), et, std::move(l), vt}, n, caps);
+}
+
+}  // namespace
+
+TEST(MinEst, TableAndNaNRules) {
+    EXPECT_EQ(build_min_est(std::vector<std::uint64_t>{2, 1, 1}, std::vector<double>{1.0, 0.4, 0.4}, 2),
+              (std::vector<double>{0.4, 0.8}));
+    // A NaN weight extends the sizes but never enters; the table has one entry per element.
+    auto t = build_min_est(std::vector<std::uint64_t>{3, 1}, std::vector<double>{kNaN, 2.0}, 4);
+    EXPECT_EQ(t, (std::vector<double>{2.0, 4.0, 6.0, 8.0}));
+    // Shorter weights end the pairing.
+    EXPECT_EQ(build_min_est(std::vector<std::uint64_t>{1, 1}, std::vector<double>{5.0}, 1),
+              (std::vector<double>{5.0}));
+    EXPECT_EQ(build_min_est(std::vector<std::uint64_t>{}, std::vector<double>{}, 2),
+              (std::vector<double>{kInf, kInf}));
+}
+
+TEST(LabelAndEdgeTerms, Values) {
+    EXPECT_NEAR(label_term(std::vector<std::uint64_t>{1, 1}, 0), -std::log(2.0), 1e-12);
+    EXPECT_NEAR(edge_term(2), std::log(3.0), 1e-12);
+    EXPECT_NEAR(edge_term(3), std::log(15.0), 1e-12);
+    EXPECT_EQ(edge_term(0), 0.0);
+    EXPECT_EQ(edge_term(1), 0.0);
+    // T = D + a can reach 2^64: computed without wrapping.
+    EXPECT_TRUE(std::isfinite(label_term(std::vector<std::uint64_t>{1}, UINT64_MAX)));
+    EXPECT_GT(-label_term(std::vector<std::uint64_t>{1}, UINT64_MAX), 7.9e20);
+    EXPECT_NEAR(edge_term(UINT64_MAX), 8.1e20, 0.1e20);
+}
+
+TEST(GetTopnSc, DocumentedResults) {
+    const Blocks p = {{0, 1}, {0}, {1}};
+    const std::vector<double> w = {1.0, 0.4, 0.4};
+    EXPECT_EQ(topn_sc(p, w, {1, 0, 0}, 3, {7, 7, 8}, 2, 2), (Covers{{0}, {1, 2}}));
+    EXPECT_EQ(topn_sc(p, w, {0, 0, 0}, 3, {7, 7, 8}, 2, 2), (Covers{{1, 2}, {0}}));
+    EXPECT_EQ(topn_sc(p, w, {0, 0, 0}, 3, {7, 7, 8}, 2, 1), (Covers{{1, 2}}));
+    EXPECT_EQ(topn_sc({}, {}, {}, 0, {}, 0, 3), (Covers{{}}));
+    EXPECT_EQ(topn_sc(p, w, {1, 0, 0}, 3, {7, 7, 8}, 2, 2, {0, {}}), Covers{});
+    EXPECT_EQ(topn_sc(p, w, {1, 0, 0}, 3, {7, 7, 8}, 2, 2, {{}, 0}), Covers{});
+    // n = 0 scores nothing but the root, even with every list empty.
+    EXPECT_EQ(topn_sc(p, {}, {}, 3, {}, 2, 0), Covers{});
+    // Short lists fail when a child reads them.
+    EXPECT_THROW(topn_sc(p, w, {1, 0, 0}, 3, {7}, 2, 2), InternalFailure);
+    EXPECT_THROW(topn_sc(p, {1.0}, {1, 0, 0}, 3, {7, 7, 8}, 2, 2), InternalFailure);
+    // edge_counts is read only for complete scores.
+    EXPECT_THROW(topn_sc(p, w, {}, 3, {7, 7, 8}, 2, 2), InternalFailure);
+    EXPECT_NO_THROW(topn_sc(p, w, {}, 3, {7, 7, 8}, 100, 2));
+}
+
+TEST(GetTopnSc, ScoresOfTheDocumentedCovers) {
+    BlockCountModel model(BlockList::from({{0, 1}, {0}, {1}}),
+                          BlockCountInputs{{1.0, 0.4, 0.4}, {1, 0, 0}, 3, {7, 7, 8}, 2});
+    EXPECT_EQ(model.min_est(), (std::vector<double>{0.4, 0.8}));
+    EXPECT_NEAR(block_count_score(model, std::vector<std::uint64_t>{0}), 2.0986, 1e-4);
+    EXPECT_NEAR(block_count_score(model, std::vector<std::uint64_t>{1, 2}), 2.8149, 1e-4);
+}
+
+TEST(GetTopnSc, CompleteScoresComeOutInOrder) {
+    // With finite weights, vertex_total equal to the element count and no repeated element,
+    // covers leave the search in nondecreasing complete score.
+    std::mt19937_64 rng(21);
+    for (int round = 0; round < 1500; ++round) {
+        Blocks blocks = xcover::testing::random_blocks(rng, 10, 6);
+        for (auto& b : blocks) {
+            std::sort(b.begin(), b.end());
+            b.erase(std::unique(b.begin(), b.end()), b.end());
+        }
+        std::set<std::uint64_t> ground;
+        for (auto& b : blocks) ground.insert(b.begin(), b.end());
+        std::vector<double> w;
+        std::vector<std::uint64_t> e, l;
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            w.push_back(std::uniform_real_distribution<double>(0, 3)(rng));
+            e.push_back(rng() % 3);
+            l.push_back(rng() % 3);
+        }
+        const std::uint64_t edge_total = 6 + rng() % 4;
+        BlockCountModel model(BlockList::from(blocks), BlockCountInputs{w, e, edge_total, l, ground.size()});
+        const Covers result = topn_sc(blocks, w, e, edge_total, l, ground.size(), 1000);
+        ASSERT_EQ(xcover::testing::sorted_covers(result),
+                  xcover::testing::sorted_covers(xcover::testing::brute_force_covers(blocks)));
+        double previous = -kInf;
+        for (const auto& cover : result) {
+            const double s = block_count_score(model, cover);
+            EXPECT_GE(s, previous - 1e-9) << round;
+            previous = s;
+        }
+    }
+}
