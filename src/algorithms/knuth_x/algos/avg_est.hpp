@@ -14,6 +14,7 @@
 //   rows the child removes need a new least share.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <utility>
@@ -44,6 +45,36 @@ private:
         std::vector<std::uint64_t> elements;
     };
     std::vector<Row> rows_;
+};
+
+// The literal estimator as a scorer of the ordered search: every child scored from scratch.
+// Slow; kept to measure the incremental scorer against.
+class LiteralAvgScorer {
+public:
+    LiteralAvgScorer(const BlockList& partitions, const std::vector<double>& weights)
+        : estimator_(partitions, weights), weights_(weights),
+          n_(std::min<std::uint64_t>(partitions.size(), weights.size())) {}
+
+    double root_score(const DancingLinks&) {
+        auto [chosen, rest] = estimator_.estimate({});
+        return chosen + rest;
+    }
+    void begin_expansion(const DancingLinks&) {}
+    double child_weight_sum(double parent_sum, std::uint64_t block) const {
+        return parent_sum + weights_[checked(block, n_)];
+    }
+    double child_score(DancingLinks&, const BlockList&, const ChildContext& child) {
+        rows_.assign(child.parent_rows.begin(), child.parent_rows.end());
+        rows_.push_back(child.block);
+        auto [chosen, rest] = estimator_.estimate(rows_);
+        return chosen + rest;
+    }
+
+private:
+    AvgEstLiteral estimator_;
+    std::vector<double> weights_;
+    std::uint64_t n_;
+    std::vector<std::uint64_t> rows_;
 };
 
 class AvgScorer {
