@@ -1,0 +1,98 @@
+"""get_topn_sc: the block-count likelihood search."""
+
+import itertools
+import math
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import xcover
+from conftest import brute_force_covers
+
+P = [[0, 1], [0], [1]]
+W = [1.0, 0.4, 0.4]
+
+
+def test_documented_results():
+    assert xcover.get_topn_sc(P, W, [1, 0, 0], 3, [7, 7, 8], 2, 2) == [[0], [1, 2]]
+    assert xcover.get_topn_sc(P, W, [0, 0, 0], 3, [7, 7, 8], 2, 2) == [[1, 2], [0]]
+    assert xcover.get_topn_sc(P, W, [0, 0, 0], 3, [7, 7, 8], 2, 1) == [[1, 2]]
+    assert xcover.get_topn_sc([], [], [], 0, [], 0, 2) == [[]]
+    assert xcover.get_topn_sc(P, W, [1, 0, 0], 3, [7, 7, 8], 2, 2, max_iter=0) == []
+    assert xcover.get_topn_sc(P, W, [1, 0, 0], 3, [7, 7, 8], 2, 2, max_heap=0) == []
+    kwargs = dict(
+        partitions=P, weights=W, edge_counts=[1, 0, 0], edge_total=3, labels=[7, 7, 8],
+        vertex_total=2, n=2,
+    )
+    assert xcover.get_topn_sc(**kwargs) == [[0], [1, 2]]
+
+
+def test_short_lists_fail_only_when_read():
+    # n = 0 scores only the root, which reads no list.
+    assert xcover.get_topn_sc(P, [], [], 3, [], 2, 0) == []
+    for weights, edges, labels in [(W, [1, 0, 0], [7]), ([1.0], [1, 0, 0], [7, 7, 8])]:
+        with pytest.raises(BaseException) as info:
+            xcover.get_topn_sc(P, weights, edges, 3, labels, 2, 2)
+        assert type(info.value).__name__ == "PanicException"
+    # edge_counts is read only by complete scores, which a large vertex_total prevents.
+    with pytest.raises(BaseException):
+        xcover.get_topn_sc(P, W, [], 3, [7, 7, 8], 2, 2)
+    assert len(xcover.get_topn_sc(P, W, [], 3, [7, 7, 8], 100, 2)) == 2
+    # max_heap discards the children before they are scored.
+    assert xcover.get_topn_sc(P, W, [], 3, [], 2, 2, max_heap=0) == []
+
+
+def test_wrapping_arithmetic_and_extreme_totals():
+    # Edge counts above edge_total wrap R to near 2**64: an enormous edge term.
+    assert xcover.get_topn_sc(P, W, [5, 0, 0], 3, [7, 7, 8], 2, 2) == [[1, 2], [0]]
+    # vertex_total 2**64 - 1: T + 1 must not wrap; every score stays partial.
+    result = xcover.get_topn_sc(P, W, [], 0, [7, 7, 8], 2**64 - 1, 2)
+    assert sorted(map(sorted, result)) == [[0], [1, 2]]
+    # vertex_total 0: every score complete, the root included.
+    assert len(xcover.get_topn_sc(P, W, [1, 0, 0], 3, [7, 7, 8], 0, 5)) == 2
+    # NaN weight: its entries pop after every numeric score.
+    assert xcover.get_topn_sc(P, [float("nan"), 0.4, 0.4], [0, 0, 0], 0, [1, 1, 1], 2, 2) == [
+        [1, 2],
+        [0],
+    ]
+
+
+def ln_gamma_int(k):
+    return math.lgamma(k)
+
+
+def complete_score(cover, weights, edge_counts, edge_total, labels):
+    counts = {}
+    for b in cover:
+        counts[labels[b]] = counts.get(labels[b], 0) + 1
+    w = sum(weights[b] for b in cover)
+    label = sum(math.lgamma(c + 1) for c in counts.values()) - math.lgamma(len(cover) + 1)
+    r = edge_total - sum(edge_counts[b] for b in cover)
+    edge = 0.0 if r < 2 else math.lgamma(2 * r + 1) - r * math.log(2) - math.lgamma(r + 1)
+    return w + label + edge
+
+
+instances = st.lists(
+    st.lists(st.integers(0, 5), min_size=1, max_size=3, unique=True), max_size=9
+).flatmap(
+    lambda blocks: st.tuples(
+        st.just(blocks),
+        st.lists(st.floats(0, 5), min_size=len(blocks), max_size=len(blocks)),
+        st.lists(st.integers(0, 2), min_size=len(blocks), max_size=len(blocks)),
+        st.lists(st.integers(0, 2), min_size=len(blocks), max_size=len(blocks)),
+        st.integers(6, 9),
+    )
+)
+
+
+@settings(max_examples=300, deadline=None)
+@given(instances)
+def test_covers_come_out_in_nondecreasing_complete_score(instance):
+    blocks, weights, edges, labels, edge_total = instance
+    vertex_total = len({e for b in blocks for e in b})
+    result = xcover.get_topn_sc(blocks, weights, edges, edge_total, labels, vertex_total, 1000)
+    assert sorted(tuple(sorted(c)) for c in result) == sorted(brute_force_covers(blocks))
+    scores = [complete_score(c, weights, edges, edge_total, labels) for c in result]
+    assert all(a <= b + 1e-9 for a, b in zip(scores, scores[1:]))
+    for n in (0, 1, 2):
+        assert xcover.get_topn_sc(blocks, weights, edges, edge_total, labels, vertex_total, n) == result[:n]
