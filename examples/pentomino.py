@@ -77,7 +77,16 @@ def draw(blocks, cover, rows=6, cols=10, colour=True):
     return lines
 
 
+def placement_costs(blocks, cols):
+    """A cost per placement: pieces prefer the left end of the board, heavier pieces more."""
+    return [
+        (1 + block[0] % 3) * sum((cell - 12) % cols for cell in block[1:]) / (5 * cols)
+        for block in blocks
+    ]
+
+
 def main():
+    colour = sys.stdout.isatty()
     blocks, _ = pentomino_blocks()
     start = time.perf_counter()
     tilings = xcover.get_all(blocks)
@@ -85,8 +94,23 @@ def main():
     print(f"6x10 pentomino tilings: {len(tilings)} ({len(blocks)} candidate placements)")
     print(f"time: {elapsed:.2f} s")
     print("one tiling:")
-    for line in draw(blocks, tilings[0], colour=sys.stdout.isatty()):
+    for line in draw(blocks, tilings[0], colour=colour):
         print("  " + line)
+
+    # Ranked: the cheapest tilings of a 3x20 board under per-placement costs.
+    rows, cols = 3, 20
+    blocks, _ = pentomino_blocks(rows, cols)
+    costs = placement_costs(blocks, cols)
+    start = time.perf_counter()
+    best = xcover.get_topn(blocks, costs, 5)
+    elapsed = time.perf_counter() - start
+    print()
+    print(f"the {len(best)} cheapest 3x20 tilings (get_topn, {elapsed:.2f} s):")
+    for rank, cover in enumerate(best, 1):
+        total = sum(costs[b] for b in cover)
+        print(f"  #{rank}  cost {total:.4f}")
+        for line in draw(blocks, cover, rows, cols, colour=colour):
+            print("      " + line)
 
 
 if __name__ == "__main__":

@@ -3,4 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=$(bash scripts/build.sh)
-PYTHONPATH="$PWD/build" "$PY" examples/pentomino.py "$@"
+PYTHONPATH="$PWD/build" "$PY" examples/pentomino.py
+echo
+PYTHONPATH="$PWD/build" "$PY" examples/communities.py

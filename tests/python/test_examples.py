@@ -1,0 +1,29 @@
+"""The examples run and give consistent answers."""
+
+import communities
+import pentomino
+import xcover
+
+
+def test_ranked_pentomino_tilings_are_cheapest_first_and_valid():
+    blocks, _ = pentomino.pentomino_blocks(3, 20)
+    costs = pentomino.placement_costs(blocks, 20)
+    best = xcover.get_topn(blocks, costs, 5)
+    totals = [sum(costs[b] for b in cover) for cover in best]
+    assert totals == sorted(totals)
+    all_tilings = xcover.get_all(blocks)
+    assert len(all_tilings) == 8
+    assert min(sum(costs[b] for b in c) for c in all_tilings) == totals[0]
+    for cover in best:
+        cells = sorted(cell for b in cover for cell in blocks[b][1:])
+        assert cells == list(range(12, 72))
+
+
+def test_communities_example(capsys):
+    communities.main()
+    out = capsys.readouterr().out
+    assert "get_topn_sc" in out
+    blocks, weights, inside, labels = communities.community_model()
+    best = xcover.get_topn_sc(blocks, weights, inside, len(communities.EDGES), labels, 10, 3)
+    for cover in best:
+        assert sorted(v for b in cover for v in blocks[b]) == list(range(10))
