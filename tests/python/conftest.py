@@ -25,6 +25,17 @@ def brute_force_covers(blocks):
     return covers
 
 
+def run_in_threads(worker, count):
+    """Runs worker(0), ..., worker(count - 1) on their own threads and waits for all."""
+    import threading
+
+    threads = [threading.Thread(target=worker, args=(k,)) for k in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
 def panic_type():
     """The PanicException type, reached through a call that fails an internal check."""
     import xcover

@@ -8,7 +8,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import xcover
-from conftest import brute_force_covers
+from conftest import brute_force_covers, run_in_threads
 from pentomino import pentomino_blocks
 
 
@@ -96,11 +96,7 @@ def test_threads_share_inputs_and_match_serial_results():
             if xcover.get_all(inputs[i]) != expected[i]:
                 errors.append((k, i))
 
-    threads = [threading.Thread(target=worker, args=(k,)) for k in range(8)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    run_in_threads(worker, 8)
     assert errors == []
 
 

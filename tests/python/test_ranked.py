@@ -8,7 +8,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import xcover
-from conftest import brute_force_covers, panic_type, run_python
+from conftest import brute_force_covers, run_in_threads, panic_type, run_python
 
 P = [[0, 1], [0], [1]]
 W = [2.0, 0.9, 0.9]
@@ -158,9 +158,5 @@ def test_threads_calling_ranked_functions_match_serial_results():
             if calls[c](*inputs[i]) != expected[c][i]:
                 errors.append((k, c, i))
 
-    threads = [threading.Thread(target=worker, args=(k,)) for k in range(8)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    run_in_threads(worker, 8)
     assert errors == []
