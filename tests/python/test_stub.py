@@ -1,0 +1,185 @@
+"""The type stub src/module/xcover.pyi agrees with the module and type-checks real use."""
+
+import ast
+import inspect
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import xcover
+from conftest import ROOT
+
+STUB_DIR = os.path.join(ROOT, "src", "module")
+STUB = os.path.join(STUB_DIR, "xcover.pyi")
+
+# The annotation each parameter must carry, written as ast.unparse prints it.
+BLOCKS = "Sequence[Sequence[int]]"
+WEIGHTS = "Sequence[float]"
+CAP = "int | None"
+EXPECTED_ANNOTATIONS = {
+    "get_all": {"partitions": BLOCKS},
+    "get_top": {"partitions": BLOCKS, "weights": WEIGHTS, "max_iter": CAP, "max_heap": CAP},
+    "get_topn": {
+        "partitions": BLOCKS, "weights": WEIGHTS, "n": "int", "max_iter": CAP, "max_heap": CAP,
+    },
+    "get_topp": {
+        "partitions": BLOCKS, "weights": WEIGHTS, "alpha": "float", "max_iter": CAP,
+        "max_heap": CAP,
+    },
+    "get_topn_sc": {
+        "partitions": BLOCKS, "weights": WEIGHTS, "edge_counts": "Sequence[int]",
+        "edge_total": "int", "labels": "Sequence[int]", "vertex_total": "int", "n": "int",
+        "max_iter": CAP, "max_heap": CAP,
+    },
+}
+
+
+def stub_tree():
+    with open(STUB, encoding="utf-8") as f:
+        return ast.parse(f.read(), filename=STUB)
+
+
+def stub_functions():
+    return {node.name: node for node in stub_tree().body if isinstance(node, ast.FunctionDef)}
+
+
+def stub_all():
+    for node in stub_tree().body:
+        if isinstance(node, ast.Assign) and [ast.unparse(t) for t in node.targets] == ["__all__"]:
+            return ast.literal_eval(node.value)
+    raise AssertionError("the stub has no __all__")
+
+
+def test_stub_names_match_the_module():
+    assert stub_all() == xcover.__all__
+    assert sorted(stub_functions()) == sorted(xcover.__all__)
+    # Nothing else at top level: the stub must not promise names the module lacks.
+    for node in stub_tree().body:
+        assert isinstance(node, (ast.FunctionDef, ast.Assign, ast.ImportFrom, ast.Import)), (
+            ast.dump(node)
+        )
+
+
+@pytest.mark.parametrize("name", ["get_all", "get_top", "get_topn", "get_topn_sc", "get_topp"])
+def test_stub_signature_matches_the_module(name):
+    node = stub_functions()[name]
+    runtime = inspect.signature(getattr(xcover, name))
+    args = node.args
+    assert not args.posonlyargs and not args.kwonlyargs
+    assert args.vararg is None and args.kwarg is None
+    stub_names = [a.arg for a in args.args]
+    assert stub_names == list(runtime.parameters)
+    for p in runtime.parameters.values():
+        assert p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD
+    # Defaults align with the last parameters, as in a def statement.
+    stub_defaults = [ast.literal_eval(d) for d in args.defaults]
+    runtime_defaults = [
+        p.default for p in runtime.parameters.values() if p.default is not inspect.Parameter.empty
+    ]
+    assert stub_defaults == runtime_defaults
+    defaulted = stub_names[len(stub_names) - len(args.defaults):]
+    assert defaulted == [
+        p.name for p in runtime.parameters.values() if p.default is not inspect.Parameter.empty
+    ]
+    annotations = {a.arg: ast.unparse(a.annotation) if a.annotation else None for a in args.args}
+    assert annotations == EXPECTED_ANNOTATIONS[name]
+    assert node.returns is not None and ast.unparse(node.returns) == "list[list[int]]"
+
+
+@pytest.mark.parametrize("name", ["get_all", "get_top", "get_topn", "get_topn_sc", "get_topp"])
+def test_stub_docstring_matches_the_module(name):
+    node = stub_functions()[name]
+    assert ast.get_docstring(node) == getattr(xcover, name).__doc__
+    # A stub body is the docstring alone.
+    assert len(node.body) == 1
+
+
+def test_module_accepts_any_sequence_as_the_stub_says():
+    # Tuples and ranges are Sequences but not lists: the stub's types must not overpromise.
+    blocks = ((0, 1), range(2, 4), [0, 2], (1, 3))
+    weights = (1.0, 1.0, 2.0, 2.0)
+    assert xcover.get_all(blocks) == [[0, 1], [2, 3]]
+    assert xcover.get_top(blocks, weights) == [[0, 1], [2, 3]]
+    assert xcover.get_topn(blocks, weights, 1, None, None) == [[0, 1]]
+    assert xcover.get_topp(blocks, weights, 0.5) == [[0, 1], [2, 3]]
+    got = xcover.get_topn_sc(blocks, weights, (1, 1, 0, 0), 4, range(4), 4, 1)
+    assert got == [[0, 1]]
+    # Plain ints are fine where the stub says float.
+    assert xcover.get_top(blocks, [1, 1, 2, 2]) == [[0, 1], [2, 3]]
+
+
+GOOD_EXAMPLE = '''
+from collections.abc import Sequence
+
+import xcover
+
+blocks: list[list[int]] = [[0, 1], [2, 3], [0, 2], [1, 3]]
+as_tuples: tuple[tuple[int, ...], ...] = ((0, 1), (2, 3))
+weights: list[float] = [1.0, 1.0, 2.0, 2.0]
+
+every: list[list[int]] = xcover.get_all(blocks)
+also: list[list[int]] = xcover.get_all(as_tuples)
+ranked: list[list[int]] = xcover.get_top(blocks, weights, max_iter=100, max_heap=None)
+best: list[list[int]] = xcover.get_topn(blocks, weights, 2)
+mass: list[list[int]] = xcover.get_topp(blocks, weights, 0.05, None, 1000)
+counted: list[list[int]] = xcover.get_topn_sc(
+    blocks, weights, [1, 1, 0, 0], 4, [2, 2, 2, 2], 4, 3, max_iter=None, max_heap=10
+)
+from_ints = xcover.get_top(blocks, [1, 2, 3, 4])
+
+
+def total(cover: Sequence[int]) -> float:
+    return sum(weights[b] for b in cover)
+
+
+first_block: int = best[0][0]
+costs: list[float] = [total(c) for c in ranked]
+'''
+
+# Each line is a call the stub must reject; mypy must report an error on each of them.
+BAD_EXAMPLE = '''
+import xcover
+
+blocks = [[0, 1], [2, 3]]
+weights = [1.0, 1.0]
+xcover.get_topn(blocks, weights, "3")
+xcover.get_all([["a"]])
+xcover.get_top(blocks, ["1.0", "1.0"])
+xcover.get_topp(blocks, weights, alpha="0.1")
+xcover.get_topn_sc(blocks, weights, [1, 1], 2, ["x", "y"], 4, 3)
+xcover.get_top(blocks, weights, max_iter=1.5)
+xcover.get_topn(blocks, weights, 3, max_heep=10)
+names: list[str] = xcover.get_all(blocks)
+xcover.get_all(blocks, weights)
+'''
+FIRST_BAD_LINE = 6  # 1-based, counting the leading blank line of BAD_EXAMPLE
+
+
+def test_mypy_accepts_typed_use_and_rejects_wrong_types(tmp_path):
+    pytest.importorskip("mypy")
+    good = tmp_path / "good_use.py"
+    bad = tmp_path / "bad_use.py"
+    good.write_text(textwrap.dedent(GOOD_EXAMPLE))
+    bad.write_text(textwrap.dedent(BAD_EXAMPLE))
+    env = dict(os.environ)
+    env["MYPYPATH"] = STUB_DIR
+    env.pop("PYTHONPATH", None)
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-site-packages", "--no-error-summary",
+         "--show-error-codes", "--cache-dir", str(tmp_path / "mypy-cache"),
+         str(good), str(bad)],
+        capture_output=True, text=True, env=env, cwd=tmp_path, timeout=120,
+    )
+    lines = [line for line in result.stdout.splitlines() if ": error:" in line]
+    # The stub is found (no import-not-found) and the typed example is clean.
+    assert not [line for line in lines if "good_use.py" in line], result.stdout + result.stderr
+    bad_lines = {int(line.split(":")[1]) for line in lines if "bad_use.py" in line}
+    expected = set(range(FIRST_BAD_LINE, len(BAD_EXAMPLE.splitlines()) + 1))
+    assert bad_lines == expected, result.stdout + result.stderr
+    assert "Argument 3 to \"get_topn\" has incompatible type \"str\"; expected \"int\"" in (
+        result.stdout
+    )
+    assert result.returncode == 1
