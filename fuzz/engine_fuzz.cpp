@@ -1,0 +1,567 @@
+// libFuzzer target for the exact-cover engine.
+//
+// Each input decodes into a tiny instance (at most 10 blocks of at most 4 entries over an
+// alphabet of 8 values, sometimes mapped to extreme 64-bit values), a weight list drawn from
+// a table of awkward values (NaN, infinities, signed zeros, negatives), optional search caps,
+// n, alpha and block-count inputs. Every query is then checked against a brute-force subset
+// enumeration and against the other queries:
+//   - get_all: every exact cover exactly once, nothing else; same output as get_all_stepwise.
+//   - get_top (no caps): every exact cover exactly once; nondecreasing weight sums when every
+//     weight is finite and no negative-weight block lists an element twice.
+//   - get_topn(n): the first n covers of get_top.
+//   - capped get_top/get_topn, get_topp: prefixes of the uncapped stream.
+//   - get_topp with alpha outside [+0.0, 1.0] (or NaN): empty.
+//   - get_topn_sc: valid, distinct covers; all of them when uncapped with n large enough.
+//   - InternalFailure only when the weights (and for get_topn_sc the labels or edge counts)
+//     are shorter than the block list; any other exception is a failure.
+//
+// A failed check prints the decoded input and the check, then aborts so that libFuzzer keeps
+// the input. With XCOVER_FUZZ_PRINT set in the environment every input is printed as it is
+// decoded, which turns a saved crash file back into blocks and weights.
+#include <algorithm>
+#include <bit>
+#include <cinttypes>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <limits>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "algorithms/knuth_x/algos/get_all.hpp"
+#include "algorithms/knuth_x/algos/get_top.hpp"
+#include "algorithms/knuth_x/algos/get_topp.hpp"
+#include "algorithms/knuth_x/algos/min_est.hpp"
+#include "algorithms/knuth_x/algos/ordered_search.hpp"
+#include "algorithms/knuth_x/failure.hpp"
+#include "algorithms/knuth_x/links/block_list.hpp"
+
+using namespace xcover;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr std::uint64_t kMax64 = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t k2p32 = std::uint64_t{1} << 32;
+constexpr std::uint64_t k2p63 = std::uint64_t{1} << 63;
+
+// ---------------------------------------------------------------------------------------
+// Decoding
+
+class Reader {
+public:
+    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    // Past the end every byte reads as zero, so every prefix of an input is an input.
+    std::uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+    std::uint16_t u16() {
+        const std::uint16_t lo = byte();
+        return static_cast<std::uint16_t>(lo | (byte() << 8));
+    }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+};
+
+// Alphabets of 8 values: small, extreme, multiples of 2^32, mixed.
+constexpr std::uint64_t kAlphabets[4][8] = {
+    {0, 1, 2, 3, 4, 5, 6, 7},
+    {kMax64, k2p63, k2p32, 2 * k2p32, 0, kMax64 - 1, k2p63 - 1, 3 * k2p32},
+    {k2p32, 2 * k2p32, 3 * k2p32, 5 * k2p32, 8 * k2p32, kMax64 - k2p32 + 1, 0, 1000 * k2p32},
+    {5, kMax64, 1, k2p63, 0, k2p32, 1000003, kMax64 - 1},
+};
+
+// Weights: the low half of the byte picks from this table, the high half is a small
+// non-negative multiple of 1/8.
+constexpr double kWeightTable[32] = {
+    0.0,  -0.0, 1.0,  2.0,   0.5,    0.25, 0.1,    0.2,   0.3,   3.0,  1.5,
+    0.9,  7.0,  1e-3, 1e6,   4.75,   kNaN, kInf,   -kInf, -1.0,  -0.5, -2.5,
+    -0.1, 5e-324, 1e15, -1e6, 0.7,   1.25, 2.5,    1.0 / 3.0, -0.0, 1.0,
+};
+
+constexpr double kAlphaTable[16] = {
+    -0.0, 0.0, 1e-9, 0.01, 0.1, 0.125, 0.1248, 0.5, 0.518, 0.52, 0.9, 1.0, 1.5, kNaN, -0.5, kInf,
+};
+
+constexpr std::uint64_t kTotalTable[16] = {
+    0, 1, 2, 3, 4, 5, 6, 8, 10, 16, 40, 1000, k2p32, k2p63, kMax64 - 1, kMax64,
+};
+
+struct Input {
+    std::vector<std::vector<std::uint64_t>> blocks;
+    std::vector<double> weights;
+    SearchCaps caps;
+    std::uint64_t n = 0;
+    double alpha = 0.0;
+    BlockCountInputs sc;
+};
+
+// Length of a per-block list: usually one per block, sometimes shorter or longer.
+std::size_t list_length(std::uint8_t code, std::size_t blocks) {
+    static constexpr int kDelta[8] = {0, 0, 0, 0, -1, -2, 1, 3};
+    const int len = static_cast<int>(blocks) + kDelta[code & 7];
+    return len < 0 ? 0 : static_cast<std::size_t>(len);
+}
+
+Input decode(const std::uint8_t* data, std::size_t size) {
+    Reader r(data, size);
+    Input in;
+    const std::uint8_t flags = r.byte();
+    const auto& alphabet = kAlphabets[flags & 3];
+    const bool has_iter = flags & 4;
+    const bool has_heap = flags & 8;
+    const std::uint8_t weight_len_code = flags >> 4;  // bits 4..6; bit 7 varies the sc lists
+
+    const std::size_t block_count = r.byte() % 11;
+    in.blocks.resize(block_count);
+    for (auto& block : in.blocks) {
+        const std::size_t len = r.byte() % 5;
+        for (std::size_t i = 0; i < len; ++i) block.push_back(alphabet[r.byte() & 7]);
+    }
+
+    in.weights.resize(list_length(weight_len_code, block_count));
+    for (double& w : in.weights) {
+        const std::uint8_t b = r.byte();
+        w = b < 128 ? kWeightTable[b & 31] : static_cast<double>(b - 128) / 8.0;
+    }
+
+    if (has_iter) in.caps.max_iter = r.u16() % 2000;
+    if (has_heap) in.caps.max_heap = r.byte() % 40;
+    {
+        const std::uint8_t b = r.byte();
+        in.n = b >= 250 ? kMax64 : b % 12;
+    }
+    in.alpha = kAlphaTable[r.byte() & 15];
+
+    const bool vary = flags & 128;
+    const std::uint8_t codes = r.byte();
+    in.sc.weights = in.weights;
+    if (vary) in.sc.weights.resize(list_length(codes, block_count), 0.5);
+    in.sc.labels.resize(vary ? list_length(codes >> 3, block_count) : block_count);
+    for (auto& label : in.sc.labels) {
+        const std::uint8_t b = r.byte();
+        label = b >= 250 ? kMax64 - (b - 250) : b % 4;
+    }
+    in.sc.edge_counts.resize(vary ? list_length(codes >> 5, block_count) : block_count);
+    for (auto& count : in.sc.edge_counts) {
+        const std::uint8_t b = r.byte();
+        count = b >= 250 ? kMax64 - (b - 250) : b % 6;
+    }
+    in.sc.edge_total = kTotalTable[r.byte() & 15];
+    in.sc.vertex_total = kTotalTable[r.byte() & 15];
+    return in;
+}
+
+// ---------------------------------------------------------------------------------------
+// Reporting
+
+const Input* g_input = nullptr;
+
+std::string show_value(std::uint64_t v) {
+    char buf[64];
+    if (v >= 1000000) std::snprintf(buf, sizeof buf, "0x%" PRIx64, v);
+    else std::snprintf(buf, sizeof buf, "%" PRIu64, v);
+    return buf;
+}
+
+std::string show_double(double d) {
+    char buf[64];
+    if (std::isnan(d)) return "nan";
+    if (std::isinf(d)) return d > 0 ? "inf" : "-inf";
+    std::snprintf(buf, sizeof buf, "%.17g", d);
+    return buf;
+}
+
+std::string show_list(const std::vector<std::uint64_t>& v) {
+    std::string s = "[";
+    for (std::size_t i = 0; i < v.size(); ++i) s += (i ? ", " : "") + show_value(v[i]);
+    return s + "]";
+}
+
+std::string show_doubles(const std::vector<double>& v) {
+    std::string s = "[";
+    for (std::size_t i = 0; i < v.size(); ++i) s += (i ? ", " : "") + show_double(v[i]);
+    return s + "]";
+}
+
+std::string show_covers(const Covers& covers) {
+    std::string s = "[";
+    for (std::size_t i = 0; i < covers.size(); ++i) s += (i ? ", " : "") + show_list(covers[i]);
+    return s + "]";
+}
+
+std::string show_cap(const std::optional<std::uint64_t>& c) {
+    return c ? show_value(*c) : std::string("None");
+}
+
+void print_input(const Input& in) {
+    std::string blocks = "[";
+    for (std::size_t i = 0; i < in.blocks.size(); ++i)
+        blocks += (i ? ", " : "") + show_list(in.blocks[i]);
+    blocks += "]";
+    std::fprintf(stderr,
+                 "  blocks       = %s\n"
+                 "  weights      = %s\n"
+                 "  max_iter     = %s, max_heap = %s\n"
+                 "  n            = %s, alpha = %s\n"
+                 "  sc.weights   = %s\n"
+                 "  sc.labels    = %s\n"
+                 "  sc.edge_counts = %s\n"
+                 "  sc.edge_total = %s, sc.vertex_total = %s\n",
+                 blocks.c_str(), show_doubles(in.weights).c_str(),
+                 show_cap(in.caps.max_iter).c_str(), show_cap(in.caps.max_heap).c_str(),
+                 show_value(in.n).c_str(), show_double(in.alpha).c_str(),
+                 show_doubles(in.sc.weights).c_str(), show_list(in.sc.labels).c_str(),
+                 show_list(in.sc.edge_counts).c_str(), show_value(in.sc.edge_total).c_str(),
+                 show_value(in.sc.vertex_total).c_str());
+}
+
+[[noreturn]] void report(const char* file, int line, const char* cond, const std::string& detail) {
+    std::fprintf(stderr, "\n==== engine_fuzz: check failed at %s:%d\n  %s\n", file, line, cond);
+    if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
+    if (g_input) {
+        std::fprintf(stderr, "input:\n");
+        print_input(*g_input);
+    }
+    std::fflush(stderr);
+    std::abort();
+}
+
+#define CHECK(cond, detail)                                        \
+    do {                                                           \
+        if (!(cond)) report(__FILE__, __LINE__, #cond, (detail)); \
+    } while (0)
+
+// ---------------------------------------------------------------------------------------
+// The model
+
+using CoverSet = std::set<Cover>;
+
+Cover normalized(Cover c) {
+    std::sort(c.begin(), c.end());
+    return c;
+}
+
+// Every exact cover, as sorted block indices. At most 8 distinct values: one bit each.
+CoverSet brute_force(const std::vector<std::vector<std::uint64_t>>& blocks) {
+    std::vector<std::uint64_t> values;
+    for (const auto& b : blocks) values.insert(values.end(), b.begin(), b.end());
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    if (values.size() > 32) std::abort();  // the decoder never makes more than 8
+    const std::uint32_t ground = values.empty() ? 0 : static_cast<std::uint32_t>((std::uint64_t{1} << values.size()) - 1);
+    std::vector<std::uint32_t> bits(blocks.size(), 0);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        for (std::uint64_t v : blocks[i])
+            bits[i] |= std::uint32_t{1} << (std::lower_bound(values.begin(), values.end(), v) - values.begin());
+
+    CoverSet covers;
+    const std::size_t n = blocks.size();
+    for (std::uint64_t mask = 0; mask < (std::uint64_t{1} << n); ++mask) {
+        std::uint32_t seen = 0;
+        bool ok = true;
+        for (std::size_t i = 0; i < n && ok; ++i) {
+            if (!(mask >> i & 1)) continue;
+            // Empty blocks are never chosen; a block's repeated entries count once.
+            if (blocks[i].empty() || (seen & bits[i]) != 0) ok = false;
+            seen |= bits[i];
+        }
+        if (!ok || seen != ground) continue;
+        Cover chosen;
+        for (std::size_t i = 0; i < n; ++i)
+            if (mask >> i & 1) chosen.push_back(i);
+        covers.insert(chosen);
+    }
+    return covers;
+}
+
+// Every cover is an exact cover, and none repeats.
+void check_valid_distinct(const Covers& covers, const CoverSet& all, const char* what) {
+    CoverSet seen;
+    for (const Cover& c : covers) {
+        const Cover key = normalized(c);
+        CHECK(all.count(key) != 0, std::string(what) + ": not an exact cover: " + show_list(c) +
+                                       " in " + show_covers(covers));
+        CHECK(seen.insert(key).second,
+              std::string(what) + ": cover repeated: " + show_list(c) + " in " + show_covers(covers));
+    }
+}
+
+void check_complete(const Covers& covers, const CoverSet& all, const char* what) {
+    check_valid_distinct(covers, all, what);
+    CHECK(covers.size() == all.size(), std::string(what) + ": " + std::to_string(covers.size()) +
+                                           " covers, brute force finds " +
+                                           std::to_string(all.size()) + ": " + show_covers(covers));
+}
+
+bool is_prefix(const Covers& prefix, const Covers& whole) {
+    return prefix.size() <= whole.size() && std::equal(prefix.begin(), prefix.end(), whole.begin());
+}
+
+double weight_sum(const Cover& c, const std::vector<double>& weights) {
+    double s = -0.0;
+    for (std::uint64_t b : c) s += weights[b];
+    return s;
+}
+
+bool same_bits(double a, double b) {
+    if (std::isnan(a) && std::isnan(b)) return true;
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// Runs `f`; true when it threw InternalFailure, a check failure for any other exception.
+template <class F>
+bool throws_internal(F&& f, const char* what) {
+    try {
+        f();
+        return false;
+    } catch (const InternalFailure&) {
+        return true;
+    } catch (const std::exception& e) {
+        report(__FILE__, __LINE__, what, std::string("unexpected exception: ") + e.what());
+    } catch (...) {
+        report(__FILE__, __LINE__, what, "unexpected non-standard exception");
+    }
+}
+
+// The uncapped best-first stream, step by step, until it ends or fails.
+struct Stream {
+    Covers covers;
+    std::vector<double> sums;             // the weight sum the search reports per cover
+    std::vector<std::uint64_t> steps_at;  // steps taken when each cover was reported
+    bool failed = false;
+};
+
+Stream ordered_stream(const BlockList& list, const std::vector<double>& weights) {
+    Stream s;
+    s.failed = throws_internal(
+        [&] {
+            AvgSearch search = build_ordered_search(list, weights, SearchCaps{});
+            std::uint64_t steps = 0;
+            while (auto step = search.step()) {
+                ++steps;
+                CHECK(steps < 200000, "the search does not end");
+                if (step->status != StepStatus::Complete) continue;
+                s.covers.push_back(step->rows);
+                s.sums.push_back(step->weight_sum);
+                s.steps_at.push_back(steps);
+            }
+        },
+        "ordered stream");
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------
+// The checks
+
+void check_get_all(const BlockList& list, const CoverSet& all) {
+    Covers covers, stepwise;
+    const bool failed = throws_internal([&] { covers = get_all(list); }, "get_all");
+    CHECK(!failed, "get_all threw InternalFailure");
+    check_complete(covers, all, "get_all");
+    const bool failed2 = throws_internal([&] { stepwise = get_all_stepwise(list); }, "stepwise");
+    CHECK(!failed2, "get_all_stepwise threw InternalFailure");
+    CHECK(covers == stepwise,
+          "get_all " + show_covers(covers) + " vs get_all_stepwise " + show_covers(stepwise));
+}
+
+void check_ranked(const Input& in, const BlockList& list, const CoverSet& all) {
+    const std::size_t nb = in.blocks.size();
+    const bool short_weights = in.weights.size() < nb;
+    const Stream ref = ordered_stream(list, in.weights);
+    CHECK(!ref.failed || short_weights, "ordered search threw InternalFailure");
+
+    // The reported weight sum is the sum from -0.0 in the order of choice.
+    for (std::size_t i = 0; i < ref.covers.size(); ++i) {
+        check_valid_distinct({ref.covers[i]}, all, "ordered stream");
+        const double expect = weight_sum(ref.covers[i], in.weights);
+        CHECK(same_bits(ref.sums[i], expect),
+              "reported sum " + show_double(ref.sums[i]) + " vs " + show_double(expect) +
+                  " for " + show_list(ref.covers[i]));
+    }
+
+    // get_top, uncapped.
+    Covers top;
+    const bool top_failed = throws_internal([&] { top = get_top(list, in.weights, {}); }, "get_top");
+    CHECK(top_failed == ref.failed, "get_top and the step stream disagree on failing");
+    if (!top_failed) {
+        CHECK(top == ref.covers,
+              "get_top " + show_covers(top) + " vs step stream " + show_covers(ref.covers));
+        check_complete(top, all, "get_top");
+
+        // Blocks beyond the weights never appear in a cover of a search that did not fail.
+        bool ordered_case = true;
+        for (std::size_t b = 0; b < std::min(nb, in.weights.size()); ++b) {
+            const double w = in.weights[b];
+            if (!std::isfinite(w)) ordered_case = false;
+            const std::set<std::uint64_t> distinct(in.blocks[b].begin(), in.blocks[b].end());
+            if (w < 0 && distinct.size() != in.blocks[b].size()) ordered_case = false;
+        }
+        if (ordered_case) {
+            for (std::size_t i = 1; i < top.size(); ++i) {
+                const double prev = weight_sum(top[i - 1], in.weights);
+                const double cur = weight_sum(top[i], in.weights);
+                const double tol =
+                    1e-9 * std::max({1.0, std::fabs(prev), std::fabs(cur)});
+                CHECK(!std::isnan(prev) && !std::isnan(cur) && cur >= prev - tol,
+                      "sums out of order at " + std::to_string(i) + ": " + show_double(prev) +
+                          " then " + show_double(cur) + " in " + show_covers(top));
+            }
+        }
+    }
+
+    // get_topn(n), uncapped: the first n of the stream.
+    {
+        Covers first;
+        const bool failed =
+            throws_internal([&] { first = get_topn(list, in.weights, in.n, {}); }, "get_topn");
+        CHECK(!failed || short_weights, "get_topn threw InternalFailure");
+        if (!failed) {
+            const std::size_t expect =
+                ref.failed ? static_cast<std::size_t>(in.n)
+                           : static_cast<std::size_t>(std::min<std::uint64_t>(in.n, ref.covers.size()));
+            CHECK(first.size() == expect && is_prefix(first, ref.covers),
+                  "get_topn " + show_covers(first) + " vs stream " + show_covers(ref.covers) +
+                      (ref.failed ? " (stream failed)" : ""));
+        }
+    }
+
+    // Capped searches: prefixes of the uncapped stream.
+    Covers capped;
+    const bool capped_failed =
+        throws_internal([&] { capped = get_top(list, in.weights, in.caps); }, "capped get_top");
+    CHECK(!capped_failed || short_weights, "capped get_top threw InternalFailure");
+    if (!capped_failed) {
+        check_valid_distinct(capped, all, "capped get_top");
+        CHECK(is_prefix(capped, ref.covers),
+              "capped get_top " + show_covers(capped) + " not a prefix of " + show_covers(ref.covers));
+        if (!in.caps.max_heap && in.caps.max_iter && !ref.failed) {
+            // A step cap keeps exactly the covers reported within that many steps.
+            std::size_t k = 0;
+            while (k < ref.steps_at.size() && ref.steps_at[k] <= *in.caps.max_iter) ++k;
+            CHECK(capped.size() == k, "max_iter " + show_value(*in.caps.max_iter) + " gives " +
+                                          show_covers(capped) + ", stream " +
+                                          show_covers(ref.covers));
+        }
+        if (!in.caps.max_heap && !in.caps.max_iter && !ref.failed)
+            CHECK(capped == ref.covers, "get_top with empty caps differs");
+    }
+    {
+        Covers first;
+        const bool failed = throws_internal(
+            [&] { first = get_topn(list, in.weights, in.n, in.caps); }, "capped get_topn");
+        CHECK(!failed || short_weights, "capped get_topn threw InternalFailure");
+        if (!failed) {
+            check_valid_distinct(first, all, "capped get_topn");
+            CHECK(first.size() <= in.n && is_prefix(first, ref.covers),
+                  "capped get_topn " + show_covers(first) + " vs stream " + show_covers(ref.covers));
+            if (!capped_failed) {
+                const std::size_t expect = std::min<std::uint64_t>(in.n, capped.size());
+                CHECK(first == Covers(capped.begin(), capped.begin() + expect),
+                      "capped get_topn " + show_covers(first) + " vs capped get_top " +
+                          show_covers(capped));
+            }
+        }
+    }
+
+    // get_topp, with and without the caps.
+    const bool alpha_ok = !std::isnan(in.alpha) && !std::signbit(in.alpha) && in.alpha <= 1.0;
+    for (int with_caps = 0; with_caps < 2; ++with_caps) {
+        const SearchCaps caps = with_caps ? in.caps : SearchCaps{};
+        Covers result;
+        const bool failed = throws_internal(
+            [&] { result = get_topp(list, in.weights, in.alpha, caps); }, "get_topp");
+        if (!alpha_ok) {
+            CHECK(!failed && result.empty(),
+                  "get_topp with alpha " + show_double(in.alpha) + " gives " + show_covers(result));
+            continue;
+        }
+        CHECK(!failed || short_weights, "get_topp threw InternalFailure");
+        if (failed) continue;
+        check_valid_distinct(result, all, "get_topp");
+        CHECK(is_prefix(result, ref.covers),
+              "get_topp " + show_covers(result) + " not a prefix of " + show_covers(ref.covers));
+        const Covers& same_caps = with_caps ? capped : top;
+        const bool same_failed = with_caps ? capped_failed : top_failed;
+        if (!same_failed)
+            CHECK(is_prefix(result, same_caps),
+                  "get_topp " + show_covers(result) + " not a prefix of get_top " +
+                      show_covers(same_caps));
+    }
+}
+
+void check_block_count(const Input& in, const BlockList& list, const CoverSet& all) {
+    const std::size_t nb = in.blocks.size();
+    const bool short_inputs = in.sc.weights.size() < nb || in.sc.labels.size() < nb ||
+                              in.sc.edge_counts.size() < nb;
+
+    Covers every;
+    const bool every_failed =
+        throws_internal([&] { every = get_topn_sc(list, in.sc, kMax64, {}); }, "get_topn_sc");
+    CHECK(!every_failed || short_inputs, "get_topn_sc threw InternalFailure");
+    if (!every_failed) {
+        check_complete(every, all, "get_topn_sc (n = 2^64 - 1)");
+        Covers again;
+        const bool failed =
+            throws_internal([&] { again = get_topn_sc(list, in.sc, kMax64, {}); }, "get_topn_sc");
+        CHECK(!failed && again == every, "get_topn_sc not deterministic: " + show_covers(every) +
+                                             " then " + show_covers(again));
+    }
+
+    for (int with_caps = 0; with_caps < 2; ++with_caps) {
+        const SearchCaps caps = with_caps ? in.caps : SearchCaps{};
+        Covers first;
+        const bool failed =
+            throws_internal([&] { first = get_topn_sc(list, in.sc, in.n, caps); }, "get_topn_sc n");
+        CHECK(!failed || short_inputs, "get_topn_sc(n) threw InternalFailure");
+        if (failed) continue;
+        check_valid_distinct(first, all, "get_topn_sc(n)");
+        CHECK(first.size() <= in.n, "get_topn_sc returned more than n covers");
+        if (!every_failed) {
+            CHECK(is_prefix(first, every), "get_topn_sc(n) " + show_covers(first) +
+                                               " not a prefix of " + show_covers(every));
+            if (!with_caps)
+                CHECK(first.size() == std::min<std::uint64_t>(in.n, every.size()),
+                      "get_topn_sc(n) " + show_covers(first) + " vs " + show_covers(every));
+        }
+    }
+
+    // The model scores every cover it can read the inputs of.
+    const bool failed = throws_internal(
+        [&] {
+            BlockCountModel model(list, in.sc);
+            (void)model.score({});
+            for (const Cover& c : every) (void)model.score(c);
+        },
+        "BlockCountModel");
+    CHECK(!failed || short_inputs, "BlockCountModel::score threw InternalFailure");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool print = std::getenv("XCOVER_FUZZ_PRINT") != nullptr;
+    const Input in = decode(data, size);
+    g_input = &in;
+    if (print) {
+        std::fprintf(stderr, "input (%zu bytes):\n", size);
+        print_input(in);
+    }
+
+    const BlockList list = BlockList::from(in.blocks);
+    const CoverSet all = brute_force(in.blocks);
+
+    check_get_all(list, all);
+    check_ranked(in, list, all);
+    check_block_count(in, list, all);
+
+    g_input = nullptr;
+    return 0;
+}
