@@ -1,31 +1,60 @@
 #!/usr/bin/env bash
-# Finds or builds a free-threaded CPython (3.13 or later) and prints its path on stdout.
+# Finds or builds a CPython for the tests and prints its path on stdout.
 #
-# Order: $PYTHON if set, then python3.14t / python3.13t on PATH, then a build cached under
-# $XCOVER_CACHE (default ~/.cache/xcover), made from Debian's python3.13 source package.
-# Idempotent: a cached interpreter that passes the checks is reused as is.
+# usage: setup-python.sh [flavour]
+#   ft313  (default) free-threaded 3.13 or later: $PYTHON if set, else python3.14t or
+#          python3.13t on PATH, else built from Debian's python3.13 source (trixie)
+#   ft314  free-threaded 3.14: python3.14t on PATH, else built from python3.14 (sid)
+#   gil313 default (GIL) build of 3.13, built from python3.13 (trixie)
+#   tsan313 free-threaded 3.13 built with ThreadSanitizer
+#
+# Builds go to $XCOVER_CACHE (default ~/.cache/xcover), keyed on version and flavour, and are
+# reused by later runs. pytest and hypothesis are installed into the interpreter once.
 # Everything but the final path goes to stderr.
 set -euo pipefail
+shopt -s inherit_errexit
 
+FLAVOUR=${1:-ft313}
 CACHE=${XCOVER_CACHE:-$HOME/.cache/xcover}
-SUITE=${XCOVER_PY_SUITE:-trixie}
-PKG=${XCOVER_PY_PKG:-python3.13}
 log() { printf '[setup-python] %s\n' "$*" >&2; }
 
-is_free_threaded() {
-    "$1" -c 'import sys; assert sys.version_info >= (3, 13); assert not sys._is_gil_enabled()' >/dev/null 2>&1
+case "$FLAVOUR" in
+    ft313)   SUITE=trixie PKG=python3.13 GIL=0 CONFIGURE="--disable-gil" ;;
+    ft314)   SUITE=sid    PKG=python3.14 GIL=0 CONFIGURE="--disable-gil" ;;
+    gil313)  SUITE=trixie PKG=python3.13 GIL=1 CONFIGURE="" ;;
+    tsan313) SUITE=trixie PKG=python3.13 GIL=0 CONFIGURE="--disable-gil --with-thread-sanitizer" ;;
+    *) log "unknown flavour $FLAVOUR"; exit 2 ;;
+esac
+
+# Checks that $1 is a CPython >= 3.13 of the wanted kind.
+is_wanted() {
+    local want_gil=$GIL
+    "$1" -c "
+import sys, sysconfig
+assert sys.version_info >= (3, 13)
+ft = bool(sysconfig.get_config_var('Py_GIL_DISABLED'))
+assert ft == (not $want_gil)
+if ft: assert not sys._is_gil_enabled()
+" >/dev/null 2>&1
 }
 
 pick_existing() {
-    if [ -n "${PYTHON:-}" ]; then
-        if is_free_threaded "$PYTHON"; then echo "$PYTHON"; return 0; fi
-        log "PYTHON=$PYTHON is not a free-threaded CPython >= 3.13"; exit 1
-    fi
-    for name in python3.14t python3.13t; do
-        if command -v "$name" >/dev/null 2>&1 && is_free_threaded "$(command -v "$name")"; then
-            command -v "$name"; return 0
-        fi
-    done
+    case "$FLAVOUR" in
+        ft313)
+            if [ -n "${PYTHON:-}" ]; then
+                is_wanted "$PYTHON" && { echo "$PYTHON"; return 0; }
+                log "PYTHON=$PYTHON is not a free-threaded CPython >= 3.13"; exit 1
+            fi
+            for name in python3.14t python3.13t; do
+                if command -v "$name" >/dev/null 2>&1 && is_wanted "$(command -v "$name")"; then
+                    command -v "$name"; return 0
+                fi
+            done ;;
+        ft314)
+            if command -v python3.14t >/dev/null 2>&1 && is_wanted "$(command -v python3.14t)"; then
+                command -v python3.14t; return 0
+            fi ;;
+    esac
     return 1
 }
 
@@ -52,37 +81,71 @@ fetch_source() {
     if ! compgen -G "$state/src/${PKG}_*.orig.tar.xz" >/dev/null; then
         log "fetching the $PKG source package from $SUITE"
         apt-get "${apt[@]}" update >&2
-        (cd "$state/src" && apt-get "${apt[@]}" source --download-only "$PKG" >&2)
+        if ! (cd "$state/src" && apt-get "${apt[@]}" source --download-only "$PKG" >&2); then
+            fetch_from_pool "$state" "${apt[@]}"
+        fi
     fi
-    compgen -G "$state/src/${PKG}_*.orig.tar.xz" | sort | tail -n1
+    local tarball
+    tarball=$(compgen -G "$state/src/${PKG}_*.orig.tar.xz" | sort -V | tail -n1) \
+        || { log "no source tarball for $PKG"; exit 1; }
+    echo "$tarball"
+}
+
+# A mirror whose package pool lags behind its index serves an older upstream release of the
+# same series: take the newest one the pool has.
+fetch_from_pool() {
+    local state=$1; shift
+    local listed major minor patch uri
+    listed=$(apt-cache "$@" showsrc "$PKG" | awk '/^Version:/ {print $2; exit}')
+    [ -n "$listed" ] || { log "$PKG is not in $SUITE"; exit 1; }
+    IFS=. read -r major minor patch <<<"${listed%%[-+~]*}"
+    uri=$(mirror_uri)
+    for ((p = patch; p >= 0; p--)); do
+        local name="${PKG}_${major}.${minor}.${p}.orig.tar.xz"
+        if curl -fsSL -o "$state/src/$name.part" "$uri/pool/main/p/$PKG/$name"; then
+            mv "$state/src/$name.part" "$state/src/$name"
+            log "the pool lacks $listed; using upstream $major.$minor.$p"
+            return 0
+        fi
+    done
+    rm -f "$state/src/"*.part
+    log "no $PKG source tarball in the pool"; exit 1
 }
 
 build_python() {
-    local tarball version prefix work
+    local tarball version prefix work suffix
     tarball=$(fetch_source)
     version=$(basename "$tarball" | sed -E 's/^[^_]+_([0-9]+\.[0-9]+\.[0-9]+).*$/\1/')
-    prefix="$CACHE/python-$version-ft${XCOVER_PY_VARIANT:+-$XCOVER_PY_VARIANT}"
-    local exe="$prefix/bin/python${version%.*}t"
-    if [ -x "$exe" ] && is_free_threaded "$exe"; then echo "$exe"; return 0; fi
-    log "building free-threaded CPython $version into $prefix (a few minutes)"
+    case "$FLAVOUR" in
+        ft313|ft314) prefix="$CACHE/python-$version-ft" ;;
+        *)           prefix="$CACHE/python-$version-$FLAVOUR" ;;
+    esac
+    suffix=t
+    [ "$GIL" = 1 ] && suffix=""
+    local exe="$prefix/bin/python${version%.*}$suffix"
+    if [ -x "$exe" ] && is_wanted "$exe"; then echo "$exe"; return 0; fi
+    log "building CPython $version ($FLAVOUR) into $prefix (a few minutes)"
+    mkdir -p "$CACHE"
     work=$(mktemp -d "$CACHE/build.XXXXXX")
     tar -xf "$tarball" -C "$work"
     (
         cd "$work"/Python-*/
-        ./configure --disable-gil --prefix="$prefix" --with-ensurepip=install ${XCOVER_PY_CONFIGURE:-} >"$work/configure.log" 2>&1 \
+        # shellcheck disable=SC2086
+        ./configure --prefix="$prefix" --with-ensurepip=install $CONFIGURE >"$work/configure.log" 2>&1 \
             || { tail -n 40 "$work/configure.log" >&2; exit 1; }
         make -j"$(nproc)" >"$work/make.log" 2>&1 || { tail -n 60 "$work/make.log" >&2; exit 1; }
         make install >"$work/install.log" 2>&1 || { tail -n 40 "$work/install.log" >&2; exit 1; }
     )
     rm -rf "$work"
-    is_free_threaded "$exe" || { log "built interpreter $exe is not free-threaded"; exit 1; }
+    is_wanted "$exe" || { log "built interpreter $exe is not a $FLAVOUR CPython"; exit 1; }
     echo "$exe"
 }
 
 mkdir -p "$CACHE"
 py=$(pick_existing || build_python)
 
-# Test tools inside that interpreter, installed once.
+# Test tools inside that interpreter, installed once. Wheels only: some releases ship a
+# native part that would need a toolchain of its own to build.
 if ! "$py" -c 'import pytest, hypothesis' >/dev/null 2>&1; then
     log "installing pytest and hypothesis into $py"
     "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: pytest hypothesis >&2
