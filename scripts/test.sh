@@ -7,11 +7,12 @@
 #   tsan     the concurrency tests on an interpreter and a module built with ThreadSanitizer
 #   valgrind memcheck over the engine tests
 #   wheel    a wheel built, repaired and installed into a fresh environment, examples run
+#   fuzz     the engine's libFuzzer target for ${FUZZ_SECONDS:-60} seconds from the seed corpus
 # XCOVER_TEST_PARTS="main asan" runs only those parts; extra arguments go to every pytest.
 # Interpreters are built once and cached outside the repo (see setup-python.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PARTS=${XCOVER_TEST_PARTS:-"main ft314 gil313 asan tsan valgrind wheel"}
+PARTS=${XCOVER_TEST_PARTS:-"main ft314 gil313 asan tsan valgrind wheel fuzz"}
 PYTEST_ARGS=("$@")
 passed=0
 
@@ -90,6 +91,7 @@ for part in $PARTS; do
         tsan) part_tsan ;;
         valgrind) part_valgrind ;;
         wheel) part_wheel ;;
+        fuzz) FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh ;;
         *) echo "unknown test part: $part" >&2; exit 2 ;;
     esac
     passed=$((passed + 1))
