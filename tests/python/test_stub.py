@@ -12,8 +12,11 @@ import pytest
 import xcover
 from conftest import ROOT
 
-STUB_DIR = os.path.join(ROOT, "src", "module")
-STUB = os.path.join(STUB_DIR, "xcover.pyi")
+SOURCE_STUB = os.path.join(ROOT, "src", "module", "xcover.pyi")
+# An installed module carries its stub beside it; a build tree does not, so the source is read.
+INSTALLED_STUB = os.path.join(os.path.dirname(xcover.__file__), "xcover.pyi")
+STUB = INSTALLED_STUB if os.path.exists(INSTALLED_STUB) else SOURCE_STUB
+STUB_DIR = os.path.dirname(STUB)
 
 # The annotation each parameter must carry, written as ast.unparse prints it.
 BLOCKS = "Sequence[Sequence[int]]"
@@ -158,21 +161,35 @@ xcover.get_all(blocks, weights)
 FIRST_BAD_LINE = 6  # 1-based, counting the leading blank line of BAD_EXAMPLE
 
 
-def test_mypy_accepts_typed_use_and_rejects_wrong_types(tmp_path):
-    pytest.importorskip("mypy")
+def run_mypy(tmp_path, *, installed):
+    """mypy --strict over the two examples: the stub comes from MYPYPATH, or, for an
+    installed module, from site-packages as any user of the package would get it."""
     good = tmp_path / "good_use.py"
     bad = tmp_path / "bad_use.py"
     good.write_text(textwrap.dedent(GOOD_EXAMPLE))
     bad.write_text(textwrap.dedent(BAD_EXAMPLE))
     env = dict(os.environ)
-    env["MYPYPATH"] = STUB_DIR
     env.pop("PYTHONPATH", None)
-    result = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-site-packages", "--no-error-summary",
-         "--show-error-codes", "--cache-dir", str(tmp_path / "mypy-cache"),
-         str(good), str(bad)],
+    env.pop("MYPYPATH", None)
+    options = []
+    if not installed:
+        env["MYPYPATH"] = STUB_DIR
+        options = ["--no-site-packages"]
+    return subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--show-error-codes",
+         "--cache-dir", str(tmp_path / "mypy-cache"), *options, str(good), str(bad)],
         capture_output=True, text=True, env=env, cwd=tmp_path, timeout=120,
     )
+
+
+@pytest.mark.parametrize("installed", [False, True], ids=["mypypath", "site-packages"])
+def test_mypy_accepts_typed_use_and_rejects_wrong_types(tmp_path, installed):
+    pytest.importorskip("mypy")
+    if installed and STUB != INSTALLED_STUB:
+        pytest.skip("the module is not installed with its stub (a build tree)")
+    if not installed and STUB == INSTALLED_STUB:
+        pytest.skip("the module is installed: its stub is checked through site-packages")
+    result = run_mypy(tmp_path, installed=installed)
     lines = [line for line in result.stdout.splitlines() if ": error:" in line]
     # The stub is found (no import-not-found) and the typed example is clean.
     assert not [line for line in lines if "good_use.py" in line], result.stdout + result.stderr
