@@ -64,51 +64,112 @@ AvgScorer::AvgScorer(const BlockList& partitions, std::vector<double> weights,
     const auto& elements = index.elements();
     std::sort(by_value_.begin(), by_value_.end(),
               [&](std::uint64_t a, std::uint64_t b) { return elements[a] < elements[b]; });
-    parent_least_.assign(m, Least{0.0, false});
-    child_least_.assign(m, Least{0.0, false});
+    parent_least_.assign(m, Least{true, false, 0.0, 0, 0});
     stamp_.assign(m, 0);
 }
 
-AvgScorer::Least AvgScorer::least_of_column(const DancingLinks& links, std::uint64_t column) const {
-    // Rows sit in their column in ascending block index, so the first row at or beyond n
-    // ends the part of the column that has weights.
-    Least least{0.0, false};
-    const std::uint64_t head = links.column_slot(column + 1).head;
-    for (std::uint64_t i = links.links(head).down; i != head; i = links.links(i).down) {
-        const std::uint64_t row = links.row(i);
-        if (row >= n_) break;
-        const double share = shares_[row];
-        if (!least.present) {
-            least = Least{share, true};
-        } else if (least.value > share) {
-            least.value = share;
-        }
-    }
-    return least;
+double AvgScorer::share_of(const DancingLinks& links, std::uint64_t node) const {
+    return shares_[checked(links.row(node), n_)];
 }
 
-void AvgScorer::begin_expansion(const DancingLinks& links) {
-    std::fill(parent_least_.begin(), parent_least_.end(), Least{0.0, false});
-    for (std::uint64_t h = links.links(0).right; h != 0; h = links.links(h).right) {
-        const std::uint64_t column = links.links(h).column - 1;
-        at(parent_least_, column) = least_of_column(links, column);
-    }
+// A row node is in the remaining matrix when its column still links to it: cover unlinks
+// every row that meets a covered column from all its other columns.
+bool AvgScorer::remaining(const DancingLinks& links, std::uint64_t node) const {
+    return links.links(links.links(node).up).down == node;
 }
 
-double AvgScorer::remainder() const {
-    double sum = -0.0;
-    for (std::uint64_t column : by_value_) {
-        const Least& least =
-            stamp_[column] == child_counter_ ? child_least_[column] : parent_least_[column];
-        if (least.present) sum += least.value;
-    }
-    return sum;
+// Whether the row of `node` meets a column of the block being scored (stamped columns).
+bool AvgScorer::meets_child(const DancingLinks& links, std::uint64_t node) const {
+    const std::uint64_t signature = at(signature_, links.row(node));
+    if ((signature & child_signature_) == 0) return false;
+    if (stamp_.size() <= 64) return true;
+    std::uint64_t j = node;
+    do {
+        if (at(stamp_, links.links(j).column - 1) == child_counter_) return true;
+        j = links.links(j).right;
+    } while (j != node);
+    return false;
 }
 
 double AvgScorer::root_score(const DancingLinks& links) {
+    // Sort each column's rows below n by share once; rows are appended in index order and
+    // the sort is stable, so equal shares (-0.0 and +0.0 included) keep index order.
+    const std::uint64_t m = links.column_count();
+    sorted_start_.assign(m + 1, 0);
+    sorted_nodes_.clear();
+    for (std::uint64_t c = 0; c < m; ++c) {
+        sorted_start_[c] = sorted_nodes_.size();
+        const std::uint64_t head = links.column_slot(c + 1).head;
+        const std::uint64_t begin = sorted_nodes_.size();
+        for (std::uint64_t i = links.links(head).down; i != head; i = links.links(i).down) {
+            const std::uint64_t row = links.row(i);
+            if (row >= n_) break;  // rows sit in ascending index
+            if (!std::isnan(shares_[row])) sorted_nodes_.push_back(i);
+        }
+        std::stable_sort(sorted_nodes_.begin() + static_cast<std::ptrdiff_t>(begin), sorted_nodes_.end(),
+                         [&](std::uint64_t a, std::uint64_t b) {
+                             return shares_[links.row(a)] < shares_[links.row(b)];
+                         });
+    }
+    sorted_start_[m] = sorted_nodes_.size();
+
+    signature_.assign(links.row_count(), 0);
+    for (std::uint64_t i = m + 1; i < links.node_count(); ++i)
+        signature_[links.row(i)] |= std::uint64_t{1} << ((links.links(i).column - 1) % 64);
+
     begin_expansion(links);
-    ++child_counter_;  // no column carries this stamp: the parent's table is read as is
-    return -0.0 + remainder();
+    double sum = -0.0;
+    for (std::uint64_t column : by_value_) {
+        const Least& least = parent_least_[column];
+        if (!least.covered && least.present) sum += least.value;
+    }
+    return -0.0 + sum;
+}
+
+void AvgScorer::begin_expansion(const DancingLinks& links) {
+    for (Least& least : parent_least_) least.covered = true;
+    for (std::uint64_t h = links.links(0).right; h != 0; h = links.links(h).right) {
+        const std::uint64_t column = links.links(h).column - 1;
+        Least& least = at(parent_least_, column);
+        least = Least{false, false, 0.0, 0, 0};
+        const std::uint64_t first = links.links(h).down;
+        if (first == h || links.row(first) >= n_) continue;
+        least.present = true;
+        least.first = first;
+        least.value = share_of(links, first);
+        if (std::isnan(least.value)) continue;
+        std::uint64_t pos = sorted_start_[column];
+        while (!remaining(links, at(sorted_nodes_, pos))) ++pos;
+        least.min_pos = pos;
+        least.value = share_of(links, sorted_nodes_[pos]);
+    }
+}
+
+AvgScorer::Least AvgScorer::child_least(const DancingLinks& links, std::uint64_t column,
+                                        const Least& parent) const {
+    const bool first_gone = meets_child(links, parent.first);
+    const bool nan_first = std::isnan(share_of(links, parent.first));
+    if (!first_gone && (nan_first || !meets_child(links, at(sorted_nodes_, parent.min_pos))))
+        return parent;
+
+    Least least = parent;
+    const std::uint64_t head = links.column_slot(column + 1).head;
+    std::uint64_t first = parent.first;
+    while (first != head && meets_child(links, first)) first = links.links(first).down;
+    if (first == head || links.row(first) >= n_) {
+        least.present = false;
+        return least;
+    }
+    least.first = first;
+    least.value = share_of(links, first);
+    if (std::isnan(least.value)) return least;
+    // The parent's least row may be gone; rows before it in sorted order were gone already.
+    std::uint64_t pos = parent.min_pos;
+    if (nan_first) pos = sorted_start_[column];
+    while (!remaining(links, at(sorted_nodes_, pos)) || meets_child(links, sorted_nodes_[pos])) ++pos;
+    least.min_pos = pos;
+    least.value = share_of(links, sorted_nodes_[pos]);
+    return least;
 }
 
 double AvgScorer::child_weight_sum(double parent_sum, std::uint64_t block) const {
@@ -118,33 +179,21 @@ double AvgScorer::child_weight_sum(double parent_sum, std::uint64_t block) const
 
 double AvgScorer::child_score(DancingLinks& links, const BlockList& relabeled,
                               const ChildContext& child) {
-    const auto columns = relabeled[child.block];
     ++child_counter_;
-    for (std::uint64_t c : columns) links.cover(c);
-
-    // The covered columns' own rings still list the rows that the child removes; each
-    // removed row sits in the ring of the first covered column it meets.
-    touched_.clear();
-    for (std::uint64_t c : columns) {
+    child_signature_ = 0;
+    for (std::uint64_t c : relabeled[child.block]) {
         at(stamp_, c) = child_counter_;
-        child_least_[c] = Least{0.0, false};
+        child_signature_ |= std::uint64_t{1} << (c % 64);
     }
-    for (std::uint64_t c : columns) {
-        const std::uint64_t head = links.column_slot(c + 1).head;
-        for (std::uint64_t i = links.links(head).down; i != head; i = links.links(i).down) {
-            for (std::uint64_t j = links.links(i).right; j != i; j = links.links(j).right) {
-                const std::uint64_t column = links.links(j).column - 1;
-                if (at(stamp_, column) == child_counter_) continue;
-                stamp_[column] = child_counter_;
-                touched_.push_back(column);
-            }
-        }
-    }
-    for (std::uint64_t column : touched_) child_least_[column] = least_of_column(links, column);
-    const double rest = remainder();
 
-    for (auto it = columns.rbegin(); it != columns.rend(); ++it) links.uncover(*it);
-    return child.weight_sum + rest;
+    double sum = -0.0;
+    for (std::uint64_t column : by_value_) {
+        const Least& parent = parent_least_[column];
+        if (parent.covered || stamp_[column] == child_counter_ || !parent.present) continue;
+        const Least least = child_least(links, column, parent);
+        if (least.present) sum += least.value;
+    }
+    return child.weight_sum + sum;
 }
 
 }  // namespace xcover

@@ -81,38 +81,51 @@ class AvgScorer {
 public:
     AvgScorer(const BlockList& partitions, std::vector<double> weights, const ElementIndex& index);
 
-    // Score of the root: every block can still be chosen.
+    // Score of the root: every block can still be chosen. Also indexes the matrix.
     double root_score(const DancingLinks& links);
 
-    // Prepares the per-column least shares of the entry about to be expanded; `links` shows
-    // that entry's matrix.
+    // Records, per column, where the least share of the entry about to be expanded comes
+    // from; `links` shows that entry's matrix.
     void begin_expansion(const DancingLinks& links);
 
     // The weight sum of a child: its parent's sum plus the block's weight.
     double child_weight_sum(double parent_sum, std::uint64_t block) const;
 
     // The score of the child that adds `block` to the entry prepared by begin_expansion.
-    // The matrix is changed while scoring and left as it was found.
+    // The matrix is only read.
     double child_score(DancingLinks& links, const BlockList& relabeled, const ChildContext& child);
 
 private:
+    // The least share of a column folds its remaining rows in index order: a NaN share in the
+    // first row stays; otherwise the smallest number wins, the earliest row on ties. So it is
+    // fixed by two rows: the column's first row, and the first remaining row in the column's
+    // rows sorted by (share, index), NaN shares left out.
     struct Least {
+        bool covered;           // the column is covered: no term
+        bool present;           // some remaining row below n meets the column
         double value;
-        bool present;
+        std::uint64_t first;    // node of the first remaining row
+        std::uint64_t min_pos;  // position in the sorted rows of the least remaining one
     };
-    Least least_of_column(const DancingLinks& links, std::uint64_t column) const;
-    // The remainder bound: the least shares of the uncovered columns in increasing element
-    // value, the child's where it changed them, the parent's elsewhere.
-    double remainder() const;
+
+    bool remaining(const DancingLinks& links, std::uint64_t node) const;
+    bool meets_child(const DancingLinks& links, std::uint64_t node) const;
+    double share_of(const DancingLinks& links, std::uint64_t node) const;
+    // The least share of a column in the child, given the parent's.
+    Least child_least(const DancingLinks& links, std::uint64_t column, const Least& parent) const;
 
     std::vector<double> weights_;
     std::vector<double> shares_;            // one per block below n
     std::uint64_t n_;                       // min(blocks, weights)
     std::vector<std::uint64_t> by_value_;   // columns in increasing element value
+    std::vector<std::uint64_t> sorted_start_;  // per column, into sorted_nodes_ (CSR)
+    std::vector<std::uint64_t> sorted_nodes_;  // row nodes by (share, index), NaN left out
     std::vector<Least> parent_least_;       // per column, for the entry being expanded
-    std::vector<Least> child_least_;        // scratch
-    std::vector<std::uint64_t> touched_;    // columns whose least the child changes
-    std::vector<std::uint64_t> stamp_;      // per column: last child that touched it
+    std::vector<std::uint64_t> stamp_;      // per column: the child whose block covers it
+    // A 64-bit signature per block: bit (c mod 64) for each of its columns. Two blocks whose
+    // signatures share no bit share no column; with at most 64 columns the test is exact.
+    std::vector<std::uint64_t> signature_;
+    std::uint64_t child_signature_ = 0;
     std::uint64_t child_counter_ = 0;
 };
 

@@ -16,6 +16,7 @@ DancingLinks::DancingLinks(const BlockList& blocks, std::uint64_t m) : nodes_(m)
         std::sort(row.begin(), row.end());
         row.erase(std::unique(row.begin(), row.end()), row.end());
         if (row.empty()) continue;
+        row_count_ = b + 1;
 
         const auto first = static_cast<NodeIndex>(nodes_.size());
         for (std::uint64_t column : row) {

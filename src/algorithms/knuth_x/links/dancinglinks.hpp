@@ -52,11 +52,15 @@ public:
     }
     const Links& links(std::uint64_t i) const { return nodes_[i]; }
     std::uint64_t row(std::uint64_t i) const { return nodes_.row(i); }
+    std::uint64_t node_count() const noexcept { return nodes_.size(); }
+    // One more than the largest block index with a node (0 for a matrix without rows).
+    std::uint64_t row_count() const noexcept { return row_count_; }
     const Column& column_slot(std::uint64_t slot) const { return at(columns_, slot); }
 
 private:
     std::vector<Column> columns_;
     NodeVec nodes_;
+    std::uint64_t row_count_ = 0;
 };
 
 }  // namespace xcover
