@@ -3,7 +3,9 @@ solver (validity of every cover, known counts, brute force where it is cheap).""
 
 import itertools
 import math
+import os
 import random
+import re
 
 import pytest
 
@@ -15,7 +17,7 @@ import polyomino
 import queens
 import sudoku
 import xcover
-from conftest import brute_force_covers
+from conftest import ROOT, brute_force_covers, run_python
 
 
 def assert_exact_cover(blocks, cover, elements):
@@ -503,3 +505,31 @@ def test_communities_main_runs(capsys):
     communities.main()
     out = capsys.readouterr().out
     assert out.count("weight sum") >= 9
+
+
+# ---------------------------------------------------------------- the guide
+
+GUIDE = os.path.join(ROOT, "docs", "guide.md")
+
+
+def guide_examples():
+    if not os.path.exists(GUIDE):
+        return []
+    with open(GUIDE, encoding="utf-8") as f:
+        return re.findall(r"^```python\n(.*?)^```", f.read(), re.S | re.M)
+
+
+def test_the_guide_has_its_examples():
+    if not os.path.exists(GUIDE):
+        pytest.skip("no docs/ next to the tests")
+    examples = guide_examples()
+    assert len(examples) >= 12
+    # Each example checks itself: it has to assert something.
+    assert all("assert" in code for code in examples)
+
+
+@pytest.mark.parametrize("index", range(len(guide_examples())))
+def test_guide_example_runs(index):
+    code = guide_examples()[index]
+    result = run_python(code, timeout=60)
+    assert result.returncode == 0, f"example {index}:\n{code}\n{result.stderr}"
