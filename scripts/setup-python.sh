@@ -146,8 +146,9 @@ py=$(pick_existing || build_python)
 
 # Test tools inside that interpreter, installed once. Wheels only: some releases ship a
 # native part that would need a toolchain of its own to build.
-if ! "$py" -c 'import pytest, hypothesis' >/dev/null 2>&1; then
-    log "installing pytest and hypothesis into $py"
-    "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: pytest hypothesis >&2
+if ! "$py" -c 'import pytest, hypothesis, mypy, numpy' >/dev/null 2>&1; then
+    log "installing pytest, hypothesis, mypy and numpy into $py"
+    "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: \
+        pytest hypothesis mypy numpy >&2
 fi
 echo "$py"
