@@ -7,6 +7,7 @@ bounded in time, and every join has a timeout so that a deadlock fails instead o
 """
 
 import copy
+import os
 import gc
 import random
 import threading
@@ -142,6 +143,11 @@ class Mutated:
                 d[key][k] = rng.randrange(3)
 
 
+# Under ThreadSanitizer the mutating threads are left out: a list being iterated by one
+# thread while another changes it races inside the interpreter's own list code, by design.
+MUTATE = os.environ.get("XCOVER_SANITIZER") != "thread"
+
+
 @pytest.mark.parametrize("thread_count", [2, 4, 8, 16])
 def test_threads_on_shared_and_mutated_inputs(thread_count):
     stable = [
@@ -153,7 +159,7 @@ def test_threads_on_shared_and_mutated_inputs(thread_count):
     ]
     expected = [[call(d) for _, call in CALLS] for d in stable]
     snapshot = copy.deepcopy(stable)
-    mutators = max(1, thread_count // 4)
+    mutators = max(1, thread_count // 4) if MUTATE else 0
     mutated = [Mutated(100 + m) for m in range(mutators)]
 
     errors = []
@@ -170,7 +176,7 @@ def test_threads_on_shared_and_mutated_inputs(thread_count):
             while time.monotonic() < deadline:
                 c = rng.randrange(len(CALLS))
                 name, call = CALLS[c]
-                if rng.random() < 0.3:
+                if mutators and rng.random() < 0.3:
                     target = mutated[rng.randrange(mutators)]
                     try:
                         result = call(target.data)
@@ -212,7 +218,7 @@ def test_threads_on_shared_and_mutated_inputs(thread_count):
     assert stuck == [], f"threads still running after {JOIN_TIMEOUT} s: {stuck}"
     assert errors == [], errors[:10]
     assert all(n > 0 for n in calls_made), calls_made
-    assert sum(mutated_calls) > 0
+    assert sum(mutated_calls) > 0 or not MUTATE
     # The shared inputs are unchanged, and the serial results still hold after the storm.
     assert stable == snapshot
     assert [[call(d) for _, call in CALLS] for d in stable] == expected
