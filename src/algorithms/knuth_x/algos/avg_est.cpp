@@ -80,7 +80,7 @@ bool AvgScorer::remaining(const DancingLinks& links, std::uint64_t node) const {
 
 // Whether the row of `node` meets a column of the block being scored (stamped columns).
 bool AvgScorer::meets_child(const DancingLinks& links, std::uint64_t node) const {
-    const std::uint64_t signature = at(signature_, links.row(node));
+    const std::uint64_t signature = at(signature_, node);
     if ((signature & child_signature_) == 0) return false;
     if (stamp_.size() <= 64) return true;
     std::uint64_t j = node;
@@ -113,9 +113,12 @@ double AvgScorer::root_score(const DancingLinks& links) {
     }
     sorted_start_[m] = sorted_nodes_.size();
 
-    signature_.assign(links.row_count(), 0);
+    // Signatures are kept per node, so the overlap test reads one array.
+    std::vector<std::uint64_t> by_row(links.row_count(), 0);
     for (std::uint64_t i = m + 1; i < links.node_count(); ++i)
-        signature_[links.row(i)] |= std::uint64_t{1} << ((links.links(i).column - 1) % 64);
+        by_row[links.row(i)] |= std::uint64_t{1} << ((links.links(i).column - 1) % 64);
+    signature_.assign(links.node_count(), 0);
+    for (std::uint64_t i = m + 1; i < links.node_count(); ++i) signature_[i] = by_row[links.row(i)];
 
     begin_expansion(links);
     double sum = -0.0;

@@ -122,8 +122,9 @@ private:
     std::vector<std::uint64_t> sorted_nodes_;  // row nodes by (share, index), NaN left out
     std::vector<Least> parent_least_;       // per column, for the entry being expanded
     std::vector<std::uint64_t> stamp_;      // per column: the child whose block covers it
-    // A 64-bit signature per block: bit (c mod 64) for each of its columns. Two blocks whose
-    // signatures share no bit share no column; with at most 64 columns the test is exact.
+    // A 64-bit signature of each row node's block: bit (c mod 64) for each of its columns.
+    // Two blocks whose signatures share no bit share no column; with at most 64 columns the
+    // test is exact.
     std::vector<std::uint64_t> signature_;
     std::uint64_t child_signature_ = 0;
     std::uint64_t child_counter_ = 0;
