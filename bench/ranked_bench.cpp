@@ -203,30 +203,29 @@ const Drive& fast_reference(const Instance& inst, std::uint64_t n) {
     return it->second;
 }
 
-void run_fast(benchmark::State& state, const Instance& inst, std::uint64_t n) {
+// Times a fresh search per iteration, reports the counters and returns the last run.
+template <class MakeSearch>
+Drive time_search(benchmark::State& state, MakeSearch&& make_search, std::uint64_t n) {
     Drive last;
     std::uint64_t total_steps = 0;
     for (auto _ : state) {
-        FastSearch search = make_fast(inst, {});
+        auto search = make_search();
         last = drive(search, n);
         total_steps += last.steps;
         benchmark::DoNotOptimize(last.covers.data());
     }
     report(state, last, total_steps);
+    return last;
+}
+
+void run_fast(benchmark::State& state, const Instance& inst, std::uint64_t n) {
+    Drive last = time_search(state, [&] { return make_fast(inst, {}); }, n);
     state.SetLabel("fast scorer");
     fast_results()[{&inst, n}] = std::move(last);
 }
 
 void run_literal(benchmark::State& state, const Instance& inst, std::uint64_t n) {
-    Drive last;
-    std::uint64_t total_steps = 0;
-    for (auto _ : state) {
-        LiteralSearch search = make_literal(inst, {});
-        last = drive(search, n);
-        total_steps += last.steps;
-        benchmark::DoNotOptimize(last.covers.data());
-    }
-    report(state, last, total_steps);
+    Drive last = time_search(state, [&] { return make_literal(inst, {}); }, n);
     state.SetLabel("literal scorer");
 
     const Drive& fast = fast_reference(inst, n);
