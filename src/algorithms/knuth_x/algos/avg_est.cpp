@@ -64,7 +64,7 @@ AvgScorer::AvgScorer(const BlockList& partitions, std::vector<double> weights,
     const auto& elements = index.elements();
     std::sort(by_value_.begin(), by_value_.end(),
               [&](std::uint64_t a, std::uint64_t b) { return elements[a] < elements[b]; });
-    parent_least_.assign(m, Least{true, false, 0.0, 0, 0});
+    parent_least_.assign(m, Least{true, false, 0.0, 0, 0, 0});
     stamp_.assign(m, 0);
 }
 
@@ -134,17 +134,19 @@ void AvgScorer::begin_expansion(const DancingLinks& links) {
     for (std::uint64_t h = links.links(0).right; h != 0; h = links.links(h).right) {
         const std::uint64_t column = links.links(h).column - 1;
         Least& least = at(parent_least_, column);
-        least = Least{false, false, 0.0, 0, 0};
+        least = Least{false, false, 0.0, 0, 0, 0};
         const std::uint64_t first = links.links(h).down;
         if (first == h || links.row(first) >= n_) continue;
         least.present = true;
         least.first = first;
         least.value = share_of(links, first);
+        least.depends_on = at(signature_, first);
         if (std::isnan(least.value)) continue;
         std::uint64_t pos = sorted_start_[column];
         while (!remaining(links, at(sorted_nodes_, pos))) ++pos;
         least.min_pos = pos;
         least.value = share_of(links, sorted_nodes_[pos]);
+        least.depends_on |= signature_[sorted_nodes_[pos]];
     }
 }
 
@@ -193,6 +195,10 @@ double AvgScorer::child_score(DancingLinks& links, const BlockList& relabeled,
     for (std::uint64_t column : by_value_) {
         const Least& parent = parent_least_[column];
         if (parent.covered || stamp_[column] == child_counter_ || !parent.present) continue;
+        if ((parent.depends_on & child_signature_) == 0) {
+            sum += parent.value;
+            continue;
+        }
         const Least least = child_least(links, column, parent);
         if (least.present) sum += least.value;
     }

@@ -106,6 +106,9 @@ private:
         double value;
         std::uint64_t first;    // node of the first remaining row
         std::uint64_t min_pos;  // position in the sorted rows of the least remaining one
+        // The signatures of the rows the value depends on: a child whose signature shares no
+        // bit with them leaves the value as it is.
+        std::uint64_t depends_on;
     };
 
     bool remaining(const DancingLinks& links, std::uint64_t node) const;
