@@ -96,11 +96,7 @@ Covers get_topp(const BlockList& partitions, std::vector<double> weights, double
                 SearchCaps caps) {
     if (!std::isfinite(alpha) || std::signbit(alpha) || alpha > 1.0) return {};
 
-    std::vector<std::uint64_t> all(partitions.total_entries());
-    for (std::uint64_t b = 0, k = 0; b < partitions.size(); ++b)
-        for (std::uint64_t e : partitions[b]) all[k++] = e;
-    const double count = static_cast<double>(distinct_sorted(all).size());
-    all = {};
+    const double count = static_cast<double>(count_distinct_elements(partitions));
     const double log_bound = std::log(count * 0.792 / std::log(count + 1.0)) * count;
 
     AvgSearch search = build_ordered_search(partitions, std::move(weights), caps);

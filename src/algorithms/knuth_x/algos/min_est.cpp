@@ -78,11 +78,7 @@ BlockCountModel::BlockCountModel(const BlockList& partitions, BlockCountInputs i
     : inputs_(std::move(inputs)) {
     sizes_.resize(partitions.size());
     for (std::uint64_t i = 0; i < partitions.size(); ++i) sizes_[i] = partitions.block_size(i);
-    std::vector<std::uint64_t> all;
-    all.reserve(partitions.total_entries());
-    for (std::uint64_t b = 0; b < partitions.size(); ++b)
-        for (std::uint64_t e : partitions[b]) all.push_back(e);
-    element_count_ = distinct_sorted(all).size();
+    element_count_ = count_distinct_elements(partitions);
     min_est_ = build_min_est(sizes_, inputs_.weights, element_count_);
 }
 

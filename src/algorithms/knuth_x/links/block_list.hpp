@@ -17,6 +17,8 @@ public:
     std::uint64_t size() const noexcept { return offsets_.size() - 1; }
     bool empty() const noexcept { return size() == 0; }
     std::uint64_t total_entries() const noexcept { return values_.size(); }
+    // Every entry of every block, block after block.
+    std::span<const std::uint64_t> all_entries() const noexcept { return values_; }
 
     std::span<const std::uint64_t> operator[](std::uint64_t block) const {
         checked(block, size());

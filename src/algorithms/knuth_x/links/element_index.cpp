@@ -12,6 +12,10 @@ std::vector<std::uint64_t> distinct_sorted(std::span<const std::uint64_t> block)
     return values;
 }
 
+std::uint64_t count_distinct_elements(const BlockList& blocks) {
+    return distinct_sorted(blocks.all_entries()).size();
+}
+
 ElementIndex build_element_index(const BlockList& blocks) {
     // One entry per (block, distinct element) pair; sorting them groups each element's
     // occurrences, and the run lengths are the per-element block counts.

@@ -41,4 +41,7 @@ BlockList relabel_all(const ElementIndex& index, const BlockList& blocks);
 // The distinct values of a block, ascending.
 std::vector<std::uint64_t> distinct_sorted(std::span<const std::uint64_t> block);
 
+// The number of distinct element values over all blocks.
+std::uint64_t count_distinct_elements(const BlockList& blocks);
+
 }  // namespace xcover
