@@ -14,7 +14,7 @@ void get_all_on(benchmark::State& state, const bench::Blocks& blocks) {
     const BlockList list = BlockList::from(blocks);
     std::uint64_t covers = 0;
     for (auto _ : state) {
-        Covers result = get_all(list);
+        CoverList result = get_all(list);
         covers = result.size();
         benchmark::DoNotOptimize(result);
     }

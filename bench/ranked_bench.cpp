@@ -29,10 +29,11 @@
 #include "algorithms/knuth_x/algos/avg_est.hpp"
 #include "algorithms/knuth_x/algos/get_top.hpp"
 #include "algorithms/knuth_x/algos/get_topp.hpp"
-#include "algorithms/knuth_x/algos/min_est.hpp"
-#include "algorithms/knuth_x/algos/ordered_search.hpp"
+#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
+#include "reference/avg_est_literal.hpp"
 
 using namespace xcover;
+using xcover::reference::LiteralAvgScorer;
 
 namespace {
 
@@ -129,13 +130,13 @@ using FastSearch = OrderedSearch<AvgScorer>;
 using LiteralSearch = OrderedSearch<LiteralAvgScorer>;
 
 FastSearch make_fast(const Instance& inst, SearchCaps caps) {
-    return FastSearch(inst.list, caps, [&](const ElementIndex& index) {
+    return FastSearch(inst.list, caps, nullptr, [&](const ElementIndex& index) {
         return AvgScorer(inst.list, inst.weights, index);
     });
 }
 
 LiteralSearch make_literal(const Instance& inst, SearchCaps caps) {
-    return LiteralSearch(inst.list, caps, [&](const ElementIndex&) {
+    return LiteralSearch(inst.list, caps, nullptr, [&](const ElementIndex&) {
         return LiteralAvgScorer(inst.list, inst.weights);
     });
 }
@@ -152,13 +153,13 @@ BlockCountInputs block_count_inputs(const Instance& inst) {
 }
 
 struct Drive {
-    Covers covers;
+    std::vector<std::vector<std::uint64_t>> covers;
     std::vector<double> sums;
     std::uint64_t steps = 0;
     std::uint64_t peak_bytes = 0;
 };
 
-// Steps `search` until `n` complete covers or the end, like collect_complete, counting steps
+// Steps `search` until `n` complete covers or the end, like take_complete, counting steps
 // and the largest frontier.
 template <class Search>
 Drive drive(Search& search, std::uint64_t n) {
@@ -170,7 +171,7 @@ Drive drive(Search& search, std::uint64_t n) {
         ++d.steps;
         d.peak_bytes = std::max<std::uint64_t>(d.peak_bytes, search.frontier_bytes());
         if (step->status == StepStatus::Complete) {
-            d.covers.push_back(step->rows);
+            d.covers.push_back(step->blocks);
             d.sums.push_back(step->weight_sum);
         }
     }
@@ -253,9 +254,9 @@ void BM_GetTop_Entry(benchmark::State& state) {
     const Instance& inst = small_instance();
     std::uint64_t covers = 0;
     for (auto _ : state) {
-        Covers result = get_top(inst.list, inst.weights, {});
+        CoverList result = get_top(inst.list, inst.weights, {});
         covers = result.size();
-        benchmark::DoNotOptimize(result.data());
+        benchmark::DoNotOptimize(result.all_items().data());
     }
     state.counters["covers"] = static_cast<double>(covers);
 }
@@ -270,9 +271,9 @@ constexpr std::uint64_t kTopPCap = 50'000;
 void top_p(benchmark::State& state, const Instance& inst, double alpha, SearchCaps caps) {
     std::uint64_t covers = 0;
     for (auto _ : state) {
-        Covers result = get_topp(inst.list, inst.weights, alpha, caps);
+        CoverList result = get_topp(inst.list, inst.weights, alpha, caps);
         covers = result.size();
-        benchmark::DoNotOptimize(result.data());
+        benchmark::DoNotOptimize(result.all_items().data());
     }
     state.counters["covers"] = static_cast<double>(covers);
     state.counters["alpha"] = alpha;

@@ -35,13 +35,15 @@
 
 #include "algorithms/knuth_x/algos/get_all.hpp"
 #include "algorithms/knuth_x/algos/get_top.hpp"
+#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
 #include "algorithms/knuth_x/algos/get_topp.hpp"
-#include "algorithms/knuth_x/algos/min_est.hpp"
-#include "algorithms/knuth_x/algos/ordered_search.hpp"
 #include "algorithms/knuth_x/failure.hpp"
 #include "algorithms/knuth_x/links/block_list.hpp"
+#include "reference/stepwise.hpp"
 
 using namespace xcover;
+using Cover = std::vector<std::uint64_t>;
+using Covers = std::vector<Cover>;
 
 namespace {
 
@@ -343,13 +345,13 @@ Stream ordered_stream(const BlockList& list, const std::vector<double>& weights)
     Stream s;
     s.failed = throws_internal(
         [&] {
-            AvgSearch search = build_ordered_search(list, weights, SearchCaps{});
+            AvgSearch search = build_avg_search(list, weights, SearchCaps{});
             std::uint64_t steps = 0;
             while (auto step = search.step()) {
                 ++steps;
                 CHECK(steps < 200000, "the search does not end");
                 if (step->status != StepStatus::Complete) continue;
-                s.covers.push_back(step->rows);
+                s.covers.push_back(step->blocks);
                 s.sums.push_back(step->weight_sum);
                 s.steps_at.push_back(steps);
             }
@@ -363,10 +365,10 @@ Stream ordered_stream(const BlockList& list, const std::vector<double>& weights)
 
 void check_get_all(const BlockList& list, const CoverSet& all) {
     Covers covers, stepwise;
-    const bool failed = throws_internal([&] { covers = get_all(list); }, "get_all");
+    const bool failed = throws_internal([&] { covers = get_all(list).nested(); }, "get_all");
     CHECK(!failed, "get_all threw InternalFailure");
     check_complete(covers, all, "get_all");
-    const bool failed2 = throws_internal([&] { stepwise = get_all_stepwise(list); }, "stepwise");
+    const bool failed2 = throws_internal([&] { stepwise = reference::get_all_stepwise(list).nested(); }, "stepwise");
     CHECK(!failed2, "get_all_stepwise threw InternalFailure");
     CHECK(covers == stepwise,
           "get_all " + show_covers(covers) + " vs get_all_stepwise " + show_covers(stepwise));
@@ -389,7 +391,7 @@ void check_ranked(const Input& in, const BlockList& list, const CoverSet& all) {
 
     // get_top, uncapped.
     Covers top;
-    const bool top_failed = throws_internal([&] { top = get_top(list, in.weights, {}); }, "get_top");
+    const bool top_failed = throws_internal([&] { top = get_top(list, in.weights, {}).nested(); }, "get_top");
     CHECK(top_failed == ref.failed, "get_top and the step stream disagree on failing");
     if (!top_failed) {
         CHECK(top == ref.covers,
@@ -421,7 +423,7 @@ void check_ranked(const Input& in, const BlockList& list, const CoverSet& all) {
     {
         Covers first;
         const bool failed =
-            throws_internal([&] { first = get_topn(list, in.weights, in.n, {}); }, "get_topn");
+            throws_internal([&] { first = get_topn(list, in.weights, in.n, {}).nested(); }, "get_topn");
         CHECK(!failed || short_weights, "get_topn threw InternalFailure");
         if (!failed) {
             const std::size_t expect =
@@ -436,7 +438,7 @@ void check_ranked(const Input& in, const BlockList& list, const CoverSet& all) {
     // Capped searches: prefixes of the uncapped stream.
     Covers capped;
     const bool capped_failed =
-        throws_internal([&] { capped = get_top(list, in.weights, in.caps); }, "capped get_top");
+        throws_internal([&] { capped = get_top(list, in.weights, in.caps).nested(); }, "capped get_top");
     CHECK(!capped_failed || short_weights, "capped get_top threw InternalFailure");
     if (!capped_failed) {
         check_valid_distinct(capped, all, "capped get_top");
@@ -456,7 +458,7 @@ void check_ranked(const Input& in, const BlockList& list, const CoverSet& all) {
     {
         Covers first;
         const bool failed = throws_internal(
-            [&] { first = get_topn(list, in.weights, in.n, in.caps); }, "capped get_topn");
+            [&] { first = get_topn(list, in.weights, in.n, in.caps).nested(); }, "capped get_topn");
         CHECK(!failed || short_weights, "capped get_topn threw InternalFailure");
         if (!failed) {
             check_valid_distinct(first, all, "capped get_topn");
@@ -477,7 +479,7 @@ void check_ranked(const Input& in, const BlockList& list, const CoverSet& all) {
         const SearchCaps caps = with_caps ? in.caps : SearchCaps{};
         Covers result;
         const bool failed = throws_internal(
-            [&] { result = get_topp(list, in.weights, in.alpha, caps); }, "get_topp");
+            [&] { result = get_topp(list, in.weights, in.alpha, caps).nested(); }, "get_topp");
         if (!alpha_ok) {
             CHECK(!failed && result.empty(),
                   "get_topp with alpha " + show_double(in.alpha) + " gives " + show_covers(result));
@@ -504,13 +506,13 @@ void check_block_count(const Input& in, const BlockList& list, const CoverSet& a
 
     Covers every;
     const bool every_failed =
-        throws_internal([&] { every = get_topn_sc(list, in.sc, kMax64, {}); }, "get_topn_sc");
+        throws_internal([&] { every = get_topn_sc(list, in.sc, kMax64, {}).nested(); }, "get_topn_sc");
     CHECK(!every_failed || short_inputs, "get_topn_sc threw InternalFailure");
     if (!every_failed) {
         check_complete(every, all, "get_topn_sc (n = 2^64 - 1)");
         Covers again;
         const bool failed =
-            throws_internal([&] { again = get_topn_sc(list, in.sc, kMax64, {}); }, "get_topn_sc");
+            throws_internal([&] { again = get_topn_sc(list, in.sc, kMax64, {}).nested(); }, "get_topn_sc");
         CHECK(!failed && again == every, "get_topn_sc not deterministic: " + show_covers(every) +
                                              " then " + show_covers(again));
     }
@@ -519,7 +521,7 @@ void check_block_count(const Input& in, const BlockList& list, const CoverSet& a
         const SearchCaps caps = with_caps ? in.caps : SearchCaps{};
         Covers first;
         const bool failed =
-            throws_internal([&] { first = get_topn_sc(list, in.sc, in.n, caps); }, "get_topn_sc n");
+            throws_internal([&] { first = get_topn_sc(list, in.sc, in.n, caps).nested(); }, "get_topn_sc n");
         CHECK(!failed || short_inputs, "get_topn_sc(n) threw InternalFailure");
         if (failed) continue;
         check_valid_distinct(first, all, "get_topn_sc(n)");

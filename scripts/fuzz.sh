@@ -41,7 +41,7 @@ if [ ${#SOURCES[@]} -eq 0 ]; then
 fi
 
 FLAGS=(-std=c++20 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
-       -ffp-contract=off -O1 -g -Isrc -D_GLIBCXX_ASSERTIONS
+       -ffp-contract=off -O1 -g -Isrc -Itests -D_GLIBCXX_ASSERTIONS
        -Wall -Wextra -Wno-deprecated-declarations)
 
 # Rebuild every object when the flags, the compiler or any header changed; otherwise only the

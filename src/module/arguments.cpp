@@ -207,18 +207,18 @@ bool convert_f64_list(PyObject* object, std::vector<double>& out) {
 
 bool convert_block_list(PyObject* object, BlockList& out) {
     return convert_sequence(
-        object, [&](std::size_t n) { out.reserve_blocks(n); },
+        object, [&](std::size_t n) { out.reserve_lists(n); },
         [&](PyObject* block) {
             const bool ok = convert_sequence(
                 block, [&](std::size_t) {},
                 [&](PyObject* item) {
                     std::uint64_t value = 0;
                     if (!convert_u64(item, value)) return false;
-                    out.push_entry(value);
+                    out.push_item(value);
                     return true;
                 });
             if (!ok) return false;
-            out.close_block();
+            out.close_list();
             return true;
         });
 }

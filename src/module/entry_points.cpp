@@ -6,7 +6,7 @@
 #include "../algorithms/knuth_x/algos/get_all.hpp"
 #include "../algorithms/knuth_x/algos/get_top.hpp"
 #include "../algorithms/knuth_x/algos/get_topp.hpp"
-#include "../algorithms/knuth_x/algos/min_est.hpp"
+#include "../algorithms/knuth_x/algos/get_topn_sc.hpp"
 #include "arguments.hpp"
 #include "failure_boundary.hpp"
 #include "results.hpp"

@@ -6,11 +6,13 @@
 #include <random>
 #include <set>
 
+#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
 #include "algorithms/knuth_x/algos/min_est.hpp"
 #include "brute_force.hpp"
 
 using namespace xcover;
 using xcover::testing::Blocks;
+using xcover::testing::Covers;
 
 namespace {
 
@@ -21,7 +23,8 @@ Covers topn_sc(const Blocks& blocks, std::vector<double> w, std::vector<std::uin
                std::uint64_t et, std::vector<std::uint64_t> l, std::uint64_t vt, std::uint64_t n,
                SearchCaps caps = {}) {
     return get_topn_sc(BlockList::from(blocks),
-                       BlockCountInputs{std::move(w), std::move(e), et, std::move(l), vt}, n, caps);
+                       BlockCountInputs{std::move(w), std::move(e), et, std::move(l), vt}, n, caps)
+        .nested();
 }
 
 }  // namespace
@@ -74,8 +77,8 @@ TEST(GetTopnSc, ScoresOfTheDocumentedCovers) {
     BlockCountModel model(BlockList::from({{0, 1}, {0}, {1}}),
                           BlockCountInputs{{1.0, 0.4, 0.4}, {1, 0, 0}, 3, {7, 7, 8}, 2});
     EXPECT_EQ(model.min_est(), (std::vector<double>{0.4, 0.8}));
-    EXPECT_NEAR(block_count_score(model, std::vector<std::uint64_t>{0}), 2.0986, 1e-4);
-    EXPECT_NEAR(block_count_score(model, std::vector<std::uint64_t>{1, 2}), 2.8149, 1e-4);
+    EXPECT_NEAR(model.score(std::vector<std::uint64_t>{0}), 2.0986, 1e-4);
+    EXPECT_NEAR(model.score(std::vector<std::uint64_t>{1, 2}), 2.8149, 1e-4);
 }
 
 TEST(GetTopnSc, CompleteScoresComeOutInOrder) {
@@ -104,7 +107,7 @@ TEST(GetTopnSc, CompleteScoresComeOutInOrder) {
                   xcover::testing::sorted_covers(xcover::testing::brute_force_covers(blocks)));
         double previous = -kInf;
         for (const auto& cover : result) {
-            const double s = block_count_score(model, cover);
+            const double s = model.score(cover);
             EXPECT_GE(s, previous - 1e-9) << round;
             previous = s;
         }

@@ -11,6 +11,7 @@
 namespace xcover::testing {
 
 using Blocks = std::vector<std::vector<std::uint64_t>>;
+using Covers = std::vector<std::vector<std::uint64_t>>;
 
 // Exact covers as sorted lists of block indices, in increasing subset-mask order.
 inline std::vector<std::vector<std::uint64_t>> brute_force_covers(const Blocks& blocks) {

@@ -3,13 +3,17 @@
 
 #include "algorithms/knuth_x/algos/get_all.hpp"
 #include "brute_force.hpp"
+#include "reference/stepwise.hpp"
 
 using namespace xcover;
 using xcover::testing::Blocks;
+using xcover::testing::Covers;
 
 namespace {
-Covers all(const Blocks& blocks) { return get_all(BlockList::from(blocks)); }
-Covers all_stepwise(const Blocks& blocks) { return get_all_stepwise(BlockList::from(blocks)); }
+Covers all(const Blocks& blocks) { return get_all(BlockList::from(blocks)).nested(); }
+Covers all_stepwise(const Blocks& blocks) {
+    return reference::get_all_stepwise(BlockList::from(blocks)).nested();
+}
 }  // namespace
 
 TEST(GetAll, DocumentedExamples) {

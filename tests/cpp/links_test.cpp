@@ -1,4 +1,4 @@
-// Element numbering, matrix construction, cover/uncover and column choice.
+// Element numbering, matrix construction, cover/uncover, column choice and the link state.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -6,9 +6,13 @@
 #include "algorithms/knuth_x/links/dancinglinks.hpp"
 #include "algorithms/knuth_x/links/element_index.hpp"
 #include "algorithms/knuth_x/search/linkstate.hpp"
+#include "brute_force.hpp"
+#include "reference/stepwise.hpp"
 
 using namespace xcover;
-using Blocks = std::vector<std::vector<std::uint64_t>>;
+using xcover::reference::choose_blocks;
+using xcover::reference::ColumnChoice;
+using xcover::testing::Blocks;
 
 namespace {
 
@@ -20,15 +24,24 @@ DancingLinks build(const Blocks& blocks, ElementIndex* index_out = nullptr) {
     return links;
 }
 
-// A full snapshot of every link and size, to compare matrices.
-std::vector<std::uint64_t> snapshot(const DancingLinks& links, std::uint64_t node_count) {
+// Every link, size and the active ring, to compare matrices.
+std::vector<std::uint64_t> snapshot(const DancingLinks& links) {
     std::vector<std::uint64_t> out;
-    for (std::uint64_t i = 0; i < node_count; ++i) {
-        const Node& n = links.node(i);
-        out.insert(out.end(), {n.row, n.column, n.up, n.down, n.left, n.right});
-    }
-    for (std::uint64_t s = 0; s <= links.column_count(); ++s) out.push_back(links.column_slot(s).size);
+    for (std::uint64_t i = 0; i < links.node_count(); ++i)
+        out.insert(out.end(), {links.column_of(i), links.up(i), links.down(i), links.block_of(i)});
+    for (std::uint64_t c = 1; c <= links.column_count(); ++c) out.push_back(links.size(c));
+    for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) out.push_back(c);
     return out;
+}
+
+// choose_column written as a plain scan of every active column.
+std::uint64_t scan_choice(const DancingLinks& links) {
+    std::uint64_t best = DancingLinks::kComplete;
+    for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) {
+        if (links.size(c) == 0) return DancingLinks::kDeadEnd;
+        if (best == DancingLinks::kComplete || links.size(c) < links.size(best)) best = c;
+    }
+    return best;
 }
 
 }  // namespace
@@ -36,96 +49,145 @@ std::vector<std::uint64_t> snapshot(const DancingLinks& links, std::uint64_t nod
 TEST(ElementIndex, OrdersByBlockCountThenValue) {
     ElementIndex index;
     build({{0, 1}, {2}, {0}, {1, 2}, {1}}, &index);
-    EXPECT_EQ(index.elements(), (std::vector<std::uint64_t>{0, 2, 1}));
-    EXPECT_EQ(index.relabel(std::vector<std::uint64_t>{1, 0, 1}), (std::vector<std::uint64_t>{0, 2}));
+    ASSERT_EQ(index.column_count(), 3u);
+    EXPECT_EQ(index.element_of(1), 0u);
+    EXPECT_EQ(index.element_of(2), 2u);
+    EXPECT_EQ(index.element_of(3), 1u);
+    EXPECT_EQ(index.relabel(std::vector<std::uint64_t>{1, 0, 1}), (std::vector<std::uint64_t>{1, 3}));
     EXPECT_THROW(index.column_of(7), InternalFailure);
+    EXPECT_THROW(index.element_of(0), InternalFailure);
+    EXPECT_THROW(index.element_of(4), InternalFailure);
 }
 
 TEST(ElementIndex, RepeatsInsideABlockCountOnceAndExtremeValuesSort) {
     ElementIndex index;
     build({{18446744073709551615ull}, {7}, {5, 5, 5}, {5}}, &index);
     // 7 and 2^64-1 are in one block each, 5 in two.
-    EXPECT_EQ(index.elements(), (std::vector<std::uint64_t>{7, 18446744073709551615ull, 5}));
+    EXPECT_EQ(index.element_of(1), 7u);
+    EXPECT_EQ(index.element_of(2), 18446744073709551615ull);
+    EXPECT_EQ(index.element_of(3), 5u);
 }
 
 TEST(ElementIndex, AdversarialValuesStayFast) {
     // Multiples of 2^32: values that defeat a weak hash. Sorting does not care.
     BlockList list;
     const std::uint64_t n = 200000;
-    for (std::uint64_t i = 0; i < n; ++i) list.push_block(std::vector<std::uint64_t>{i << 32});
+    for (std::uint64_t i = 0; i < n; ++i) list.push_list(std::vector<std::uint64_t>{i << 32});
     ElementIndex index = build_element_index(list);
     ASSERT_EQ(index.column_count(), n);
-    for (std::uint64_t i = 0; i < n; i += 997) EXPECT_EQ(index.column_of(i << 32), i);
+    for (std::uint64_t i = 0; i < n; i += 997) EXPECT_EQ(index.column_of(i << 32), i + 1);
 }
 
 TEST(DancingLinks, ExampleLayout) {
+    // Columns: element 0 -> 1, element 2 -> 2, element 1 -> 3.
     DancingLinks links = build({{0, 1}, {2}, {0}, {1, 2}, {1}});
     ASSERT_EQ(links.column_count(), 3u);
-    EXPECT_EQ(links.column_slot(1).size, 2u);
-    EXPECT_EQ(links.column_slot(2).size, 2u);
-    EXPECT_EQ(links.column_slot(3).size, 3u);
-    // Block 0 -> nodes 4 (column 0) and 5 (column 2); block 3 -> nodes 8 and 9.
-    EXPECT_EQ(links.node(4).row, 0u);
-    EXPECT_EQ(links.node(4).column, 1u);
-    EXPECT_EQ(links.node(5).column, 3u);
-    EXPECT_EQ(links.node(4).right, 5u);
-    EXPECT_EQ(links.node(5).right, 4u);
-    EXPECT_EQ(links.node(6).row, 1u);
-    EXPECT_EQ(links.node(7).row, 2u);
-    EXPECT_EQ(links.node(8).column, 2u);
-    EXPECT_EQ(links.node(9).column, 3u);
-    EXPECT_EQ(links.node(10).row, 4u);
-    EXPECT_EQ(links.node(1).down, 4u);
-    EXPECT_EQ(links.node(4).down, 7u);
-    EXPECT_EQ(links.node(7).down, 1u);
-    EXPECT_EQ(links.node(1).up, 7u);
+    EXPECT_EQ(links.size(1), 2u);
+    EXPECT_EQ(links.size(2), 2u);
+    EXPECT_EQ(links.size(3), 3u);
+    // Root 0, headers 1-3, spacer 4, block 0 at 5-6, spacer 7, block 1 at 8, spacer 9,
+    // block 2 at 10, spacer 11, block 3 at 12-13, spacer 14, block 4 at 15, spacer 16.
+    ASSERT_EQ(links.node_count(), 17u);
+    EXPECT_EQ(links.block_of(5), 0u);
+    EXPECT_EQ(links.column_of(5), 1u);
+    EXPECT_EQ(links.column_of(6), 3u);
+    EXPECT_EQ(links.next_in_block(5), 6u);
+    EXPECT_EQ(links.next_in_block(6), 5u);
+    EXPECT_EQ(links.next_in_block(8), 8u);
+    EXPECT_EQ(links.block_of(8), 1u);
+    EXPECT_EQ(links.block_of(10), 2u);
+    EXPECT_EQ(links.column_of(12), 2u);
+    EXPECT_EQ(links.column_of(13), 3u);
+    EXPECT_EQ(links.block_of(15), 4u);
+    for (std::uint64_t spacer : {0u, 4u, 7u, 9u, 11u, 14u, 16u}) {
+        EXPECT_EQ(links.column_of(spacer), 0u);
+        EXPECT_EQ(links.block_of(spacer), kNoBlock);
+        EXPECT_FALSE(links.is_block_node(spacer));
+    }
+    EXPECT_EQ(links.down(1), 5u);
+    EXPECT_EQ(links.down(5), 10u);
+    EXPECT_EQ(links.down(10), 1u);
+    EXPECT_EQ(links.up(1), 10u);
 
-    ColumnChoice choice = links.choose_column();
-    EXPECT_EQ(choice.kind, ColumnChoice::Kind::Rows);
-    EXPECT_EQ(choice.rows, (std::vector<std::uint64_t>{0, 2}));
+    EXPECT_EQ(choose_blocks(links).blocks, (std::vector<std::uint64_t>{0, 2}));
 
-    const auto before = snapshot(links, 11);
-    links.cover(0);
-    links.cover(2);
-    EXPECT_EQ(links.node(0).right, 2u);
-    EXPECT_EQ(links.node(2).right, 0u);
-    EXPECT_EQ(links.column_slot(2).size, 1u);
-    choice = links.choose_column();
-    EXPECT_EQ(choice.rows, (std::vector<std::uint64_t>{1}));
-    links.uncover(2);
-    links.uncover(0);
-    EXPECT_EQ(snapshot(links, 11), before);
+    const auto before = snapshot(links);
+    links.cover(1);
+    links.cover(3);
+    EXPECT_EQ(links.first_active(), 2u);
+    EXPECT_EQ(links.next_active(2), 0u);
+    EXPECT_EQ(links.size(2), 1u);
+    EXPECT_FALSE(links.is_linked(12));
+    EXPECT_TRUE(links.is_linked(8));
+    EXPECT_EQ(choose_blocks(links).blocks, (std::vector<std::uint64_t>{1}));
+    links.uncover(3);
+    links.uncover(1);
+    EXPECT_EQ(snapshot(links), before);
 }
 
-TEST(DancingLinks, EmptyMatrixAndEmptyBlocks) {
+TEST(DancingLinks, EmptyMatrixEmptyBlocksAndBadArguments) {
     for (const Blocks& blocks : {Blocks{}, Blocks{{}, {}}}) {
         DancingLinks links = build(blocks);
         EXPECT_EQ(links.column_count(), 0u);
-        const Node& root = links.node(0);
-        EXPECT_EQ(root.left, 0u);
-        EXPECT_EQ(root.right, 0u);
-        EXPECT_EQ(root.up, 0u);
-        EXPECT_EQ(root.down, 0u);
-        EXPECT_EQ(links.choose_column().kind, ColumnChoice::Kind::Complete);
+        EXPECT_EQ(links.first_active(), 0u);
+        EXPECT_EQ(links.choose_column(), DancingLinks::kComplete);
+        EXPECT_EQ(links.block_bound(), 0u);
     }
     DancingLinks links = build({{}, {3}});
-    EXPECT_EQ(links.node(2).row, 1u);
-    EXPECT_THROW(links.cover(1), InternalFailure);
-    EXPECT_THROW(links.node(3), InternalFailure);
+    EXPECT_EQ(links.block_of(3), 1u);
+    EXPECT_EQ(links.block_bound(), 2u);
+    EXPECT_THROW(links.cover(0), InternalFailure);
+    EXPECT_THROW(links.cover(2), InternalFailure);
+    EXPECT_THROW(links.block_of(5), InternalFailure);
+    EXPECT_THROW(links.cover_rest_of_block(1), InternalFailure);  // a header
+    EXPECT_THROW(links.cover_rest_of_block(2), InternalFailure);  // a spacer
+    // Relabeled blocks must name columns of the matrix.
+    EXPECT_THROW(DancingLinks(BlockList::from({{1, 2}}), 1), InternalFailure);
+    EXPECT_THROW(DancingLinks(BlockList::from({{0}}), 1), InternalFailure);
 }
 
 TEST(DancingLinks, ElementOrderInsideABlockDoesNotMatter) {
-    EXPECT_EQ(snapshot(build({{2, 1}}), 4), snapshot(build({{1, 2}}), 4));
+    EXPECT_EQ(snapshot(build({{2, 1}})), snapshot(build({{1, 2}})));
 }
 
 TEST(DancingLinks, DeadEndAndLeftmostSmallest) {
-    // Sizes (1, 0, ...) after covering: element 9 only in a block that meets element 1.
+    // Columns: element 9 -> 1 (one block), element 1 -> 2 (two), element 2 -> 3 (three).
     DancingLinks links = build({{1, 9}, {1}, {2}, {2}, {2}});
-    // counts: 9->1, 1->2, 2->3: columns 9, 1, 2.
-    links.cover(1);  // column of element 1 removes block 0, so column of 9 is empty
-    EXPECT_EQ(links.choose_column().kind, ColumnChoice::Kind::DeadEnd);
-    links.uncover(1);
-    EXPECT_EQ(links.choose_column().rows, (std::vector<std::uint64_t>{0}));
+    links.cover(2);  // removes block 0, the only block of column 1
+    EXPECT_EQ(links.choose_column(), DancingLinks::kDeadEnd);
+    links.uncover(2);
+    EXPECT_EQ(links.choose_column(), 1u);
+    EXPECT_EQ(choose_blocks(links).blocks, (std::vector<std::uint64_t>{0}));
+}
+
+TEST(DancingLinks, ChoiceMatchesAFullScanThroughRandomCoverSequences) {
+    // The count of empty columns and the early stop at size 1 must agree with scanning every
+    // column, whatever has been covered.
+    std::mt19937_64 rng(99);
+    for (int round = 0; round < 400; ++round) {
+        const Blocks blocks = xcover::testing::random_blocks(rng, 14, 9);
+        DancingLinks links = build(blocks);
+        const auto fresh = snapshot(links);
+        std::vector<std::uint64_t> covered;
+        for (int move = 0; move < 40; ++move) {
+            ASSERT_EQ(links.choose_column(), scan_choice(links)) << round << " " << move;
+            std::vector<std::uint64_t> active;
+            for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) active.push_back(c);
+            if (!active.empty() && (covered.empty() || rng() % 3 != 0)) {
+                const std::uint64_t c = active[rng() % active.size()];
+                links.cover(c);
+                covered.push_back(c);
+            } else if (!covered.empty()) {
+                links.uncover(covered.back());
+                covered.pop_back();
+            }
+        }
+        while (!covered.empty()) {
+            links.uncover(covered.back());
+            covered.pop_back();
+        }
+        ASSERT_EQ(snapshot(links), fresh);
+    }
 }
 
 TEST(LinkState, RestoreMovesBetweenAnyCoveredLists) {
@@ -133,10 +195,9 @@ TEST(LinkState, RestoreMovesBetweenAnyCoveredLists) {
     // give the matrix obtained by covering them from scratch.
     const Blocks blocks = {{0, 1}, {2, 3}, {4}, {5, 6, 7}, {1, 2, 5}, {0, 4, 7}, {3, 6}, {8}};
     const std::vector<std::vector<std::uint64_t>> targets = {
-        {}, {0}, {0, 2}, {0, 2, 1}, {3}, {1, 3}, {3, 1}, {0, 1, 2, 3, 4}, {5}, {5, 2, 6}};
+        {}, {1}, {1, 3}, {1, 3, 2}, {4}, {2, 4}, {4, 2}, {1, 2, 3, 4, 5}, {6}, {6, 3, 7}};
     std::mt19937_64 rng(7);
-    DancingLinks fresh = build(blocks);
-    const std::uint64_t nodes = 1 + 9 + 17;
+    const auto fresh = snapshot(build(blocks));
     LinkState state(build(blocks));
     for (int round = 0; round < 200; ++round) {
         const auto& target = targets[rng() % targets.size()];
@@ -144,9 +205,8 @@ TEST(LinkState, RestoreMovesBetweenAnyCoveredLists) {
         EXPECT_EQ(state.covered(), target);
         DancingLinks expected = build(blocks);
         for (auto c : target) expected.cover(c);
-        EXPECT_EQ(expected.choose_column().rows, state.links().choose_column().rows);
-        EXPECT_EQ(expected.node(0).right, state.links().node(0).right);
+        EXPECT_EQ(snapshot(expected), snapshot(state.links()));
     }
     state.restore({});
-    EXPECT_EQ(snapshot(state.links(), nodes), snapshot(fresh, nodes));
+    EXPECT_EQ(snapshot(state.links()), fresh);
 }

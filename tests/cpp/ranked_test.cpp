@@ -9,10 +9,14 @@
 #include "algorithms/knuth_x/algos/get_top.hpp"
 #include "algorithms/knuth_x/algos/get_topp.hpp"
 #include "algorithms/knuth_x/algos/ln_gamma.hpp"
+#include "algorithms/knuth_x/algos/log_sum_exp.hpp"
+#include "reference/avg_est_literal.hpp"
 #include "brute_force.hpp"
 
 using namespace xcover;
+using xcover::reference::AvgEstLiteral;
 using xcover::testing::Blocks;
+using xcover::testing::Covers;
 
 namespace {
 
@@ -25,7 +29,7 @@ bool same_bits(double a, double b) {
 }
 
 Covers top(const Blocks& blocks, std::vector<double> weights, SearchCaps caps = {}) {
-    return get_top(BlockList::from(blocks), std::move(weights), caps);
+    return get_top(BlockList::from(blocks), std::move(weights), caps).nested();
 }
 
 // Scores every child with the fast scorer and checks it against the literal estimator.
@@ -46,11 +50,12 @@ public:
     double child_weight_sum(double parent, std::uint64_t block) const {
         return fast_.child_weight_sum(parent, block);
     }
-    double child_score(DancingLinks& links, const BlockList& relabeled, const ChildContext& child) {
+    std::uint64_t child_cost(const DancingLinks&) const { return 1; }
+    double child_score(const DancingLinks& links, const BlockList& relabeled, const ChildContext& child) {
         const double fast = fast_.child_score(links, relabeled, child);
-        std::vector<std::uint64_t> rows = child.parent_rows;
-        rows.push_back(child.block);
-        auto [chosen, rest] = literal_.estimate(rows);
+        std::vector<std::uint64_t> chosen_blocks = child.parent_blocks;
+        chosen_blocks.push_back(child.block);
+        auto [chosen, rest] = literal_.estimate(chosen_blocks);
         check(fast, chosen + rest);
         return fast;
     }
@@ -153,7 +158,7 @@ TEST(GetTop, FastScorerMatchesTheLiteralEstimatorBitForBit) {
         const BlockList list = BlockList::from(blocks);
         try {
             const SearchCaps caps{large ? std::optional<std::uint64_t>(300) : std::nullopt, {}};
-            OrderedSearch<CheckingScorer> search(list, caps, [&](const ElementIndex& index) {
+            OrderedSearch<CheckingScorer> search(list, caps, nullptr, [&](const ElementIndex& index) {
                 return CheckingScorer(list, weights, index, &mismatches, &scored);
             });
             while (search.step()) {
@@ -184,7 +189,7 @@ TEST(GetTop, FiniteWeightsComeOutSortedAndComplete) {
         }
         // get_topn is a prefix of get_top.
         const std::uint64_t n = rng() % 4;
-        const Covers first = get_topn(BlockList::from(blocks), weights, n, {});
+        const Covers first = get_topn(BlockList::from(blocks), weights, n, {}).nested();
         ASSERT_EQ(first, Covers(result.begin(), result.begin() + std::min<std::size_t>(n, result.size())));
     }
 }
@@ -218,15 +223,15 @@ TEST(GetTopp, Thresholds) {
     const BlockList p = BlockList::from({{0, 1}, {0}, {1}});
     const std::vector<double> w = {2.0, 0.9, 0.9};
     for (double alpha : {1.0, 1.5, -0.5, -0.0, kNaN, kInf, -kInf})
-        EXPECT_EQ(get_topp(p, w, alpha, {}), Covers{});
+        EXPECT_EQ(get_topp(p, w, alpha, {}).nested(), Covers{});
     // Two elements: after one partition the query goes on only when alpha < 0.51896.
-    EXPECT_EQ(get_topp(p, w, 0.52, {}), (Covers{{1, 2}}));
-    EXPECT_EQ(get_topp(p, w, 0.518, {}), (Covers{{1, 2}, {0}}));
+    EXPECT_EQ(get_topp(p, w, 0.52, {}).nested(), (Covers{{1, 2}}));
+    EXPECT_EQ(get_topp(p, w, 0.518, {}).nested(), (Covers{{1, 2}, {0}}));
     // The second cover weighs 2.0 - 1.8 = 0.2 more: unseen share about e^L-2 / ...
-    EXPECT_EQ(get_topp(p, w, 0.0, {}), (Covers{{1, 2}, {0}}));
-    EXPECT_EQ(get_topp(BlockList{}, {}, 0.5, {}), (Covers{{}}));
+    EXPECT_EQ(get_topp(p, w, 0.0, {}).nested(), (Covers{{1, 2}, {0}}));
+    EXPECT_EQ(get_topp(BlockList{}, {}, 0.5, {}).nested(), (Covers{{}}));
     // One element: a second partition only when alpha < 0.12481.
     const BlockList one = BlockList::from({{0}, {0}});
-    EXPECT_EQ(get_topp(one, {1.0, 2.0}, 0.125, {}), (Covers{{0}}));
-    EXPECT_EQ(get_topp(one, {1.0, 2.0}, 0.1248, {}), (Covers{{0}, {1}}));
+    EXPECT_EQ(get_topp(one, {1.0, 2.0}, 0.125, {}).nested(), (Covers{{0}}));
+    EXPECT_EQ(get_topp(one, {1.0, 2.0}, 0.1248, {}).nested(), (Covers{{0}, {1}}));
 }

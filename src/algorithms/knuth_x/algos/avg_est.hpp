@@ -6,12 +6,10 @@
 // summed in increasing element value. The bound never exceeds what a completion adds, so
 // complete covers leave the frontier in nondecreasing weight sum.
 //
-// Two implementations give the same bits:
-// - AvgEstLiteral scores a list of chosen blocks from scratch, walking every block. It is the
-//   reference the tests and benchmarks compare against.
-// - AvgScorer scores a child from the matrix of its parent: the blocks that could still cover
-//   an element are exactly the rows left in that element's column, so only the columns whose
-//   rows the child removes need a new least share.
+// AvgScorer scores a child from the matrix of its parent: the blocks that could still cover an
+// element are exactly the blocks left in that element's column, so only the columns whose
+// blocks the child removes need a new least share. (tests/reference/avg_est_literal.hpp
+// scores from scratch and gives the same bits.)
 #pragma once
 
 #include <algorithm>
@@ -23,63 +21,17 @@
 #include "../links/block_list.hpp"
 #include "../links/dancinglinks.hpp"
 #include "../links/element_index.hpp"
-#include "ordered_search.hpp"
+#include "../search/ordered_search.hpp"
 
 namespace xcover {
 
 // The share of each of the first min(blocks, weights) blocks: weight / entry count (duplicates
 // counted), as a 64-bit division.
-std::vector<double> block_shares(const BlockList& partitions, std::span<const double> weights);
-
-class AvgEstLiteral {
-public:
-    AvgEstLiteral(const BlockList& partitions, std::span<const double> weights);
-
-    // (chosen part, remainder bound) of a list of chosen blocks in order of choice.
-    std::pair<double, double> estimate(std::span<const std::uint64_t> chosen) const;
-
-private:
-    struct Row {
-        double weight;
-        double share;
-        std::vector<std::uint64_t> elements;
-    };
-    std::vector<Row> rows_;
-};
-
-// The literal estimator as a scorer of the ordered search: every child scored from scratch.
-// Slow; kept to measure the incremental scorer against.
-class LiteralAvgScorer {
-public:
-    LiteralAvgScorer(const BlockList& partitions, const std::vector<double>& weights)
-        : estimator_(partitions, weights), weights_(weights),
-          n_(std::min<std::uint64_t>(partitions.size(), weights.size())) {}
-
-    double root_score(const DancingLinks&) {
-        auto [chosen, rest] = estimator_.estimate({});
-        return chosen + rest;
-    }
-    void begin_expansion(const DancingLinks&) {}
-    double child_weight_sum(double parent_sum, std::uint64_t block) const {
-        return parent_sum + weights_[checked(block, n_)];
-    }
-    double child_score(DancingLinks&, const BlockList&, const ChildContext& child) {
-        rows_.assign(child.parent_rows.begin(), child.parent_rows.end());
-        rows_.push_back(child.block);
-        auto [chosen, rest] = estimator_.estimate(rows_);
-        return chosen + rest;
-    }
-
-private:
-    AvgEstLiteral estimator_;
-    std::vector<double> weights_;
-    std::uint64_t n_;
-    std::vector<std::uint64_t> rows_;
-};
+std::vector<double> block_shares(const BlockList& blocks, std::span<const double> weights);
 
 class AvgScorer {
 public:
-    AvgScorer(const BlockList& partitions, std::vector<double> weights, const ElementIndex& index);
+    AvgScorer(const BlockList& blocks, std::vector<double> weights, const ElementIndex& index);
 
     // Score of the root: every block can still be chosen. Also indexes the matrix.
     double root_score(const DancingLinks& links);
@@ -93,21 +45,23 @@ public:
 
     // The score of the child that adds `block` to the entry prepared by begin_expansion.
     // The matrix is only read.
-    double child_score(DancingLinks& links, const BlockList& relabeled, const ChildContext& child);
+    double child_score(const DancingLinks& links, const BlockList& relabeled, const ChildContext& child);
+    // One child's scoring walks every column once.
+    std::uint64_t child_cost(const DancingLinks& links) const { return links.column_count() / 64 + 1; }
 
 private:
-    // The least share of a column folds its remaining rows in index order: a NaN share in the
-    // first row stays; otherwise the smallest number wins, the earliest row on ties. So it is
-    // fixed by two rows: the column's first row, and the first remaining row in the column's
-    // rows sorted by (share, index), NaN shares left out.
+    // The least share of a column folds its remaining blocks in index order: a NaN share in
+    // the first block stays; otherwise the smallest number wins, the earliest block on ties.
+    // So it is fixed by two nodes: the column's first remaining node, and the first remaining
+    // node in the column's nodes sorted by (share, block index), NaN shares left out.
     struct Least {
         bool covered;           // the column is covered: no term
-        bool present;           // some remaining row below n meets the column
+        bool present;           // some remaining block below n meets the column
         double value;
-        std::uint64_t first;    // node of the first remaining row
-        std::uint64_t min_pos;  // position in the sorted rows of the least remaining one
-        // The signatures of the rows the value depends on: a child whose signature shares no
-        // bit with them leaves the value as it is.
+        std::uint64_t first;    // the first remaining node
+        std::uint64_t min_pos;  // position in the sorted nodes of the least remaining one
+        // The signatures of the blocks the value depends on: a child whose signature shares
+        // no bit with them leaves the value as it is.
         std::uint64_t depends_on;
     };
 
@@ -122,10 +76,10 @@ private:
     std::uint64_t n_;                       // min(blocks, weights)
     std::vector<std::uint64_t> by_value_;   // columns in increasing element value
     std::vector<std::uint64_t> sorted_start_;  // per column, into sorted_nodes_ (CSR)
-    std::vector<std::uint64_t> sorted_nodes_;  // row nodes by (share, index), NaN left out
+    std::vector<std::uint64_t> sorted_nodes_;  // block nodes by (share, index), NaN left out
     std::vector<Least> parent_least_;       // per column, for the entry being expanded
     std::vector<std::uint64_t> stamp_;      // per column: the child whose block covers it
-    // A 64-bit signature of each row node's block: bit (c mod 64) for each of its columns.
+    // A 64-bit signature of each block node's block: bit (c mod 64) for each of its columns.
     // Two blocks whose signatures share no bit share no column; with at most 64 columns the
     // test is exact.
     std::vector<std::uint64_t> signature_;

@@ -1,90 +1,71 @@
 #include "get_all.hpp"
 
-#include "../links/dancinglinks.hpp"
-#include "../links/element_index.hpp"
-#include "../search/searchstate.hpp"
+#include <algorithm>
+#include <list>
+
+#include "../search/depth_first.hpp"
 
 namespace xcover {
 
-namespace {
-
-struct Matrix {
-    DancingLinks links;
-    BlockList relabeled;
-};
-
-Matrix build_matrix(const BlockList& partitions) {
-    ElementIndex index = build_element_index(partitions);
-    BlockList relabeled = relabel_all(index, partitions);
-    DancingLinks links(relabeled, index.column_count());
-    return {std::move(links), std::move(relabeled)};
+CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> include,
+                  Interrupt* interrupt) {
+    DepthFirstSearch search(blocks, include, interrupt);
+    CoverList covers;
+    while (search.next()) covers.push_list(search.cover());
+    return covers;
 }
 
-}  // namespace
+std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> include,
+                        Interrupt* interrupt) {
+    DepthFirstSearch search(blocks, include, interrupt);
+    std::uint64_t count = 0;
+    while (search.next()) ++count;
+    return count;
+}
 
-Covers get_all(const BlockList& partitions) {
-    DancingLinks links = build_matrix(partitions).links;
-    Covers results;
-
-    // Level k holds the slot branched on and the row node chosen in it.
-    struct Level {
-        std::uint64_t slot;
-        std::uint64_t node;
+std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint64_t parts,
+                                              std::span<const std::uint64_t> include,
+                                              Interrupt* interrupt) {
+    DepthFirstSearch search(blocks, include, interrupt);
+    struct Part {
+        std::vector<std::uint64_t> path;
+        bool leaf = false;  // a cover: nothing below it to split
     };
-    std::vector<Level> levels;
-    Cover rows;
-
-    // Advances the deepest level to its next row, dropping exhausted levels.
-    // Returns false when the whole search is over.
-    auto backtrack = [&]() -> bool {
-        while (!levels.empty()) {
-            Level& top = levels.back();
-            links.uncover_row_rest(top.node);
-            rows.pop_back();
-            const std::uint64_t next = links.node(top.node).down;
-            if (next != links.column_slot(top.slot).head) {
-                top.node = next;
-                rows.push_back(links.row(next));
-                links.cover_row_rest(next);
-                return true;
+    // Expanded breadth first, pass after pass, each part replaced in place by its children,
+    // so the list stays in depth-first order; stops as soon as it is long enough.
+    std::list<Part> frontier{Part{}};
+    bool grew = true;
+    while (frontier.size() < parts && grew) {
+        grew = false;
+        for (auto it = frontier.begin(); it != frontier.end() && frontier.size() < parts;) {
+            if (it->leaf) {
+                ++it;
+                continue;
             }
-            links.uncover_slot(top.slot);
-            levels.pop_back();
+            const DepthFirstSearch::Expansion expansion = search.expand(it->path);
+            if (expansion.complete) {
+                it->leaf = true;
+                ++it;
+                continue;
+            }
+            for (std::uint64_t block : expansion.blocks) {
+                Part child{it->path, false};
+                child.path.push_back(block);
+                frontier.insert(it, std::move(child));
+            }
+            it = frontier.erase(it);
+            grew = true;
         }
-        return false;
-    };
-
-    for (;;) {
-        const std::uint64_t slot = links.pick_slot();
-        if (slot == DancingLinks::kComplete) {
-            results.push_back(rows);
-            if (!backtrack()) break;
-            continue;
-        }
-        if (slot == DancingLinks::kDeadEnd) {
-            if (!backtrack()) break;
-            continue;
-        }
-        links.cover_slot(slot);
-        const std::uint64_t first = links.node(links.column_slot(slot).head).down;
-        levels.push_back(Level{slot, first});
-        rows.push_back(links.row(first));
-        links.cover_row_rest(first);
     }
-    return results;
-}
-
-Covers get_all_stepwise(const BlockList& partitions) {
-    Matrix matrix = build_matrix(partitions);
-    StackFrontier stack;
-    stack.offer(SearchEntry{});
-    SearchState<StackFrontier> search(std::move(stack), LinkState(std::move(matrix.links)),
-                                      std::move(matrix.relabeled), std::nullopt);
-    Covers results;
-    while (auto step = search.step()) {
-        if (step->status == StepStatus::Complete) results.push_back(std::move(step->entry.rows));
+    std::vector<std::vector<std::uint64_t>> prefixes;
+    prefixes.reserve(frontier.size());
+    for (Part& part : frontier) {
+        std::vector<std::uint64_t> prefix = std::move(part.path);
+        for (std::uint64_t b : include)
+            if (std::find(prefix.begin(), prefix.end(), b) == prefix.end()) prefix.push_back(b);
+        prefixes.push_back(std::move(prefix));
     }
-    return results;
+    return prefixes;
 }
 
 }  // namespace xcover

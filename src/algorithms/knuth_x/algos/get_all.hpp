@@ -1,24 +1,32 @@
-// Every exact cover of the candidate blocks, in depth-first discovery order: at each level
-// the branch column is the leftmost column of smallest size, its rows tried in ascending
-// block index; each cover lists its blocks in order of choice.
+// The depth-first queries: every cover (get_all), their number (count_all), and the split of
+// the search tree into subtrees that can run apart (split). All walk the tree of
+// DepthFirstSearch, so they agree cover for cover and in order.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "../links/block_list.hpp"
+#include "../search/covers.hpp"
+#include "../search/interrupt.hpp"
 
 namespace xcover {
 
-using Cover = std::vector<std::uint64_t>;
-using Covers = std::vector<Cover>;
+// Every cover holding all `include` blocks, in depth-first discovery order.
+CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> include = {},
+                  Interrupt* interrupt = nullptr);
 
-// The production search: Algorithm X walking the matrix node by node, one level per chosen
-// block, no per-entry copies.
-Covers get_all(const BlockList& partitions);
+// The number of covers get_all would return, without building them.
+std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> include = {},
+                        Interrupt* interrupt = nullptr);
 
-// The same enumeration driven through the generic step machine with a stack frontier;
-// slower, kept as an independent reference for tests.
-Covers get_all_stepwise(const BlockList& partitions);
+// Tops of disjoint subtrees of the search tree, in depth-first order, at least `parts` of
+// them when the tree branches that much: each is a path of chosen blocks followed by the
+// `include` blocks not on it. Running get_all with each as `include` and concatenating the
+// results gives get_all(blocks, include). Subtrees found to be dead ends are left out.
+std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint64_t parts,
+                                              std::span<const std::uint64_t> include = {},
+                                              Interrupt* interrupt = nullptr);
 
 }  // namespace xcover

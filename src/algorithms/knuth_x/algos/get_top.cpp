@@ -2,23 +2,26 @@
 
 namespace xcover {
 
-AvgSearch build_ordered_search(const BlockList& partitions, std::vector<double> weights,
-                               SearchCaps caps) {
-    return AvgSearch(partitions, caps, [&](const ElementIndex& index) {
-        return AvgScorer(partitions, std::move(weights), index);
+AvgSearch build_avg_search(const BlockList& blocks, std::vector<double> weights, SearchCaps caps,
+                           Interrupt* interrupt) {
+    return AvgSearch(blocks, caps, interrupt, [&](const ElementIndex& index) {
+        return AvgScorer(blocks, std::move(weights), index);
     });
 }
 
-Covers get_top(const BlockList& partitions, std::vector<double> weights, SearchCaps caps) {
-    AvgSearch search = build_ordered_search(partitions, std::move(weights), caps);
-    return collect_complete(search, UINT64_MAX);
+CoverList get_top(const BlockList& blocks, std::vector<double> weights, SearchCaps caps,
+                  Interrupt* interrupt) {
+    AvgSearch search = build_avg_search(blocks, std::move(weights), caps, interrupt);
+    return search.take_complete(UINT64_MAX);
 }
 
-Covers get_topn(const BlockList& partitions, std::vector<double> weights, std::uint64_t n,
-                SearchCaps caps) {
-    AvgSearch search = build_ordered_search(partitions, std::move(weights), caps);
+CoverList get_topn(const BlockList& blocks, std::vector<double> weights, std::uint64_t n,
+                   SearchCaps caps, Interrupt* interrupt) {
+    // The search is built, and its root scored, before n is looked at: a root that fails its
+    // scoring fails the call even for n == 0, and callers depend on that order.
+    AvgSearch search = build_avg_search(blocks, std::move(weights), caps, interrupt);
     if (n == 0) return {};
-    return collect_complete(search, n);
+    return search.take_complete(n);
 }
 
 }  // namespace xcover

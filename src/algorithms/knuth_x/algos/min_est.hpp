@@ -1,79 +1,16 @@
-// The block-count likelihood model behind get_topn_sc.
-//
-// A cover's cost adds the weights of its blocks, a label term (minus the log of the number of
-// distinct orderings of the chosen blocks' labels, against the number of vertices) and an edge
-// term (the log of the number of ways to pair up the ends of the edges left outside the
-// blocks). A partial cover replaces the weights still to come by a lower bound from the
-// `min_est` table and leaves out the edge term.
-//
-// The per-label terms are added in the order in which each label first appears among the
-// chosen blocks, so the same call gives the same bits in every process.
+// The lower-bound table of the block-count model: min_est[k] bounds from below the total
+// weight of any set of blocks holding k + 1 elements in all.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
-#include "../links/block_list.hpp"
-#include "get_all.hpp"
-#include "ordered_search.hpp"
-
 namespace xcover {
 
-struct BlockCountInputs {
-    std::vector<double> weights;
-    std::vector<std::uint64_t> edge_counts;
-    std::uint64_t edge_total = 0;
-    std::vector<std::uint64_t> labels;
-    std::uint64_t vertex_total = 0;
-};
-
-// min_est[k]: a lower bound on the total weight of any set of blocks holding k+1 elements.
+// From the least weight of a block of each size (sizes[i] is block i's entry count), folded
+// as min_est[k] = min(least weight of size k + 1, min over j of min_est[j] + min_est[k-1-j]).
 std::vector<double> build_min_est(std::span<const std::uint64_t> sizes,
                                   std::span<const double> weights, std::uint64_t element_count);
-
-// ln(c1! ... cL!) - ln((D + a)!) with D = c1 + ... + cL.
-double label_term(std::span<const std::uint64_t> counts, std::uint64_t extra);
-
-// ln((2R - 1)!!), 0 for R < 2.
-double edge_term(std::uint64_t r);
-
-class BlockCountModel {
-public:
-    BlockCountModel(const BlockList& partitions, BlockCountInputs inputs);
-
-    // The score of a list of chosen blocks in order of choice.
-    double score(std::span<const std::uint64_t> rows) const;
-
-    const std::vector<double>& min_est() const noexcept { return min_est_; }
-    std::uint64_t element_count() const noexcept { return element_count_; }
-
-    // The interface of the ordered search.
-    double root_score(const DancingLinks&) { return score({}); }
-    void begin_expansion(const DancingLinks&) {}
-    double child_weight_sum(double parent_sum, std::uint64_t block) const {
-        // Only get_topp reads the running weight sum; the score reads the weights itself, in
-        // its own order, and fails there for a block beyond them.
-        return block < inputs_.weights.size() ? parent_sum + inputs_.weights[block] : parent_sum;
-    }
-    double child_score(DancingLinks&, const BlockList&, const ChildContext& child);
-
-private:
-    std::vector<std::uint64_t> sizes_;
-    BlockCountInputs inputs_;
-    std::vector<double> min_est_;
-    std::uint64_t element_count_;
-    mutable std::vector<std::uint64_t> scratch_rows_;
-};
-
-double block_count_score(const BlockCountModel& model, std::span<const std::uint64_t> rows);
-
-using BlockCountSearch = OrderedSearch<BlockCountModel>;
-
-BlockCountSearch build_block_count_search(const BlockList& partitions, BlockCountInputs inputs,
-                                          SearchCaps caps);
-
-Covers get_topn_sc(const BlockList& partitions, BlockCountInputs inputs, std::uint64_t n,
-                   SearchCaps caps);
 
 }  // namespace xcover

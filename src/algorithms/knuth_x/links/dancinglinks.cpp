@@ -1,114 +1,60 @@
 #include "dancinglinks.hpp"
 
-#include <algorithm>
+#include <new>
 
 namespace xcover {
 
-DancingLinks::DancingLinks(const BlockList& blocks, std::uint64_t m) : nodes_(m) {
-    columns_.reserve(m + 1);
-    for (std::uint64_t slot = 0; slot <= m; ++slot) columns_.push_back(Column{0, slot});
-    nodes_.reserve(m + 1 + blocks.total_entries());
+namespace {
 
-    std::vector<std::uint64_t> row;
-    for (std::uint64_t b = 0; b < blocks.size(); ++b) {
-        auto block = blocks[b];
-        row.assign(block.begin(), block.end());
-        std::sort(row.begin(), row.end());
-        row.erase(std::unique(row.begin(), row.end()), row.end());
-        if (row.empty()) continue;
-        row_count_ = b + 1;
+constexpr std::uint64_t kMaxNodes = UINT32_MAX;
 
+}  // namespace
+
+DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m) {
+    // Root, headers, one spacer in front and one after each block.
+    const std::uint64_t node_total = m + 2 + relabeled.total_items() + relabeled.size();
+    if (node_total > kMaxNodes) throw std::bad_alloc();
+    nodes_.reserve(node_total);
+    blocks_.reserve(node_total);
+
+    items_.resize(m + 1);
+    sizes_.assign(m + 1, 0);
+    for (std::uint64_t c = 0; c <= m; ++c) {
+        const auto n = static_cast<NodeIndex>(c);
+        nodes_.push_back(Node{0, n, n});
+        nodes_[c].column = n;
+        blocks_.push_back(kNoBlock);
+        items_[c] = Item{static_cast<NodeIndex>(c == 0 ? m : c - 1),
+                         static_cast<NodeIndex>(c == m ? 0 : c + 1)};
+    }
+    nodes_[0] = Node{0, 0, 0};
+
+    auto push_spacer = [&] {
+        nodes_.push_back(Node{0, 0, 0});
+        blocks_.push_back(kNoBlock);
+        return static_cast<NodeIndex>(nodes_.size() - 1);
+    };
+    NodeIndex spacer = push_spacer();
+    for (std::uint64_t b = 0; b < relabeled.size(); ++b) {
+        const auto columns = relabeled[b];
+        if (columns.empty()) continue;
+        block_bound_ = b + 1;
         const auto first = static_cast<NodeIndex>(nodes_.size());
-        for (std::uint64_t column : row) {
-            const std::uint64_t slot = checked(column + 1, m + 1);
-            Column& col = columns_[slot];
-            const auto head = static_cast<NodeIndex>(col.head);
-            const NodeIndex up = nodes_[head].up;
+        for (std::uint64_t column : columns) {
+            const NodeIndex c = checked_column(column);
             const auto self = static_cast<NodeIndex>(nodes_.size());
-            nodes_.push(Links{up, head, self, self, static_cast<NodeIndex>(slot)}, b);
-            nodes_[head].up = self;
-            nodes_[up].down = self;
-            ++col.size;
+            const NodeIndex last = nodes_[c].up;
+            nodes_.push_back(Node{c, last, c});
+            blocks_.push_back(b);
+            nodes_[last].down = self;
+            nodes_[c].up = self;
+            ++sizes_[c];
         }
-        const std::uint64_t k = row.size();
-        for (std::uint64_t j = 0; j < k; ++j) {
-            const auto here = static_cast<NodeIndex>(first + j);
-            const auto next = static_cast<NodeIndex>(first + (j + 1) % k);
-            nodes_[here].right = next;
-            nodes_[next].left = here;
-        }
+        nodes_[spacer].down = static_cast<NodeIndex>(nodes_.size() - 1);
+        spacer = push_spacer();
+        nodes_[spacer].up = first;
     }
-}
-
-void DancingLinks::cover_slot(std::uint64_t slot) {
-    const auto h = static_cast<NodeIndex>(at(columns_, slot).head);
-    const Links& header = nodes_[h];
-    nodes_[header.right].left = header.left;
-    nodes_[header.left].right = header.right;
-    for (NodeIndex i = nodes_[h].down; i != h; i = nodes_[i].down) {
-        for (NodeIndex j = nodes_[i].right; j != i; j = nodes_[j].right) {
-            const Links& n = nodes_[j];
-            nodes_[n.down].up = n.up;
-            nodes_[n.up].down = n.down;
-            --at(columns_, n.column).size;
-        }
-    }
-}
-
-void DancingLinks::uncover_slot(std::uint64_t slot) {
-    const auto h = static_cast<NodeIndex>(at(columns_, slot).head);
-    for (NodeIndex i = nodes_[h].up; i != h; i = nodes_[i].up) {
-        for (NodeIndex j = nodes_[i].left; j != i; j = nodes_[j].left) {
-            const Links& n = nodes_[j];
-            ++at(columns_, n.column).size;
-            nodes_[n.down].up = j;
-            nodes_[n.up].down = j;
-        }
-    }
-    const Links& header = nodes_[h];
-    nodes_[header.right].left = h;
-    nodes_[header.left].right = h;
-}
-
-void DancingLinks::cover(std::uint64_t column) { cover_slot(checked(column + 1, columns_.size())); }
-
-void DancingLinks::uncover(std::uint64_t column) {
-    uncover_slot(checked(column + 1, columns_.size()));
-}
-
-void DancingLinks::cover_row_rest(std::uint64_t node) {
-    for (std::uint64_t j = nodes_[node].right; j != node; j = nodes_[j].right)
-        cover_slot(nodes_[j].column);
-}
-
-void DancingLinks::uncover_row_rest(std::uint64_t node) {
-    for (std::uint64_t j = nodes_[node].left; j != node; j = nodes_[j].left)
-        uncover_slot(nodes_[j].column);
-}
-
-std::uint64_t DancingLinks::pick_slot() const {
-    std::uint64_t best = kComplete;
-    std::uint64_t best_size = UINT64_MAX;
-    for (NodeIndex h = nodes_[0].right; h != 0; h = nodes_[h].right) {
-        const std::uint64_t size = at(columns_, nodes_[h].column).size;
-        if (size == 0) return kDeadEnd;
-        if (best == kComplete || size < best_size) {
-            best = nodes_[h].column;
-            best_size = size;
-        }
-    }
-    return best;
-}
-
-ColumnChoice DancingLinks::choose_column() const {
-    const std::uint64_t slot = pick_slot();
-    if (slot == kComplete) return {ColumnChoice::Kind::Complete, {}};
-    if (slot == kDeadEnd) return {ColumnChoice::Kind::DeadEnd, {}};
-    ColumnChoice choice{ColumnChoice::Kind::Rows, {}};
-    choice.rows.reserve(columns_[slot].size);
-    const std::uint64_t h = columns_[slot].head;
-    for (std::uint64_t i = nodes_[h].down; i != h; i = nodes_[i].down) choice.rows.push_back(nodes_.row(i));
-    return choice;
+    for (std::uint64_t c = 1; c <= m; ++c) empty_columns_ += sizes_[c] == 0;
 }
 
 }  // namespace xcover

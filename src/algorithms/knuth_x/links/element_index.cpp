@@ -5,29 +5,23 @@
 
 namespace xcover {
 
-std::vector<std::uint64_t> distinct_sorted(std::span<const std::uint64_t> block) {
-    std::vector<std::uint64_t> values(block.begin(), block.end());
-    std::sort(values.begin(), values.end());
-    values.erase(std::unique(values.begin(), values.end()), values.end());
-    return values;
-}
-
 std::uint64_t count_distinct_elements(const BlockList& blocks) {
-    return distinct_sorted(blocks.all_entries()).size();
+    std::vector<std::uint64_t> values(blocks.all_items().begin(), blocks.all_items().end());
+    sort_unique(values);
+    return values.size();
 }
 
 ElementIndex build_element_index(const BlockList& blocks) {
     // One entry per (block, distinct element) pair; sorting them groups each element's
     // occurrences, and the run lengths are the per-element block counts.
     std::vector<std::uint64_t> occurrences;
-    occurrences.reserve(blocks.total_entries());
-    std::vector<std::uint64_t> scratch;
+    occurrences.reserve(blocks.total_items());
+    std::vector<std::uint64_t> block_set;
     for (std::uint64_t b = 0; b < blocks.size(); ++b) {
         auto block = blocks[b];
-        scratch.assign(block.begin(), block.end());
-        std::sort(scratch.begin(), scratch.end());
-        auto end = std::unique(scratch.begin(), scratch.end());
-        occurrences.insert(occurrences.end(), scratch.begin(), end);
+        block_set.assign(block.begin(), block.end());
+        sort_unique(block_set);
+        occurrences.insert(occurrences.end(), block_set.begin(), block_set.end());
     }
     std::sort(occurrences.begin(), occurrences.end());
 
@@ -51,11 +45,16 @@ ElementIndex build_element_index(const BlockList& blocks) {
 
     index.elements_.resize(m);
     index.sorted_columns_.resize(m);
-    for (std::size_t column = 0; column < m; ++column) {
-        index.elements_[column] = index.sorted_values_[order[column]];
-        index.sorted_columns_[order[column]] = column;
+    for (std::size_t k = 0; k < m; ++k) {
+        index.elements_[k] = index.sorted_values_[order[k]];
+        index.sorted_columns_[order[k]] = k + 1;
     }
     return index;
+}
+
+std::uint64_t ElementIndex::element_of(std::uint64_t column) const {
+    checked(column - 1, elements_.size());
+    return elements_[column - 1];
 }
 
 std::uint64_t ElementIndex::column_of(std::uint64_t element) const {
@@ -69,16 +68,21 @@ std::vector<std::uint64_t> ElementIndex::relabel(std::span<const std::uint64_t> 
     std::vector<std::uint64_t> columns;
     columns.reserve(block.size());
     for (std::uint64_t element : block) columns.push_back(column_of(element));
-    std::sort(columns.begin(), columns.end());
-    columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+    sort_unique(columns);
     return columns;
 }
 
 BlockList relabel_all(const ElementIndex& index, const BlockList& blocks) {
     BlockList relabeled;
-    relabeled.reserve_blocks(blocks.size());
-    relabeled.reserve_entries(blocks.total_entries());
-    for (std::uint64_t b = 0; b < blocks.size(); ++b) relabeled.push_block(index.relabel(blocks[b]));
+    relabeled.reserve_lists(blocks.size());
+    relabeled.reserve_items(blocks.total_items());
+    std::vector<std::uint64_t> columns;
+    for (std::uint64_t b = 0; b < blocks.size(); ++b) {
+        columns.clear();
+        for (std::uint64_t element : blocks[b]) columns.push_back(index.column_of(element));
+        sort_unique(columns);
+        relabeled.push_list(columns);
+    }
     return relabeled;
 }
 

@@ -1,4 +1,4 @@
-// Numbering of the distinct element values as columns.
+// Numbering of the distinct elements as columns 1..m (0 is the matrix's root).
 //
 // Column order: by the number of blocks that contain the element (ascending), then by value
 // (ascending). The numbering is built by sorting, so its cost is O(N log N) for N entries
@@ -15,11 +15,12 @@ namespace xcover {
 
 class ElementIndex {
 public:
-    // Column k holds element `elements()[k]`.
-    const std::vector<std::uint64_t>& elements() const noexcept { return elements_; }
+    // The number of columns m.
     std::uint64_t column_count() const noexcept { return elements_.size(); }
+    // The element of column c, for c in 1..m.
+    std::uint64_t element_of(std::uint64_t column) const;
 
-    // The column of an element value; an internal failure if the value is not a column.
+    // The column of an element; an internal failure if no block holds the element.
     std::uint64_t column_of(std::uint64_t element) const;
 
     // The distinct columns of a block, ascending.
@@ -28,8 +29,8 @@ public:
     friend ElementIndex build_element_index(const BlockList& blocks);
 
 private:
-    std::vector<std::uint64_t> elements_;        // column -> value
-    std::vector<std::uint64_t> sorted_values_;   // distinct values, ascending
+    std::vector<std::uint64_t> elements_;        // column c -> element, at c - 1
+    std::vector<std::uint64_t> sorted_values_;   // distinct elements, ascending
     std::vector<std::uint64_t> sorted_columns_;  // column of sorted_values_[i]
 };
 
@@ -38,10 +39,7 @@ ElementIndex build_element_index(const BlockList& blocks);
 // Every block relabeled into its distinct columns.
 BlockList relabel_all(const ElementIndex& index, const BlockList& blocks);
 
-// The distinct values of a block, ascending.
-std::vector<std::uint64_t> distinct_sorted(std::span<const std::uint64_t> block);
-
-// The number of distinct element values over all blocks.
+// The number of distinct elements over all blocks.
 std::uint64_t count_distinct_elements(const BlockList& blocks);
 
 }  // namespace xcover

@@ -25,27 +25,29 @@ struct SearchInterrupted : std::exception {
     const char* what() const noexcept override { return "search interrupted"; }
 };
 
-// A countdown in front of an Interrupt: `tick()` is one decrement on the hot path, and only
-// every `kInterval` ticks asks the Interrupt (when there is one).
+// A budget in front of an Interrupt: `tick(work)` is one subtraction on the hot path, and
+// only once every `kInterval` units of work asks the Interrupt (when there is one). A unit is
+// about one search node; callers whose steps cost more tick with a larger weight.
 class InterruptPoll {
 public:
-    static constexpr std::uint32_t kInterval = 1024;
+    static constexpr std::int64_t kInterval = 4096;
 
     explicit InterruptPoll(Interrupt* interrupt = nullptr) noexcept : interrupt_(interrupt) {}
 
-    void tick() {
-        if (--countdown_ == 0) [[unlikely]]
+    void tick(std::uint64_t work = 1) {
+        budget_ -= static_cast<std::int64_t>(work);
+        if (budget_ <= 0) [[unlikely]]
             ask();
     }
 
 private:
     void ask() {
-        countdown_ = kInterval;
+        budget_ = kInterval;
         if (interrupt_ != nullptr && interrupt_->requested()) throw SearchInterrupted();
     }
 
     Interrupt* interrupt_;
-    std::uint32_t countdown_ = kInterval;
+    std::int64_t budget_ = kInterval;
 };
 
 }  // namespace xcover

@@ -1,6 +1,7 @@
-// One matrix shared by all pending partial covers, together with the list of columns that
-// are covered in it. `restore` moves the matrix to another list by undoing and redoing only
-// the part after the common prefix.
+// One matrix shared by every pending partial cover, with the list of columns covered in it.
+// `restore` moves the matrix to another list by undoing and redoing only the part after the
+// common prefix, last covered first uncovered, so every cover/uncover pair stays nested and
+// the matrix ends exactly as covering the target list from scratch would leave it.
 #pragma once
 
 #include <cstdint>

@@ -1,20 +1,20 @@
-// Best-first search over partial exact covers.
+// Best-first search over partial covers.
 //
 // Every pending entry carries a score (lower pops first) and an insertion number that breaks
-// ties, NaN scores after every number and -0.0 equal to +0.0. The step machine is the one of
-// the depth-first search: pop, bring the matrix to the entry, report it complete or a dead
-// end, or offer its children (last row of the branch column first) under the `max_heap` cap.
+// ties, NaN scores after every number and -0.0 equal to +0.0. A step pops the best entry,
+// brings the matrix to it, and reports it complete or a dead end, or offers its children
+// (last block of the branch column first) under the `max_heap` cap.
 //
 // Entries share their prefixes: each pushed child is one record in an arena (parent, block,
 // weight sum), and an entry's chosen blocks are read by following parent links. The matrix
-// moves between entries by uncovering the blocks after the common prefix and covering the new
-// ones, which leaves it exactly as covering the entry's blocks from scratch would.
+// moves between entries through a LinkState.
 //
 // The scorer (average estimator or block-count model) provides
 //   double root_score(const DancingLinks&);
 //   void begin_expansion(const DancingLinks&);      // the matrix shows the entry to expand
 //   double child_weight_sum(double parent_sum, std::uint64_t block) const;
-//   double child_score(DancingLinks&, const BlockList& relabeled, const ChildContext&);
+//   double child_score(const DancingLinks&, const BlockList& relabeled, const ChildContext&);
+//   std::uint64_t child_cost(const DancingLinks&) const;  // work units of one child_score
 #pragma once
 
 #include <algorithm>
@@ -26,17 +26,20 @@
 #include "../links/block_list.hpp"
 #include "../links/dancinglinks.hpp"
 #include "../links/element_index.hpp"
-#include "../search/searchstate.hpp"
-#include "get_all.hpp"
+#include "covers.hpp"
+#include "interrupt.hpp"
+#include "linkstate.hpp"
 
 namespace xcover {
+
+enum class StepStatus { Expanded, Complete, DeadEnd };
 
 struct SearchCaps {
     std::optional<std::uint64_t> max_iter;
     std::optional<std::uint64_t> max_heap;
 };
 
-// One pushed entry: its last block and its parent. Node 0 is the root.
+// One pushed entry: its last block and its parent. Entry 0 is the root.
 struct PathNode {
     std::uint64_t parent;
     std::uint64_t block;
@@ -46,15 +49,15 @@ struct PathNode {
 
 // What a scorer may read about the child it scores.
 struct ChildContext {
-    const std::vector<std::uint64_t>& parent_rows;  // the parent's blocks, in order of choice
-    std::uint64_t block;                            // the block the child adds
-    double weight_sum;                              // the child's weight sum
+    const std::vector<std::uint64_t>& parent_blocks;  // in order of choice
+    std::uint64_t block;                              // the block the child adds
+    double weight_sum;                                // the child's weight sum
 };
 
 struct ScoredEntry {
     double score;
     std::uint64_t seq;
-    std::uint64_t node;
+    std::uint64_t entry;  // arena index
 };
 
 // True when `a` pops before `b`.
@@ -94,21 +97,22 @@ template <class Scorer>
 class OrderedSearch {
 public:
     struct Step {
-        const std::vector<std::uint64_t>& rows;  // valid until the next step
+        const std::vector<std::uint64_t>& blocks;  // valid until the next step
         double weight_sum;
         StepStatus status;
     };
 
     // `make_scorer(index)` builds the scorer once the columns are numbered.
     template <class MakeScorer>
-    OrderedSearch(const BlockList& partitions, SearchCaps caps, MakeScorer&& make_scorer)
-        : step_limit_(caps.max_iter), max_heap_(caps.max_heap) {
-        ElementIndex index = build_element_index(partitions);
-        relabeled_ = relabel_all(index, partitions);
-        links_.emplace(relabeled_, index.column_count());
+    OrderedSearch(const BlockList& blocks, SearchCaps caps, Interrupt* interrupt,
+                  MakeScorer&& make_scorer)
+        : step_limit_(caps.max_iter), max_heap_(caps.max_heap), poll_(interrupt) {
+        ElementIndex index = build_element_index(blocks);
+        relabeled_ = relabel_all(index, blocks);
+        state_.emplace(DancingLinks(relabeled_, index.column_count()));
         scorer_.emplace(make_scorer(index));
         arena_.push_back(PathNode{0, 0, -0.0, 0});
-        frontier_.push(ScoredEntry{scorer_->root_score(*links_), next_seq_++, 0});
+        frontier_.push(ScoredEntry{scorer_->root_score(state_->links()), next_seq_++, 0});
     }
 
     std::optional<Step> step() {
@@ -119,20 +123,21 @@ public:
         if (done_) return std::nullopt;
         std::optional<ScoredEntry> popped = frontier_.pop_best();
         if (!popped) return std::nullopt;
-        const PathNode node = at(arena_, popped->node);
-        move_to(popped->node);
+        poll_.tick();
+        const PathNode entry = at(arena_, popped->entry);
+        move_to(popped->entry);
+        const DancingLinks& links = state_->links();
 
-        const std::uint64_t slot = links_->pick_slot();
-        if (slot == DancingLinks::kComplete) return Step{rows_, node.weight_sum, StepStatus::Complete};
-        if (slot == DancingLinks::kDeadEnd) return Step{rows_, node.weight_sum, StepStatus::DeadEnd};
+        const std::uint64_t column = links.choose_column();
+        if (column == DancingLinks::kComplete) return Step{blocks_, entry.weight_sum, StepStatus::Complete};
+        if (column == DancingLinks::kDeadEnd) return Step{blocks_, entry.weight_sum, StepStatus::DeadEnd};
 
-        branch_rows_.clear();
-        const std::uint64_t head = links_->column_slot(slot).head;
-        for (std::uint64_t i = links_->links(head).down; i != head; i = links_->links(i).down)
-            branch_rows_.push_back(links_->row(i));
+        branch_blocks_.clear();
+        for (std::uint64_t i = links.down(column); i != column; i = links.down(i))
+            branch_blocks_.push_back(links.block_of(i));
 
         bool prepared = false;
-        for (auto it = branch_rows_.rbegin(); it != branch_rows_.rend(); ++it) {
+        for (auto it = branch_blocks_.rbegin(); it != branch_blocks_.rend(); ++it) {
             if (max_heap_) {
                 if (done_) continue;
                 if (frontier_.size() >= *max_heap_) {
@@ -141,17 +146,29 @@ public:
                 }
             }
             if (!prepared) {
-                scorer_->begin_expansion(*links_);
+                scorer_->begin_expansion(links);
                 prepared = true;
             }
+            poll_.tick(scorer_->child_cost(links));
             const std::uint64_t block = *it;
-            const double weight_sum = scorer_->child_weight_sum(node.weight_sum, block);
+            const double weight_sum = scorer_->child_weight_sum(entry.weight_sum, block);
             const double score =
-                scorer_->child_score(*links_, relabeled_, ChildContext{rows_, block, weight_sum});
-            arena_.push_back(PathNode{popped->node, block, weight_sum, node.depth + 1});
+                scorer_->child_score(links, relabeled_, ChildContext{blocks_, block, weight_sum});
+            arena_.push_back(PathNode{popped->entry, block, weight_sum, entry.depth + 1});
             frontier_.push(ScoredEntry{score, next_seq_++, arena_.size() - 1});
         }
-        return Step{rows_, node.weight_sum, StepStatus::Expanded};
+        return Step{blocks_, entry.weight_sum, StepStatus::Expanded};
+    }
+
+    // Steps until `n` complete covers or the end of the search; returns them in order.
+    CoverList take_complete(std::uint64_t n) {
+        CoverList covers;
+        while (covers.size() < n) {
+            auto step = this->step();
+            if (!step) break;
+            if (step->status == StepStatus::Complete) covers.push_list(step->blocks);
+        }
+        return covers;
     }
 
     std::uint64_t frontier_size() const noexcept { return frontier_.size(); }
@@ -161,24 +178,19 @@ public:
     }
 
 private:
-    // Brings the matrix and rows_ to the entry of arena node `target`.
+    // Brings the matrix and blocks_ to the entry at arena index `target`.
     void move_to(std::uint64_t target) {
-        const std::uint64_t depth = arena_[target].depth;
-        target_rows_.resize(depth);
-        for (std::uint64_t n = target, d = depth; d > 0; n = arena_[n].parent)
-            target_rows_[--d] = arena_[n].block;
-
-        std::uint64_t common = 0;
-        const std::uint64_t limit = std::min<std::uint64_t>(rows_.size(), depth);
-        while (common < limit && rows_[common] == target_rows_[common]) ++common;
-        // Last covered, first uncovered.
-        for (std::uint64_t d = rows_.size(); d > common; --d) {
-            const auto columns = relabeled_[rows_[d - 1]];
-            for (auto it = columns.rbegin(); it != columns.rend(); ++it) links_->uncover(*it);
+        const std::uint64_t depth = at(arena_, target).depth;
+        target_blocks_.resize(depth);
+        for (std::uint64_t e = target, d = depth; d > 0; e = arena_[e].parent)
+            target_blocks_[--d] = arena_[e].block;
+        target_columns_.clear();
+        for (std::uint64_t block : target_blocks_) {
+            const auto columns = relabeled_[block];
+            target_columns_.insert(target_columns_.end(), columns.begin(), columns.end());
         }
-        for (std::uint64_t d = common; d < depth; ++d)
-            for (std::uint64_t c : relabeled_[target_rows_[d]]) links_->cover(c);
-        rows_.swap(target_rows_);
+        state_->restore(target_columns_);
+        blocks_.swap(target_blocks_);
     }
 
     std::optional<std::uint64_t> step_limit_;
@@ -186,13 +198,15 @@ private:
     bool done_ = false;
     std::uint64_t next_seq_ = 0;
     BlockList relabeled_;
-    std::optional<DancingLinks> links_;
+    std::optional<LinkState> state_;
     std::optional<Scorer> scorer_;
     std::vector<PathNode> arena_;
     OrderedFrontier frontier_;
-    std::vector<std::uint64_t> rows_;         // blocks of the entry the matrix shows
-    std::vector<std::uint64_t> target_rows_;  // scratch
-    std::vector<std::uint64_t> branch_rows_;  // scratch
+    InterruptPoll poll_;
+    std::vector<std::uint64_t> blocks_;          // blocks of the entry the matrix shows
+    std::vector<std::uint64_t> target_blocks_;   // scratch
+    std::vector<std::uint64_t> target_columns_;  // scratch
+    std::vector<std::uint64_t> branch_blocks_;   // scratch
 };
 
 }  // namespace xcover

@@ -1,0 +1,148 @@
+#include "depth_first.hpp"
+
+#include "../links/element_index.hpp"
+
+namespace xcover {
+
+Problem build_problem(const BlockList& blocks) {
+    const ElementIndex index = build_element_index(blocks);
+    BlockList relabeled = relabel_all(index, blocks);
+    DancingLinks links(relabeled, index.column_count());
+    return Problem{std::move(relabeled), std::move(links)};
+}
+
+DepthFirstSearch::DepthFirstSearch(const BlockList& blocks, std::span<const std::uint64_t> include,
+                                   Interrupt* interrupt)
+    : problem_(build_problem(blocks)), poll_(interrupt) {
+    if (include.empty()) return;
+    restricted_ = true;
+    // owner[c]: the included block holding column c, or kNoBlock.
+    std::vector<std::uint64_t> owner(problem_.links.column_count() + 1, kNoBlock);
+    for (std::uint64_t b : include) {
+        const auto columns = problem_.relabeled[checked(b, blocks.size())];
+        if (columns.empty()) impossible_ = true;  // an empty block is never chosen
+        for (std::uint64_t c : columns) {
+            std::uint64_t& holder = at(owner, c);
+            if (holder != kNoBlock && holder != b) impossible_ = true;
+            holder = b;
+        }
+    }
+    excluded_.assign(blocks.size(), 0);
+    for (std::uint64_t b = 0; b < blocks.size(); ++b)
+        for (std::uint64_t c : problem_.relabeled[b])
+            if (owner[c] != kNoBlock && owner[c] != b) excluded_[b] = 1;
+}
+
+std::uint64_t DepthFirstSearch::candidate_from(std::uint64_t node, std::uint64_t column) const {
+    const DancingLinks& links = problem_.links;
+    if (restricted_)
+        while (node != column && excluded_[links.block_of(node)]) node = links.down(node);
+    return node;
+}
+
+void DepthFirstSearch::descend(std::uint64_t column, std::uint64_t node) {
+    DancingLinks& links = problem_.links;
+    levels_.push_back(Level{static_cast<NodeIndex>(column), static_cast<NodeIndex>(node)});
+    chosen_.push_back(links.block_of(node));
+    links.cover_rest_of_block(node);
+}
+
+bool DepthFirstSearch::backtrack() {
+    DancingLinks& links = problem_.links;
+    while (!levels_.empty()) {
+        Level& level = levels_.back();
+        links.uncover_rest_of_block(level.node);
+        chosen_.pop_back();
+        const std::uint64_t next = candidate_from(links.down(level.node), level.column);
+        if (next != level.column) {
+            level.node = static_cast<NodeIndex>(next);
+            chosen_.push_back(links.block_of(next));
+            links.cover_rest_of_block(next);
+            return true;
+        }
+        links.uncover(level.column);
+        levels_.pop_back();
+    }
+    return false;
+}
+
+bool DepthFirstSearch::next() {
+    switch (phase_) {
+        case Phase::Done:
+            return false;
+        case Phase::AtCover:
+            if (!backtrack()) {
+                phase_ = Phase::Done;
+                return false;
+            }
+            break;
+        case Phase::Fresh:
+            if (impossible_) {
+                phase_ = Phase::Done;
+                return false;
+            }
+            break;
+    }
+    DancingLinks& links = problem_.links;
+    for (;;) {
+        poll_.tick();
+        const std::uint64_t column = links.choose_column();
+        if (column == DancingLinks::kComplete) {
+            phase_ = Phase::AtCover;
+            return true;
+        }
+        if (column != DancingLinks::kDeadEnd) {
+            const std::uint64_t first = candidate_from(links.down(column), column);
+            if (first != column) {
+                links.cover(column);
+                descend(column, first);
+                continue;
+            }
+        }
+        if (!backtrack()) {
+            phase_ = Phase::Done;
+            return false;
+        }
+    }
+}
+
+void DepthFirstSearch::unwind() {
+    DancingLinks& links = problem_.links;
+    while (!levels_.empty()) {
+        links.uncover_rest_of_block(levels_.back().node);
+        links.uncover(levels_.back().column);
+        levels_.pop_back();
+    }
+    chosen_.clear();
+    phase_ = Phase::Fresh;
+}
+
+DepthFirstSearch::Expansion DepthFirstSearch::expand(std::span<const std::uint64_t> path) {
+    unwind();
+    Expansion expansion;
+    if (impossible_) return expansion;
+    DancingLinks& links = problem_.links;
+    for (std::uint64_t block : path) {
+        poll_.tick();
+        const std::uint64_t column = links.choose_column();
+        if (column == DancingLinks::kComplete || column == DancingLinks::kDeadEnd)
+            fail("block " + std::to_string(block) + " lies below the end of its path");
+        std::uint64_t node = links.down(column);
+        while (node != column && links.block_of(node) != block) node = links.down(node);
+        if (node == column)
+            fail("block " + std::to_string(block) + " is not in the branch column of its level");
+        links.cover(column);
+        descend(column, node);
+    }
+    const std::uint64_t column = links.choose_column();
+    if (column == DancingLinks::kComplete) {
+        expansion.complete = true;
+    } else if (column != DancingLinks::kDeadEnd) {
+        for (std::uint64_t node = candidate_from(links.down(column), column); node != column;
+             node = candidate_from(links.down(node), column))
+            expansion.blocks.push_back(links.block_of(node));
+    }
+    return expansion;
+}
+
+}  // namespace xcover

@@ -1,0 +1,81 @@
+// Algorithm X, depth first, one cover at a time.
+//
+// At each level the branch column is choose_column's (the leftmost column of smallest size)
+// and its blocks are tried top to bottom, that is in ascending block index; a cover lists its
+// blocks in order of choice. `next()` runs until the next cover and returns, so the same
+// loop serves every depth-first query: get_all collects, count_all counts, iter_all hands out
+// covers one by one, split stops at a chosen depth.
+//
+// `include` restricts the walk to the covers holding every listed block without changing
+// the tree: a block that shares a column with an included block (and is not included itself)
+// is never tried, so the subtrees left are exactly those of the unrestricted search, in the
+// same order, with the same covers.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "../links/block_list.hpp"
+#include "../links/dancinglinks.hpp"
+#include "interrupt.hpp"
+
+namespace xcover {
+
+// The matrix of a list of blocks: elements numbered as columns, blocks relabeled.
+struct Problem {
+    BlockList relabeled;  // each block's distinct columns
+    DancingLinks links;
+};
+Problem build_problem(const BlockList& blocks);
+
+class DepthFirstSearch {
+public:
+    // `include` holds block indices below blocks.size(). An Interrupt, when given, is polled
+    // every few thousand steps and may end the search with SearchInterrupted.
+    DepthFirstSearch(const BlockList& blocks, std::span<const std::uint64_t> include = {},
+                     Interrupt* interrupt = nullptr);
+
+    // Advances to the next cover; false once the search is over.
+    bool next();
+    // The blocks of the current cover, in order of choice (valid after next() returned true).
+    std::span<const std::uint64_t> cover() const noexcept { return chosen_; }
+
+    // What expanding the current position finds, for split: the blocks of the branch
+    // column, or none with `complete` telling a cover from a dead end. Leaves the position.
+    struct Expansion {
+        bool complete = false;
+        std::vector<std::uint64_t> blocks;
+    };
+    // Moves to the position reached by choosing `path` (blocks in order of choice, each in
+    // the branch column of its level) and expands it.
+    Expansion expand(std::span<const std::uint64_t> path);
+
+private:
+    struct Level {
+        NodeIndex column;  // the branch column
+        NodeIndex node;    // the node of the block chosen in it
+    };
+
+    // The first node at or below `node` in `column` whose block may be tried; the column's
+    // header when none is left.
+    std::uint64_t candidate_from(std::uint64_t node, std::uint64_t column) const;
+    // Chooses the block of `node` at a new level on `column` (already covered).
+    void descend(std::uint64_t column, std::uint64_t node);
+    // Moves the deepest level to its next block; false when every level is exhausted.
+    bool backtrack();
+    void unwind();
+
+    enum class Phase { Fresh, AtCover, Done };
+
+    Problem problem_;
+    std::vector<char> excluded_;  // per block: meets an included block without being one
+    bool restricted_ = false;
+    bool impossible_ = false;     // the included blocks overlap, or one is empty
+    std::vector<Level> levels_;
+    std::vector<std::uint64_t> chosen_;
+    Phase phase_ = Phase::Fresh;
+    InterruptPoll poll_;
+};
+
+}  // namespace xcover
