@@ -135,46 +135,64 @@ private:
         return static_cast<NodeIndex>(node);
     }
 
+    // The walks below read the arrays through local pointers and count empty columns in a
+    // local, so that the compiler keeps both in registers across the stores of the loop.
     void cover_column(NodeIndex c) {
-        for (NodeIndex p = nodes_[c].down; p != c; p = nodes_[p].down) hide(p);
+        Node* const nodes = nodes_.data();
+        NodeIndex* const sizes = sizes_.data();
+        std::uint64_t emptied = 0;
+        for (NodeIndex p = nodes[c].down; p != c; p = nodes[p].down) emptied += hide(nodes, sizes, p);
         const Item item = items_[c];
         items_[item.left].right = item.right;
         items_[item.right].left = item.left;
-        empty_columns_ -= sizes_[c] == 0;
+        empty_columns_ = empty_columns_ + emptied - (sizes[c] == 0);
     }
     void uncover_column(NodeIndex c) {
+        Node* const nodes = nodes_.data();
+        NodeIndex* const sizes = sizes_.data();
         const Item item = items_[c];
         items_[item.left].right = c;
         items_[item.right].left = c;
-        empty_columns_ += sizes_[c] == 0;
-        for (NodeIndex p = nodes_[c].up; p != c; p = nodes_[p].up) unhide(p);
+        std::uint64_t refilled = 0;
+        for (NodeIndex p = nodes[c].up; p != c; p = nodes[p].up) refilled += unhide(nodes, sizes, p);
+        empty_columns_ = empty_columns_ + (sizes[c] == 0) - refilled;
     }
-    // Unlinks the other nodes of p's block from their columns.
-    void hide(NodeIndex p) {
+    // Unlinks the other nodes of p's block from their columns; returns how many columns
+    // this left empty.
+    static std::uint64_t hide(Node* nodes, NodeIndex* sizes, NodeIndex p) {
+        std::uint64_t emptied = 0;
         for (NodeIndex q = p + 1; q != p;) {
-            const Node n = nodes_[q];
-            if (n.column == 0) {
-                q = n.up;
+            const NodeIndex x = nodes[q].column;
+            const NodeIndex u = nodes[q].up;
+            const NodeIndex d = nodes[q].down;
+            if (x == 0) {
+                q = u;
                 continue;
             }
-            nodes_[n.up].down = n.down;
-            nodes_[n.down].up = n.up;
-            empty_columns_ += --sizes_[n.column] == 0;
+            nodes[u].down = d;
+            nodes[d].up = u;
+            emptied += --sizes[x] == 0;
             ++q;
         }
+        return emptied;
     }
-    void unhide(NodeIndex p) {
+    // Relinks them, right to left; returns how many columns stop being empty.
+    static std::uint64_t unhide(Node* nodes, NodeIndex* sizes, NodeIndex p) {
+        std::uint64_t refilled = 0;
         for (NodeIndex q = p - 1; q != p;) {
-            const Node n = nodes_[q];
-            if (n.column == 0) {
-                q = n.down;
+            const NodeIndex x = nodes[q].column;
+            const NodeIndex u = nodes[q].up;
+            const NodeIndex d = nodes[q].down;
+            if (x == 0) {
+                q = d;
                 continue;
             }
-            empty_columns_ -= sizes_[n.column]++ == 0;
-            nodes_[n.up].down = q;
-            nodes_[n.down].up = q;
+            refilled += sizes[x]++ == 0;
+            nodes[u].down = q;
+            nodes[d].up = q;
             --q;
         }
+        return refilled;
     }
 
     std::vector<Node> nodes_;
