@@ -68,7 +68,7 @@ struct Dlx1 {
     struct Item {
         std::uint32_t prev, next;
     };
-    struct Node {
+    struct alignas(16) Node {
         std::int32_t itm;  // the item; in a header, the size; in a spacer, <= 0
         std::uint32_t up, down;
     };
