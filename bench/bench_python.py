@@ -126,22 +126,25 @@ def threads(blocks, name, seconds_of_work=2.0):
         for _ in range(reps):
             xcover.get_all(blocks)
 
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     work()
     work()
-    serial = time.perf_counter() - start
+    serial, serial_cpu = time.perf_counter() - start, time.process_time() - cpu
 
     pool = [threading.Thread(target=work) for _ in range(2)]
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     for t in pool:
         t.start()
     for t in pool:
         t.join()
-    parallel = time.perf_counter() - start
+    parallel, parallel_cpu = time.perf_counter() - start, time.process_time() - cpu
 
     print(f"Two threads x {reps} get_all({name}) against one thread doing {2 * reps}:")
     print(f"  serial {serial:6.2f} s  two threads {parallel:6.2f} s"
           f"  throughput ratio {serial / parallel:4.2f}x  (aim >= 1.8x)")
+    # Cores this process got: below 2 in the two-thread phase means the machine was busy.
+    print(f"  cores used: serial {serial_cpu / serial:4.2f}, two threads {parallel_cpu / parallel:4.2f};"
+          f" CPU seconds: serial {serial_cpu:6.2f}, two threads {parallel_cpu:6.2f}")
 
 
 def ms(seconds):
