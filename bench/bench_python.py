@@ -1,124 +1,222 @@
-"""End-to-end benchmark of xcover.get_all from Python.
+"""End-to-end benchmark of xcover.get_all from Python on the instances of bench/instances.
 
 Prints measured figures only; nothing here fails on speed.
 
-1. get_all on the 6x10 pentomino board and on Langford pairs n=11, Python lists in and
-   lists out, best of a few runs.
-2. The C++ floor (a minimal recursive dancing-links counter in build/engine_bench) timed
-   in the same run, and the ratio get_all / floor per instance (aim: within 1.5x).
-3. Two threads each running get_all on Langford n=11 against one thread doing the same
-   total work serially (aim: a throughput ratio of at least 1.8x on two free cores).
+For each instance (Python lists in, lists out):
+1. the first call in a fresh process: one subprocess per instance imports xcover, loads the
+   JSON, times one get_all call and reports its peak RSS (ru_maxrss) before and after;
+2. the best of repeated calls in this process;
+3. the C++ floor (Floor/<instance> of build/engine_bench, a minimal recursive
+   dancing-links counter walking the same search tree) measured in the same run, and the
+   ratios get_all / floor (aim: best-of within 1.5x).
+Then two threads each running get_all on one instance against one thread doing the same
+total work serially (aim: a throughput ratio of at least 1.8x on two free cores).
 
-Run with the module on the path, e.g. PYTHONPATH=build python bench/bench_python.py
+Every cover count is checked against the instance's `expected`; a wrong one prints a
+MISMATCH line.
+
+Run with the module on the path, e.g.
+    PYTHONPATH=build python bench/bench_python.py [--only sudoku16] [--runs 5]
 """
 
+import argparse
 import json
 import os
+import resource
 import subprocess
 import sys
 import threading
 import time
 
-import xcover
-
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "examples"))
-
-from pentomino import pentomino_blocks  # noqa: E402
-
+INSTANCES = os.path.join(ROOT, "bench", "instances")
 ENGINE_BENCH = os.path.join(ROOT, "build", "engine_bench")
 TO_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+# From the smallest search to the largest.
+NAMES = ["sudoku16", "langford12", "x3c270", "queens13", "pent5x12", "pent6x10"]
+THREADS_INSTANCE = "sudoku16"
 
 
-def langford_blocks(n):
-    """Langford pairs: number k sits at positions i and i + k + 1."""
-    return [[k - 1, n + i, n + i + k + 1] for k in range(1, n + 1) for i in range(2 * n - k - 1)]
+def load(name):
+    with open(os.path.join(INSTANCES, name + ".json")) as f:
+        return json.load(f)
 
 
-def best_time(fn, runs):
-    """The fastest of `runs` calls, and the last result."""
-    best, result = float("inf"), None
+def check(name, what, covers, expected):
+    if len(covers) != expected:
+        print(f"  !!! MISMATCH !!! {what} on {name}: {len(covers)} covers, expected {expected}")
+
+
+def peak_rss_kib():
+    """Peak RSS of this process in KiB. ru_maxrss survives execve on Linux, so a child
+    spawned by a big parent would report the parent's peak; VmHWM belongs to this process
+    image only, and is used where it exists."""
+    try:
+        with open("/proc/self/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+
+
+def child(name):
+    """Fresh-process run: one timed call, printed as JSON on stdout."""
+    import xcover
+
+    inst = load(name)
+    blocks = inst["partitions"]
+    rss_before = peak_rss_kib()
+    start, cpu = time.perf_counter(), time.thread_time()
+    covers = xcover.get_all(blocks)
+    seconds, cpu = time.perf_counter() - start, time.thread_time() - cpu
+    rss_after = peak_rss_kib()
+    print(json.dumps({"seconds": seconds, "cpu": cpu, "covers": len(covers),
+                      "rss_before_kib": rss_before, "rss_after_kib": rss_after}))
+
+
+def first_call(name):
+    out = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", name],
+                         check=True, capture_output=True, text=True).stdout
+    return json.loads(out.strip().splitlines()[-1])
+
+
+def best_of(fn, runs):
+    """The fastest of `runs` calls in wall-clock and in thread CPU seconds, and the last
+    result."""
+    best, best_cpu, result = float("inf"), float("inf"), None
     for _ in range(runs):
-        start = time.perf_counter()
+        result = None
+        start, cpu = time.perf_counter(), time.thread_time()
         result = fn()
         best = min(best, time.perf_counter() - start)
-    return best, result
+        best_cpu = min(best_cpu, time.thread_time() - cpu)
+    return (best, best_cpu), result
 
 
-def floor_times():
-    """Seconds per search of the C++ floor, by instance name, or {} when it can't run."""
+def floor_times(names, repetitions):
+    """Seconds per search of the C++ floor (fastest repetition), by instance."""
     if not os.access(ENGINE_BENCH, os.X_OK):
         print(f"  (no {ENGINE_BENCH}: floor not measured)")
         return {}
     out = subprocess.run(
-        [ENGINE_BENCH, "--benchmark_filter=Floor", "--benchmark_format=json"],
+        [ENGINE_BENCH, f"--benchmark_filter=^Floor/({'|'.join(names)})$",
+         f"--benchmark_repetitions={repetitions}", "--benchmark_format=json"],
         check=True, capture_output=True, text=True,
     ).stdout
     times = {}
     for bench in json.loads(out)["benchmarks"]:
-        instance = bench["name"].removeprefix("BM_Floor_")
-        times[instance] = bench["real_time"] * TO_SECONDS[bench["time_unit"]]
+        if bench.get("run_type") == "aggregate":
+            continue
+        instance = bench["run_name"].removeprefix("Floor/")
+        unit = TO_SECONDS[bench["time_unit"]]
+        wall, cpu = times.get(instance, (float("inf"), float("inf")))
+        times[instance] = (min(wall, bench["real_time"] * unit), min(cpu, bench["cpu_time"] * unit))
     return times
 
 
-def end_to_end(instances):
-    print("get_all end to end (Python lists in, lists out), best of runs:")
-    measured = {}
-    for name, blocks, runs in instances:
-        seconds, covers = best_time(lambda: xcover.get_all(blocks), runs)
-        measured[name] = seconds
-        print(f"  {name:<16} {len(covers):>7} covers  {seconds * 1e3:9.1f} ms"
-              f"  {len(covers) / seconds:>12,.0f} covers/s  (best of {runs})")
-    return measured
+def threads(blocks, name, seconds_of_work=2.0):
+    import xcover
 
-
-def against_floor(measured):
-    print("C++ floor (engine_bench, same run) and get_all / floor:")
-    floors = floor_times()
-    for name, seconds in measured.items():
-        floor = floors.get(name)
-        if floor is None:
-            print(f"  {name:<16} no floor figure")
-            continue
-        print(f"  {name:<16} floor {floor * 1e3:9.1f} ms  get_all {seconds * 1e3:9.1f} ms"
-              f"  ratio {seconds / floor:5.2f}x  (aim <= 1.5x)")
-
-
-def threads(blocks, seconds_of_work=2.0):
-    one, _ = best_time(lambda: xcover.get_all(blocks), 3)
+    (one, _), _ = best_of(lambda: xcover.get_all(blocks), 3)
     reps = max(1, round(seconds_of_work / one))
 
     def work():
         for _ in range(reps):
             xcover.get_all(blocks)
 
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     work()
     work()
-    serial = time.perf_counter() - start
+    serial, serial_cpu = time.perf_counter() - start, time.process_time() - cpu
 
     pool = [threading.Thread(target=work) for _ in range(2)]
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.process_time()
     for t in pool:
         t.start()
     for t in pool:
         t.join()
-    parallel = time.perf_counter() - start
+    parallel, parallel_cpu = time.perf_counter() - start, time.process_time() - cpu
 
-    print(f"Two threads x {reps} get_all(Langford11) against one thread doing {2 * reps}:")
+    print(f"Two threads x {reps} get_all({name}) against one thread doing {2 * reps}:")
     print(f"  serial {serial:6.2f} s  two threads {parallel:6.2f} s"
           f"  throughput ratio {serial / parallel:4.2f}x  (aim >= 1.8x)")
+    # Cores this process got: below 2 in the two-thread phase means the machine was busy.
+    print(f"  cores used: serial {serial_cpu / serial:4.2f}, two threads {parallel_cpu / parallel:4.2f};"
+          f" CPU seconds: serial {serial_cpu:6.2f}, two threads {parallel_cpu:6.2f}")
+
+
+def ms(seconds):
+    return f"{seconds * 1e3:9.1f}" if seconds is not None else f"{'-':>9}"
+
+
+def ratio(a, b):
+    return f"{a / b:6.2f}x" if a is not None and b else f"{'-':>7}"
 
 
 def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--only", action="append", default=[],
+                        help="run only instances whose name contains this (repeatable)")
+    parser.add_argument("--runs", type=int, default=0,
+                        help="calls for the best-of figure (default: 5, 3 above 1 s, 2 above 3 s)")
+    parser.add_argument("--floor-repetitions", type=int, default=3)
+    parser.add_argument("--no-floor", action="store_true")
+    parser.add_argument("--no-threads", action="store_true")
+    parser.add_argument("--child", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.child:
+        child(args.child)
+        return
+
+    import xcover
+
+    names = [n for n in NAMES if not args.only or any(o in n for o in args.only)]
     gil = sys._is_gil_enabled() if hasattr(sys, "_is_gil_enabled") else True
     print(f"Python {sys.version.split()[0]}, GIL {'enabled' if gil else 'disabled'},"
-          f" {os.cpu_count()} CPUs")
-    pentomino, _ = pentomino_blocks(6, 10)
-    langford = langford_blocks(11)
-    measured = end_to_end([("Pentomino6x10", pentomino, 2), ("Langford11", langford, 5)])
-    against_floor(measured)
-    threads(langford)
+          f" {os.cpu_count()} CPUs; times are wall clock, ms")
+
+    rows = {}
+    for name in names:
+        inst = load(name)
+        fresh = first_call(name)
+        if fresh["covers"] != inst["expected"]:
+            print(f"  !!! MISMATCH !!! first call on {name}: {fresh['covers']} covers,"
+                  f" expected {inst['expected']}")
+        blocks = inst["partitions"]
+        runs = args.runs or (5 if fresh["seconds"] < 1 else 3 if fresh["seconds"] < 3 else 2)
+        best, covers = best_of(lambda: xcover.get_all(blocks), runs)
+        check(name, "get_all", covers, inst["expected"])
+        del covers
+        rows[name] = (inst["expected"], fresh, best, runs)
+
+    floors = {} if args.no_floor else floor_times(names, args.floor_repetitions)
+
+    print("wall clock, ms (the machine may be shared: compare the CPU table too)")
+    print(f"{'instance':<11} {'covers':>7} {'floor':>9} {'first':>9} {'best-of':>9}"
+          f" {'first/fl':>8} {'best/fl':>8} {'peak RSS':>9} {'(+call)':>8}")
+    for name, (covers, fresh, best, runs) in rows.items():
+        floor = floors.get(name, (None, None))[0]
+        first = fresh["seconds"]
+        rss = fresh["rss_after_kib"] / 1024
+        grow = (fresh["rss_after_kib"] - fresh["rss_before_kib"]) / 1024
+        print(f"{name:<11} {covers:>7} {ms(floor)} {ms(first)} {ms(best[0])}"
+              f" {ratio(first, floor):>8} {ratio(best[0], floor):>8} {rss:6.1f} MiB {grow:4.1f} MiB")
+    print("thread CPU time, ms")
+    print(f"{'instance':<11} {'covers':>7} {'floor':>9} {'first':>9} {'best-of':>9}"
+          f" {'first/fl':>8} {'best/fl':>8}")
+    for name, (covers, fresh, best, runs) in rows.items():
+        floor = floors.get(name, (None, None))[1]
+        print(f"{name:<11} {covers:>7} {ms(floor)} {ms(fresh['cpu'])} {ms(best[1])}"
+              f" {ratio(fresh['cpu'], floor):>8} {ratio(best[1], floor):>8}")
+    print(f"floor: Floor/<instance> of engine_bench, fastest of {args.floor_repetitions};"
+          " first: the first get_all in a fresh process; best-of: fastest of repeated calls"
+          " in this process (aim best/fl <= 1.5x); peak RSS: VmHWM of the fresh process after"
+          " its call, (+call): what the call added to it")
+
+    if not args.no_threads:
+        threads(load(THREADS_INSTANCE)["partitions"], THREADS_INSTANCE)
 
 
 if __name__ == "__main__":

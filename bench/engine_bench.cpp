@@ -1,6 +1,14 @@
-// Engine benchmarks. Each production search is timed next to a floor measured in the same
-// run; compare the two lines of an instance.
+// Engine benchmarks on the six instances of bench/instances: for each, the production
+// get_all (engine only, no Python) and the floor (bench/dlx_floor.cpp) in both of its
+// layouts, in the same run. Compare GetAll/<instance> with Floor/<instance> (the textbook
+// L/R/U/D layout, the faster one); FloorDLX1/<instance> is Knuth's DLX1 layout.
+//
+// Every run's cover count is checked against the instance's `expected`; a wrong count
+// prints a MISMATCH line on stderr and labels the benchmark. Speed never fails anything.
 #include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
 
 #include "algorithms/knuth_x/algos/get_all.hpp"
 #include "dlx_floor.hpp"
@@ -10,40 +18,74 @@ using namespace xcover;
 
 namespace {
 
-void get_all_on(benchmark::State& state, const bench::Blocks& blocks) {
-    const BlockList list = BlockList::from(blocks);
+struct Tally {
     std::uint64_t covers = 0;
-    for (auto _ : state) {
-        CoverList result = get_all(list);
-        covers = result.size();
-        benchmark::DoNotOptimize(result);
-    }
+    std::uint64_t indices = 0;  // block indices over all covers
+};
+
+// The one call into the engine in this file.
+Tally run_get_all(const BlockList& partitions) {
+    const CoverList covers = get_all(partitions);
+    return Tally{covers.size(), covers.total_items()};
+}
+
+void check(benchmark::State& state, const bench::Instance& inst, const char* what, std::uint64_t covers) {
+    if (covers == inst.expected) return;
+    std::fprintf(stderr, "!!! MISMATCH !!! %s on %s: %llu covers, expected %llu\n", what, inst.name.c_str(),
+                 static_cast<unsigned long long>(covers), static_cast<unsigned long long>(inst.expected));
+    state.SetLabel("MISMATCH: " + std::to_string(covers) + " covers, expected " + std::to_string(inst.expected));
+}
+
+void set_counters(benchmark::State& state, std::uint64_t covers) {
     state.counters["covers"] = static_cast<double>(covers);
     state.counters["covers_per_s"] =
         benchmark::Counter(static_cast<double>(covers), benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void floor_on(benchmark::State& state, const bench::Blocks& blocks) {
-    std::uint64_t covers = 0;
+void get_all_on(benchmark::State& state, const bench::Instance& inst) {
+    const BlockList list = BlockList::from(inst.blocks);
+    Tally t;
     for (auto _ : state) {
-        covers = bench::dlx_floor_count(blocks);
-        benchmark::DoNotOptimize(covers);
+        t = run_get_all(list);
+        benchmark::DoNotOptimize(t);
+        check(state, inst, "get_all", t.covers);
     }
-    state.counters["covers"] = static_cast<double>(covers);
-    state.counters["covers_per_s"] =
-        benchmark::Counter(static_cast<double>(covers), benchmark::Counter::kIsIterationInvariantRate);
+    set_counters(state, t.covers);
+    state.counters["indices"] = static_cast<double>(t.indices);
 }
 
-void BM_GetAll_Pentomino6x10(benchmark::State& s) { get_all_on(s, bench::pentomino_blocks(6, 10)); }
-void BM_Floor_Pentomino6x10(benchmark::State& s) { floor_on(s, bench::pentomino_blocks(6, 10)); }
-void BM_GetAll_Langford11(benchmark::State& s) { get_all_on(s, bench::langford_blocks(11)); }
-void BM_Floor_Langford11(benchmark::State& s) { floor_on(s, bench::langford_blocks(11)); }
+void floor_on(benchmark::State& state, const bench::Instance& inst, bench::FloorLayout layout) {
+    bench::FloorCount f;
+    for (auto _ : state) {
+        f = bench::dlx_floor_count(inst.blocks, layout);
+        benchmark::DoNotOptimize(f);
+        check(state, inst, layout == bench::FloorLayout::Dlx1 ? "floor (DLX1 layout)" : "floor (LRUD layout)",
+              f.covers);
+    }
+    set_counters(state, f.covers);
+    state.counters["nodes"] = static_cast<double>(f.nodes);
+}
 
 }  // namespace
 
-BENCHMARK(BM_GetAll_Pentomino6x10)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Floor_Pentomino6x10)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GetAll_Langford11)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Floor_Langford11)->Unit(benchmark::kMillisecond);
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    std::vector<bench::Instance> instances;
+    for (const std::string& name : bench::instance_names()) instances.push_back(bench::load_instance(name));
+    for (const bench::Instance& inst : instances) {
+        const bench::Instance* p = &inst;
+        benchmark::RegisterBenchmark(("GetAll/" + inst.name).c_str(),
+                                     [p](benchmark::State& s) { get_all_on(s, *p); })
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("Floor/" + inst.name).c_str(),
+                                     [p](benchmark::State& s) { floor_on(s, *p, bench::FloorLayout::Lrud); })
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("FloorDLX1/" + inst.name).c_str(),
+                                     [p](benchmark::State& s) { floor_on(s, *p, bench::FloorLayout::Dlx1); })
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

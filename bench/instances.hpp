@@ -1,79 +1,191 @@
-// Exact-cover instances shared by the benchmarks: pentomino tiling and Langford pairs.
+// The benchmark instances of bench/instances/*.json, read with a minimal JSON reader.
+//
+// Only two members of each top-level object are used: `partitions` (an array of arrays of
+// unsigned 64-bit integers, the candidate blocks) and `expected` (the number of exact
+// covers). Every other member is parsed and skipped. No dependency beyond the standard
+// library; the reader accepts the JSON these files are written in (objects, arrays,
+// strings with escapes, numbers, true/false/null) and throws std::runtime_error otherwise.
 #pragma once
 
-#include <algorithm>
+#include <cctype>
 #include <cstdint>
-#include <set>
-#include <tuple>
-#include <utility>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace xcover::bench {
 
 using Blocks = std::vector<std::vector<std::uint64_t>>;
 
-// The 12 pentominoes on a rows x cols board, every orientation, nothing broken by symmetry.
-// Element p (0..11) is "piece p is used"; element 12 + r*cols + c is cell (r, c).
-inline Blocks pentomino_blocks(int rows, int cols) {
-    static const char* shapes[12][5] = {
-        {"##", ".##", ".#"},   // F
-        {"#####"},             // I
-        {"#", "#", "#", "##"}, // L
-        {".#", ".#", "##", "#"},  // N
-        {"##", "##", "#"},     // P
-        {"###", ".#", ".#"},   // T
-        {"#.#", "###"},        // U
-        {"#", "#", "###"},     // V
-        {"#", "##", ".##"},    // W
-        {".#", "###", ".#"},   // X
-        {".#", "##", ".#", ".#"},  // Y
-        {"##", ".#", ".##"},   // Z
-    };
+struct Instance {
+    std::string name;
+    std::uint64_t expected = 0;
     Blocks blocks;
-    for (int p = 0; p < 12; ++p) {
-        std::vector<std::pair<int, int>> cells;
-        for (int r = 0; r < 5 && shapes[p][r]; ++r)
-            for (int c = 0; shapes[p][r][c]; ++c)
-                if (shapes[p][r][c] == '#') cells.emplace_back(r, c);
-        std::set<std::vector<std::pair<int, int>>> orientations;
-        for (int flip = 0; flip < 2; ++flip) {
-            for (int rot = 0; rot < 4; ++rot) {
-                auto shape = cells;
-                for (auto& [r, c] : shape) {
-                    if (flip) c = -c;
-                    for (int k = 0; k < rot; ++k) std::tie(r, c) = std::make_pair(c, -r);
-                }
-                int min_r = 1 << 20, min_c = 1 << 20;
-                for (auto [r, c] : shape) min_r = std::min(min_r, r), min_c = std::min(min_c, c);
-                for (auto& [r, c] : shape) r -= min_r, c -= min_c;
-                std::sort(shape.begin(), shape.end());
-                orientations.insert(shape);
-            }
-        }
-        for (const auto& shape : orientations) {
-            for (int dr = 0; dr < rows; ++dr) {
-                for (int dc = 0; dc < cols; ++dc) {
-                    std::vector<std::uint64_t> block{static_cast<std::uint64_t>(p)};
-                    bool fits = true;
-                    for (auto [r, c] : shape) {
-                        if (r + dr >= rows || c + dc >= cols) { fits = false; break; }
-                        block.push_back(12 + static_cast<std::uint64_t>((r + dr) * cols + c + dc));
-                    }
-                    if (fits) blocks.push_back(block);
-                }
-            }
-        }
-    }
-    return blocks;
+};
+
+// From the smallest search to the largest.
+inline const std::vector<std::string>& instance_names() {
+    static const std::vector<std::string> names{"sudoku16", "langford12", "x3c270",
+                                                "queens13", "pent5x12", "pent6x10"};
+    return names;
 }
 
-// Langford pairs: place two copies of each k in 1..n in 2n slots, k numbers apart.
-// Element k-1 is "number k placed", element n + i is slot i.
-inline Blocks langford_blocks(std::uint64_t n) {
-    Blocks blocks;
-    for (std::uint64_t k = 1; k <= n; ++k)
-        for (std::uint64_t i = 0; i + k + 1 < 2 * n; ++i) blocks.push_back({k - 1, n + i, n + i + k + 1});
-    return blocks;
+// The directory of the JSON files: $XCOVER_INSTANCES if set, else the source tree's.
+inline std::string instances_dir() {
+    if (const char* dir = std::getenv("XCOVER_INSTANCES")) return dir;
+#ifdef XCOVER_INSTANCES_DIR
+    return XCOVER_INSTANCES_DIR;
+#else
+    return "bench/instances";
+#endif
+}
+
+namespace json {
+
+class Reader {
+public:
+    explicit Reader(std::string text) : s_(std::move(text)) {}
+
+    Instance instance() {
+        Instance out;
+        bool have_partitions = false, have_expected = false;
+        expect('{');
+        if (!take('}')) {
+            do {
+                const std::string key = string();
+                expect(':');
+                if (key == "partitions") {
+                    out.blocks = blocks();
+                    have_partitions = true;
+                } else if (key == "expected") {
+                    out.expected = unsigned_integer();
+                    have_expected = true;
+                } else if (key == "name") {
+                    out.name = string();
+                } else {
+                    skip_value();
+                }
+            } while (take(','));
+            expect('}');
+        }
+        if (!have_partitions || !have_expected) fail("no `partitions` or no `expected`");
+        return out;
+    }
+
+private:
+    std::string s_;
+    std::size_t i_ = 0;
+
+    [[noreturn]] void fail(const std::string& what) const {
+        throw std::runtime_error("instance JSON, offset " + std::to_string(i_) + ": " + what);
+    }
+    void ws() {
+        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t')) ++i_;
+    }
+    char peek() {
+        ws();
+        return i_ < s_.size() ? s_[i_] : '\0';
+    }
+    bool take(char c) {
+        if (peek() != c) return false;
+        ++i_;
+        return true;
+    }
+    void expect(char c) {
+        if (!take(c)) fail(std::string("expected '") + c + "'");
+    }
+
+    std::uint64_t unsigned_integer() {
+        ws();
+        if (i_ >= s_.size() || s_[i_] < '0' || s_[i_] > '9') fail("expected an unsigned integer");
+        std::uint64_t v = 0;
+        while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
+            const std::uint64_t d = static_cast<std::uint64_t>(s_[i_++] - '0');
+            if (v > (UINT64_MAX - d) / 10) fail("integer above 2**64 - 1");
+            v = v * 10 + d;
+        }
+        if (i_ < s_.size() && (s_[i_] == '.' || s_[i_] == 'e' || s_[i_] == 'E')) fail("not an integer");
+        return v;
+    }
+
+    Blocks blocks() {
+        Blocks out;
+        expect('[');
+        if (take(']')) return out;
+        do {
+            std::vector<std::uint64_t>& block = out.emplace_back();
+            expect('[');
+            if (take(']')) continue;
+            do block.push_back(unsigned_integer());
+            while (take(','));
+            expect(']');
+        } while (take(','));
+        expect(']');
+        return out;
+    }
+
+    std::string string() {
+        expect('"');
+        std::string out;
+        while (i_ < s_.size() && s_[i_] != '"') {
+            if (s_[i_] == '\\') {
+                ++i_;
+                if (i_ >= s_.size()) break;
+                if (s_[i_] == 'u') i_ += 4;  // kept as-is: names and descriptions only
+                else out.push_back(s_[i_]);
+                ++i_;
+            } else {
+                out.push_back(s_[i_++]);
+            }
+        }
+        if (i_ >= s_.size()) fail("unterminated string");
+        ++i_;
+        return out;
+    }
+
+    void skip_value() {
+        const char c = peek();
+        if (c == '"') {
+            string();
+        } else if (c == '{') {
+            ++i_;
+            if (take('}')) return;
+            do {
+                string();
+                expect(':');
+                skip_value();
+            } while (take(','));
+            expect('}');
+        } else if (c == '[') {
+            ++i_;
+            if (take(']')) return;
+            do skip_value();
+            while (take(','));
+            expect(']');
+        } else {
+            const std::size_t start = i_;
+            while (i_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[i_])) || s_[i_] == '-' ||
+                                      s_[i_] == '+' || s_[i_] == '.'))
+                ++i_;
+            if (i_ == start) fail("unexpected character");
+        }
+    }
+};
+
+}  // namespace json
+
+inline Instance load_instance(const std::string& name) {
+    const std::string path = instances_dir() + "/" + name + ".json";
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot open " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    Instance instance = json::Reader(text.str()).instance();
+    if (instance.name.empty()) instance.name = name;
+    return instance;
 }
 
 }  // namespace xcover::bench

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Engine benchmarks (Google Benchmark: get_all against a minimal counter, the ranked
-# searches against the literal estimator) and the end-to-end Python benchmark.
+# Engine benchmarks (Google Benchmark: get_all against the minimal counter on the six
+# instances of bench/instances, the ranked searches against the literal estimator) and the
+# end-to-end Python benchmark. Arguments go to the two Google Benchmark binaries, e.g.
+#   scripts/bench.sh --benchmark_filter=sudoku16 --benchmark_repetitions=3
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=$(bash scripts/build.sh)
