@@ -85,29 +85,29 @@ TEST(DancingLinks, ExampleLayout) {
     EXPECT_EQ(links.size(1), 2u);
     EXPECT_EQ(links.size(2), 2u);
     EXPECT_EQ(links.size(3), 3u);
-    // Root 0, headers 1-3, spacer 4, block 0 at 5-6, spacer 7, block 1 at 8, spacer 9,
-    // block 2 at 10, spacer 11, block 3 at 12-13, spacer 14, block 4 at 15, spacer 16.
-    ASSERT_EQ(links.node_count(), 17u);
-    EXPECT_EQ(links.block_of(5), 0u);
-    EXPECT_EQ(links.column_of(5), 1u);
-    EXPECT_EQ(links.column_of(6), 3u);
-    EXPECT_EQ(links.next_in_block(5), 6u);
-    EXPECT_EQ(links.next_in_block(6), 5u);
-    EXPECT_EQ(links.next_in_block(8), 8u);
-    EXPECT_EQ(links.block_of(8), 1u);
-    EXPECT_EQ(links.block_of(10), 2u);
-    EXPECT_EQ(links.column_of(12), 2u);
-    EXPECT_EQ(links.column_of(13), 3u);
-    EXPECT_EQ(links.block_of(15), 4u);
-    for (std::uint64_t spacer : {0u, 4u, 7u, 9u, 11u, 14u, 16u}) {
-        EXPECT_EQ(links.column_of(spacer), 0u);
-        EXPECT_EQ(links.block_of(spacer), kNoBlock);
-        EXPECT_FALSE(links.is_block_node(spacer));
+    // Root 0, headers 1-3, block 0 at 4-5, block 1 at 6, block 2 at 7, block 3 at 8-9,
+    // block 4 at 10.
+    ASSERT_EQ(links.node_count(), 11u);
+    EXPECT_EQ(links.block_of(4), 0u);
+    EXPECT_EQ(links.column_of(4), 1u);
+    EXPECT_EQ(links.column_of(5), 3u);
+    EXPECT_EQ(links.next_in_block(4), 5u);
+    EXPECT_EQ(links.next_in_block(5), 4u);
+    EXPECT_EQ(links.next_in_block(6), 6u);
+    EXPECT_EQ(links.block_of(6), 1u);
+    EXPECT_EQ(links.block_of(7), 2u);
+    EXPECT_EQ(links.column_of(8), 2u);
+    EXPECT_EQ(links.column_of(9), 3u);
+    EXPECT_EQ(links.block_of(10), 4u);
+    for (std::uint64_t header : {0u, 1u, 2u, 3u}) {
+        EXPECT_EQ(links.column_of(header), header);
+        EXPECT_EQ(links.block_of(header), kNoBlock);
+        EXPECT_FALSE(links.is_block_node(header));
     }
-    EXPECT_EQ(links.down(1), 5u);
-    EXPECT_EQ(links.down(5), 10u);
-    EXPECT_EQ(links.down(10), 1u);
-    EXPECT_EQ(links.up(1), 10u);
+    EXPECT_EQ(links.down(1), 4u);
+    EXPECT_EQ(links.down(4), 7u);
+    EXPECT_EQ(links.down(7), 1u);
+    EXPECT_EQ(links.up(1), 7u);
 
     EXPECT_EQ(choose_blocks(links).blocks, (std::vector<std::uint64_t>{0, 2}));
 
@@ -117,8 +117,8 @@ TEST(DancingLinks, ExampleLayout) {
     EXPECT_EQ(links.first_active(), 2u);
     EXPECT_EQ(links.next_active(2), 0u);
     EXPECT_EQ(links.size(2), 1u);
-    EXPECT_FALSE(links.is_linked(12));
-    EXPECT_TRUE(links.is_linked(8));
+    EXPECT_FALSE(links.is_linked(8));
+    EXPECT_TRUE(links.is_linked(6));
     EXPECT_EQ(choose_blocks(links).blocks, (std::vector<std::uint64_t>{1}));
     links.uncover(3);
     links.uncover(1);
@@ -134,13 +134,14 @@ TEST(DancingLinks, EmptyMatrixEmptyBlocksAndBadArguments) {
         EXPECT_EQ(links.block_bound(), 0u);
     }
     DancingLinks links = build({{}, {3}});
-    EXPECT_EQ(links.block_of(3), 1u);
+    EXPECT_EQ(links.block_of(2), 1u);
     EXPECT_EQ(links.block_bound(), 2u);
     EXPECT_THROW(links.cover(0), InternalFailure);
     EXPECT_THROW(links.cover(2), InternalFailure);
-    EXPECT_THROW(links.block_of(5), InternalFailure);
+    EXPECT_THROW(links.block_of(3), InternalFailure);
+    EXPECT_THROW(links.cover_rest_of_block(0), InternalFailure);  // the root
     EXPECT_THROW(links.cover_rest_of_block(1), InternalFailure);  // a header
-    EXPECT_THROW(links.cover_rest_of_block(2), InternalFailure);  // a spacer
+    EXPECT_THROW(links.cover_rest_of_block(3), InternalFailure);  // past the end
     // Relabeled blocks must name columns of the matrix.
     EXPECT_THROW(DancingLinks(BlockList::from({{1, 2}}), 1), InternalFailure);
     EXPECT_THROW(DancingLinks(BlockList::from({{0}}), 1), InternalFailure);
