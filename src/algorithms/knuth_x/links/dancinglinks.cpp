@@ -10,6 +10,14 @@ constexpr std::uint64_t kMaxNodes = UINT32_MAX;
 
 }  // namespace
 
+void DancingLinks::fail_not_a_column(std::uint64_t column, std::source_location where) {
+    fail("column " + std::to_string(column) + " is not a column of the matrix", where);
+}
+
+void DancingLinks::fail_not_a_block_node(std::uint64_t node, std::source_location where) {
+    fail("node " + std::to_string(node) + " is not a block node", where);
+}
+
 DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m) {
     const std::uint64_t node_total = m + 1 + relabeled.total_items();
     if (node_total > kMaxNodes) throw std::bad_alloc();

@@ -97,14 +97,18 @@ public:
 private:
     NodeIndex checked_column(std::uint64_t column) const {
         if (column == 0 || column >= sizes_.size()) [[unlikely]]
-            fail("column " + std::to_string(column) + " is not a column of the matrix");
+            fail_not_a_column(column);
         return static_cast<NodeIndex>(column);
     }
     NodeIndex checked_block_node(std::uint64_t node) const {
         if (!is_block_node(node)) [[unlikely]]
-            fail("node " + std::to_string(node) + " is not a block node");
+            fail_not_a_block_node(node);
         return static_cast<NodeIndex>(node);
     }
+    [[noreturn, gnu::cold, gnu::noinline]] static void fail_not_a_column(
+        std::uint64_t column, std::source_location where = std::source_location::current());
+    [[noreturn, gnu::cold, gnu::noinline]] static void fail_not_a_block_node(
+        std::uint64_t node, std::source_location where = std::source_location::current());
 
     // The walks read the arrays through local pointers and count empty columns in a local,
     // so that the compiler keeps them in registers across the stores of the loops.

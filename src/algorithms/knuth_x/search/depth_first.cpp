@@ -43,7 +43,6 @@ std::uint64_t DepthFirstSearch::candidate_from(std::uint64_t node, std::uint64_t
 void DepthFirstSearch::descend(std::uint64_t column, std::uint64_t node) {
     DancingLinks& links = problem_.links;
     levels_.push_back(Level{static_cast<NodeIndex>(column), static_cast<NodeIndex>(node)});
-    chosen_.push_back(links.block_of(node));
     links.cover_rest_of_block(node);
 }
 
@@ -52,11 +51,9 @@ bool DepthFirstSearch::backtrack() {
     while (!levels_.empty()) {
         Level& level = levels_.back();
         links.uncover_rest_of_block(level.node);
-        chosen_.pop_back();
         const std::uint64_t next = candidate_from(links.down(level.node), level.column);
         if (next != level.column) {
             level.node = static_cast<NodeIndex>(next);
-            chosen_.push_back(links.block_of(next));
             links.cover_rest_of_block(next);
             return true;
         }
@@ -89,6 +86,7 @@ bool DepthFirstSearch::next() {
         const std::uint64_t column = links.choose_column();
         if (column == DancingLinks::kComplete) {
             phase_ = Phase::AtCover;
+            read_cover();
             return true;
         }
         if (column != DancingLinks::kDeadEnd) {
@@ -104,6 +102,11 @@ bool DepthFirstSearch::next() {
             return false;
         }
     }
+}
+
+void DepthFirstSearch::read_cover() {
+    chosen_.clear();
+    for (const Level& level : levels_) chosen_.push_back(problem_.links.block_of(level.node));
 }
 
 void DepthFirstSearch::unwind() {
@@ -134,6 +137,7 @@ DepthFirstSearch::Expansion DepthFirstSearch::expand(std::span<const std::uint64
         links.cover(column);
         descend(column, node);
     }
+    read_cover();
     const std::uint64_t column = links.choose_column();
     if (column == DancingLinks::kComplete) {
         expansion.complete = true;

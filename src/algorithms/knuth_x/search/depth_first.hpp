@@ -65,6 +65,8 @@ private:
     // Moves the deepest level to its next block; false when every level is exhausted.
     bool backtrack();
     void unwind();
+    // Lists the blocks chosen at every level into chosen_.
+    void read_cover();
 
     enum class Phase { Fresh, AtCover, Done };
 
@@ -73,7 +75,7 @@ private:
     bool restricted_ = false;
     bool impossible_ = false;     // the included blocks overlap, or one is empty
     std::vector<Level> levels_;
-    std::vector<std::uint64_t> chosen_;
+    std::vector<std::uint64_t> chosen_;  // filled when a cover is reached
     Phase phase_ = Phase::Fresh;
     InterruptPoll poll_;
 };
