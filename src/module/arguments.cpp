@@ -47,6 +47,7 @@ Ref sequence_qualname() {
 template <class Reserve, class Item>
 bool convert_sequence(PyObject* object, Reserve&& reserve, Item&& item) {
     if (PyUnicode_Check(object)) {
+        // Exact text on purpose (backticks, `Vec`): callers match this message.
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
         return false;
     }

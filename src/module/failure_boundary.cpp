@@ -19,12 +19,15 @@ constexpr const char* kPanicDoc =
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.\n";
 
+// The stderr lines below (this one, the internal-check report and the resumed-panic header)
+// are read by callers' log scrapers: keep their text and order exactly.
 [[noreturn]] void abort_at_boundary() noexcept {
     std::fputs("uncaught panic at ffi boundary\n", stderr);
     std::fflush(stderr);
     std::abort();
 }
 
+// Two lines, exact format: callers parse "thread N failed an internal check at F:L:C:".
 void report_internal_failure(const InternalFailure& failure) {
     const auto& where = failure.where();
     std::fprintf(stderr, "thread %lu failed an internal check at %s:%u:%u:\n%s\n",
@@ -48,6 +51,8 @@ std::optional<std::string> exception_text(PyObject* exception) {
 
 PyObject* panic_exception_type() {
     return panic_type.get([] {
+        // The qualified name "pyo3_runtime.PanicException" and the base BaseException are
+        // deliberate: callers catch and compare by them. Do not rename or rebase.
         return PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
                                          PyExc_BaseException, nullptr);
     });
@@ -78,6 +83,7 @@ Ref fetch_python_error() {
         PyErr_Clear();
         text = "Unwrapped panic from Python code";
     }
+    // Exact header text and order (header, then the Python traceback): callers parse it.
     std::fputs("--- PanicException from Python code: resuming the panic ---\n"
                "Python stack trace below:\n",
                stderr);
