@@ -61,7 +61,14 @@ bool convert_sequence(PyObject* object, Reserve&& reserve, Item&& item) {
     }
     Py_ssize_t hint = PyObject_Size(object);
     if (hint < 0) {
-        fetch_python_error();  // discarded, unless it is a PanicException
+        // The hint is optional: its failure is discarded, except a PanicException (resumed by
+        // fetch_python_error) and the exceptions that ask the program to stop.
+        Ref error = fetch_python_error();
+        if (error && (PyErr_GivenExceptionMatches(error.get(), PyExc_KeyboardInterrupt) ||
+                      PyErr_GivenExceptionMatches(error.get(), PyExc_SystemExit))) {
+            PyErr_SetRaisedException(error.release());
+            return false;
+        }
         hint = 0;
     }
     reserve(static_cast<std::size_t>(std::min(hint, kMaxReserve)));

@@ -92,7 +92,7 @@ Ref fetch_python_error() {
     throw InternalFailure(*text);
 }
 
-void set_error_from_current_exception() noexcept {
+void set_error_from_current_exception() {
     try {
         try {
             throw;
@@ -109,9 +109,48 @@ void set_error_from_current_exception() noexcept {
         } catch (...) {
             raise_internal_failure("unknown internal failure");
         }
+    } catch (const abi::__forced_unwind&) {
+        throw;  // the interpreter ended the thread while the error was being raised
     } catch (...) {
         abort_at_boundary();
     }
+}
+
+SignalCheck::~SignalCheck() {
+    // Attached unless the thread is being ended by a forced unwind; then it is left behind.
+    if (exception_ != nullptr && PyThreadState_GetUnchecked() != nullptr) Py_DecRef(exception_);
+}
+
+void SignalCheck::detach() noexcept {
+    last_check_ = std::chrono::steady_clock::now();
+    saved_ = PyEval_SaveThread();
+}
+
+void SignalCheck::attach() {
+    PyThreadState* state = saved_;
+    saved_ = nullptr;
+    PyEval_RestoreThread(state);
+}
+
+bool SignalCheck::requested() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_check_ < kCheckInterval) return false;
+    last_check_ = now;
+    if (exception_ != nullptr) return true;
+    // A finalizing interpreter ends the threads that re-attach: let the search run on.
+    if (Py_IsFinalizing()) return false;
+    // PyErr_CheckSignals runs handlers on the main thread only and does nothing elsewhere,
+    // so calls on other threads are never stopped by it.
+    attach();
+    if (PyErr_CheckSignals() < 0) exception_ = PyErr_GetRaisedException();
+    detach();
+    return exception_ != nullptr;
+}
+
+void SignalCheck::restore_exception() {
+    PyObject* exception = std::exchange(exception_, nullptr);
+    if (exception == nullptr) fail("search interrupted with no exception to report");
+    PyErr_SetRaisedException(exception);
 }
 
 }  // namespace xcover::py
