@@ -47,6 +47,7 @@ Ref sequence_qualname() {
 template <class Reserve, class Item>
 bool convert_sequence(PyObject* object, Reserve&& reserve, Item&& item) {
     if (PyUnicode_Check(object)) {
+        // Exact text on purpose (backticks, `Vec`): callers match this message.
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
         return false;
     }
@@ -60,7 +61,14 @@ bool convert_sequence(PyObject* object, Reserve&& reserve, Item&& item) {
     }
     Py_ssize_t hint = PyObject_Size(object);
     if (hint < 0) {
-        fetch_python_error();  // discarded, unless it is a PanicException
+        // The hint is optional: its failure is discarded, except a PanicException (resumed by
+        // fetch_python_error) and the exceptions that ask the program to stop.
+        Ref error = fetch_python_error();
+        if (error && (PyErr_GivenExceptionMatches(error.get(), PyExc_KeyboardInterrupt) ||
+                      PyErr_GivenExceptionMatches(error.get(), PyExc_SystemExit))) {
+            PyErr_SetRaisedException(error.release());
+            return false;
+        }
         hint = 0;
     }
     reserve(static_cast<std::size_t>(std::min(hint, kMaxReserve)));
@@ -97,21 +105,23 @@ void raise_type_mismatch(PyObject* object, const char* target) {
     PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", name.get(), target);
 }
 
-bool bind_arguments(const SignatureSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames, Slots& slots) {
+bool bind_arguments(const FunctionDeclaration& function, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, Slots& slots) {
     slots.fill(nullptr);
-    const auto count = static_cast<Py_ssize_t>(spec.count);
-    const auto required = static_cast<Py_ssize_t>(spec.required);
+    const auto count = static_cast<Py_ssize_t>(function.count());
+    const auto required = static_cast<Py_ssize_t>(function.required());
     for (Py_ssize_t i = 0; i < std::min(nargs, count); ++i) slots[i] = args[i];
 
     if (nargs > count) {
+        // "takes 1 positional arguments" keeps its plural even for one: callers match these
+        // messages byte for byte.
         if (required == count)
             PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd were given",
-                         spec.function, count, nargs);
+                         function.name, count, nargs);
         else
             PyErr_Format(PyExc_TypeError,
                          "%s() takes from %zd to %zd positional arguments but %zd were given",
-                         spec.function, required, count, nargs);
+                         function.name, required, count, nargs);
         return false;
     }
 
@@ -123,7 +133,7 @@ bool bind_arguments(const SignatureSpec& spec, PyObject* const* args, Py_ssize_t
         if (text == nullptr) PyErr_Clear();
         Py_ssize_t match = -1;
         for (Py_ssize_t p = 0; text != nullptr && p < count; ++p) {
-            const char* name = spec.parameters[p];
+            const char* name = function.parameters[p].name;
             if (std::strlen(name) == static_cast<std::size_t>(length) &&
                 std::memcmp(name, text, static_cast<std::size_t>(length)) == 0) {
                 match = p;
@@ -132,12 +142,12 @@ bool bind_arguments(const SignatureSpec& spec, PyObject* const* args, Py_ssize_t
         }
         if (match < 0) {
             PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'",
-                         spec.function, key);
+                         function.name, key);
             return false;
         }
         if (slots[match] != nullptr) {
             PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
-                         spec.function, spec.parameters[match]);
+                         function.name, function.parameters[match].name);
             return false;
         }
         slots[match] = args[nargs + k];
@@ -146,7 +156,7 @@ bool bind_arguments(const SignatureSpec& spec, PyObject* const* args, Py_ssize_t
     if (nargs < required) {
         std::vector<const char*> missing;
         for (Py_ssize_t p = 0; p < required; ++p)
-            if (slots[p] == nullptr) missing.push_back(spec.parameters[p]);
+            if (slots[p] == nullptr) missing.push_back(function.parameters[p].name);
         if (!missing.empty()) {
             std::string list;
             for (std::size_t i = 0; i < missing.size(); ++i) {
@@ -157,7 +167,7 @@ bool bind_arguments(const SignatureSpec& spec, PyObject* const* args, Py_ssize_t
                 list += "'";
             }
             PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional %s: %s",
-                         spec.function, missing.size(),
+                         function.name, missing.size(),
                          missing.size() == 1 ? "argument" : "arguments", list.c_str());
             return false;
         }

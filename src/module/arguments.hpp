@@ -13,23 +13,15 @@
 #include <vector>
 
 #include "../algorithms/knuth_x/links/block_list.hpp"
+#include "signature.hpp"
 
 namespace xcover::py {
-
-inline constexpr std::size_t kMaxParameters = 9;
-
-struct SignatureSpec {
-    const char* function;
-    std::array<const char*, kMaxParameters> parameters;
-    std::size_t count;     // number of parameters
-    std::size_t required;  // the first `required` must be supplied
-};
 
 // Borrowed references to the argument objects, one per parameter; nullptr when not given.
 using Slots = std::array<PyObject*, kMaxParameters>;
 
-bool bind_arguments(const SignatureSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames, Slots& slots);
+bool bind_arguments(const FunctionDeclaration& function, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, Slots& slots);
 
 bool convert_u64(PyObject* object, std::uint64_t& out);
 bool convert_f64(PyObject* object, double& out);
@@ -42,11 +34,12 @@ bool convert_optional_u64(PyObject* slot, std::optional<std::uint64_t>& out);
 // caller sees: a plain TypeError gains the prefix "argument '{name}': ".
 void label_argument_error(const char* name);
 
-// Converts one slot with `convert`; on failure labels the error with the parameter's name.
+// Converts the argument bound to `parameter` with `convert`; on failure labels the error
+// with the parameter's name.
 template <class T, class Convert>
-bool convert_argument(PyObject* slot, const char* name, Convert convert, T& out) {
-    if (convert(slot, out)) return true;
-    label_argument_error(name);
+bool convert_argument(const Slots& slots, ParameterSlot parameter, Convert convert, T& out) {
+    if (convert(slots[parameter.index], out)) return true;
+    label_argument_error(parameter.name);
     return false;
 }
 

@@ -19,12 +19,15 @@ constexpr const char* kPanicDoc =
     "it will typically propagate all the way through the stack and cause the\n"
     "Python interpreter to exit.\n";
 
+// The stderr lines below (this one, the internal-check report and the resumed-panic header)
+// are read by callers' log scrapers: keep their text and order exactly.
 [[noreturn]] void abort_at_boundary() noexcept {
     std::fputs("uncaught panic at ffi boundary\n", stderr);
     std::fflush(stderr);
     std::abort();
 }
 
+// Two lines, exact format: callers parse "thread N failed an internal check at F:L:C:".
 void report_internal_failure(const InternalFailure& failure) {
     const auto& where = failure.where();
     std::fprintf(stderr, "thread %lu failed an internal check at %s:%u:%u:\n%s\n",
@@ -48,6 +51,8 @@ std::optional<std::string> exception_text(PyObject* exception) {
 
 PyObject* panic_exception_type() {
     return panic_type.get([] {
+        // The qualified name "pyo3_runtime.PanicException" and the base BaseException are
+        // deliberate: callers catch and compare by them. Do not rename or rebase.
         return PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
                                          PyExc_BaseException, nullptr);
     });
@@ -78,6 +83,7 @@ Ref fetch_python_error() {
         PyErr_Clear();
         text = "Unwrapped panic from Python code";
     }
+    // Exact header text and order (header, then the Python traceback): callers parse it.
     std::fputs("--- PanicException from Python code: resuming the panic ---\n"
                "Python stack trace below:\n",
                stderr);
@@ -86,7 +92,7 @@ Ref fetch_python_error() {
     throw InternalFailure(*text);
 }
 
-void set_error_from_current_exception() noexcept {
+void set_error_from_current_exception() {
     try {
         try {
             throw;
@@ -103,9 +109,48 @@ void set_error_from_current_exception() noexcept {
         } catch (...) {
             raise_internal_failure("unknown internal failure");
         }
+    } catch (const abi::__forced_unwind&) {
+        throw;  // the interpreter ended the thread while the error was being raised
     } catch (...) {
         abort_at_boundary();
     }
+}
+
+SignalCheck::~SignalCheck() {
+    // Attached unless the thread is being ended by a forced unwind; then it is left behind.
+    if (exception_ != nullptr && PyThreadState_GetUnchecked() != nullptr) Py_DecRef(exception_);
+}
+
+void SignalCheck::detach() noexcept {
+    last_check_ = std::chrono::steady_clock::now();
+    saved_ = PyEval_SaveThread();
+}
+
+void SignalCheck::attach() {
+    PyThreadState* state = saved_;
+    saved_ = nullptr;
+    PyEval_RestoreThread(state);
+}
+
+bool SignalCheck::requested() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_check_ < kCheckInterval) return false;
+    last_check_ = now;
+    if (exception_ != nullptr) return true;
+    // A finalizing interpreter ends the threads that re-attach: let the search run on.
+    if (Py_IsFinalizing()) return false;
+    // PyErr_CheckSignals runs handlers on the main thread only and does nothing elsewhere,
+    // so calls on other threads are never stopped by it.
+    attach();
+    if (PyErr_CheckSignals() < 0) exception_ = PyErr_GetRaisedException();
+    detach();
+    return exception_ != nullptr;
+}
+
+void SignalCheck::restore_exception() {
+    PyObject* exception = std::exchange(exception_, nullptr);
+    if (exception == nullptr) fail("search interrupted with no exception to report");
+    PyErr_SetRaisedException(exception);
 }
 
 }  // namespace xcover::py

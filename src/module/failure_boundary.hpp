@@ -2,17 +2,23 @@
 //
 // Caller errors are ordinary Python exceptions. Internal failures (InternalFailure thrown by
 // the engine or the surface) become PanicException after a report on standard error. A
-// refused allocation becomes MemoryError. No C++ exception ever unwinds into the interpreter.
+// refused allocation becomes MemoryError. No C++ exception ever unwinds into the interpreter,
+// except the forced unwind that ends a thread (see guarded()).
 #pragma once
 
 #include "python_ref.hpp"
 
+#include <cxxabi.h>
+
+#include <chrono>
 #include <exception>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "../algorithms/knuth_x/failure.hpp"
+#include "../algorithms/knuth_x/search/interrupt.hpp"
 
 namespace xcover::py {
 
@@ -29,38 +35,95 @@ void raise_internal_failure(const std::string& message);
 Ref fetch_python_error();
 
 // Turns the exception being handled into a pending Python exception. Call only from a catch
-// block.
-void set_error_from_current_exception() noexcept;
+// block, never for a forced unwind.
+void set_error_from_current_exception();
+
+// Makes sure this thread's C++ exception state exists. The runtime allocates it on the
+// thread's first throw; when that first throw is a refused allocation, the runtime cannot
+// allocate it either and the process aborts. Called before any large allocation.
+inline void prepare_thread_for_exceptions() noexcept {
+    const int pending = std::uncaught_exceptions();
+    asm volatile("" : : "r"(pending));  // the call is declared pure: keep it
+}
 
 // Runs `body` (which returns a new reference or nullptr with an exception set) and maps any
 // C++ exception it throws to a Python exception.
+//
+// The one exception let through is the forced unwind by which the interpreter ends a thread
+// (pthread_exit) that tries to re-attach while the interpreter finalizes: the thread has no
+// thread state then, so nothing here may touch the interpreter, and a forced unwind that is
+// not rethrown aborts the process.
 template <class Body>
-PyObject* guarded(Body&& body) noexcept {
+PyObject* guarded(Body&& body) {
     try {
+        prepare_thread_for_exceptions();
         return body();
+    } catch (const abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         set_error_from_current_exception();
         return nullptr;
     }
 }
 
+// The Interrupt a detached search polls. At most every kCheckInterval it re-attaches the
+// thread, lets the interpreter run pending signal handlers, and asks the search to stop when
+// a handler raised; that exception is kept for the caller.
+class SignalCheck final : public Interrupt {
+public:
+    static constexpr std::chrono::milliseconds kCheckInterval{20};
+
+    SignalCheck() = default;
+    SignalCheck(const SignalCheck&) = delete;
+    SignalCheck& operator=(const SignalCheck&) = delete;
+    ~SignalCheck();
+
+    // Detaches the calling thread from the interpreter.
+    void detach() noexcept;
+    // Re-attaches it. During finalization the interpreter ends the thread here instead.
+    void attach();
+
+    bool requested() override;
+
+    // Attached only: makes the exception that stopped the search pending again.
+    void restore_exception();
+
+private:
+    PyThreadState* saved_ = nullptr;  // while detached
+    PyObject* exception_ = nullptr;   // owned; released only while attached
+    std::chrono::steady_clock::time_point last_check_{};
+};
+
 // Runs engine work detached from the interpreter: the engine touches no Python object, and a
 // thread that stays attached for a long computation would hold up every stop-the-world pause
-// (garbage collection in other threads). Exceptions are carried across and rethrown once the
-// thread is attached again.
+// (garbage collection in other threads). `work(interrupt)` receives the Interrupt its search
+// polls. Exceptions are carried across and rethrown once the thread is attached again.
+//
+// Returns the work's result, or nullopt with a Python exception pending when a signal
+// handler raised during the search (everything the search built is released by then).
 template <class Work>
-auto run_detached(Work&& work) -> decltype(work()) {
-    std::optional<decltype(work())> result;
+auto run_detached(Work&& work) -> std::optional<std::invoke_result_t<Work&, Interrupt&>> {
+    std::optional<std::invoke_result_t<Work&, Interrupt&>> result;
     std::exception_ptr error;
-    Py_BEGIN_ALLOW_THREADS
+    bool interrupted = false;
+    SignalCheck check;
+    check.detach();
     try {
-        result.emplace(work());
+        result.emplace(work(static_cast<Interrupt&>(check)));
+    } catch (const abi::__forced_unwind&) {
+        throw;  // the thread is ending inside a signal check; see guarded()
+    } catch (const SearchInterrupted&) {
+        interrupted = true;
     } catch (...) {
         error = std::current_exception();
     }
-    Py_END_ALLOW_THREADS
+    check.attach();
     if (error) std::rethrow_exception(error);
-    return std::move(*result);
+    if (interrupted) {
+        check.restore_exception();
+        return std::nullopt;
+    }
+    return result;
 }
 
 }  // namespace xcover::py

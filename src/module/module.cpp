@@ -1,44 +1,34 @@
-// The module object `xcover`: its definition, the exec slot that creates the five functions
-// one by one, and `__all__`.
+// The module object `xcover`: its definition, the exec slot that creates the declared
+// functions one by one, and `__all__`.
 #include "python_ref.hpp"
 
+#include <array>
 #include <string>
+#include <utility>
 
-#include "entry_points.hpp"
-#include "failure_boundary.hpp"
 #include "arguments.hpp"
+#include "failure_boundary.hpp"
+#include "functions.hpp"
 
 namespace xcover::py {
 
 namespace {
 
-template <auto Function>
-PyCFunction fastcall() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(Function));
+// One method definition per declared function, in registration order, plus the terminator.
+// The interpreter keeps pointers into this table for the life of the function objects.
+template <std::size_t... I>
+std::array<PyMethodDef, kFunctionCount + 1> method_table(std::index_sequence<I...>) {
+    return {{
+        PyMethodDef{kFunctions[I]->name,
+                    reinterpret_cast<PyCFunction>(
+                        reinterpret_cast<void (*)(void)>(kFunctions[I]->entry)),
+                    METH_FASTCALL | METH_KEYWORDS, kDocstring<*kFunctions[I]>.data()}...,
+        PyMethodDef{nullptr, nullptr, 0, nullptr},
+    }};
 }
 
-// Table order; registration below is alphabetical.
-PyMethodDef functions[] = {
-    {"get_topn_sc", fastcall<get_topn_sc_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "get_topn_sc(partitions, weights, edge_counts, edge_total, labels, vertex_total, n, "
-     "max_iter=None, max_heap=None)\n--\n\nGet top `n` partitions in order of decreasing "
-     "likelihood, given partition weights"},
-    {"get_top", fastcall<get_top_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "get_top(partitions, weights, max_iter=None, max_heap=None)\n--\n\nGet partitions in order "
-     "of decreasing likelihood, given partition weights"},
-    {"get_all", fastcall<get_all_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "get_all(partitions)\n--\n\nGet all partitions given a set of covers"},
-    {"get_topp", fastcall<get_topp_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "get_topp(partitions, weights, alpha, max_iter=None, max_heap=None)\n--\n\nGet top "
-     "partitions in order of decreasing likelihood, with total\nprobability coverage greater "
-     "than `1 - alpha`"},
-    {"get_topn", fastcall<get_topn_entry>(), METH_FASTCALL | METH_KEYWORDS,
-     "get_topn(partitions, weights, n, max_iter=None, max_heap=None)\n--\n\nGet top `n` "
-     "partitions in order of decreasing likelihood, given partition weights"},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-constexpr int kRegistrationOrder[] = {2, 1, 4, 0, 3};  // get_all, get_top, get_topn, get_topn_sc, get_topp
+std::array<PyMethodDef, kFunctionCount + 1> methods =
+    method_table(std::make_index_sequence<kFunctionCount>());
 
 OnceObject name_string;
 OnceObject all_string;
@@ -65,8 +55,9 @@ Ref module_all(PyObject* module, PyObject* all_name) {
     return all;
 }
 
-// Creates the function object for `entry`, appends its name to __all__ and binds it.
-bool register_function(PyObject* module, PyMethodDef* entry) {
+// Creates the function object for `entry`, appends its name to __all__ when `exported`, and
+// binds it.
+bool register_function(PyObject* module, PyMethodDef* entry, bool exported) {
     PyObject* name_key = interned(name_string, "__name__");
     PyObject* all_key = interned(all_string, "__all__");
     if (name_key == nullptr || all_key == nullptr) return false;
@@ -83,6 +74,7 @@ bool register_function(PyObject* module, PyMethodDef* entry) {
         raise_type_mismatch(name.get(), "str");
         return false;
     }
+    if (!exported) return PyObject_SetAttr(module, name.get(), function.get()) == 0;
     Ref all = module_all(module, all_key);
     if (!all) return false;
     if (PyList_Append(all.get(), name.get()) < 0) {
@@ -107,8 +99,8 @@ int module_exec(PyObject* module) {
             raise_type_mismatch(module, "module");
             return nullptr;
         }
-        for (int index : kRegistrationOrder)
-            if (!register_function(module, &functions[index])) return nullptr;
+        for (std::size_t i = 0; i < kFunctionCount; ++i)
+            if (!register_function(module, &methods[i], kFunctions[i]->exported)) return nullptr;
         return Py_None;  // borrowed; only compared with nullptr
     });
     return result == nullptr ? -1 : 0;

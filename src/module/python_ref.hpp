@@ -9,8 +9,14 @@
 
 namespace xcover::py {
 
+// Releases a reference only when the thread is attached to the interpreter. The one way a
+// Ref dies on a detached thread is the forced unwind by which the interpreter ends a thread
+// that tries to re-attach during finalization; the process is ending then, and touching the
+// object without a thread state could crash it, so the reference is left behind.
 struct DecRef {
-    void operator()(PyObject* object) const noexcept { Py_DecRef(object); }
+    void operator()(PyObject* object) const noexcept {
+        if (PyThreadState_GetUnchecked() != nullptr) Py_DecRef(object);
+    }
 };
 
 // An owned (strong) reference; releases it when it goes out of scope.
@@ -18,9 +24,12 @@ using Ref = std::unique_ptr<PyObject, DecRef>;
 
 inline Ref own(PyObject* object) noexcept { return Ref(object); }
 
-// A process-wide object created once, at first use. Threads that find the value missing take
-// a PyMutex, which detaches them from the interpreter while they wait, so the initialising
-// thread can always finish even when it needs the interpreter (imports, allocations).
+// A process-wide object created once, at first use, and never changed afterwards.
+//
+// Creation runs outside any lock: it may import modules, and an import hook may call back
+// into the module on the same thread and reach the same object (holding a lock here would
+// deadlock that thread and every later one). Racing creators each build an object; the
+// first to publish wins and the others release theirs and use the winner's.
 class OnceObject {
 public:
     // `create` returns a new reference or nullptr with an exception set; on failure a later
@@ -28,19 +37,18 @@ public:
     template <class Create>
     PyObject* get(Create&& create) {
         if (PyObject* v = value_.load(std::memory_order_acquire)) return v;
-        PyMutex_Lock(&mutex_);
-        PyObject* v = value_.load(std::memory_order_relaxed);
-        if (v == nullptr) {
-            v = create();
-            if (v != nullptr) value_.store(v, std::memory_order_release);
-        }
-        PyMutex_Unlock(&mutex_);
-        return v;
+        PyObject* made = create();
+        if (made == nullptr) return nullptr;
+        PyObject* published = nullptr;
+        if (value_.compare_exchange_strong(published, made, std::memory_order_acq_rel,
+                                           std::memory_order_acquire))
+            return made;
+        Py_DecRef(made);
+        return published;
     }
 
 private:
     std::atomic<PyObject*> value_{nullptr};
-    PyMutex mutex_{};
 };
 
 }  // namespace xcover::py

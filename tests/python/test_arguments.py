@@ -238,3 +238,32 @@ def test_nested_and_huge_inputs():
     assert xcover.get_all([list(range(100_000))]) == [[0]]
     with pytest.raises(OverflowError):
         xcover.get_all([[2**64]])
+
+
+@pytest.mark.parametrize("stop", [KeyboardInterrupt, SystemExit])
+def test_stop_requests_from_a_length_hint_propagate(stop):
+    # The length hint is optional and its errors are dropped, but not a request to stop.
+    raised = stop("from __len__")
+
+    class Stopping(list):
+        def __len__(self):
+            raise raised
+
+    for call in (
+        lambda: xcover.get_all(Stopping(P)),
+        lambda: xcover.get_all([Stopping([0, 1])]),
+        lambda: xcover.get_top(P, Stopping(W)),
+        lambda: xcover.get_topn_sc(P, W, Stopping([1]), 1, [0, 1], 2, 1),
+    ):
+        with pytest.raises(stop) as info:
+            call()
+        assert info.value is raised
+
+
+def test_other_length_hint_errors_are_dropped():
+    class Failing(list):
+        def __len__(self):
+            raise ValueError("no length")
+
+    assert xcover.get_all(Failing(P)) == xcover.get_all(P)
+    assert xcover.get_all([Failing([0, 1])]) == [[0]]

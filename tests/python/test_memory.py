@@ -51,3 +51,35 @@ def test_overstated_len_under_address_space_limit():
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["[[0,", "1]]", "[[0]]"]
+
+
+@pytest.mark.parametrize("limit", [60 << 20, 100 << 20, 150 << 20])
+def test_memory_error_on_a_fresh_thread_whose_first_exception_is_the_refusal(limit):
+    # A thread started under the limit goes straight into a call that exhausts memory: the
+    # refused allocation is the first C++ exception the thread ever throws.
+    result = run_python(
+        """
+        import threading, xcover
+        blocks = []
+        for k in range(30):
+            blocks += [[2 * k], [2 * k + 1], [2 * k, 2 * k + 1]]
+        outcomes = []
+        def work():
+            try:
+                xcover.get_all(blocks)
+            except MemoryError:
+                outcomes.append("memory-error")
+            else:
+                outcomes.append("completed")
+        for _ in range(2):
+            thread = threading.Thread(target=work)
+            thread.start()
+            thread.join()
+        print(*outcomes)
+        print(xcover.get_all([[0], [1]]))
+        """,
+        limit_as=limit,
+        timeout=600,
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["memory-error", "memory-error", "[[0,", "1]]"]

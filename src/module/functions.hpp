@@ -1,0 +1,80 @@
+// The module's functions, each declared once. Registration follows the order of kFunctions;
+// those marked exported are appended to __all__ in that order.
+//
+// To add a function: declare it here, write its entry point in entry_points.cpp, and append
+// it to kFunctions at the place it should be registered.
+#pragma once
+
+#include "entry_points.hpp"
+#include "signature.hpp"
+
+namespace xcover::py {
+
+inline constexpr Parameter kMaxIter{"max_iter", "None"};
+inline constexpr Parameter kMaxHeap{"max_heap", "None"};
+
+inline constexpr FunctionDeclaration kGetAll{
+    "get_all",
+    {{{"partitions"}}},
+    "Get all partitions given a set of covers",
+    true,
+    get_all_entry,
+};
+
+inline constexpr FunctionDeclaration kGetTop{
+    "get_top",
+    {{{"partitions"}, {"weights"}, kMaxIter, kMaxHeap}},
+    "Get partitions in order of decreasing likelihood, given partition weights",
+    true,
+    get_top_entry,
+};
+
+inline constexpr FunctionDeclaration kGetTopn{
+    "get_topn",
+    {{{"partitions"}, {"weights"}, {"n"}, kMaxIter, kMaxHeap}},
+    "Get top `n` partitions in order of decreasing likelihood, given partition weights",
+    true,
+    get_topn_entry,
+};
+
+inline constexpr FunctionDeclaration kGetTopnSc{
+    "get_topn_sc",
+    {{{"partitions"},
+      {"weights"},
+      {"edge_counts"},
+      {"edge_total"},
+      {"labels"},
+      {"vertex_total"},
+      {"n"},
+      kMaxIter,
+      kMaxHeap}},
+    "Get top `n` partitions in order of decreasing likelihood, given partition weights",
+    true,
+    get_topn_sc_entry,
+};
+
+inline constexpr FunctionDeclaration kGetTopp{
+    "get_topp",
+    {{{"partitions"}, {"weights"}, {"alpha"}, kMaxIter, kMaxHeap}},
+    "Get top partitions in order of decreasing likelihood, with total\n"
+    "probability coverage greater than `1 - alpha`",
+    true,
+    get_topp_entry,
+};
+
+// Registration order, which is also the order of __all__: callers list the module and
+// compare, so it stays alphabetical.
+inline constexpr const FunctionDeclaration* kFunctions[] = {
+    &kGetAll, &kGetTop, &kGetTopn, &kGetTopnSc, &kGetTopp,
+};
+
+inline constexpr std::size_t kFunctionCount = std::size(kFunctions);
+
+constexpr bool all_well_formed() {
+    for (const FunctionDeclaration* f : kFunctions)
+        if (!f->well_formed()) return false;
+    return true;
+}
+static_assert(all_well_formed(), "a declared function has a required parameter after a default");
+
+}  // namespace xcover::py

@@ -1,0 +1,123 @@
+"""Signals during long searches: handlers run while the search is still going.
+
+Each case runs in its own interpreter, where a timer thread sends the signal to the process.
+"""
+
+import textwrap
+
+import pytest
+
+from conftest import run_python
+
+needs_polling = pytest.mark.xfail(reason="engine polling not wired yet", strict=False)
+
+PRELUDE = """
+import os, signal, sys, threading, time
+import xcover
+from pentomino import pentomino_blocks
+
+BLOCKS, _ = pentomino_blocks(6, 10)
+WEIGHTS = [1.0 / (1 + i % 7) for i in range(len(BLOCKS))]
+
+def send_later(signum, delay=1.0):
+    sent = []
+    def send():
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signum)
+    threading.Timer(delay, send).start()
+    return sent
+"""
+
+# Generous: the search checks for signals every few tens of milliseconds.
+LATENCY_BOUND = 1.5
+
+
+def run(code):
+    result = run_python(PRELUDE + textwrap.dedent(code), timeout=300)
+    print(result.stdout, result.stderr)
+    assert result.returncode == 0, result.stderr
+    return result.stdout.split()
+
+
+@needs_polling
+def test_sigint_stops_get_all_on_the_main_thread():
+    out = run(
+        """
+        sent = send_later(signal.SIGINT)
+        try:
+            xcover.get_all(BLOCKS)
+        except KeyboardInterrupt:
+            print("interrupted", time.monotonic() - sent[0])
+        else:
+            print("completed", time.monotonic() - sent[0])
+        print(len(xcover.get_all([[0], [1]])))
+        """
+    )
+    print("SIGINT latency (s):", out[1])
+    assert out[0] == "interrupted"
+    assert float(out[1]) < LATENCY_BOUND
+    assert out[2] == "1"  # the module stays usable
+
+
+@needs_polling
+@pytest.mark.parametrize("signame", ["SIGTERM", "SIGUSR1"])
+def test_raising_handler_stops_a_long_ranked_query(signame):
+    out = run(
+        f"""
+        class Stop(Exception):
+            pass
+        def handler(signum, frame):
+            raise Stop(signum)
+        signal.signal(signal.{signame}, handler)
+        sent = send_later(signal.{signame})
+        try:
+            # max_iter keeps the whole search to a few seconds should the signal not stop it.
+            xcover.get_topn(BLOCKS, WEIGHTS, 2**62, max_iter=150_000)
+        except Stop:
+            print("stopped", time.monotonic() - sent[0])
+        else:
+            print("completed", time.monotonic() - sent[0])
+        """
+    )
+    print(signame, "latency (s):", out[1])
+    assert out[0] == "stopped"
+    assert float(out[1]) < LATENCY_BOUND
+
+
+def test_handler_that_does_not_raise_lets_the_search_finish():
+    out = run(
+        """
+        calls = []
+        signal.signal(signal.SIGUSR1, lambda signum, frame: calls.append(signum))
+        send_later(signal.SIGUSR1)
+        covers = xcover.get_all(BLOCKS)
+        print(len(covers), len(set(map(tuple, covers))), len(calls))
+        """
+    )
+    assert out == ["9356", "9356", "1"]
+
+
+def test_call_on_another_thread_is_not_stopped():
+    # The handler raises on the main thread, which waits; the search on the other thread
+    # must run to its end.
+    out = run(
+        """
+        class Stop(Exception):
+            pass
+        def handler(signum, frame):
+            raise Stop()
+        signal.signal(signal.SIGUSR1, handler)
+        results = []
+        worker = threading.Thread(target=lambda: results.append(len(xcover.get_all(BLOCKS))))
+        worker.start()
+        send_later(signal.SIGUSR1, 0.5)
+        try:
+            while worker.is_alive():
+                time.sleep(0.01)
+        except Stop:
+            print("main-stopped")
+        worker.join()
+        print(results)
+        """
+    )
+    assert out == ["main-stopped", "[9356]"]
