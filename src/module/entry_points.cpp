@@ -17,12 +17,12 @@ namespace xcover::py {
 namespace {
 
 // Runs the engine detached and converts its covers; nullptr with an exception on failure.
-// `work(interrupt)` runs the search; the engine does not poll the interrupt yet.
+// `work(interrupt)` runs the search, which polls the interrupt for pending signals.
 template <class Work>
 PyObject* run_query(Work&& work) {
-    std::optional<Covers> covers = run_detached(std::forward<Work>(work));
+    std::optional<CoverList> covers = run_detached(std::forward<Work>(work));
     if (!covers) return nullptr;
-    return covers_to_python(std::move(*covers));
+    return covers_to_python(*covers);
 }
 
 // The arguments shared by the ranked functions.
@@ -48,7 +48,7 @@ PyObject* get_all_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         BlockList partitions;
         if (!convert_argument(slots, F.slot("partitions"), convert_block_list, partitions))
             return nullptr;
-        return run_query([&](Interrupt&) { return get_all(partitions); });
+        return run_query([&](Interrupt& interrupt) { return get_all(partitions, {}, &interrupt); });
     });
 }
 
@@ -63,7 +63,7 @@ PyObject* get_top_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
             !convert_caps<F>(slots, a))
             return nullptr;
         return run_query(
-            [&](Interrupt&) { return get_top(a.partitions, std::move(a.weights), a.caps); });
+            [&](Interrupt& interrupt) { return get_top(a.partitions, std::move(a.weights), a.caps, &interrupt); });
     });
 }
 
@@ -78,8 +78,8 @@ PyObject* get_topn_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
             !convert_argument(slots, F.slot("weights"), convert_f64_list, a.weights) ||
             !convert_argument(slots, F.slot("n"), convert_u64, n) || !convert_caps<F>(slots, a))
             return nullptr;
-        return run_query([&](Interrupt&) {
-            return get_topn(a.partitions, std::move(a.weights), n, a.caps);
+        return run_query([&](Interrupt& interrupt) {
+            return get_topn(a.partitions, std::move(a.weights), n, a.caps, &interrupt);
         });
     });
 }
@@ -97,7 +97,9 @@ PyObject* get_topp_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
             !convert_caps<F>(slots, a))
             return nullptr;
         return run_query(
-            [&](Interrupt&) { return get_topp(a.partitions, std::move(a.weights), alpha, a.caps); });
+            [&](Interrupt& interrupt) {
+                return get_topp(a.partitions, std::move(a.weights), alpha, a.caps, &interrupt);
+            });
     });
 }
 
@@ -118,8 +120,8 @@ PyObject* get_topn_sc_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             !convert_argument(slots, F.slot("vertex_total"), convert_u64, in.vertex_total) ||
             !convert_argument(slots, F.slot("n"), convert_u64, n) || !convert_caps<F>(slots, a))
             return nullptr;
-        return run_query([&](Interrupt&) {
-            return get_topn_sc(a.partitions, std::move(in), n, a.caps);
+        return run_query([&](Interrupt& interrupt) {
+            return get_topn_sc(a.partitions, std::move(in), n, a.caps, &interrupt);
         });
     });
 }

@@ -9,8 +9,6 @@ import pytest
 
 from conftest import run_python
 
-needs_polling = pytest.mark.xfail(reason="engine polling not wired yet", strict=False)
-
 PRELUDE = """
 import os, signal, sys, threading, time
 import xcover
@@ -39,7 +37,6 @@ def run(code):
     return result.stdout.split()
 
 
-@needs_polling
 def test_sigint_stops_get_all_on_the_main_thread():
     out = run(
         """
@@ -59,7 +56,6 @@ def test_sigint_stops_get_all_on_the_main_thread():
     assert out[2] == "1"  # the module stays usable
 
 
-@needs_polling
 @pytest.mark.parametrize("signame", ["SIGTERM", "SIGUSR1"])
 def test_raising_handler_stops_a_long_ranked_query(signame):
     out = run(
