@@ -8,6 +8,7 @@
 #include "../algorithms/knuth_x/algos/get_topp.hpp"
 #include "../algorithms/knuth_x/algos/get_topn_sc.hpp"
 #include "arguments.hpp"
+#include "cover_iterator.hpp"
 #include "failure_boundary.hpp"
 #include "functions.hpp"
 #include "results.hpp"
@@ -38,7 +39,101 @@ bool convert_caps(const Slots& slots, RankedArguments& out) {
            convert_argument(slots, F.slot("max_heap"), convert_optional_u64, out.caps.max_heap);
 }
 
+// Converts `include` (absent: empty) and checks every index against the number of blocks.
+bool convert_include(const Slots& slots, ParameterSlot parameter, const BlockList& blocks,
+                     std::vector<std::uint64_t>& out) {
+    if (slots[parameter.index] == nullptr) return true;
+    if (!convert_argument(slots, parameter, convert_u64_list, out)) return false;
+    for (std::uint64_t block : out) {
+        if (block >= blocks.size()) {
+            PyErr_Format(PyExc_ValueError,
+                         "include: block index %llu is out of range for %llu partitions",
+                         static_cast<unsigned long long>(block),
+                         static_cast<unsigned long long>(blocks.size()));
+            return false;
+        }
+    }
+    return true;
+}
+
+// The arguments of the depth-first companions of get_all.
+struct DepthFirstArguments {
+    BlockList partitions;
+    std::vector<std::uint64_t> include;
+};
+
+template <const FunctionDeclaration& F>
+bool convert_depth_first(const Slots& slots, DepthFirstArguments& out, std::uint64_t* parts) {
+    if (!convert_argument(slots, F.slot("partitions"), convert_block_list, out.partitions))
+        return false;
+    if constexpr (F.count() == 3) {
+        if (!convert_argument(slots, F.slot("parts"), convert_u64, *parts)) return false;
+        if (*parts == 0) {
+            PyErr_SetString(PyExc_ValueError, "parts must be at least 1");
+            return false;
+        }
+    }
+    return convert_include(slots, F.slot("include"), out.partitions, out.include);
+}
+
+// A new list of lists of ints.
+PyObject* lists_to_python(const std::vector<std::vector<std::uint64_t>>& lists) {
+    Ref outer = own(PyList_New(static_cast<Py_ssize_t>(lists.size())));
+    if (!outer) return nullptr;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        PyObject* inner = cover_to_python(lists[i]);
+        if (inner == nullptr) return nullptr;
+        PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(i), inner);
+    }
+    return outer.release();
+}
+
 }  // namespace
+
+PyObject* count_all_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    constexpr const FunctionDeclaration& F = kCountAll;
+    return guarded([&]() -> PyObject* {
+        Slots slots;
+        if (!bind_arguments(F, args, nargs, kwnames, slots)) return nullptr;
+        DepthFirstArguments a;
+        if (!convert_depth_first<F>(slots, a, nullptr)) return nullptr;
+        const std::optional<std::uint64_t> count = run_detached(
+            [&](Interrupt& interrupt) { return count_all(a.partitions, a.include, &interrupt); });
+        if (!count) return nullptr;
+        return PyLong_FromUnsignedLongLong(*count);
+    });
+}
+
+PyObject* iter_all_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    constexpr const FunctionDeclaration& F = kIterAll;
+    return guarded([&]() -> PyObject* {
+        Slots slots;
+        if (!bind_arguments(F, args, nargs, kwnames, slots)) return nullptr;
+        DepthFirstArguments a;
+        if (!convert_depth_first<F>(slots, a, nullptr)) return nullptr;
+        std::optional<std::unique_ptr<DepthFirstSearch>> search =
+            run_detached([&](Interrupt&) {
+                return std::make_unique<DepthFirstSearch>(a.partitions, a.include);
+            });
+        if (!search) return nullptr;
+        return new_cover_iterator(std::move(*search));
+    });
+}
+
+PyObject* split_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    constexpr const FunctionDeclaration& F = kSplit;
+    return guarded([&]() -> PyObject* {
+        Slots slots;
+        if (!bind_arguments(F, args, nargs, kwnames, slots)) return nullptr;
+        DepthFirstArguments a;
+        std::uint64_t parts = 0;
+        if (!convert_depth_first<F>(slots, a, &parts)) return nullptr;
+        const auto prefixes = run_detached(
+            [&](Interrupt& interrupt) { return split(a.partitions, parts, a.include, &interrupt); });
+        if (!prefixes) return nullptr;
+        return lists_to_python(*prefixes);
+    });
+}
 
 PyObject* get_all_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     constexpr const FunctionDeclaration& F = kGetAll;

@@ -1,4 +1,4 @@
-// The five module functions, in the fast-call-with-keywords convention.
+// The module functions, in the fast-call-with-keywords convention.
 #pragma once
 
 #include "python_ref.hpp"
@@ -11,5 +11,8 @@ PyObject* get_topn_entry(PyObject* module, PyObject* const* args, Py_ssize_t nar
 PyObject* get_topp_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* get_topn_sc_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames);
+PyObject* count_all_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* iter_all_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* split_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace xcover::py

@@ -62,10 +62,43 @@ inline constexpr FunctionDeclaration kGetTopp{
     get_topp_entry,
 };
 
-// Registration order, which is also the order of __all__: callers list the module and
-// compare, so it stays alphabetical.
+// The depth-first companions of get_all: not in __all__, registered after the five.
+inline constexpr Parameter kInclude{"include", "()"};
+
+inline constexpr FunctionDeclaration kCountAll{
+    "count_all",
+    {{{"partitions"}, kInclude}},
+    "Count the partitions that get_all would return, without building them.\n\n"
+    "`include` lists block indices that every counted partition must contain.",
+    false,
+    count_all_entry,
+};
+
+inline constexpr FunctionDeclaration kIterAll{
+    "iter_all",
+    {{{"partitions"}, kInclude}},
+    "Iterate over the partitions of get_all, in the same order, one list at a time.\n\n"
+    "The iterator owns a copy of the problem and finds partitions as they are asked for.\n"
+    "`include` lists block indices that every partition returned must contain.",
+    false,
+    iter_all_entry,
+};
+
+inline constexpr FunctionDeclaration kSplit{
+    "split",
+    {{{"partitions"}, {"parts"}, kInclude}},
+    "Split the search of get_all into at least `parts` independent subtrees, when it\n"
+    "branches that much. Returns a list of prefixes (lists of block indices) in search\n"
+    "order: concatenating iter_all(partitions, include=prefix) over them gives\n"
+    "get_all(partitions), restricted to the partitions containing `include`.",
+    false,
+    split_entry,
+};
+
+// Registration order; the exported functions' order is the order of __all__: callers list
+// the module and compare, so it stays alphabetical, with the rest after it.
 inline constexpr const FunctionDeclaration* kFunctions[] = {
-    &kGetAll, &kGetTop, &kGetTopn, &kGetTopnSc, &kGetTopp,
+    &kGetAll, &kGetTop, &kGetTopn, &kGetTopnSc, &kGetTopp, &kCountAll, &kIterAll, &kSplit,
 };
 
 inline constexpr std::size_t kFunctionCount = std::size(kFunctions);

@@ -68,6 +68,7 @@ bool DepthFirstSearch::next() {
         case Phase::Done:
             return false;
         case Phase::AtCover:
+            phase_ = Phase::Running;
             if (!backtrack()) {
                 phase_ = Phase::Done;
                 return false;
@@ -78,6 +79,9 @@ bool DepthFirstSearch::next() {
                 phase_ = Phase::Done;
                 return false;
             }
+            phase_ = Phase::Running;
+            break;
+        case Phase::Running:
             break;
     }
     DancingLinks& links = problem_.links;

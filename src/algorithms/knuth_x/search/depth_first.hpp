@@ -36,8 +36,11 @@ public:
     DepthFirstSearch(const BlockList& blocks, std::span<const std::uint64_t> include = {},
                      Interrupt* interrupt = nullptr);
 
-    // Advances to the next cover; false once the search is over.
+    // Advances to the next cover; false once the search is over. When the Interrupt ends a
+    // call with SearchInterrupted, the search stands between two steps and the next call
+    // goes on from there.
     bool next();
+    void set_interrupt(Interrupt* interrupt) noexcept { poll_.set(interrupt); }
     // The blocks of the current cover, in order of choice (valid after next() returned true).
     std::span<const std::uint64_t> cover() const noexcept { return chosen_; }
 
@@ -68,7 +71,12 @@ private:
     // Lists the blocks chosen at every level into chosen_.
     void read_cover();
 
-    enum class Phase { Fresh, AtCover, Done };
+    enum class Phase {
+        Fresh,    // nothing chosen yet
+        Running,  // between two steps of the walk
+        AtCover,  // at the cover last returned
+        Done,
+    };
 
     Problem problem_;
     std::vector<char> excluded_;  // per block: meets an included block without being one

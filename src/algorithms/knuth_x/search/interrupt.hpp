@@ -34,6 +34,9 @@ public:
 
     explicit InterruptPoll(Interrupt* interrupt = nullptr) noexcept : interrupt_(interrupt) {}
 
+    // A search that lives across several calls (an iterator) polls each call's Interrupt.
+    void set(Interrupt* interrupt) noexcept { interrupt_ = interrupt; }
+
     void tick(std::uint64_t work = 1) {
         budget_ -= static_cast<std::int64_t>(work);
         if (budget_ <= 0) [[unlikely]]

@@ -1,0 +1,130 @@
+#include "cover_iterator.hpp"
+
+#include <atomic>
+#include <new>
+
+#include "failure_boundary.hpp"
+#include "results.hpp"
+
+namespace xcover::py {
+
+namespace {
+
+// Covers found per release of the interpreter: enough to make the release cheap beside the
+// lists built, few enough that memory stays bounded by the search depth and this batch.
+constexpr std::uint64_t kBatch = 256;
+
+// The C++ state of an iterator, built in place after the object header.
+struct IteratorState {
+    std::unique_ptr<DepthFirstSearch> search;  // nullptr once the search is over or failed
+    CoverList batch;
+    std::uint64_t next_in_batch = 0;
+    // Serialises next() across threads; `owner` tells a thread that re-enters its own next()
+    // (from a signal handler run by the search's signal check) from one that must wait.
+    PyMutex mutex{};
+    std::atomic<unsigned long> owner{0};
+};
+
+struct CoverIterator {
+    PyObject_HEAD
+    IteratorState state;
+};
+
+OnceObject iterator_type;
+
+void dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<CoverIterator*>(self)->state.~IteratorState();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// Refills the batch from the search, detached; false with an exception pending on failure.
+bool refill(IteratorState& state) {
+    state.batch = CoverList{};
+    state.next_in_batch = 0;
+    std::optional<bool> more;
+    try {
+        more = run_detached([&](Interrupt& interrupt) {
+            state.search->set_interrupt(&interrupt);
+            bool found = true;
+            while (state.batch.size() < kBatch && (found = state.search->next()))
+                state.batch.push_list(state.search->cover());
+            state.search->set_interrupt(nullptr);
+            return found || state.batch.size() > 0;
+        });
+    } catch (const abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+        // A search that failed midway cannot resume: the iterator ends after reporting it.
+        state.search.reset();
+        throw;
+    }
+    if (!more) {
+        // A signal handler raised: the search stopped between two steps and resumes there.
+        state.search->set_interrupt(nullptr);
+        return false;
+    }
+    if (state.batch.size() < kBatch) state.search.reset();
+    return true;
+}
+
+PyObject* next_cover(IteratorState& state) {
+    if (state.next_in_batch == state.batch.size()) {
+        if (!state.search) return nullptr;  // exhausted: StopIteration
+        if (!refill(state)) return nullptr;
+        if (state.batch.size() == 0) return nullptr;
+    }
+    return cover_to_python(state.batch[state.next_in_batch++]);
+}
+
+PyObject* iternext(PyObject* self) {
+    IteratorState& state = reinterpret_cast<CoverIterator*>(self)->state;
+    return guarded([&]() -> PyObject* {
+        const unsigned long me = PyThread_get_thread_ident();
+        if (state.owner.load(std::memory_order_acquire) == me) {
+            PyErr_SetString(PyExc_ValueError, "iter_all iterator already executing");
+            return nullptr;
+        }
+        PyMutex_Lock(&state.mutex);  // detaches while it waits
+        state.owner.store(me, std::memory_order_release);
+        struct Unlock {
+            IteratorState& state;
+            ~Unlock() {
+                state.owner.store(0, std::memory_order_release);
+                PyMutex_Unlock(&state.mutex);
+            }
+        } unlock{state};
+        return next_cover(state);
+    });
+}
+
+PyType_Slot iterator_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(iternext)},
+    {Py_tp_doc, const_cast<char*>("Iterator over the covers of iter_all, in the order of get_all.")},
+    {0, nullptr},
+};
+
+PyType_Spec iterator_spec = {
+    "xcover.CoverIterator",
+    sizeof(CoverIterator),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+    iterator_slots,
+};
+
+}  // namespace
+
+PyObject* new_cover_iterator(std::unique_ptr<DepthFirstSearch> search) {
+    PyObject* type = iterator_type.get([] { return PyType_FromSpec(&iterator_spec); });
+    if (type == nullptr) return nullptr;
+    auto* object = PyObject_New(CoverIterator, reinterpret_cast<PyTypeObject*>(type));
+    if (object == nullptr) return nullptr;
+    new (&object->state) IteratorState();
+    object->state.search = std::move(search);
+    return reinterpret_cast<PyObject*>(object);
+}
+
+}  // namespace xcover::py
