@@ -1,7 +1,8 @@
 // Engine benchmarks on the six instances of bench/instances: for each, the production
-// get_all (engine only, no Python) and the floor (bench/dlx_floor.cpp) in both of its
-// layouts, in the same run. Compare GetAll/<instance> with Floor/<instance> (the textbook
-// L/R/U/D layout, the faster one); FloorDLX1/<instance> is Knuth's DLX1 layout.
+// get_all and count_all (engine only, no Python) and the floor (bench/dlx_floor.cpp) in both
+// of its layouts, in the same run. Compare GetAll/<instance> and CountAll/<instance> with
+// Floor/<instance> (the textbook L/R/U/D layout, the faster one); FloorDLX1/<instance> is
+// Knuth's DLX1 layout.
 //
 // Every run's cover count is checked against the instance's `expected`; a wrong count
 // prints a MISMATCH line on stderr and labels the benchmark. Speed never fails anything.
@@ -23,7 +24,7 @@ struct Tally {
     std::uint64_t indices = 0;  // block indices over all covers
 };
 
-// The one call into the engine in this file.
+// The get_all call of this file (count_all_on below calls count_all).
 Tally run_get_all(const BlockList& partitions) {
     const CoverList covers = get_all(partitions);
     return Tally{covers.size(), covers.total_items()};
@@ -54,6 +55,17 @@ void get_all_on(benchmark::State& state, const bench::Instance& inst) {
     state.counters["indices"] = static_cast<double>(t.indices);
 }
 
+void count_all_on(benchmark::State& state, const bench::Instance& inst) {
+    const BlockList list = BlockList::from(inst.blocks);
+    std::uint64_t covers = 0;
+    for (auto _ : state) {
+        covers = count_all(list);
+        benchmark::DoNotOptimize(covers);
+        check(state, inst, "count_all", covers);
+    }
+    set_counters(state, covers);
+}
+
 void floor_on(benchmark::State& state, const bench::Instance& inst, bench::FloorLayout layout) {
     bench::FloorCount f;
     for (auto _ : state) {
@@ -77,6 +89,9 @@ int main(int argc, char** argv) {
         const bench::Instance* p = &inst;
         benchmark::RegisterBenchmark(("GetAll/" + inst.name).c_str(),
                                      [p](benchmark::State& s) { get_all_on(s, *p); })
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("CountAll/" + inst.name).c_str(),
+                                     [p](benchmark::State& s) { count_all_on(s, *p); })
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("Floor/" + inst.name).c_str(),
                                      [p](benchmark::State& s) { floor_on(s, *p, bench::FloorLayout::Lrud); })

@@ -1,6 +1,7 @@
 // The block-count model and get_topn_sc.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -8,6 +9,7 @@
 
 #include "algorithms/knuth_x/algos/get_topn_sc.hpp"
 #include "algorithms/knuth_x/algos/min_est.hpp"
+#include "algorithms/knuth_x/seeded_hash.hpp"
 #include "brute_force.hpp"
 
 using namespace xcover;
@@ -111,5 +113,61 @@ TEST(GetTopnSc, CompleteScoresComeOutInOrder) {
             EXPECT_GE(s, previous - 1e-9) << round;
             previous = s;
         }
+    }
+}
+
+TEST(SeededHash, SpreadsKeysThatAModuloHashPilesUp) {
+    // Multiples of a bucket count all land in bucket 0 under an identity hash.
+    const std::uint64_t buckets = 1741;
+    std::set<std::uint64_t> used;
+    SeededHash hash;
+    for (std::uint64_t i = 0; i < buckets; ++i) used.insert(hash(i * buckets) % buckets);
+    EXPECT_GT(used.size(), buckets / 2);
+    EXPECT_EQ(hash.seed, hash_seed());  // one seed per process
+}
+
+TEST(MinEst, OneWideBlockStaysLinear) {
+    // A single block of 200000 elements: only one entry of the table is finite, so the fold
+    // pairs nothing (a full pairing would take 10^10 steps).
+    const std::uint64_t m = 200000;
+    const auto t = build_min_est(std::vector<std::uint64_t>{m}, std::vector<double>{3.0}, m);
+    ASSERT_EQ(t.size(), m);
+    EXPECT_EQ(t[m - 1], 3.0);
+    EXPECT_EQ(t[m - 2], kInf);
+}
+
+TEST(MinEst, SkippingEntriesThatCannotLowerASumKeepsEveryBit) {
+    // The table against the fold written out in full, with NaN, infinities and signed zeros.
+    std::mt19937_64 rng(17);
+    static const double kValues[] = {kNaN, kInf, -kInf, 0.0, -0.0, 1.5, 0.25, 3.0, -1.0};
+    for (int round = 0; round < 500; ++round) {
+        const std::size_t blocks = rng() % 8;
+        std::vector<std::uint64_t> sizes(blocks);
+        std::vector<double> weights(blocks);
+        for (std::size_t i = 0; i < blocks; ++i) {
+            sizes[i] = rng() % 7;
+            weights[i] = kValues[rng() % std::size(kValues)];
+        }
+        const std::uint64_t m = rng() % 12;
+        std::vector<double> by_size;
+        for (std::size_t i = 0; i < blocks; ++i) {
+            if (sizes[i] == 0) continue;
+            if (by_size.size() < sizes[i]) by_size.resize(sizes[i], kInf);
+            if (by_size[sizes[i] - 1] > weights[i]) by_size[sizes[i] - 1] = weights[i];
+        }
+        std::vector<double> full;
+        for (std::uint64_t k = 0; k < m; ++k) {
+            double v = k < by_size.size() ? by_size[k] : kInf;
+            for (std::uint64_t j = 0; k > 0 && j <= (k - 1) / 2; ++j) {
+                const double t = full[j] + full[k - 1 - j];
+                if (t < v) v = t;
+            }
+            full.push_back(v);
+        }
+        const auto fast = build_min_est(sizes, weights, m);
+        ASSERT_EQ(fast.size(), full.size());
+        for (std::uint64_t k = 0; k < m; ++k)
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(fast[k]), std::bit_cast<std::uint64_t>(full[k]))
+                << round << " " << k;
     }
 }
