@@ -10,9 +10,12 @@ namespace xcover::py {
 
 namespace {
 
-// Covers found per release of the interpreter: enough to make the release cheap beside the
-// lists built, few enough that memory stays bounded by the search depth and this batch.
-constexpr std::uint64_t kBatch = 256;
+// Covers an iterator finds per release of the interpreter: enough to make the release cheap
+// beside the lists built, few enough that memory stays bounded by the search depth and this
+// batch.
+constexpr std::uint64_t kIteratorBatch = 256;
+// Block indices get_all gathers per release: a buffer that stays in the processor's cache.
+constexpr std::uint64_t kAllBatchItems = std::uint64_t{1} << 15;
 
 // The C++ state of an iterator, built in place after the object header.
 struct IteratorState {
@@ -39,20 +42,13 @@ void dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-// Refills the batch from the search, detached; false with an exception pending on failure.
+// Refills the batch from the search; false with an exception pending on failure.
 bool refill(IteratorState& state) {
-    state.batch = CoverList{};
+    state.batch.clear();
     state.next_in_batch = 0;
     std::optional<bool> more;
     try {
-        more = run_detached([&](Interrupt& interrupt) {
-            state.search->set_interrupt(&interrupt);
-            bool found = true;
-            while (state.batch.size() < kBatch && (found = state.search->next()))
-                state.batch.push_list(state.search->cover());
-            state.search->set_interrupt(nullptr);
-            return found || state.batch.size() > 0;
-        });
+        more = fill_batch(*state.search, state.batch, kIteratorBatch, UINT64_MAX);
     } catch (const abi::__forced_unwind&) {
         throw;
     } catch (...) {
@@ -60,12 +56,10 @@ bool refill(IteratorState& state) {
         state.search.reset();
         throw;
     }
-    if (!more) {
-        // A signal handler raised: the search stopped between two steps and resumes there.
-        state.search->set_interrupt(nullptr);
-        return false;
-    }
-    if (state.batch.size() < kBatch) state.search.reset();
+    // After a signal handler raised, the covers found so far stay in the batch and the
+    // search resumes where it stopped.
+    if (!more) return false;
+    if (!*more) state.search.reset();
     return true;
 }
 
@@ -73,7 +67,7 @@ PyObject* next_cover(IteratorState& state) {
     if (state.next_in_batch == state.batch.size()) {
         if (!state.search) return nullptr;  // exhausted: StopIteration
         if (!refill(state)) return nullptr;
-        if (state.batch.size() == 0) return nullptr;
+        if (state.next_in_batch == state.batch.size()) return nullptr;
     }
     return cover_to_python(state.batch[state.next_in_batch++]);
 }
@@ -116,6 +110,37 @@ PyType_Spec iterator_spec = {
 };
 
 }  // namespace
+
+std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
+                               std::uint64_t max_covers, std::uint64_t max_items) {
+    return run_detached([&](Interrupt& interrupt) {
+        search.set_interrupt(&interrupt);
+        bool more = true;
+        while (batch.size() < max_covers && batch.total_items() < max_items) {
+            if (!search.next()) {
+                more = false;
+                break;
+            }
+            batch.push_list(search.cover());
+        }
+        search.set_interrupt(nullptr);
+        return more;
+    });
+}
+
+PyObject* all_covers_to_python(DepthFirstSearch& search) {
+    PythonCovers covers;
+    if (!covers.start()) return nullptr;
+    CoverList batch;
+    for (bool more = true; more;) {
+        batch.clear();
+        const std::optional<bool> filled = fill_batch(search, batch, UINT64_MAX, kAllBatchItems);
+        if (!filled) return nullptr;
+        more = *filled;
+        if (!covers.append(batch)) return nullptr;
+    }
+    return covers.release();
+}
 
 PyObject* new_cover_iterator(std::unique_ptr<DepthFirstSearch> search) {
     PyObject* type = iterator_type.get([] { return PyType_FromSpec(&iterator_spec); });

@@ -1,15 +1,26 @@
-// The iterator that iter_all returns: a depth-first search of its own, advanced a batch of
-// covers at a time with the interpreter released, its covers handed out one by one as new
-// lists.
+// Depth-first searches run from Python a batch at a time: get_all turns each batch into
+// lists as it comes, so that the covers never pile up in a buffer of their own, and the
+// iterator that iter_all returns hands a batch out one cover at a time.
 #pragma once
 
 #include "python_ref.hpp"
 
 #include <memory>
+#include <optional>
 
+#include "../algorithms/knuth_x/search/covers.hpp"
 #include "../algorithms/knuth_x/search/depth_first.hpp"
 
 namespace xcover::py {
+
+// Advances `search` detached, polling for signals, until `batch` holds `max_covers` covers
+// or `max_items` block indices, or the search ends. Returns whether the search may have more
+// covers, or nullopt with the exception of a signal handler pending (the search can resume).
+std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
+                               std::uint64_t max_covers, std::uint64_t max_items);
+
+// get_all's result list, built batch by batch; nullptr with an exception set on failure.
+PyObject* all_covers_to_python(DepthFirstSearch& search);
 
 // A new iterator that owns `search`; nullptr with an exception set on failure.
 PyObject* new_cover_iterator(std::unique_ptr<DepthFirstSearch> search);

@@ -143,7 +143,12 @@ PyObject* get_all_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         BlockList partitions;
         if (!convert_argument(slots, F.slot("partitions"), convert_block_list, partitions))
             return nullptr;
-        return run_query([&](Interrupt& interrupt) { return get_all(partitions, {}, &interrupt); });
+        // The covers become lists batch by batch as the search finds them.
+        std::optional<std::unique_ptr<DepthFirstSearch>> search = run_detached(
+            [&](Interrupt&) { return std::make_unique<DepthFirstSearch>(partitions); });
+        if (!search) return nullptr;
+        partitions = BlockList{};
+        return all_covers_to_python(**search);
     });
 }
 

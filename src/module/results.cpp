@@ -15,29 +15,8 @@ PyObject* null_object() {
     return nullptr;
 }
 
-// One int object per distinct block index, shared by every cover that holds the block: a
-// long enumeration repeats the same few thousand indices millions of times.
-class IndexInts {
-public:
-    ~IndexInts() {
-        for (PyObject* object : ints_) Py_XDECREF(object);
-    }
-    // A new reference to int(index), or nullptr with an exception set.
-    PyObject* get(std::uint64_t index) {
-        if (index >= kMaxShared) return PyLong_FromUnsignedLongLong(index);
-        if (index >= ints_.size()) ints_.resize(index + 1, nullptr);
-        PyObject*& slot = ints_[index];
-        if (slot == nullptr) {
-            slot = PyLong_FromUnsignedLongLong(index);
-            if (slot == nullptr) return nullptr;
-        }
-        return Py_NewRef(slot);
-    }
-
-private:
-    static constexpr std::uint64_t kMaxShared = std::uint64_t{1} << 24;
-    std::vector<PyObject*> ints_;
-};
+// Indices this large are rare enough that caching them would only cost memory.
+constexpr std::uint64_t kMaxSharedIndex = std::uint64_t{1} << 24;
 
 PyObject* build_cover(std::span<const std::uint64_t> cover, IndexInts* ints) {
     Ref list = own(PyList_New(static_cast<Py_ssize_t>(cover.size())));
@@ -53,6 +32,35 @@ PyObject* build_cover(std::span<const std::uint64_t> cover, IndexInts* ints) {
 }  // namespace
 
 PyObject* cover_to_python(std::span<const std::uint64_t> cover) { return build_cover(cover, nullptr); }
+
+IndexInts::~IndexInts() {
+    for (PyObject* object : ints_) Py_XDECREF(object);
+}
+
+PyObject* IndexInts::get(std::uint64_t index) {
+    if (index >= kMaxSharedIndex) return PyLong_FromUnsignedLongLong(index);
+    if (index >= ints_.size()) ints_.resize(index + 1, nullptr);
+    PyObject*& slot = ints_[index];
+    if (slot == nullptr) {
+        slot = PyLong_FromUnsignedLongLong(index);
+        if (slot == nullptr) return nullptr;
+    }
+    return Py_NewRef(slot);
+}
+
+bool PythonCovers::start() {
+    list_ = own(PyList_New(0));
+    if (!list_) null_object();
+    return static_cast<bool>(list_);
+}
+
+bool PythonCovers::append(const CoverList& covers) {
+    for (std::uint64_t i = 0; i < covers.size(); ++i) {
+        Ref cover = own(build_cover(covers[i], &ints_));
+        if (!cover || PyList_Append(list_.get(), cover.get()) < 0) return false;
+    }
+    return true;
+}
 
 PyObject* covers_to_python(const CoverList& covers) {
     Ref outer = own(PyList_New(static_cast<Py_ssize_t>(covers.size())));

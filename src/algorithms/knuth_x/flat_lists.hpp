@@ -30,6 +30,12 @@ public:
         return offsets_[list + 1] - offsets_[list];
     }
 
+    // Empties the lists, keeping the memory for reuse.
+    void clear() noexcept {
+        values_.clear();
+        offsets_.resize(1);
+    }
+
     void reserve_lists(std::uint64_t count) { offsets_.reserve(count + 1); }
     void reserve_items(std::uint64_t count) { values_.reserve(count); }
 
