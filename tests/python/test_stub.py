@@ -37,7 +37,14 @@ EXPECTED_ANNOTATIONS = {
         "edge_total": "int", "labels": "Sequence[int]", "vertex_total": "int", "n": "int",
         "max_iter": CAP, "max_heap": CAP,
     },
+    "count_all": {"partitions": BLOCKS, "include": "Sequence[int]"},
+    "iter_all": {"partitions": BLOCKS, "include": "Sequence[int]"},
+    "split": {"partitions": BLOCKS, "parts": "int", "include": "Sequence[int]"},
 }
+# Functions the module has beside those of __all__.
+EXTRA = ["count_all", "iter_all", "split"]
+RETURNS = {"count_all": "int", "iter_all": "Iterator[list[int]]"}
+ALL_FUNCTIONS = sorted(EXPECTED_ANNOTATIONS)
 
 
 def stub_tree():
@@ -58,7 +65,10 @@ def stub_all():
 
 def test_stub_names_match_the_module():
     assert stub_all() == xcover.__all__
-    assert sorted(stub_functions()) == sorted(xcover.__all__)
+    assert sorted(stub_functions()) == sorted(xcover.__all__ + EXTRA)
+    assert not set(EXTRA) & set(xcover.__all__)
+    for name in EXTRA:
+        assert callable(getattr(xcover, name))
     # Nothing else at top level: the stub must not promise names the module lacks.
     for node in stub_tree().body:
         assert isinstance(node, (ast.FunctionDef, ast.Assign, ast.ImportFrom, ast.Import)), (
@@ -66,7 +76,7 @@ def test_stub_names_match_the_module():
         )
 
 
-@pytest.mark.parametrize("name", ["get_all", "get_top", "get_topn", "get_topn_sc", "get_topp"])
+@pytest.mark.parametrize("name", ALL_FUNCTIONS)
 def test_stub_signature_matches_the_module(name):
     node = stub_functions()[name]
     runtime = inspect.signature(getattr(xcover, name))
@@ -89,10 +99,11 @@ def test_stub_signature_matches_the_module(name):
     ]
     annotations = {a.arg: ast.unparse(a.annotation) if a.annotation else None for a in args.args}
     assert annotations == EXPECTED_ANNOTATIONS[name]
-    assert node.returns is not None and ast.unparse(node.returns) == "list[list[int]]"
+    expected_return = RETURNS.get(name, "list[list[int]]")
+    assert node.returns is not None and ast.unparse(node.returns) == expected_return
 
 
-@pytest.mark.parametrize("name", ["get_all", "get_top", "get_topn", "get_topn_sc", "get_topp"])
+@pytest.mark.parametrize("name", ALL_FUNCTIONS)
 def test_stub_docstring_matches_the_module(name):
     node = stub_functions()[name]
     assert ast.get_docstring(node) == getattr(xcover, name).__doc__
@@ -112,10 +123,14 @@ def test_module_accepts_any_sequence_as_the_stub_says():
     assert got == [[0, 1]]
     # Plain ints are fine where the stub says float.
     assert xcover.get_top(blocks, [1, 1, 2, 2]) == [[0, 1], [2, 3]]
+    assert xcover.count_all(blocks, include=(0,)) == 1
+    assert list(xcover.iter_all(blocks, range(2, 4))) == [[2, 3]]
+    prefixes = xcover.split(blocks, 2, include=range(0))
+    assert [c for p in prefixes for c in xcover.iter_all(blocks, tuple(p))] == [[0, 1], [2, 3]]
 
 
 GOOD_EXAMPLE = '''
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 
 import xcover
 
@@ -132,6 +147,10 @@ counted: list[list[int]] = xcover.get_topn_sc(
     blocks, weights, [1, 1, 0, 0], 4, [2, 2, 2, 2], 4, 3, max_iter=None, max_heap=10
 )
 from_ints = xcover.get_top(blocks, [1, 2, 3, 4])
+how_many: int = xcover.count_all(blocks, include=(0,))
+streamed: Iterator[list[int]] = xcover.iter_all(as_tuples, [1])
+prefixes: list[list[int]] = xcover.split(blocks, 8)
+again: list[list[int]] = [c for p in prefixes for c in xcover.iter_all(blocks, include=p)]
 
 
 def total(cover: Sequence[int]) -> float:
@@ -157,6 +176,10 @@ xcover.get_top(blocks, weights, max_iter=1.5)
 xcover.get_topn(blocks, weights, 3, max_heep=10)
 names: list[str] = xcover.get_all(blocks)
 xcover.get_all(blocks, weights)
+xcover.count_all(blocks, include=[1.5])
+xcover.split(blocks)
+listed: list[list[int]] = xcover.iter_all(blocks)
+xcover.iter_all(blocks, 3)
 '''
 FIRST_BAD_LINE = 6  # 1-based, counting the leading blank line of BAD_EXAMPLE
 
