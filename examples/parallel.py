@@ -1,0 +1,102 @@
+"""Many cores from Python threads: one search split into subtrees that run in parallel.
+
+``xcover.split(partitions, parts)`` cuts the search tree of ``get_all`` into disjoint
+subtrees, given as prefixes in search order. Each subtree is searched on its own with
+``iter_all(partitions, include=prefix)`` (or counted with ``count_all``), and every call
+releases the interpreter while it searches, so a ``ThreadPoolExecutor`` keeps several cores
+busy on a free-threaded Python. ``executor.map`` returns results in the order of the
+prefixes, so the concatenation is exactly ``get_all(partitions)``.
+
+Subtrees are uneven, so ask for several parts per worker (here 8): a worker that drew a small
+one just takes the next.
+
+    python parallel.py [workers]     # pentomino 6x10: 1 thread against `workers` threads
+"""
+
+import os
+import sys
+import time
+from concurrent.futures import ThreadPoolExecutor, as_completed
+
+import xcover
+from pentomino import pentomino_blocks
+
+PARTS_PER_WORKER = 8
+
+
+def prefixes_for(partitions, workers):
+    return xcover.split(partitions, parts=PARTS_PER_WORKER * workers)
+
+
+def parallel_get_all(partitions, workers):
+    """get_all(partitions), same covers in the same order, searched on `workers` threads."""
+    prefixes = prefixes_for(partitions, workers)
+    with ThreadPoolExecutor(workers) as executor:
+        parts = executor.map(lambda p: list(xcover.iter_all(partitions, include=p)), prefixes)
+        return [cover for part in parts for cover in part]
+
+
+def parallel_count(partitions, workers):
+    """count_all(partitions), counted on `workers` threads."""
+    prefixes = prefixes_for(partitions, workers)
+    with ThreadPoolExecutor(workers) as executor:
+        return sum(executor.map(lambda p: xcover.count_all(partitions, include=p), prefixes))
+
+
+def count_with_progress(partitions, workers, file=None):
+    """count_all on `workers` threads, with a tqdm bar advancing as split parts complete."""
+    from tqdm import tqdm
+
+    prefixes = prefixes_for(partitions, workers)
+    total = 0
+    with ThreadPoolExecutor(workers) as executor:
+        futures = [executor.submit(xcover.count_all, partitions, p) for p in prefixes]
+        with tqdm(total=len(futures), unit="part", file=file) as bar:
+            for future in as_completed(futures):
+                total += future.result()
+                bar.update(1)
+                bar.set_postfix(covers=total)
+    return total
+
+
+def iterate_with_progress(partitions, file=None):
+    """Every cover of get_all through iter_all, with a tqdm bar counting covers. The total
+    comes from count_all, which runs the search once more: fine for small instances."""
+    from tqdm import tqdm
+
+    total = xcover.count_all(partitions)
+    return list(tqdm(xcover.iter_all(partitions), total=total, unit="cover", file=file))
+
+
+def main():
+    workers = int(sys.argv[1]) if len(sys.argv) > 1 else min(4, os.cpu_count() or 1)
+    partitions, _ = pentomino_blocks(6, 10)
+    print(f"pentomino 6x10, {len(partitions)} candidate blocks, {workers} worker threads")
+
+    start = time.perf_counter()
+    prefixes = prefixes_for(partitions, workers)
+    print(f"split into {len(prefixes)} parts in {time.perf_counter() - start:.3f} s")
+
+    start = time.perf_counter()
+    single = xcover.count_all(partitions)
+    one = time.perf_counter() - start
+    start = time.perf_counter()
+    many = parallel_count(partitions, workers)
+    n = time.perf_counter() - start
+    print(f"count:     1 thread {one:6.2f} s, {workers} threads {n:6.2f} s"
+          f"  ({one / n:.2f}x), {many} covers")
+    assert many == single
+
+    start = time.perf_counter()
+    every = xcover.get_all(partitions)
+    one = time.perf_counter() - start
+    start = time.perf_counter()
+    threaded = parallel_get_all(partitions, workers)
+    n = time.perf_counter() - start
+    print(f"enumerate: 1 thread {one:6.2f} s, {workers} threads {n:6.2f} s"
+          f"  ({one / n:.2f}x), same covers in the same order: {threaded == every}")
+    assert threaded == every
+
+
+if __name__ == "__main__":
+    main()
