@@ -12,6 +12,14 @@ For each instance (Python lists in, lists out):
 Then two threads each running get_all on one instance against one thread doing the same
 total work serially (aim: a throughput ratio of at least 1.8x on two free cores).
 
+Then the extra functions, in the same run:
+4. count_all (best of repeated calls) against the same floor, which also counts only;
+5. iter_all against get_all end to end on langford12: `sum(1 for _ in iter_all(...))` and
+   `list(iter_all(...))`, each as a ratio to get_all;
+6. one whole enumeration on two threads through split (iter_all over the prefixes on a
+   ThreadPoolExecutor of 2, concatenated in order) against get_all on one thread, wall time,
+   on pent6x10 and langford12.
+
 Every cover count is checked against the instance's `expected`; a wrong one prints a
 MISMATCH line.
 
@@ -31,6 +39,9 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INSTANCES = os.path.join(ROOT, "bench", "instances")
 ENGINE_BENCH = os.path.join(ROOT, "build", "engine_bench")
+ITER_INSTANCE = "langford12"
+SPLIT_INSTANCES = ["pent6x10", "langford12"]
+SPLIT_PARTS_PER_THREAD = 16
 TO_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 # From the smallest search to the largest.
 NAMES = ["sudoku16", "langford12", "x3c270", "queens13", "pent5x12", "pent6x10"]
@@ -95,13 +106,13 @@ def best_of(fn, runs):
     return (best, best_cpu), result
 
 
-def floor_times(names, repetitions):
+def floor_times(names, repetitions, engine_bench=ENGINE_BENCH):
     """Seconds per search of the C++ floor (fastest repetition), by instance."""
-    if not os.access(ENGINE_BENCH, os.X_OK):
-        print(f"  (no {ENGINE_BENCH}: floor not measured)")
+    if not os.access(engine_bench, os.X_OK):
+        print(f"  (no {engine_bench}: floor not measured)")
         return {}
     out = subprocess.run(
-        [ENGINE_BENCH, f"--benchmark_filter=^Floor/({'|'.join(names)})$",
+        [engine_bench, f"--benchmark_filter=^Floor/({'|'.join(names)})$",
          f"--benchmark_repetitions={repetitions}", "--benchmark_format=json"],
         check=True, capture_output=True, text=True,
     ).stdout
@@ -147,6 +158,83 @@ def threads(blocks, name, seconds_of_work=2.0):
           f" CPU seconds: serial {serial_cpu:6.2f}, two threads {parallel_cpu:6.2f}")
 
 
+def count_all_rows(names, runs_of, floors):
+    """count_all best-of against the floor (both count only), by instance."""
+    import xcover
+
+    print("count_all against the floor (both count covers without building them), ms")
+    print(f"{'instance':<11} {'covers':>7} {'floor':>9} {'count_all':>9} {'count/fl':>8}"
+          f" {'cpu/fl':>8}")
+    for name in names:
+        inst = load(name)
+        blocks = inst["partitions"]
+        (wall, cpu), count = best_of(lambda: xcover.count_all(blocks), runs_of[name])
+        if count != inst["expected"]:
+            print(f"  !!! MISMATCH !!! count_all on {name}: {count}, expected {inst['expected']}")
+        floor_wall, floor_cpu = floors.get(name, (None, None))
+        print(f"{name:<11} {count:>7} {ms(floor_wall)} {ms(wall)} {ratio(wall, floor_wall):>8}"
+              f" {ratio(cpu, floor_cpu):>8}")
+
+
+def iter_all_rows(name, runs):
+    """iter_all end to end against get_all on one instance."""
+    import xcover
+
+    inst = load(name)
+    blocks = inst["partitions"]
+    (get_all_s, _), covers = best_of(lambda: xcover.get_all(blocks), runs)
+    check(name, "get_all", covers, inst["expected"])
+    del covers
+    (counted_s, _), counted = best_of(lambda: sum(1 for _ in xcover.iter_all(blocks)), runs)
+    if counted != inst["expected"]:
+        print(f"  !!! MISMATCH !!! iter_all on {name}: {counted}, expected {inst['expected']}")
+    (listed_s, _), covers = best_of(lambda: list(xcover.iter_all(blocks)), runs)
+    check(name, "list(iter_all)", covers, inst["expected"])
+    del covers
+    print(f"iter_all against get_all on {name} ({inst['expected']} covers), best of {runs}, ms")
+    print(f"  get_all {ms(get_all_s)}   sum(1 for _ in iter_all) {ms(counted_s)}"
+          f" ({ratio(counted_s, get_all_s).strip()})   list(iter_all) {ms(listed_s)}"
+          f" ({ratio(listed_s, get_all_s).strip()})")
+
+
+def split_get_all(blocks, workers, parts):
+    """get_all through split: iter_all over each prefix on `workers` threads, in order."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    import xcover
+
+    prefixes = xcover.split(blocks, parts)
+    with ThreadPoolExecutor(workers) as executor:
+        pieces = executor.map(lambda p: list(xcover.iter_all(blocks, include=p)), prefixes)
+        return [cover for piece in pieces for cover in piece]
+
+
+def split_threads_rows(names, runs):
+    """One whole enumeration: get_all on one thread against split on two threads."""
+    import xcover
+
+    print(f"one enumeration on two threads through split ({SPLIT_PARTS_PER_THREAD} parts per"
+          f" thread) against get_all on one thread, wall clock, best of {runs}, ms")
+    for name in names:
+        inst = load(name)
+        blocks = inst["partitions"]
+        start = time.perf_counter()
+        prefixes = xcover.split(blocks, 2 * SPLIT_PARTS_PER_THREAD)
+        split_s = time.perf_counter() - start
+        (one, _), covers = best_of(lambda: xcover.get_all(blocks), runs)
+        expected = covers
+        start, start_cpu = time.perf_counter(), time.process_time()
+        (two, _), covers = best_of(
+            lambda: split_get_all(blocks, 2, 2 * SPLIT_PARTS_PER_THREAD), runs)
+        cores = (time.process_time() - start_cpu) / (time.perf_counter() - start)
+        if covers != expected:
+            print(f"  !!! MISMATCH !!! split on two threads on {name}: not get_all's list")
+        del covers, expected
+        print(f"  {name:<11} 1 thread {ms(one)}  2 threads {ms(two)}  speed-up"
+              f" {ratio(one, two)}  (split into {len(prefixes)} parts in {ms(split_s).strip()} ms;"
+              f" about {cores:.2f} cores busy over the two-thread runs)")
+
+
 def ms(seconds):
     return f"{seconds * 1e3:9.1f}" if seconds is not None else f"{'-':>9}"
 
@@ -164,6 +252,10 @@ def main():
     parser.add_argument("--floor-repetitions", type=int, default=3)
     parser.add_argument("--no-floor", action="store_true")
     parser.add_argument("--no-threads", action="store_true")
+    parser.add_argument("--no-extra", action="store_true",
+                        help="skip count_all, iter_all and the split speed-up")
+    parser.add_argument("--engine-bench", default=ENGINE_BENCH,
+                        help="the engine_bench binary giving the floor (default: build/)")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.child:
@@ -191,7 +283,8 @@ def main():
         del covers
         rows[name] = (inst["expected"], fresh, best, runs)
 
-    floors = {} if args.no_floor else floor_times(names, args.floor_repetitions)
+    floors = {} if args.no_floor else floor_times(names, args.floor_repetitions,
+                                                  args.engine_bench)
 
     print("wall clock, ms (the machine may be shared: compare the CPU table too)")
     print(f"{'instance':<11} {'covers':>7} {'floor':>9} {'first':>9} {'best-of':>9}"
@@ -217,6 +310,15 @@ def main():
 
     if not args.no_threads:
         threads(load(THREADS_INSTANCE)["partitions"], THREADS_INSTANCE)
+
+    if not args.no_extra:
+        runs_of = {name: row[3] for name, row in rows.items()}
+        count_all_rows(names, runs_of, floors)
+        if ITER_INSTANCE in names:
+            iter_all_rows(ITER_INSTANCE, runs_of[ITER_INSTANCE])
+        split_names = [n for n in SPLIT_INSTANCES if n in names]
+        if split_names:
+            split_threads_rows(split_names, min(runs_of[n] for n in split_names))
 
 
 if __name__ == "__main__":
