@@ -469,14 +469,20 @@ def test_sigint_stops_a_long_next_which_then_resumes():
     assert out[2:] == ["True", "True"]
 
 
-def test_interrupted_iteration_loses_and_repeats_nothing():
+@pytest.mark.parametrize("shared", [False, True], ids=["alone", "shared-with-a-thread"])
+def test_interrupted_iteration_loses_and_repeats_nothing(shared):
     # list.extend keeps what it appended before the error, and no Python code runs between
     # two covers: whatever the interrupt lands on, `produced` holds every cover returned.
+    # Shared: another thread takes covers from the same iterator meanwhile, and is not
+    # interrupted.
     out = run(
-        """
+        f"""
         blocks, _ = pentomino_blocks(5, 12)
         it = xcover.iter_all(blocks)
-        produced = []
+        produced, other = [], []
+        worker = threading.Thread(target=lambda: other.extend(it))
+        if {shared}:
+            worker.start()
         sent = send_later(signal.SIGINT, 0.4)
         interrupts = 0
         while True:
@@ -486,12 +492,18 @@ def test_interrupted_iteration_loses_and_repeats_nothing():
             except KeyboardInterrupt:
                 interrupts += 1
                 print("at", len(produced))
+        if {shared}:
+            worker.join()
         expected = xcover.get_all(blocks)
-        print(interrupts, len(produced), produced == expected)
+        position = {{tuple(c): i for i, c in enumerate(expected)}}
+        taken = sorted(position[tuple(c)] for c in produced + other)
+        print(interrupts, len(taken), taken == list(range(len(expected))))
+        print(produced == expected if not {shared} else bool(other))
         """
     )
-    assert out[0] == "at" and 0 < int(out[1]) < 4040
-    assert out[2:] == ["1", "4040", "True"]
+    assert out[0] == "at" and int(out[1]) < 4040
+    assert shared or int(out[1]) > 0  # interrupted midway, not before or after the search
+    assert out[2:] == ["1", "4040", "True", "True"]
 
 
 def test_next_reentered_from_a_signal_handler_is_refused():
