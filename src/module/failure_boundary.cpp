@@ -47,6 +47,45 @@ std::optional<std::string> exception_text(PyObject* exception) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
+// Whether the calling thread is the interpreter's main thread (false if that cannot be told).
+bool on_main_thread() {
+    Ref threading = own(PyImport_ImportModule("threading"));
+    Ref main = threading ? own(PyObject_CallMethod(threading.get(), "main_thread", nullptr)) : nullptr;
+    Ref ident = main ? own(PyObject_GetAttrString(main.get(), "ident")) : nullptr;
+    const unsigned long value = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+    PyErr_Clear();
+    return ident && value == PyThread_get_thread_ident();
+}
+
+// Prints a resumed panic with its traceback through sys.excepthook. On the main thread
+// that is PyErr_PrintEx, where a hook raising SystemExit exits the process. On any other
+// thread the hook is called the way threads call it: a SystemExit it raises is ignored,
+// because ending the interpreter from a non-main thread in the middle of a module call
+// crashes it; any other error of the hook is reported with the original exception.
+void print_resumed_panic(Ref exception) {
+    if (on_main_thread()) {
+        PyErr_SetRaisedException(exception.release());
+        PyErr_PrintEx(0);
+        return;
+    }
+    PyObject* hook = PySys_GetObject("excepthook");  // borrowed
+    if (hook == nullptr || hook == Py_None) {
+        PyErr_DisplayException(exception.get());
+        return;
+    }
+    Ref traceback = own(PyException_GetTraceback(exception.get()));
+    Ref result = own(PyObject_CallFunctionObjArgs(hook, reinterpret_cast<PyObject*>(Py_TYPE(exception.get())),
+                                                  exception.get(),
+                                                  traceback ? traceback.get() : Py_None, nullptr));
+    if (result) return;
+    Ref hook_error = own(PyErr_GetRaisedException());
+    if (PyErr_GivenExceptionMatches(hook_error.get(), PyExc_SystemExit)) return;
+    PySys_WriteStderr("Error in sys.excepthook:\n");
+    PyErr_DisplayException(hook_error.get());
+    PySys_WriteStderr("\nOriginal exception was:\n");
+    PyErr_DisplayException(exception.get());
+}
+
 }  // namespace
 
 PyObject* panic_exception_type() {
@@ -87,8 +126,7 @@ Ref fetch_python_error() {
     std::fputs("--- PanicException from Python code: resuming the panic ---\n"
                "Python stack trace below:\n",
                stderr);
-    PyErr_SetRaisedException(exception.release());
-    PyErr_PrintEx(0);
+    print_resumed_panic(std::move(exception));
     throw InternalFailure(*text);
 }
 

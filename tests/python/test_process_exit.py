@@ -75,16 +75,12 @@ def test_exit_while_threads_search(scenario):
     assert not failures, failures
 
 
-@pytest.mark.xfail(
-    reason="intermittent SIGSEGV when the hook ends the interpreter from a non-main thread; "
-    "not yet located",
-    strict=False,
-)
 def test_exit_from_excepthook_while_printing_a_resumed_panic():
-    # A PanicException from a caller's __len__ is printed through sys.excepthook; a hook
-    # that raises SystemExit ends the interpreter from that thread while other threads are
-    # inside module calls. The interpreter itself sometimes reports "Error in
-    # sys.excepthook" and exits with status 1 here; what matters is that nothing crashes.
+    # A PanicException from a caller's __len__ is printed through sys.excepthook on a
+    # non-main thread, while other threads are inside module calls. A hook raising
+    # SystemExit there used to end the interpreter from that thread, which crashes CPython
+    # 3.13 in its finalization; the module now ignores it as threads do, and the process
+    # ends when its main thread does.
     code = COMMON + textwrap_dedent(
         """
         def panic_type():
@@ -117,7 +113,7 @@ def test_exit_from_excepthook_while_printing_a_resumed_panic():
     failures = []
     for run in range(RUNS // 2):
         result = run_python(code, timeout=60)
-        if result.returncode not in (0, 1) or "Segmentation fault" in result.stderr:
+        if result.returncode != 0 or "Segmentation fault" in result.stderr:
             failures.append((run, result.returncode, result.stderr[-500:]))
     assert not failures, failures
 
