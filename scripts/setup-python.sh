@@ -2,11 +2,15 @@
 # Finds or builds a CPython for the tests and prints its path on stdout.
 #
 # usage: setup-python.sh [flavour]
+#        setup-python.sh --source [flavour]
 #   ft313  (default) free-threaded 3.13 or later: $PYTHON if set, else python3.14t or
 #          python3.13t on PATH, else built from Debian's python3.13 source (trixie)
 #   ft314  free-threaded 3.14: python3.14t on PATH, else built from python3.14 (sid)
 #   gil313 default (GIL) build of 3.13, built from python3.13 (trixie)
 #   tsan313 free-threaded 3.13 built with ThreadSanitizer
+# With --source it prints instead the path of the CPython source tarball that a build of that
+# flavour uses (fetching it into the cache when missing), e.g. for files the interpreter's
+# build does not install such as Tools/tsan/suppressions_free_threading.txt.
 #
 # Builds go to $XCOVER_CACHE (default ~/.cache/xcover), keyed on version and flavour, and are
 # reused by later runs. pytest and hypothesis are installed into the interpreter once.
@@ -14,6 +18,8 @@
 set -euo pipefail
 shopt -s inherit_errexit
 
+MODE=interpreter
+if [ "${1:-}" = --source ]; then MODE=source; shift; fi
 FLAVOUR=${1:-ft313}
 CACHE=${XCOVER_CACHE:-$HOME/.cache/xcover}
 log() { printf '[setup-python] %s\n' "$*" >&2; }
@@ -142,6 +148,10 @@ build_python() {
 }
 
 mkdir -p "$CACHE"
+if [ "$MODE" = source ]; then
+    fetch_source
+    exit 0
+fi
 py=$(pick_existing || build_python)
 
 # Test tools inside that interpreter, installed once. Wheels only: some releases ship a
