@@ -13,7 +13,8 @@
 # build does not install such as Tools/tsan/suppressions_free_threading.txt.
 #
 # Builds go to $XCOVER_CACHE (default ~/.cache/xcover), keyed on version and flavour, and are
-# reused by later runs. pytest and hypothesis are installed into the interpreter once.
+# reused by later runs. The test tools (pytest, hypothesis, mypy, numpy, tqdm) are installed
+# into the interpreter once.
 # Everything but the final path goes to stderr.
 set -euo pipefail
 shopt -s inherit_errexit
@@ -156,9 +157,9 @@ py=$(pick_existing || build_python)
 
 # Test tools inside that interpreter, installed once. Wheels only: some releases ship a
 # native part that would need a toolchain of its own to build.
-if ! "$py" -c 'import pytest, hypothesis, mypy, numpy' >/dev/null 2>&1; then
-    log "installing pytest, hypothesis, mypy and numpy into $py"
-    "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: \
-        pytest hypothesis mypy numpy >&2
+TOOLS=(pytest hypothesis mypy numpy tqdm)
+if ! "$py" -c "import $(IFS=,; echo "${TOOLS[*]}")" >/dev/null 2>&1; then
+    log "installing ${TOOLS[*]} into $py"
+    "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: "${TOOLS[@]}" >&2
 fi
 echo "$py"
