@@ -13,8 +13,8 @@
 # build does not install such as Tools/tsan/suppressions_free_threading.txt.
 #
 # Builds go to $XCOVER_CACHE (default ~/.cache/xcover), keyed on version and flavour, and are
-# reused by later runs. The test tools (pytest, hypothesis, mypy, numpy, tqdm) are installed
-# into the interpreter once.
+# reused by later runs. The test tools (pytest, hypothesis, mypy, numpy, tqdm; for gil313
+# also dask and distributed) are installed into the interpreter once.
 # Everything but the final path goes to stderr.
 set -euo pipefail
 shopt -s inherit_errexit
@@ -158,6 +158,9 @@ py=$(pick_existing || build_python)
 # Test tools inside that interpreter, installed once. Wheels only: some releases ship a
 # native part that would need a toolchain of its own to build.
 TOOLS=(pytest hypothesis mypy numpy tqdm)
+# dask and distributed, for the test that runs searches on a local cluster: only here, since
+# on free-threaded 3.13 some of their dependencies (msgpack, tornado, pyyaml) have no wheels.
+[ "$FLAVOUR" = gil313 ] && TOOLS+=(dask distributed)
 if ! "$py" -c "import $(IFS=,; echo "${TOOLS[*]}")" >/dev/null 2>&1; then
     log "installing ${TOOLS[*]} into $py"
     "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: "${TOOLS[@]}" >&2
