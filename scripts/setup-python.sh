@@ -158,7 +158,7 @@ py=$(pick_existing || build_python)
 # Test tools inside that interpreter, installed once. Wheels only: some releases ship a
 # native part that would need a toolchain of its own to build.
 TOOLS=(pytest hypothesis mypy numpy tqdm)
-# dask and distributed, for the test that runs searches on a local cluster: only here, since
+# dask and distributed, for the test that runs searches on a local cluster: gil313 only, since
 # on free-threaded 3.13 some of their dependencies (msgpack, tornado, pyyaml) have no wheels.
 [ "$FLAVOUR" = gil313 ] && TOOLS+=(dask distributed)
 if ! "$py" -c "import $(IFS=,; echo "${TOOLS[*]}")" >/dev/null 2>&1; then
