@@ -2,18 +2,25 @@
 # Finds or builds a CPython for the tests and prints its path on stdout.
 #
 # usage: setup-python.sh [flavour]
+#        setup-python.sh --source [flavour]
 #   ft313  (default) free-threaded 3.13 or later: $PYTHON if set, else python3.14t or
 #          python3.13t on PATH, else built from Debian's python3.13 source (trixie)
 #   ft314  free-threaded 3.14: python3.14t on PATH, else built from python3.14 (sid)
 #   gil313 default (GIL) build of 3.13, built from python3.13 (trixie)
 #   tsan313 free-threaded 3.13 built with ThreadSanitizer
+# With --source it prints instead the path of the CPython source tarball that a build of that
+# flavour uses (fetching it into the cache when missing), e.g. for files the interpreter's
+# build does not install such as Tools/tsan/suppressions_free_threading.txt.
 #
 # Builds go to $XCOVER_CACHE (default ~/.cache/xcover), keyed on version and flavour, and are
-# reused by later runs. pytest and hypothesis are installed into the interpreter once.
+# reused by later runs. The test tools (pytest, hypothesis, mypy, numpy, tqdm; for gil313
+# also dask and distributed) are installed into the interpreter once.
 # Everything but the final path goes to stderr.
 set -euo pipefail
 shopt -s inherit_errexit
 
+MODE=interpreter
+if [ "${1:-}" = --source ]; then MODE=source; shift; fi
 FLAVOUR=${1:-ft313}
 CACHE=${XCOVER_CACHE:-$HOME/.cache/xcover}
 log() { printf '[setup-python] %s\n' "$*" >&2; }
@@ -142,13 +149,20 @@ build_python() {
 }
 
 mkdir -p "$CACHE"
+if [ "$MODE" = source ]; then
+    fetch_source
+    exit 0
+fi
 py=$(pick_existing || build_python)
 
 # Test tools inside that interpreter, installed once. Wheels only: some releases ship a
 # native part that would need a toolchain of its own to build.
-if ! "$py" -c 'import pytest, hypothesis, mypy, numpy' >/dev/null 2>&1; then
-    log "installing pytest, hypothesis, mypy and numpy into $py"
-    "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: \
-        pytest hypothesis mypy numpy >&2
+TOOLS=(pytest hypothesis mypy numpy tqdm)
+# dask and distributed, for the test that runs searches on a local cluster: gil313 only, since
+# on free-threaded 3.13 some of their dependencies (msgpack, tornado, pyyaml) have no wheels.
+[ "$FLAVOUR" = gil313 ] && TOOLS+=(dask distributed)
+if ! "$py" -c "import $(IFS=,; echo "${TOOLS[*]}")" >/dev/null 2>&1; then
+    log "installing ${TOOLS[*]} into $py"
+    "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: "${TOOLS[@]}" >&2
 fi
 echo "$py"

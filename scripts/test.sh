@@ -9,12 +9,15 @@
 #   wheel    a wheel built, repaired and installed into a fresh environment, examples run
 #   fuzz     the engine's libFuzzer target for ${FUZZ_SECONDS:-60} seconds from the seed corpus
 # XCOVER_TEST_PARTS="main asan" runs only those parts; extra arguments go to every pytest.
+# Every requested part runs even when an earlier one fails; a part stops at its own first
+# failing command. The summary gives each part's outcome and time, and the exit status is
+# non-zero when any part failed.
 # Interpreters are built once and cached outside the repo (see setup-python.sh).
 set -euo pipefail
+shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
 PARTS=${XCOVER_TEST_PARTS:-"main ft314 gil313 asan tsan valgrind wheel fuzz"}
 PYTEST_ARGS=("$@")
-passed=0
 
 banner() { printf '\n=== %s ===\n' "$*"; }
 
@@ -68,8 +71,8 @@ part_tsan() {
     configure_and_build build-tsan "$py" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DXCOVER_SANITIZE=thread -DXCOVER_BUILD_TESTS=OFF -DXCOVER_BUILD_BENCH=OFF
     # The interpreter's own suppressions come from its source tarball in the cache.
-    local cache=${XCOVER_CACHE:-$HOME/.cache/xcover} tarball suppressions=$PWD/build-tsan/suppressions.txt
-    tarball=$(compgen -G "$cache/apt-trixie/src/python3.13_*.orig.tar.xz" | sort -V | tail -n1)
+    local tarball suppressions=$PWD/build-tsan/suppressions.txt
+    tarball=$(bash scripts/setup-python.sh --source tsan313)
     tar -xJOf "$tarball" --wildcards '*/Tools/tsan/suppressions_free_threading.txt' > "$suppressions"
     cat tests/tsan-suppressions.txt >> "$suppressions"
     XCOVER_SANITIZER=thread TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$suppressions" \
@@ -87,19 +90,50 @@ part_wheel() {
     bash scripts/wheel-test.sh "$py"
 }
 
-for part in $PARTS; do
-    banner "$part"
-    case "$part" in
+run_part() {
+    case "$1" in
         main) part_main ;;
-        ft314|gil313) part_interpreter "$part" ;;
+        ft314|gil313) part_interpreter "$1" ;;
         asan) part_asan ;;
         tsan) part_tsan ;;
         valgrind) part_valgrind ;;
         wheel) part_wheel ;;
         fuzz) FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash scripts/fuzz.sh ;;
+    esac
+}
+
+for part in $PARTS; do
+    case "$part" in
+        main|ft314|gil313|asan|tsan|valgrind|wheel|fuzz) ;;
         *) echo "unknown test part: $part" >&2; exit 2 ;;
     esac
-    passed=$((passed + 1))
+done
+
+passed=0
+failed=0
+failed_parts=()
+summary=()
+for part in $PARTS; do
+    banner "$part"
+    start=$SECONDS
+    # A subshell of its own, run as a plain command: errexit stays on inside it (it would be
+    # off in an if or && list) and a failure ends only this part.
+    set +e
+    (set -e; run_part "$part")
+    status=$?
+    set -e
+    # Interrupted: stop here rather than go on to the next part.
+    [ "$status" -eq 130 ] && exit 130
+    if [ "$status" -eq 0 ]; then
+        passed=$((passed + 1)); outcome=ok
+    else
+        failed=$((failed + 1)); outcome="FAILED (exit $status)"; failed_parts+=("$part")
+    fi
+    summary+=("$(printf '  %-9s %5d s  %s' "$part" $((SECONDS - start)) "$outcome")")
 done
 echo
-echo "parts: $passed passed, 0 failed"
+echo "=== summary ==="
+printf '%s\n' "${summary[@]}"
+[ "$failed" -eq 0 ] || echo "failed parts: ${failed_parts[*]}"
+echo "parts: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
