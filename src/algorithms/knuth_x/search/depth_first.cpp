@@ -90,7 +90,6 @@ bool DepthFirstSearch::next() {
         const std::uint64_t column = links.choose_column();
         if (column == DancingLinks::kComplete) {
             phase_ = Phase::AtCover;
-            read_cover();
             return true;
         }
         if (column != DancingLinks::kDeadEnd) {
@@ -141,7 +140,6 @@ DepthFirstSearch::Expansion DepthFirstSearch::expand(std::span<const std::uint64
         links.cover(column);
         descend(column, node);
     }
-    read_cover();
     const std::uint64_t column = links.choose_column();
     if (column == DancingLinks::kComplete) {
         expansion.complete = true;

@@ -41,8 +41,12 @@ public:
     // goes on from there.
     bool next();
     void set_interrupt(Interrupt* interrupt) noexcept { poll_.set(interrupt); }
-    // The blocks of the current cover, in order of choice (valid after next() returned true).
-    std::span<const std::uint64_t> cover() const noexcept { return chosen_; }
+    // The blocks of the current cover, in order of choice (after next() returned true), read
+    // from the levels when asked for: counting never reads them.
+    std::span<const std::uint64_t> cover() {
+        read_cover();
+        return chosen_;
+    }
 
     // What expanding the current position finds, for split: the blocks of the branch
     // column, or none with `complete` telling a cover from a dead end. Leaves the position.
@@ -83,7 +87,7 @@ private:
     bool restricted_ = false;
     bool impossible_ = false;     // the included blocks overlap, or one is empty
     std::vector<Level> levels_;
-    std::vector<std::uint64_t> chosen_;  // filled when a cover is reached
+    std::vector<std::uint64_t> chosen_;  // filled by read_cover
     Phase phase_ = Phase::Fresh;
     InterruptPoll poll_;
 };
