@@ -2,7 +2,9 @@
 the same order, `include` as a filter, splits that partition the search, bad input, the
 iterator's ownership, memory and threads, and signals during a search (in subprocesses)."""
 
+import ctypes
 import gc
+import os
 import sys
 import textwrap
 import threading
@@ -15,7 +17,40 @@ import xcover
 from conftest import brute_force_covers, run_in_threads, run_python
 from langford import langford_blocks
 from pentomino import pentomino_blocks
-from test_leaks import RSS_SLACK, rss_growth
+
+RSS_SLACK = 4 << 20
+
+
+def rss():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def purge_sanitizer_quarantine():
+    """Under AddressSanitizer freed memory waits in a quarantine and would look like growth."""
+    try:
+        purge = ctypes.CDLL(None)["__sanitizer_purge_allocator"]
+    except AttributeError:
+        return
+    purge.restype, purge.argtypes = None, []
+    purge()
+
+
+def rss_growth(work, slack, attempts=3):
+    """Resident-size growth over work(), retried until one run stays within `slack` (an
+    allocator may grow for a while before reusing memory; a leak grows on every run)."""
+    growths = []
+    for _ in range(attempts):
+        gc.collect()
+        purge_sanitizer_quarantine()
+        before = rss()
+        work()
+        gc.collect()
+        purge_sanitizer_quarantine()
+        growths.append(rss() - before)
+        if growths[-1] < slack:
+            break
+    return growths
 
 FUNCTIONS = ["count_all", "iter_all", "split"]
 
@@ -346,6 +381,32 @@ def test_dropped_iterators_free_their_search():
         tracemalloc.stop()
     grown = sum(s.size_diff for s in after.compare_to(before, "filename"))
     assert grown < 64 << 10, grown
+
+
+def test_iteration_memory_does_not_grow_with_the_covers():
+    # Peak resident size of a fresh process: walking 216288 covers through iter_all keeps
+    # one batch at a time, where get_all holds them all (tens of MiB).
+    code = """
+        import xcover
+        from langford import langford_blocks
+
+        def peak():
+            with open("/proc/self/status") as status:
+                return next(int(l.split()[1]) for l in status if l.startswith("VmHWM:"))
+
+        blocks = langford_blocks(12)[0]
+        before = peak()
+        print(sum(1 for _ in xcover.iter_all(blocks)), peak() - before)
+        covers = xcover.get_all(blocks)
+        print(len(covers), peak() - before)
+    """
+    result = run_python(textwrap.dedent(code))
+    assert result.returncode == 0, result.stderr
+    (walked, iter_kib), (listed, get_all_kib) = [map(int, line.split())
+                                                  for line in result.stdout.splitlines()]
+    print("peak growth, KiB: iter_all", iter_kib, "get_all", get_all_kib)
+    assert walked == listed == 216288
+    assert iter_kib < 4096 < get_all_kib
 
 
 def test_threads_sharing_one_iterator_get_every_cover_once():
