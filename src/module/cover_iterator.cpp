@@ -69,7 +69,10 @@ PyObject* next_cover(IteratorState& state) {
         if (!refill(state)) return nullptr;
         if (state.next_in_batch == state.batch.size()) return nullptr;
     }
-    return cover_to_python(state.batch[state.next_in_batch++]);
+    // Moves on only once the list exists: a MemoryError here leaves the cover to the next call.
+    PyObject* cover = cover_to_python(state.batch[state.next_in_batch]);
+    if (cover != nullptr) ++state.next_in_batch;
+    return cover;
 }
 
 PyObject* iternext(PyObject* self) {

@@ -335,7 +335,6 @@ def test_iterator_owns_a_copy_of_the_problem():
     assert [first] + list(started) == expected
 
 
-@pytest.mark.xfail(strict=True, reason="a cover whose list cannot be allocated is skipped")
 def test_next_failing_for_memory_loses_no_cover():
     testcapi = pytest.importorskip("_testcapi")
     blocks = [[0]] * 5
