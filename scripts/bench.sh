@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Engine benchmarks (Google Benchmark: get_all against the minimal counter on the six
-# instances of bench/instances, the ranked searches against the literal estimator) and the
-# end-to-end Python benchmark. Arguments go to the two Google Benchmark binaries, e.g.
+# Engine benchmarks (Google Benchmark: get_all and count_all against the minimal counter on
+# the six instances of bench/instances; the scaling cases: singletons, adversarial labels,
+# signal polling; the ranked searches against the literal estimator) and the end-to-end
+# Python benchmark. Arguments go to the Google Benchmark binaries, e.g.
 #   scripts/bench.sh --benchmark_filter=sudoku16 --benchmark_repetitions=3
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=$(bash scripts/build.sh)
 ./build/engine_bench "$@"
+./build/scaling_bench "$@"
 ./build/ranked_bench "$@"
 PYTHONPATH="$PWD/build" "$PY" bench/bench_python.py
