@@ -34,6 +34,9 @@ PyObject* build_cover(std::span<const std::uint64_t> cover, IndexInts* ints) {
 PyObject* cover_to_python(std::span<const std::uint64_t> cover) { return build_cover(cover, nullptr); }
 
 IndexInts::~IndexInts() {
+    // As for Ref: a thread ended by the interpreter during finalization unwinds through here
+    // without a thread state, and must leave the objects alone.
+    if (PyThreadState_GetUnchecked() == nullptr) return;
     for (PyObject* object : ints_) Py_XDECREF(object);
 }
 
