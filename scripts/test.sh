@@ -21,11 +21,17 @@ PYTEST_ARGS=("$@")
 
 banner() { printf '\n=== %s ===\n' "$*"; }
 
-# configure_and_build DIR PYTHON [cmake args...]
+# configure_and_build DIR PYTHON [cmake args...]: quiet, but the log is shown on failure.
 configure_and_build() {
     local dir=$1 py=$2; shift 2
-    cmake -S . -B "$dir" -G Ninja -DPython_EXECUTABLE="$py" "$@" >/dev/null
-    cmake --build "$dir" >/dev/null
+    local log
+    log=$(mktemp)
+    if ! { cmake -S . -B "$dir" -G Ninja -DPython_EXECUTABLE="$py" "$@" && cmake --build "$dir"; } >"$log" 2>&1; then
+        tail -n 60 "$log" >&2
+        rm -f "$log"
+        return 1
+    fi
+    rm -f "$log"
 }
 
 run_pytest() {

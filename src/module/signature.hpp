@@ -61,7 +61,7 @@ struct FunctionDeclaration {
             if (parameters[p].required()) return false;
         for (std::size_t p = count(); p < parameters.size(); ++p)
             if (parameters[p].name != nullptr) return false;
-        return name != nullptr && doc != nullptr && entry != nullptr;
+        return name != nullptr && doc != nullptr;
     }
 
     // The slot of the parameter called `parameter`; naming an unknown parameter does not
