@@ -43,7 +43,7 @@ void dealloc(PyObject* self) {
 }
 
 // Refills the batch from the search; false with an exception pending on failure.
-bool refill(IteratorState& state) {
+XCOVER_CATCHES_FORCED_UNWIND bool refill(IteratorState& state) {
     state.batch.clear();
     state.next_in_batch = 0;
     std::optional<bool> more;

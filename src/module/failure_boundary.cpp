@@ -130,7 +130,7 @@ Ref fetch_python_error() {
     throw InternalFailure(*text);
 }
 
-void set_error_from_current_exception() {
+XCOVER_CATCHES_FORCED_UNWIND void set_error_from_current_exception() {
     try {
         try {
             throw;
@@ -189,6 +189,41 @@ void SignalCheck::restore_exception() {
     PyObject* exception = std::exchange(exception_, nullptr);
     if (exception == nullptr) fail("search interrupted with no exception to report");
     PyErr_SetRaisedException(exception);
+}
+
+// The one exception let through is the forced unwind by which the interpreter ends a thread
+// (pthread_exit) that tries to re-attach while the interpreter finalizes: the thread has no
+// thread state then, so nothing here may touch the interpreter, and a forced unwind that is
+// not rethrown aborts the process.
+XCOVER_CATCHES_FORCED_UNWIND PyObject* guarded_call(PyObject* (*call)(void* body), void* body) {
+    try {
+        prepare_thread_for_exceptions();
+        return call(body);
+    } catch (const abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+        set_error_from_current_exception();
+        return nullptr;
+    }
+}
+
+XCOVER_CATCHES_FORCED_UNWIND DetachedOutcome run_detached_call(
+    void (*call)(void* work, Interrupt& interrupt), void* work, SignalCheck& check,
+    std::exception_ptr& error) {
+    DetachedOutcome outcome = DetachedOutcome::Done;
+    check.detach();
+    try {
+        call(work, check);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // the thread is ending inside a signal check; see guarded_call()
+    } catch (const SearchInterrupted&) {
+        outcome = DetachedOutcome::Interrupted;
+    } catch (...) {
+        error = std::current_exception();
+        outcome = DetachedOutcome::Failed;
+    }
+    check.attach();
+    return outcome;
 }
 
 }  // namespace xcover::py

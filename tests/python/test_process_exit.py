@@ -5,9 +5,19 @@ forced unwind. The process must exit as it does when its daemon threads sit in a
 call: status 0, no crash. Each scenario runs many times because the fault is a race.
 """
 
+import os
+
 import pytest
 
 from conftest import run_python
+
+# The sanitizer runtimes cannot follow a thread that the interpreter ends with a forced
+# unwind through instrumented code (AddressSanitizer fails its own stack check there); the
+# interpreter parts of the test run cover these cases.
+pytestmark = pytest.mark.skipif(
+    bool(os.environ.get("XCOVER_SANITIZER")),
+    reason="sanitizer runtimes do not support threads ended during finalization",
+)
 
 RUNS = 20
 
