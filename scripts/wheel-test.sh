@@ -97,11 +97,12 @@ check "the repaired wheel has a manylinux tag for $TAG" \
 check "auditwheel accepts the repaired wheel" \
     bash -c '"$1" show "$2" >/dev/null 2>&1' _ "$TOOLS/bin/auditwheel" "$FIXED"
 
-# 3. A fresh environment with the repaired wheel and the test tools.
+# 3. A fresh environment with the repaired wheel and the test tools (tqdm for the guide's
+# progress-bar examples).
 log "installing into a fresh environment"
 "$PY" -m venv "$WORK/venv"
 VPY="$WORK/venv/bin/python"
-"$VPY" -m pip install "${PIP[@]}" --only-binary=:all: pytest >&2
+"$VPY" -m pip install "${PIP[@]}" --only-binary=:all: pytest tqdm >&2
 # mypy lets the stub tests check that a type checker finds the installed stub; optional.
 "$VPY" -m pip install "${PIP[@]}" --only-binary=:all: mypy >&2 \
     || log "mypy not available: the installed stub is checked without it"
