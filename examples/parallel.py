@@ -68,6 +68,15 @@ def iterate_with_progress(partitions, file=None):
     return list(tqdm(xcover.iter_all(partitions), total=total, unit="cover", file=file))
 
 
+def timed_pair(serial, threaded):
+    """Runs both; returns (serial result, its seconds, threaded result, its seconds)."""
+    start = time.perf_counter()
+    first = serial()
+    middle = time.perf_counter()
+    second = threaded()
+    return first, middle - start, second, time.perf_counter() - middle
+
+
 def main():
     workers = int(sys.argv[1]) if len(sys.argv) > 1 else min(4, os.cpu_count() or 1)
     partitions, _ = pentomino_blocks(6, 10)
@@ -77,22 +86,14 @@ def main():
     prefixes = prefixes_for(partitions, workers)
     print(f"split into {len(prefixes)} parts in {time.perf_counter() - start:.3f} s")
 
-    start = time.perf_counter()
-    single = xcover.count_all(partitions)
-    one = time.perf_counter() - start
-    start = time.perf_counter()
-    many = parallel_count(partitions, workers)
-    n = time.perf_counter() - start
+    single, one, many, n = timed_pair(lambda: xcover.count_all(partitions),
+                                      lambda: parallel_count(partitions, workers))
     print(f"count:     1 thread {one:6.2f} s, {workers} threads {n:6.2f} s"
           f"  ({one / n:.2f}x), {many} covers")
     assert many == single
 
-    start = time.perf_counter()
-    every = xcover.get_all(partitions)
-    one = time.perf_counter() - start
-    start = time.perf_counter()
-    threaded = parallel_get_all(partitions, workers)
-    n = time.perf_counter() - start
+    every, one, threaded, n = timed_pair(lambda: xcover.get_all(partitions),
+                                         lambda: parallel_get_all(partitions, workers))
     print(f"enumerate: 1 thread {one:6.2f} s, {workers} threads {n:6.2f} s"
           f"  ({one / n:.2f}x), same covers in the same order: {threaded == every}")
     assert threaded == every
