@@ -70,3 +70,29 @@ def run_python(code, *, limit_as=None, timeout=120):
         timeout=timeout,
         env=env,
     )
+
+
+# Source for a test script: `send_later(signum, delay)` sends a signal to the process from a
+# timer thread and returns a list that receives the time it was sent.
+SEND_LATER = """
+import os, signal, sys, threading, time
+
+def send_later(signum, delay=1.0):
+    sent = []
+    def send():
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signum)
+    threading.Timer(delay, send).start()
+    return sent
+"""
+
+# Generous: a search polls for signals every few tens of milliseconds.
+SIGNAL_LATENCY_BOUND = 1.5
+
+
+def run_script_words(code, timeout=300):
+    """Runs a script in a fresh interpreter, requires success, returns its output's words."""
+    result = run_python(code, timeout=timeout)
+    print(result.stdout, result.stderr)
+    assert result.returncode == 0, result.stderr
+    return result.stdout.split()

@@ -14,7 +14,14 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import xcover
-from conftest import brute_force_covers, run_in_threads, run_python
+from conftest import (
+    SEND_LATER,
+    SIGNAL_LATENCY_BOUND,
+    brute_force_covers,
+    run_in_threads,
+    run_python,
+    run_script_words,
+)
 from langford import langford_blocks
 from pentomino import pentomino_blocks
 
@@ -473,19 +480,10 @@ def test_threads_with_their_own_iterators():
 
 # ---------------------------------------------------------------------- signals
 
-PRELUDE = """
-import os, signal, sys, threading, time
+PRELUDE = SEND_LATER + """
 import xcover
 from langford import langford_blocks
 from pentomino import pentomino_blocks
-
-def send_later(signum, delay):
-    sent = []
-    def send():
-        sent.append(time.monotonic())
-        os.kill(os.getpid(), signum)
-    threading.Timer(delay, send).start()
-    return sent
 
 def langford_with_two_wildcards(n):
     # Two blocks holding every element around Langford(n): for n = 13 there is no
@@ -496,14 +494,11 @@ def langford_with_two_wildcards(n):
     return [everything] + blocks + [everything]
 """
 
-LATENCY_BOUND = 1.5  # generous: the search polls for signals every few tens of milliseconds
+LATENCY_BOUND = SIGNAL_LATENCY_BOUND
 
 
 def run(code):
-    result = run_python(PRELUDE + textwrap.dedent(code), timeout=300)
-    print(result.stdout, result.stderr)
-    assert result.returncode == 0, result.stderr
-    return result.stdout.split()
+    return run_script_words(PRELUDE + textwrap.dedent(code))
 
 
 def test_sigint_stops_count_all():

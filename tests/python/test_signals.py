@@ -7,34 +7,19 @@ import textwrap
 
 import pytest
 
-from conftest import run_python
+from conftest import SEND_LATER, SIGNAL_LATENCY_BOUND as LATENCY_BOUND, run_script_words
 
-PRELUDE = """
-import os, signal, sys, threading, time
+PRELUDE = SEND_LATER + """
 import xcover
 from pentomino import pentomino_blocks
 
 BLOCKS, _ = pentomino_blocks(6, 10)
 WEIGHTS = [1.0 / (1 + i % 7) for i in range(len(BLOCKS))]
-
-def send_later(signum, delay=1.0):
-    sent = []
-    def send():
-        sent.append(time.monotonic())
-        os.kill(os.getpid(), signum)
-    threading.Timer(delay, send).start()
-    return sent
 """
-
-# Generous: the search checks for signals every few tens of milliseconds.
-LATENCY_BOUND = 1.5
 
 
 def run(code):
-    result = run_python(PRELUDE + textwrap.dedent(code), timeout=300)
-    print(result.stdout, result.stderr)
-    assert result.returncode == 0, result.stderr
-    return result.stdout.split()
+    return run_script_words(PRELUDE + textwrap.dedent(code))
 
 
 def test_sigint_stops_get_all_on_the_main_thread():
