@@ -76,18 +76,6 @@ bool convert_depth_first(const Slots& slots, DepthFirstArguments& out, std::uint
     return convert_include(slots, F.slot("include"), out.partitions, out.include);
 }
 
-// A new list of lists of ints.
-PyObject* lists_to_python(const std::vector<std::vector<std::uint64_t>>& lists) {
-    Ref outer = own(PyList_New(static_cast<Py_ssize_t>(lists.size())));
-    if (!outer) return nullptr;
-    for (std::size_t i = 0; i < lists.size(); ++i) {
-        PyObject* inner = cover_to_python(lists[i]);
-        if (inner == nullptr) return nullptr;
-        PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(i), inner);
-    }
-    return outer.release();
-}
-
 }  // namespace
 
 PyObject* count_all_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -131,7 +119,9 @@ PyObject* split_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         const auto prefixes = run_detached(
             [&](Interrupt& interrupt) { return split(a.partitions, parts, a.include, &interrupt); });
         if (!prefixes) return nullptr;
-        return lists_to_python(*prefixes);
+        CoverList lists;
+        for (const auto& prefix : *prefixes) lists.push_list(prefix);
+        return covers_to_python(lists);
     });
 }
 
