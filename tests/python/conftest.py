@@ -73,9 +73,15 @@ def run_python(code, *, limit_as=None, timeout=120):
 
 
 # Source for a test script: `send_later(signum, delay)` sends a signal to the process from a
-# timer thread and returns a list that receives the time it was sent.
+# timer thread and returns a list that receives the time it was sent. SIGINT is made to raise
+# KeyboardInterrupt first.
 SEND_LATER = """
 import os, signal, sys, threading, time
+
+# A child inherits ignored signals and the signal mask of the thread that started it: make
+# SIGINT raise KeyboardInterrupt here whatever the test runner's state.
+signal.signal(signal.SIGINT, signal.default_int_handler)
+signal.pthread_sigmask(signal.SIG_UNBLOCK, [signal.SIGINT])
 
 def send_later(signum, delay=1.0):
     sent = []
