@@ -22,6 +22,9 @@ struct IteratorState {
     std::unique_ptr<DepthFirstSearch> search;  // nullptr once the search is over or failed
     CoverList batch;
     std::uint64_t next_in_batch = 0;
+    // When a refill last checked for signals: `list(iterator)` runs no bytecode between
+    // covers, so the refills are where its Ctrl-C is seen, however short each one is.
+    SignalCheck::Clock::time_point last_signal_check = SignalCheck::Clock::now();
     // Serialises next() across threads; `owner` tells a thread that re-enters its own next()
     // (from a signal handler run by the search's signal check) from one that must wait.
     PyMutex mutex{};
@@ -48,7 +51,9 @@ XCOVER_CATCHES_FORCED_UNWIND bool refill(IteratorState& state) {
     state.next_in_batch = 0;
     std::optional<bool> more;
     try {
-        more = fill_batch(*state.search, state.batch, kIteratorBatch, UINT64_MAX);
+        SignalCheck check(state.last_signal_check);
+        more = fill_batch(*state.search, state.batch, kIteratorBatch, UINT64_MAX, check);
+        state.last_signal_check = check.last_check();
     } catch (const abi::__forced_unwind&) {
         throw;
     } catch (...) {
@@ -115,8 +120,11 @@ PyType_Spec iterator_spec = {
 }  // namespace
 
 std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
-                               std::uint64_t max_covers, std::uint64_t max_items) {
-    return run_detached([&](Interrupt& interrupt) {
+                               std::uint64_t max_covers, std::uint64_t max_items,
+                               SignalCheck& check) {
+    // The search detaches at its first poll: a batch found within a few thousand steps is
+    // handed over without leaving the interpreter.
+    return run_detached_with(check, [&](Interrupt& interrupt) {
         search.set_interrupt(&interrupt);
         bool more = true;
         while (batch.size() < max_covers && batch.total_items() < max_items) {
@@ -128,16 +136,18 @@ std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
         }
         search.set_interrupt(nullptr);
         return more;
-    });
+    }, false);
 }
 
 PyObject* all_covers_to_python(DepthFirstSearch& search) {
     PythonCovers covers;
     if (!covers.start()) return nullptr;
     CoverList batch;
+    SignalCheck check;  // one for all batches: its clock runs across them
     for (bool more = true; more;) {
         batch.clear();
-        const std::optional<bool> filled = fill_batch(search, batch, UINT64_MAX, kAllBatchItems);
+        const std::optional<bool> filled =
+            fill_batch(search, batch, UINT64_MAX, kAllBatchItems, check);
         if (!filled) return nullptr;
         more = *filled;
         if (!covers.append(batch)) return nullptr;

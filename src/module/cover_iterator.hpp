@@ -10,14 +10,17 @@
 
 #include "../algorithms/knuth_x/search/covers.hpp"
 #include "../algorithms/knuth_x/search/depth_first.hpp"
+#include "failure_boundary.hpp"
 
 namespace xcover::py {
 
-// Advances `search` detached, polling for signals, until `batch` holds `max_covers` covers
-// or `max_items` block indices, or the search ends. Returns whether the search may have more
-// covers, or nullopt with the exception of a signal handler pending (the search can resume).
+// Advances `search` detached, polling `check` for signals, until `batch` holds `max_covers`
+// covers or `max_items` block indices, or the search ends. Returns whether the search may
+// have more covers, or nullopt with the exception of a signal handler pending (the search
+// can resume).
 std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
-                               std::uint64_t max_covers, std::uint64_t max_items);
+                               std::uint64_t max_covers, std::uint64_t max_items,
+                               SignalCheck& check);
 
 // get_all's result list, built batch by batch; nullptr with an exception set on failure.
 PyObject* all_covers_to_python(DepthFirstSearch& search);

@@ -17,11 +17,16 @@ namespace xcover::py {
 
 namespace {
 
+// What a query builds before its search starts grows with this.
+std::uint64_t input_items(const BlockList& partitions) {
+    return partitions.size() + partitions.total_items();
+}
+
 // Runs the engine detached and converts its covers; nullptr with an exception on failure.
 // `work(interrupt)` runs the search, which polls the interrupt for pending signals.
 template <class Work>
-PyObject* run_query(Work&& work) {
-    std::optional<CoverList> covers = run_detached(std::forward<Work>(work));
+PyObject* run_query(Work&& work, std::uint64_t input_items) {
+    std::optional<CoverList> covers = run_detached(std::forward<Work>(work), input_items);
     if (!covers) return nullptr;
     return covers_to_python(*covers);
 }
@@ -86,7 +91,8 @@ PyObject* count_all_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
         DepthFirstArguments a;
         if (!convert_depth_first<F>(slots, a, nullptr)) return nullptr;
         const std::optional<std::uint64_t> count = run_detached(
-            [&](Interrupt& interrupt) { return count_all(a.partitions, a.include, &interrupt); });
+            [&](Interrupt& interrupt) { return count_all(a.partitions, a.include, &interrupt); },
+            input_items(a.partitions));
         if (!count) return nullptr;
         return PyLong_FromUnsignedLongLong(*count);
     });
@@ -102,7 +108,7 @@ PyObject* iter_all_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         std::optional<std::unique_ptr<DepthFirstSearch>> search =
             run_detached([&](Interrupt&) {
                 return std::make_unique<DepthFirstSearch>(a.partitions, a.include);
-            });
+            }, input_items(a.partitions));
         if (!search) return nullptr;
         return new_cover_iterator(std::move(*search));
     });
@@ -117,7 +123,8 @@ PyObject* split_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         std::uint64_t parts = 0;
         if (!convert_depth_first<F>(slots, a, &parts)) return nullptr;
         const auto prefixes = run_detached(
-            [&](Interrupt& interrupt) { return split(a.partitions, parts, a.include, &interrupt); });
+            [&](Interrupt& interrupt) { return split(a.partitions, parts, a.include, &interrupt); },
+            input_items(a.partitions));
         if (!prefixes) return nullptr;
         CoverList lists;
         for (const auto& prefix : *prefixes) lists.push_list(prefix);
@@ -135,7 +142,8 @@ PyObject* get_all_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
             return nullptr;
         // The covers become lists batch by batch as the search finds them.
         std::optional<std::unique_ptr<DepthFirstSearch>> search = run_detached(
-            [&](Interrupt&) { return std::make_unique<DepthFirstSearch>(partitions); });
+            [&](Interrupt&) { return std::make_unique<DepthFirstSearch>(partitions); },
+            input_items(partitions));
         if (!search) return nullptr;
         partitions = BlockList{};
         return all_covers_to_python(**search);
@@ -153,7 +161,8 @@ PyObject* get_top_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
             !convert_caps<F>(slots, a))
             return nullptr;
         return run_query(
-            [&](Interrupt& interrupt) { return get_top(a.partitions, std::move(a.weights), a.caps, &interrupt); });
+            [&](Interrupt& interrupt) { return get_top(a.partitions, std::move(a.weights), a.caps, &interrupt); },
+            input_items(a.partitions));
     });
 }
 
@@ -170,7 +179,7 @@ PyObject* get_topn_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
             return nullptr;
         return run_query([&](Interrupt& interrupt) {
             return get_topn(a.partitions, std::move(a.weights), n, a.caps, &interrupt);
-        });
+        }, input_items(a.partitions));
     });
 }
 
@@ -189,7 +198,8 @@ PyObject* get_topp_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         return run_query(
             [&](Interrupt& interrupt) {
                 return get_topp(a.partitions, std::move(a.weights), alpha, a.caps, &interrupt);
-            });
+            },
+            input_items(a.partitions));
     });
 }
 
@@ -210,9 +220,11 @@ PyObject* get_topn_sc_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             !convert_argument(slots, F.slot("vertex_total"), convert_u64, in.vertex_total) ||
             !convert_argument(slots, F.slot("n"), convert_u64, n) || !convert_caps<F>(slots, a))
             return nullptr;
+        const std::uint64_t items =
+            input_items(a.partitions) + in.labels.size() + in.edge_counts.size();
         return run_query([&](Interrupt& interrupt) {
             return get_topn_sc(a.partitions, std::move(in), n, a.caps, &interrupt);
-        });
+        }, items);
     });
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 namespace xcover::py {
@@ -47,14 +48,24 @@ std::optional<std::string> exception_text(PyObject* exception) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-// Whether the calling thread is the interpreter's main thread (false if that cannot be told).
-bool on_main_thread() {
-    Ref threading = own(PyImport_ImportModule("threading"));
-    Ref main = threading ? own(PyObject_CallMethod(threading.get(), "main_thread", nullptr)) : nullptr;
-    Ref ident = main ? own(PyObject_GetAttrString(main.get(), "ident")) : nullptr;
+// Whether the calling (attached) thread is the interpreter's main thread, the one that runs
+// signal handlers; nullopt if the interpreter cannot tell. Runs no Python code: bytecode
+// would let the interpreter run a pending signal handler here, and its exception would be
+// lost. No exception is left pending.
+std::optional<bool> on_main_thread() {
+    Ref name = own(PyUnicode_FromString("_thread"));
+    Ref module = name ? own(PyImport_GetModule(name.get())) : nullptr;
+    Ref get_ident = module ? own(PyObject_GetAttrString(module.get(), "_get_main_thread_ident"))
+                           : nullptr;
+    Ref ident = get_ident && PyCFunction_Check(get_ident.get())
+                    ? own(PyObject_CallNoArgs(get_ident.get()))
+                    : nullptr;
     const unsigned long value = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
-    PyErr_Clear();
-    return ident && value == PyThread_get_thread_ident();
+    if (ident == nullptr || PyErr_Occurred()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return value == PyThread_get_thread_ident();
 }
 
 // Prints a resumed panic with its traceback through sys.excepthook. On the main thread
@@ -63,7 +74,7 @@ bool on_main_thread() {
 // because ending the interpreter from a non-main thread in the middle of a module call
 // crashes it; any other error of the hook is reported with the original exception.
 void print_resumed_panic(Ref exception) {
-    if (on_main_thread()) {
+    if (on_main_thread().value_or(false)) {
         PyErr_SetRaisedException(exception.release());
         PyErr_PrintEx(0);
         return;
@@ -160,29 +171,52 @@ SignalCheck::~SignalCheck() {
 }
 
 void SignalCheck::detach() noexcept {
-    last_check_ = std::chrono::steady_clock::now();
+    if (saved_ != nullptr) return;
     saved_ = PyEval_SaveThread();
 }
 
 void SignalCheck::attach() {
-    PyThreadState* state = saved_;
-    saved_ = nullptr;
-    PyEval_RestoreThread(state);
+    if (saved_ == nullptr) return;
+    PyEval_RestoreThread(std::exchange(saved_, nullptr));
 }
 
 bool SignalCheck::requested() {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_check_ < kCheckInterval) return false;
-    last_check_ = now;
-    if (exception_ != nullptr) return true;
-    // A finalizing interpreter ends the threads that re-attach: let the search run on.
-    if (Py_IsFinalizing()) return false;
-    // PyErr_CheckSignals runs handlers on the main thread only and does nothing elsewhere,
-    // so calls on other threads are never stopped by it.
-    attach();
-    if (PyErr_CheckSignals() < 0) exception_ = PyErr_GetRaisedException();
+    // A finalizing interpreter ends the threads that re-attach: the search then runs on.
+    const auto now = Clock::now();
+    if (exception_ == nullptr && thread_ != Thread::Other && now - last_check_ >= kCheckInterval &&
+        !Py_IsFinalizing()) {
+        last_check_ = now;
+        attach();
+        // Unknown counts as main: a needless re-attach costs little, a skipped check on the
+        // main thread would hold its signals back.
+        if (thread_ == Thread::Unknown)
+            thread_ = on_main_thread().value_or(true) ? Thread::Main : Thread::Other;
+        if (thread_ == Thread::Main && !run_signal_handlers())
+            exception_ = PyErr_GetRaisedException();
+    }
+    // Also the first poll of work that started attached: it is longer than a short call.
     detach();
     return exception_ != nullptr;
+}
+
+// PyErr_CheckSignals runs a scheduled garbage collection before the handlers. A finalizer or
+// weakref callback run by that collection executes Python code, the interpreter runs the
+// pending handler inside it, and the KeyboardInterrupt is then discarded with the
+// finalizer's other errors ("Exception ignored in ..."): the signal is lost. Evaluating a
+// constant goes through the interpreter's own pending-work step instead, which runs the
+// handlers before it collects. PyErr_CheckSignals stays as the fallback.
+bool SignalCheck::run_signal_handlers() {
+    if (!probe_) {
+        probe_globals_ = own(PyDict_New());
+        probe_ = probe_globals_ ? own(Py_CompileString("None", "<signal check>", Py_eval_input))
+                                : nullptr;
+        if (!probe_) PyErr_Clear();  // the fallback alone then
+    }
+    if (probe_) {
+        Ref value = own(PyEval_EvalCode(probe_.get(), probe_globals_.get(), probe_globals_.get()));
+        if (!value) return false;
+    }
+    return PyErr_CheckSignals() == 0;
 }
 
 void SignalCheck::restore_exception() {
@@ -209,9 +243,9 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* guarded_call(PyObject* (*call)(void* body
 
 XCOVER_CATCHES_FORCED_UNWIND DetachedOutcome run_detached_call(
     void (*call)(void* work, Interrupt& interrupt), void* work, SignalCheck& check,
-    std::exception_ptr& error) {
+    bool detach_first, std::exception_ptr& error) {
     DetachedOutcome outcome = DetachedOutcome::Done;
-    check.detach();
+    if (detach_first) check.detach();
     try {
         call(work, check);
     } catch (const abi::__forced_unwind&) {

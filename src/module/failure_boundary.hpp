@@ -11,6 +11,7 @@
 #include <cxxabi.h>
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
@@ -69,21 +70,33 @@ PyObject* guarded(Body&& body) {
         static_cast<void*>(&body));
 }
 
-// The Interrupt a detached search polls. At most every kCheckInterval it re-attaches the
-// thread, lets the interpreter run pending signal handlers, and asks the search to stop when
-// a handler raised; that exception is kept for the caller.
+// The Interrupt a detached search polls.
+//
+// The thread leaves the interpreter at the start of the work, or for small inputs at the
+// search's first poll: a call that ends within a few thousand steps never detaches, which
+// spares it the cost and spares short calls in a loop from re-attaching thousands of times a
+// second (re-attaching is the one moment a finalizing interpreter can catch a thread).
+// On the main thread, at most every kCheckInterval, it re-attaches, lets the interpreter run
+// pending signal handlers, and asks the search to stop when a handler raised; that exception
+// is kept for the caller. Other threads run no handlers, so they stay detached to the end.
 class SignalCheck final : public Interrupt {
 public:
+    using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kCheckInterval{20};
 
-    SignalCheck() = default;
+    // Work that runs in several pieces (batches) carries the time of its last check from
+    // one piece's SignalCheck to the next, so that short pieces still check.
+    explicit SignalCheck(Clock::time_point last_check = Clock::now()) : last_check_(last_check) {}
     SignalCheck(const SignalCheck&) = delete;
     SignalCheck& operator=(const SignalCheck&) = delete;
     ~SignalCheck();
 
-    // Detaches the calling thread from the interpreter.
+    Clock::time_point last_check() const { return last_check_; }
+
+    // Detaches the calling thread from the interpreter, if it is attached.
     void detach() noexcept;
-    // Re-attaches it. During finalization the interpreter ends the thread here instead.
+    // Re-attaches it, if it is detached. During finalization the interpreter ends the thread
+    // here instead.
     void attach();
 
     bool requested() override;
@@ -92,41 +105,66 @@ public:
     void restore_exception();
 
 private:
+    enum class Thread : unsigned char { Unknown, Main, Other };
+
+    // Attached: runs pending signal handlers; false when one raised (its exception kept).
+    bool run_signal_handlers();
+
     PyThreadState* saved_ = nullptr;  // while detached
     PyObject* exception_ = nullptr;   // owned; released only while attached
-    std::chrono::steady_clock::time_point last_check_{};
+    Thread thread_ = Thread::Unknown;
+    Ref probe_;  // main thread: a constant's code, evaluated to run the pending work
+    Ref probe_globals_;
+    Clock::time_point last_check_;
 };
+
+// Inputs with at most this many items are prepared attached (a few microseconds of work);
+// larger ones detach before the matrix is built.
+inline constexpr std::uint64_t kAttachedInputItems = std::uint64_t{1} << 12;
+
+// How detached work ended.
+enum class DetachedOutcome { Done, Interrupted, Failed };
+
+// The catching part of run_detached, out of line: runs `call(work, check)`, detached from
+// the start when `detach_first`, and keeps a failure in `error`; the thread is attached
+// again on return.
+DetachedOutcome run_detached_call(void (*call)(void* work, Interrupt& interrupt), void* work,
+                                  SignalCheck& check, bool detach_first,
+                                  std::exception_ptr& error);
 
 // Runs engine work detached from the interpreter: the engine touches no Python object, and a
 // thread that stays attached for a long computation would hold up every stop-the-world pause
 // (garbage collection in other threads). `work(interrupt)` receives the Interrupt its search
-// polls. Exceptions are carried across and rethrown once the thread is attached again.
+// polls; `input_items` (the size of what the work builds before its search first polls)
+// decides whether the thread detaches at once or at that first poll. Exceptions are carried
+// across and rethrown once the thread is attached again.
 //
 // Returns the work's result, or nullopt with a Python exception pending when a signal
 // handler raised during the search (everything the search built is released by then).
-// How detached work ended.
-enum class DetachedOutcome { Done, Interrupted, Failed };
-
-// The catching part of run_detached, out of line: runs `call(work, check)` with the thread
-// detached and keeps a failure in `error`; the thread is attached again on return.
-DetachedOutcome run_detached_call(void (*call)(void* work, Interrupt& interrupt), void* work,
-                                  SignalCheck& check, std::exception_ptr& error);
-
 template <class Work>
-auto run_detached(Work&& work) -> std::optional<std::invoke_result_t<Work&, Interrupt&>> {
-    std::optional<std::invoke_result_t<Work&, Interrupt&>> result;
+using DetachedResult = std::optional<std::invoke_result_t<Work&, Interrupt&>>;
+
+// run_detached with the caller's SignalCheck, for work that runs in pieces.
+template <class Work>
+auto run_detached_with(SignalCheck& check, Work&& work, bool detach_first) -> DetachedResult<Work> {
+    DetachedResult<Work> result;
     auto store = [&](Interrupt& interrupt) { result.emplace(work(interrupt)); };
     std::exception_ptr error;
-    SignalCheck check;
     const DetachedOutcome outcome = run_detached_call(
         [](void* erased, Interrupt& interrupt) { (*static_cast<decltype(store)*>(erased))(interrupt); },
-        static_cast<void*>(&store), check, error);
+        static_cast<void*>(&store), check, detach_first, error);
     if (outcome == DetachedOutcome::Failed) std::rethrow_exception(error);
     if (outcome == DetachedOutcome::Interrupted) {
         check.restore_exception();
         return std::nullopt;
     }
     return result;
+}
+
+template <class Work>
+auto run_detached(Work&& work, std::uint64_t input_items) -> DetachedResult<Work> {
+    SignalCheck check;
+    return run_detached_with(check, std::forward<Work>(work), input_items > kAttachedInputItems);
 }
 
 }  // namespace xcover::py
