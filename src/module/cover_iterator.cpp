@@ -122,8 +122,8 @@ PyType_Spec iterator_spec = {
 std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
                                std::uint64_t max_covers, std::uint64_t max_items,
                                SignalCheck& check) {
-    // The search detaches at its first poll: a batch found within a few thousand steps is
-    // handed over without leaving the interpreter.
+    // A small search detaches at its first poll: a batch found within a few thousand steps
+    // is handed over without leaving the interpreter.
     return run_detached_with(check, [&](Interrupt& interrupt) {
         search.set_interrupt(&interrupt);
         bool more = true;
@@ -136,7 +136,7 @@ std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
         }
         search.set_interrupt(nullptr);
         return more;
-    }, false);
+    }, search.node_count() > kAttachedInputItems);
 }
 
 PyObject* all_covers_to_python(DepthFirstSearch& search) {

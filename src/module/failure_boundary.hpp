@@ -118,9 +118,11 @@ private:
     Clock::time_point last_check_;
 };
 
-// Inputs with at most this many items are prepared attached (a few microseconds of work);
-// larger ones detach before the matrix is built.
-inline constexpr std::uint64_t kAttachedInputItems = std::uint64_t{1} << 12;
+// Inputs with at most this many items are prepared attached (a few microseconds of work),
+// and their search runs attached until its first poll; a step of such a search touches at
+// most a few thousand nodes, so that is at most some milliseconds. Larger inputs detach
+// before the matrix is built, and their searches before their first step.
+inline constexpr std::uint64_t kAttachedInputItems = std::uint64_t{1} << 10;
 
 // How detached work ended.
 enum class DetachedOutcome { Done, Interrupted, Failed };

@@ -41,6 +41,8 @@ public:
     // goes on from there.
     bool next();
     void set_interrupt(Interrupt* interrupt) noexcept { poll_.set(interrupt); }
+    // The nodes of the matrix: a bound on what one step of the search can touch.
+    std::uint64_t node_count() const noexcept { return problem_.links.node_count(); }
     // The blocks of the current cover, in order of choice (after next() returned true), read
     // from the levels when asked for: counting never reads them.
     std::span<const std::uint64_t> cover() {
