@@ -136,7 +136,7 @@ std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
         }
         search.set_interrupt(nullptr);
         return more;
-    }, search.node_count() > kAttachedInputItems);
+    }, search.node_count());
 }
 
 PyObject* all_covers_to_python(DepthFirstSearch& search) {

@@ -19,13 +19,13 @@
 #include <utility>
 
 #include "../algorithms/knuth_x/failure.hpp"
+#include "../algorithms/knuth_x/search/interrupt.hpp"
 
 // Marks a function with a `catch (abi::__forced_unwind&)` clause. The forced unwind by which
 // a thread ends is not a C++ exception object, so the clause binds its reference to nothing;
 // that is how the runtime works, and the sanitizer's null-reference check must not stop it.
 // (The attribute is not honoured on templates: such clauses live in plain functions.)
 #define XCOVER_CATCHES_FORCED_UNWIND __attribute__((no_sanitize("null")))
-#include "../algorithms/knuth_x/search/interrupt.hpp"
 
 namespace xcover::py {
 
@@ -53,6 +53,9 @@ inline void prepare_thread_for_exceptions() noexcept {
     asm volatile("" : : "r"(pending));  // the call is declared pure: keep it
 }
 
+// The catching part of guarded, out of line: the clauses live in one plain function.
+PyObject* guarded_call(PyObject* (*call)(void* body), void* body);
+
 // Runs `body` (which returns a new reference or nullptr with an exception set) and maps any
 // C++ exception it throws to a Python exception.
 //
@@ -60,9 +63,6 @@ inline void prepare_thread_for_exceptions() noexcept {
 // (pthread_exit) that tries to re-attach while the interpreter finalizes: the thread has no
 // thread state then, so nothing here may touch the interpreter, and a forced unwind that is
 // not rethrown aborts the process.
-// The catching part of guarded, out of line: the clauses live in one plain function.
-PyObject* guarded_call(PyObject* (*call)(void* body), void* body);
-
 template <class Body>
 PyObject* guarded(Body&& body) {
     return guarded_call(
@@ -134,27 +134,28 @@ DetachedOutcome run_detached_call(void (*call)(void* work, Interrupt& interrupt)
                                   SignalCheck& check, bool detach_first,
                                   std::exception_ptr& error);
 
+template <class Work>
+using DetachedResult = std::optional<std::invoke_result_t<Work&, Interrupt&>>;
+
 // Runs engine work detached from the interpreter: the engine touches no Python object, and a
 // thread that stays attached for a long computation would hold up every stop-the-world pause
-// (garbage collection in other threads). `work(interrupt)` receives the Interrupt its search
-// polls; `input_items` (the size of what the work builds before its search first polls)
-// decides whether the thread detaches at once or at that first poll. Exceptions are carried
-// across and rethrown once the thread is attached again.
+// (garbage collection in other threads). `work(interrupt)` receives `check`, the Interrupt
+// its search polls; `input_items` (the size of what the work builds, or of the matrix it
+// searches) decides whether the thread detaches at once or at the search's first poll.
+// Work that runs in pieces passes the same `check` to each. Exceptions are carried across
+// and rethrown once the thread is attached again.
 //
 // Returns the work's result, or nullopt with a Python exception pending when a signal
 // handler raised during the search (everything the search built is released by then).
 template <class Work>
-using DetachedResult = std::optional<std::invoke_result_t<Work&, Interrupt&>>;
-
-// run_detached with the caller's SignalCheck, for work that runs in pieces.
-template <class Work>
-auto run_detached_with(SignalCheck& check, Work&& work, bool detach_first) -> DetachedResult<Work> {
+auto run_detached_with(SignalCheck& check, Work&& work, std::uint64_t input_items)
+    -> DetachedResult<Work> {
     DetachedResult<Work> result;
     auto store = [&](Interrupt& interrupt) { result.emplace(work(interrupt)); };
     std::exception_ptr error;
     const DetachedOutcome outcome = run_detached_call(
         [](void* erased, Interrupt& interrupt) { (*static_cast<decltype(store)*>(erased))(interrupt); },
-        static_cast<void*>(&store), check, detach_first, error);
+        static_cast<void*>(&store), check, input_items > kAttachedInputItems, error);
     if (outcome == DetachedOutcome::Failed) std::rethrow_exception(error);
     if (outcome == DetachedOutcome::Interrupted) {
         check.restore_exception();
@@ -163,10 +164,11 @@ auto run_detached_with(SignalCheck& check, Work&& work, bool detach_first) -> De
     return result;
 }
 
+// run_detached_with a SignalCheck of its own, for work that runs in one piece.
 template <class Work>
 auto run_detached(Work&& work, std::uint64_t input_items) -> DetachedResult<Work> {
     SignalCheck check;
-    return run_detached_with(check, std::forward<Work>(work), input_items > kAttachedInputItems);
+    return run_detached_with(check, std::forward<Work>(work), input_items);
 }
 
 }  // namespace xcover::py
