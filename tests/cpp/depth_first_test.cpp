@@ -111,9 +111,10 @@ TEST(Split, ConcatenatedPartsGiveGetAll) {
             ASSERT_EQ(joined, expected) << round << " parts " << parts;
             ASSERT_EQ(counted, expected.size());
             // Fewer parts than asked only when every part is a single cover.
-            if (prefixes.size() < parts)
+            if (prefixes.size() < parts) {
                 for (const auto& prefix : prefixes)
                     ASSERT_EQ(all(blocks, prefix).size(), 1u) << round << " parts " << parts;
+            }
         }
     }
 }
