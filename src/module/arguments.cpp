@@ -61,14 +61,7 @@ bool convert_sequence(PyObject* object, Reserve&& reserve, Item&& item) {
     }
     Py_ssize_t hint = PyObject_Size(object);
     if (hint < 0) {
-        // The hint is optional: its failure is discarded, except a PanicException (resumed by
-        // fetch_python_error) and the exceptions that ask the program to stop.
-        Ref error = fetch_python_error();
-        if (error && (PyErr_GivenExceptionMatches(error.get(), PyExc_KeyboardInterrupt) ||
-                      PyErr_GivenExceptionMatches(error.get(), PyExc_SystemExit))) {
-            PyErr_SetRaisedException(error.release());
-            return false;
-        }
+        if (!discard_optional_error()) return false;  // the hint is optional
         hint = 0;
     }
     reserve(static_cast<std::size_t>(std::min(hint, kMaxReserve)));
@@ -89,6 +82,16 @@ bool u64_from_int(PyObject* integer, std::uint64_t& out) {
 }
 
 }  // namespace
+
+bool discard_optional_error() {
+    Ref error = fetch_python_error();
+    if (error && (PyErr_GivenExceptionMatches(error.get(), PyExc_KeyboardInterrupt) ||
+                  PyErr_GivenExceptionMatches(error.get(), PyExc_SystemExit))) {
+        PyErr_SetRaisedException(error.release());
+        return false;
+    }
+    return true;
+}
 
 void raise_type_mismatch(PyObject* object, const char* target) {
     if (object == Py_None) {

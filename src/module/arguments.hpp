@@ -43,6 +43,12 @@ bool convert_argument(const Slots& slots, ParameterSlot parameter, Convert conve
     return false;
 }
 
+// Discards the pending exception of a step that may fail without failing the call (a length
+// hint, an optional fast path). Returns false, with the exception pending again, when it asks
+// the program to stop (KeyboardInterrupt, SystemExit); a PanicException is continued as an
+// internal failure (see fetch_python_error).
+bool discard_optional_error();
+
 // Sets TypeError "'{type}' object is not an instance of '{target}'".
 void raise_type_mismatch(PyObject* object, const char* target);
 

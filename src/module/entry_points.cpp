@@ -11,6 +11,7 @@
 #include "cover_iterator.hpp"
 #include "failure_boundary.hpp"
 #include "functions.hpp"
+#include "matrix.hpp"
 #include "results.hpp"
 
 namespace xcover::py {
@@ -129,6 +130,16 @@ PyObject* split_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         CoverList lists;
         for (const auto& prefix : *prefixes) lists.push_list(prefix);
         return covers_to_python(lists);
+    });
+}
+
+PyObject* blocks_from_matrix_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
+    constexpr const FunctionDeclaration& F = kBlocksFromMatrix;
+    return guarded([&]() -> PyObject* {
+        Slots slots;
+        if (!bind_arguments(F, args, nargs, kwnames, slots)) return nullptr;
+        return matrix_to_blocks(slots[F.slot("matrix").index]);
     });
 }
 

@@ -95,10 +95,24 @@ inline constexpr FunctionDeclaration kSplit{
     split_entry,
 };
 
+// Turning a 0/1 matrix into the blocks the solvers take: not in __all__, registered last.
+inline constexpr FunctionDeclaration kBlocksFromMatrix{
+    "blocks_from_matrix",
+    {{{"matrix"}}},
+    "Turn a 0/1 matrix into blocks: one block per row, listing the columns that hold a 1.\n\n"
+    "`matrix` is a 2-D array (numpy bool, integer or float values 0 and 1) or a sequence of\n"
+    "equally long rows. Pass the result, not the matrix, to the solvers: they read each\n"
+    "inner list as element values. Every column should hold a 1 somewhere; a column without\n"
+    "one is absent from the blocks, so the solvers do not require it to be covered.",
+    false,
+    blocks_from_matrix_entry,
+};
+
 // Registration order; the exported functions' order is the order of __all__: callers list
 // the module and compare, so it stays alphabetical, with the rest after it.
 inline constexpr const FunctionDeclaration* kFunctions[] = {
-    &kGetAll, &kGetTop, &kGetTopn, &kGetTopnSc, &kGetTopp, &kCountAll, &kIterAll, &kSplit,
+    &kGetAll,   &kGetTop,  &kGetTopn, &kGetTopnSc, &kGetTopp,
+    &kCountAll, &kIterAll, &kSplit,   &kBlocksFromMatrix,
 };
 
 inline constexpr std::size_t kFunctionCount = std::size(kFunctions);

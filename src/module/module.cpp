@@ -1,5 +1,6 @@
 // The module object `xcover`: its definition, the exec slot that creates the declared
-// functions one by one, and `__all__`.
+// functions one by one, `__all__`, and `__version__` (the version in pyproject.toml, which the
+// build passes in as XCOVER_VERSION).
 #include "python_ref.hpp"
 
 #include <array>
@@ -101,6 +102,7 @@ int module_exec(PyObject* module) {
         }
         for (std::size_t i = 0; i < kFunctionCount; ++i)
             if (!register_function(module, &methods[i], kFunctions[i]->exported)) return nullptr;
+        if (PyModule_AddStringConstant(module, "__version__", XCOVER_VERSION) < 0) return nullptr;
         return Py_None;  // borrowed; only compared with nullptr
     });
     return result == nullptr ? -1 : 0;

@@ -1,0 +1,432 @@
+#include "matrix.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "arguments.hpp"
+
+namespace xcover::py {
+
+namespace {
+
+// What a cell holds, as far as a block cares.
+enum class Cell : unsigned char { Zero, One, Other };
+
+// Reading a long matrix lets the interpreter run signal handlers after this many cells.
+constexpr std::size_t kCellsBetweenSignalChecks = std::size_t{1} << 22;
+
+// Python ints for column indices. Most blocks of a matrix name the same columns again and
+// again, so the ints below kCachedColumns are made once per call and shared.
+class ColumnNumbers {
+public:
+    // A new reference, or nullptr with an exception set.
+    PyObject* get(Py_ssize_t column) {
+        if (column >= kCachedColumns) return PyLong_FromSsize_t(column);
+        const auto slot = static_cast<std::size_t>(column);
+        if (slot >= cache_.size()) cache_.resize(slot + 1);
+        if (!cache_[slot]) cache_[slot] = own(PyLong_FromSsize_t(column));
+        return cache_[slot] ? Py_NewRef(cache_[slot].get()) : nullptr;
+    }
+
+private:
+    static constexpr Py_ssize_t kCachedColumns = Py_ssize_t{1} << 20;
+    std::vector<Ref> cache_;
+};
+
+// One row's block: the columns that hold a 1, in order.
+Ref block_of(const std::vector<Py_ssize_t>& ones, ColumnNumbers& numbers) {
+    Ref block = own(PyList_New(static_cast<Py_ssize_t>(ones.size())));
+    if (!block) return nullptr;
+    for (std::size_t i = 0; i < ones.size(); ++i) {
+        PyObject* number = numbers.get(ones[i]);
+        if (number == nullptr) return nullptr;  // the list releases what it holds
+        PyList_SET_ITEM(block.get(), static_cast<Py_ssize_t>(i), number);
+    }
+    return block;
+}
+
+// Lets the interpreter run pending signal handlers once enough cells have been read; false
+// when a handler raised.
+class SignalPoll {
+public:
+    bool after(std::size_t cells) {
+        read_ += cells;
+        if (read_ < kCellsBetweenSignalChecks) return true;
+        read_ = 0;
+        return PyErr_CheckSignals() == 0;
+    }
+
+private:
+    std::size_t read_ = 0;
+};
+
+int raise_not_zero_one(Py_ssize_t row, Py_ssize_t column, PyObject* value) {
+    PyErr_Format(PyExc_ValueError, "matrix entries must be 0 or 1: row %zd, column %zd holds %R",
+                 row, column, value);
+    return -1;
+}
+
+// ---------------------------------------------------------------- buffers
+
+// A buffer (strides and format) held for the life of the object.
+class BufferView {
+public:
+    BufferView() = default;
+    BufferView(const BufferView&) = delete;
+    BufferView& operator=(const BufferView&) = delete;
+    ~BufferView() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+
+    // False with an exception set when `object` does not export such a buffer.
+    bool acquire(PyObject* object) {
+        held_ = PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) == 0;
+        return held_;
+    }
+
+    const Py_buffer& operator*() const { return view_; }
+    const Py_buffer* operator->() const { return &view_; }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+// How the cells of a buffer are stored, for the formats read straight from memory.
+enum class CellKind : unsigned char { Bool, Signed, Unsigned, Float };
+
+struct CellType {
+    CellKind kind;
+    std::size_t size;  // bytes
+    bool swapped;      // stored in the other byte order than this machine's
+};
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// The cell type of a struct-module format of one item ("?", "<i4"-style codes), or nullopt for
+// the formats read item by item instead (complex, long double, objects, records).
+std::optional<CellType> cell_type(const Py_buffer& view) {
+    const char* format = view.format != nullptr ? view.format : "B";
+    bool swapped = false;
+    switch (*format) {
+    case '@':
+    case '=': ++format; break;
+    case '<': swapped = !kLittleEndian; ++format; break;
+    case '>':
+    case '!': swapped = kLittleEndian; ++format; break;
+    default: break;
+    }
+    if (format[0] == '\0' || format[1] != '\0') return std::nullopt;
+    const auto size = static_cast<std::size_t>(view.itemsize);
+    const bool integer_size = size == 1 || size == 2 || size == 4 || size == 8;
+    switch (format[0]) {
+    case '?':
+        if (size != 1) return std::nullopt;
+        return CellType{CellKind::Bool, size, swapped};
+    case 'b': case 'h': case 'i': case 'l': case 'q': case 'n':
+        if (!integer_size) return std::nullopt;
+        return CellType{CellKind::Signed, size, swapped};
+    case 'B': case 'H': case 'I': case 'L': case 'Q': case 'N':
+        if (!integer_size) return std::nullopt;
+        return CellType{CellKind::Unsigned, size, swapped};
+    case 'e': case 'f': case 'd': {
+        const std::size_t expected = format[0] == 'e' ? 2 : format[0] == 'f' ? 4 : 8;
+        if (size != expected) return std::nullopt;
+        return CellType{CellKind::Float, size, swapped};
+    }
+    default: return std::nullopt;
+    }
+}
+
+inline std::uint8_t byte_swapped(std::uint8_t bits) { return bits; }
+inline std::uint16_t byte_swapped(std::uint16_t bits) { return __builtin_bswap16(bits); }
+inline std::uint32_t byte_swapped(std::uint32_t bits) { return __builtin_bswap32(bits); }
+inline std::uint64_t byte_swapped(std::uint64_t bits) { return __builtin_bswap64(bits); }
+
+template <class Bits>
+Bits load(const char* cell, bool swapped) {
+    Bits bits;
+    std::memcpy(&bits, cell, sizeof bits);
+    return swapped ? byte_swapped(bits) : bits;
+}
+
+// Integers of either sign: only the bit patterns of 0 and 1 qualify.
+template <class Bits>
+auto integer_reader(bool swapped) {
+    return [swapped](const char* cell) {
+        const Bits bits = load<Bits>(cell, swapped);
+        return bits == 0 ? Cell::Zero : bits == 1 ? Cell::One : Cell::Other;
+    };
+}
+
+// IEEE floats: both zeros, and the one pattern of 1.0.
+template <class Bits, Bits kOne>
+auto float_reader(bool swapped) {
+    constexpr Bits kMagnitude = static_cast<Bits>(~(Bits{1} << (8 * sizeof(Bits) - 1)));
+    return [swapped](const char* cell) {
+        const Bits bits = load<Bits>(cell, swapped);
+        return (bits & kMagnitude) == 0 ? Cell::Zero : bits == kOne ? Cell::One : Cell::Other;
+    };
+}
+
+// Complex cells would convert to their real part; a matrix of them is refused instead.
+bool refuse_complex(const Py_buffer& view) {
+    const char* format = view.format != nullptr ? view.format : "B";
+    if (std::strchr("@=<>!", *format) != nullptr && *format != '\0') ++format;
+    if (*format != 'Z') return true;
+    PyErr_SetString(PyExc_TypeError, "matrix entries must be 0 or 1, not complex numbers");
+    return false;
+}
+
+// Calls `scan(read)` with the reader of cells of `type`; one instantiation per encoding keeps
+// the inner loop free of per-cell dispatch.
+template <class Scan>
+auto with_cell_reader(const CellType& type, Scan&& scan) {
+    const bool swapped = type.swapped;
+    switch (type.kind) {
+    case CellKind::Bool:
+        return scan([](const char* cell) { return *cell != 0 ? Cell::One : Cell::Zero; });
+    case CellKind::Float:
+        if (type.size == 2) return scan(float_reader<std::uint16_t, 0x3c00>(swapped));
+        if (type.size == 4) return scan(float_reader<std::uint32_t, 0x3f800000>(swapped));
+        return scan(float_reader<std::uint64_t, 0x3ff0000000000000>(swapped));
+    case CellKind::Signed:
+    case CellKind::Unsigned: break;
+    }
+    if (type.size == 1) return scan(integer_reader<std::uint8_t>(swapped));
+    if (type.size == 2) return scan(integer_reader<std::uint16_t>(swapped));
+    if (type.size == 4) return scan(integer_reader<std::uint32_t>(swapped));
+    return scan(integer_reader<std::uint64_t>(swapped));
+}
+
+// The value of a cell as a Python object, for an error message.
+Ref cell_object(const char* cell, const CellType& type) {
+    std::uint64_t bits = 0;
+    switch (type.size) {
+    case 1: bits = load<std::uint8_t>(cell, false); break;
+    case 2: bits = load<std::uint16_t>(cell, type.swapped); break;
+    case 4: bits = load<std::uint32_t>(cell, type.swapped); break;
+    default: bits = load<std::uint64_t>(cell, type.swapped); break;
+    }
+    const int shift = static_cast<int>(64 - 8 * type.size);
+    switch (type.kind) {
+    case CellKind::Bool: return own(PyBool_FromLong(bits != 0));
+    case CellKind::Unsigned: return own(PyLong_FromUnsignedLongLong(bits));
+    case CellKind::Signed:
+        return own(PyLong_FromLongLong(static_cast<std::int64_t>(bits << shift) >> shift));
+    case CellKind::Float: break;
+    }
+    const int little = kLittleEndian != type.swapped;
+    const double value = type.size == 2   ? PyFloat_Unpack2(cell, little)
+                         : type.size == 4 ? PyFloat_Unpack4(cell, little)
+                                          : PyFloat_Unpack8(cell, little);
+    if (value == -1.0 && PyErr_Occurred()) return nullptr;
+    return own(PyFloat_FromDouble(value));
+}
+
+// Reads `count` cells from `first`, `stride` bytes apart, into `ones`; returns the index of the
+// first cell that is neither 0 nor 1, or -1.
+template <class Read>
+Py_ssize_t read_cells(const char* first, Py_ssize_t count, Py_ssize_t stride, Read read,
+                      std::vector<Py_ssize_t>& ones) {
+    const char* cell = first;
+    for (Py_ssize_t c = 0; c < count; ++c, cell += stride) {
+        const Cell value = read(cell);
+        if (value == Cell::One) ones.push_back(c);
+        else if (value == Cell::Other) return c;
+    }
+    return -1;
+}
+
+// Reads one row of a buffer's cells into `ones`; false with an exception set.
+bool read_buffer_row(const char* first, Py_ssize_t count, Py_ssize_t stride,
+                     const CellType& type, Py_ssize_t row, std::vector<Py_ssize_t>& ones) {
+    const Py_ssize_t bad = with_cell_reader(
+        type, [&](auto read) { return read_cells(first, count, stride, read, ones); });
+    if (bad < 0) return true;
+    Ref value = cell_object(first + bad * stride, type);
+    if (value) raise_not_zero_one(row, bad, value.get());
+    return false;
+}
+
+PyObject* blocks_from_buffer(const Py_buffer& view, const CellType& type) {
+    const Py_ssize_t rows = view.shape[0];
+    const Py_ssize_t columns = view.shape[1];
+    Ref blocks = own(PyList_New(rows));
+    if (!blocks) return nullptr;
+    ColumnNumbers numbers;
+    SignalPoll poll;
+    std::vector<Py_ssize_t> ones;
+    const char* base = static_cast<const char*>(view.buf);
+    for (Py_ssize_t r = 0; r < rows; ++r) {
+        ones.clear();
+        if (!read_buffer_row(base + r * view.strides[0], columns, view.strides[1], type, r, ones))
+            return nullptr;
+        Ref block = block_of(ones, numbers);
+        if (!block) return nullptr;
+        PyList_SET_ITEM(blocks.get(), r, block.release());
+        if (!poll.after(static_cast<std::size_t>(columns) + 1)) return nullptr;
+    }
+    return blocks.release();
+}
+
+// ---------------------------------------------------------------- sequences of rows
+
+// One cell given as a Python object: 0 or 1, or -1 with an exception set.
+int cell_value(PyObject* cell, Py_ssize_t row, Py_ssize_t column) {
+    if (PyBool_Check(cell)) return cell == Py_True ? 1 : 0;
+    if (PyComplex_Check(cell)) {
+        PyErr_Format(PyExc_TypeError,
+                     "matrix entries must be 0 or 1, not complex numbers: row %zd, column %zd "
+                     "holds %R",
+                     row, column, cell);
+        return -1;
+    }
+    if (PyLong_Check(cell) || PyIndex_Check(cell)) {
+        Ref index = own(PyNumber_Index(cell));
+        if (!index) return -1;
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+        if (value == -1 && PyErr_Occurred()) return -1;
+        if (overflow == 0 && (value == 0 || value == 1)) return static_cast<int>(value);
+        return raise_not_zero_one(row, column, cell);
+    }
+    // Floats, and numbers that convert to one (numpy's bool and float scalars among them).
+    const PyNumberMethods* number = Py_TYPE(cell)->tp_as_number;
+    if (PyFloat_Check(cell) || (number != nullptr && number->nb_float != nullptr)) {
+        const double value = PyFloat_AsDouble(cell);
+        if (value == -1.0 && PyErr_Occurred()) return -1;
+        if (value == 0.0 || value == 1.0) return value == 1.0 ? 1 : 0;
+        return raise_not_zero_one(row, column, cell);
+    }
+    if (!PyUnicode_Check(cell) && !PyBytes_Check(cell) && PySequence_Check(cell)) {
+        PyErr_Format(PyExc_ValueError,
+                     "matrix must be 2-D: row %zd, column %zd is a sequence ('%s')", row, column,
+                     Py_TYPE(cell)->tp_name);
+        return -1;
+    }
+    PyErr_Format(PyExc_TypeError,
+                 "matrix entries must be 0 or 1: row %zd, column %zd holds a '%s' object", row,
+                 column, Py_TYPE(cell)->tp_name);
+    return -1;
+}
+
+// Reads one row given as an object into `ones` and sets `length`; false with an exception set.
+bool read_row(PyObject* row, Py_ssize_t r, std::vector<Py_ssize_t>& ones, Py_ssize_t& length) {
+    if (PyObject_CheckBuffer(row)) {
+        BufferView view;
+        if (view.acquire(row)) {
+            if (view->ndim != 1) {
+                PyErr_Format(PyExc_ValueError, "matrix must be 2-D: row %zd is %d-D", r,
+                             view->ndim);
+                return false;
+            }
+            if (!refuse_complex(*view)) return false;
+            if (const std::optional<CellType> type = cell_type(*view)) {
+                length = view->shape[0];
+                return read_buffer_row(static_cast<const char*>(view->buf), length,
+                                       view->strides[0], *type, r, ones);
+            }
+        } else if (!discard_optional_error()) {
+            return false;
+        }
+    }
+    if (PyUnicode_Check(row) || !PySequence_Check(row)) {
+        const bool number = PyLong_Check(row) || PyFloat_Check(row) || PyIndex_Check(row);
+        PyErr_Format(number ? PyExc_ValueError : PyExc_TypeError,
+                     "matrix must be 2-D: row %zd ('%s') is not a sequence of 0/1 values", r,
+                     Py_TYPE(row)->tp_name);
+        return false;
+    }
+    Ref iterator = own(PyObject_GetIter(row));
+    if (!iterator) return false;
+    Py_ssize_t c = 0;
+    while (Ref cell = own(PyIter_Next(iterator.get()))) {
+        const int value = cell_value(cell.get(), r, c);
+        if (value < 0) return false;
+        if (value == 1) ones.push_back(c);
+        ++c;
+    }
+    length = c;
+    return !PyErr_Occurred();
+}
+
+PyObject* blocks_from_rows(PyObject* matrix) {
+    Ref blocks = own(PyList_New(0));
+    Ref iterator = blocks ? own(PyObject_GetIter(matrix)) : nullptr;
+    if (!iterator) return nullptr;
+    ColumnNumbers numbers;
+    SignalPoll poll;
+    std::vector<Py_ssize_t> ones;
+    Py_ssize_t width = -1;
+    Py_ssize_t r = 0;
+    while (Ref row = own(PyIter_Next(iterator.get()))) {
+        ones.clear();
+        Py_ssize_t length = 0;
+        if (!read_row(row.get(), r, ones, length)) return nullptr;
+        if (width >= 0 && length != width) {
+            PyErr_Format(PyExc_ValueError,
+                         "matrix rows must have the same length: row 0 has %zd entries, "
+                         "row %zd has %zd",
+                         width, r, length);
+            return nullptr;
+        }
+        width = length;
+        Ref block = block_of(ones, numbers);
+        if (!block || PyList_Append(blocks.get(), block.get()) < 0) return nullptr;
+        if (!poll.after(static_cast<std::size_t>(length) + 1)) return nullptr;
+        ++r;
+    }
+    if (PyErr_Occurred()) return nullptr;
+    return blocks.release();
+}
+
+void raise_not_a_matrix(PyObject* matrix) {
+    PyErr_Format(PyExc_TypeError,
+                 "matrix must be a 2-D array or a sequence of rows, not '%s'",
+                 Py_TYPE(matrix)->tp_name);
+}
+
+}  // namespace
+
+PyObject* matrix_to_blocks(PyObject* matrix) {
+    if (PyObject_CheckBuffer(matrix)) {
+        BufferView view;
+        if (view.acquire(matrix)) {
+            if (view->ndim != 2) {
+                PyErr_Format(PyExc_ValueError, "matrix must be 2-D, not %d-D", view->ndim);
+                return nullptr;
+            }
+            if (!refuse_complex(*view)) return nullptr;
+            if (const std::optional<CellType> type = cell_type(*view))
+                return blocks_from_buffer(*view, *type);
+            // Other cell formats are read row by row, item by item.
+        } else if (!discard_optional_error()) {
+            return nullptr;
+        }
+    } else if (!PyList_Check(matrix) && !PyTuple_Check(matrix)) {
+        PyObject* method = nullptr;
+        if (PyObject_GetOptionalAttrString(matrix, "__array__", &method) < 0) return nullptr;
+        if (method != nullptr) {
+            Ref array = own(PyObject_CallNoArgs(method));
+            Py_DECREF(method);
+            if (!array) return nullptr;
+            if (!PyObject_CheckBuffer(array.get())) {
+                raise_not_a_matrix(matrix);
+                return nullptr;
+            }
+            return matrix_to_blocks(array.get());
+        }
+    }
+    if (PyUnicode_Check(matrix) || !PySequence_Check(matrix)) {
+        raise_not_a_matrix(matrix);
+        return nullptr;
+    }
+    return blocks_from_rows(matrix);
+}
+
+}  // namespace xcover::py
