@@ -19,30 +19,33 @@ STUB = INSTALLED_STUB if os.path.exists(INSTALLED_STUB) else SOURCE_STUB
 STUB_DIR = os.path.dirname(STUB)
 
 # The annotation each parameter must carry, written as ast.unparse prints it.
-BLOCKS = "Sequence[Sequence[int]]"
-WEIGHTS = "Sequence[float]"
-CAP = "int | None"
+BLOCKS = "_Blocks"
+WEIGHTS = "_Numbers"
+INTEGERS = "_Integers"
+INDEX = "SupportsIndex"
+CAP = "SupportsIndex | None"
 EXPECTED_ANNOTATIONS = {
     "get_all": {"partitions": BLOCKS},
     "get_top": {"partitions": BLOCKS, "weights": WEIGHTS, "max_iter": CAP, "max_heap": CAP},
     "get_topn": {
-        "partitions": BLOCKS, "weights": WEIGHTS, "n": "int", "max_iter": CAP, "max_heap": CAP,
+        "partitions": BLOCKS, "weights": WEIGHTS, "n": INDEX, "max_iter": CAP, "max_heap": CAP,
     },
     "get_topp": {
-        "partitions": BLOCKS, "weights": WEIGHTS, "alpha": "float", "max_iter": CAP,
-        "max_heap": CAP,
-    },
-    "get_topn_sc": {
-        "partitions": BLOCKS, "weights": WEIGHTS, "edge_counts": "Sequence[int]",
-        "edge_total": "int", "labels": "Sequence[int]", "vertex_total": "int", "n": "int",
+        "partitions": BLOCKS, "weights": WEIGHTS, "alpha": "SupportsFloat | SupportsIndex",
         "max_iter": CAP, "max_heap": CAP,
     },
-    "count_all": {"partitions": BLOCKS, "include": "Sequence[int]"},
-    "iter_all": {"partitions": BLOCKS, "include": "Sequence[int]"},
-    "split": {"partitions": BLOCKS, "parts": "int", "include": "Sequence[int]"},
+    "get_topn_sc": {
+        "partitions": BLOCKS, "weights": WEIGHTS, "edge_counts": INTEGERS,
+        "edge_total": INDEX, "labels": INTEGERS, "vertex_total": INDEX, "n": INDEX,
+        "max_iter": CAP, "max_heap": CAP,
+    },
+    "count_all": {"partitions": BLOCKS, "include": INTEGERS},
+    "iter_all": {"partitions": BLOCKS, "include": INTEGERS},
+    "split": {"partitions": BLOCKS, "parts": INDEX, "include": INTEGERS},
+    "blocks_from_matrix": {"matrix": "_Matrix"},
 }
 # Functions the module has beside those of __all__.
-EXTRA = ["count_all", "iter_all", "split"]
+EXTRA = ["blocks_from_matrix", "count_all", "iter_all", "split"]
 RETURNS = {"count_all": "int", "iter_all": "Iterator[list[int]]"}
 ALL_FUNCTIONS = sorted(EXPECTED_ANNOTATIONS)
 
@@ -69,11 +72,21 @@ def test_stub_names_match_the_module():
     assert not set(EXTRA) & set(xcover.__all__)
     for name in EXTRA:
         assert callable(getattr(xcover, name))
-    # Nothing else at top level: the stub must not promise names the module lacks.
+    # Nothing else at top level: the stub must not promise names the module lacks. Private
+    # names (the protocol and aliases of its annotations) exist for the type checker only.
+    public = set()
     for node in stub_tree().body:
-        assert isinstance(node, (ast.FunctionDef, ast.Assign, ast.ImportFrom, ast.Import)), (
-            ast.dump(node)
-        )
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+            public.add(node.name)
+        elif isinstance(node, ast.Assign):
+            public.update(t.id for t in node.targets if isinstance(t, ast.Name))
+        elif isinstance(node, ast.AnnAssign):
+            public.add(node.target.id)
+        else:
+            assert isinstance(node, (ast.ImportFrom, ast.Import)), ast.dump(node)
+    public = {name for name in public if not name.startswith("_") or name.endswith("__")}
+    assert public == set(xcover.__all__ + EXTRA + ["__all__", "__version__"])
+    assert isinstance(xcover.__version__, str)
 
 
 @pytest.mark.parametrize("name", ALL_FUNCTIONS)
@@ -127,6 +140,22 @@ def test_module_accepts_any_sequence_as_the_stub_says():
     assert list(xcover.iter_all(blocks, range(2, 4))) == [[2, 3]]
     prefixes = xcover.split(blocks, 2, include=range(0))
     assert [c for p in prefixes for c in xcover.iter_all(blocks, tuple(p))] == [[0, 1], [2, 3]]
+    assert xcover.blocks_from_matrix(((1, 1), range(0, 2))) == [[0, 1], [1]]
+
+
+def test_module_accepts_numpy_arrays_and_scalars_as_the_stub_says():
+    np = pytest.importorskip("numpy")
+    blocks = np.array([[0, 1], [2, 3], [0, 2], [1, 3]])
+    weights = np.array([1.0, 1.0, 2.0, 2.0])
+    assert xcover.get_all(blocks) == [[0, 1], [2, 3]]
+    assert xcover.get_all(list(blocks)) == [[0, 1], [2, 3]]
+    assert xcover.get_topn(blocks, weights, np.int64(1), np.uint32(100), None) == [[0, 1]]
+    assert xcover.get_topp(blocks, weights, np.float32(0.5)) == [[0, 1], [2, 3]]
+    got = xcover.get_topn_sc(blocks, weights, np.array([1, 1, 0, 0]), np.int64(4),
+                             np.arange(4), np.uint8(4), n=np.int16(1))
+    assert got == [[0, 1]]
+    assert xcover.count_all(blocks, include=np.array([0])) == 1
+    assert xcover.split(blocks, np.int64(2)) == xcover.split(blocks, 2)
 
 
 GOOD_EXAMPLE = '''
@@ -150,6 +179,8 @@ from_ints = xcover.get_top(blocks, [1, 2, 3, 4])
 how_many: int = xcover.count_all(blocks, include=(0,))
 streamed: Iterator[list[int]] = xcover.iter_all(as_tuples, [1])
 prefixes: list[list[int]] = xcover.split(blocks, 8)
+from_matrix: list[list[int]] = xcover.blocks_from_matrix([[1, 0], [False, True], (0.0, 1.0)])
+version: str = xcover.__version__
 again: list[list[int]] = [c for p in prefixes for c in xcover.iter_all(blocks, include=p)]
 
 
@@ -180,28 +211,36 @@ xcover.count_all(blocks, include=[1.5])
 xcover.split(blocks)
 listed: list[list[int]] = xcover.iter_all(blocks)
 xcover.iter_all(blocks, 3)
+xcover.blocks_from_matrix(["01", "10"])
+xcover.blocks_from_matrix({0: [1]})
+xcover.get_all("0123")
 '''
 FIRST_BAD_LINE = 6  # 1-based, counting the leading blank line of BAD_EXAMPLE
 
 
-def run_mypy(tmp_path, *, installed):
-    """mypy --strict over the two examples: the stub comes from MYPYPATH, or, for an
-    installed module, from site-packages as any user of the package would get it."""
-    good = tmp_path / "good_use.py"
-    bad = tmp_path / "bad_use.py"
-    good.write_text(textwrap.dedent(GOOD_EXAMPLE))
-    bad.write_text(textwrap.dedent(BAD_EXAMPLE))
+def run_mypy(tmp_path, *, installed, examples=None, site_packages=False):
+    """mypy --strict over the examples ({file name: code}; by default the good and the bad
+    one): the stub comes from MYPYPATH, or, for an installed module, from site-packages as
+    any user of the package would get it. `site_packages` lets a MYPYPATH run see the
+    packages installed beside it (numpy's own types); MYPYPATH still comes first."""
+    if examples is None:
+        examples = {"good_use.py": GOOD_EXAMPLE, "bad_use.py": BAD_EXAMPLE}
+    files = []
+    for name, code in examples.items():
+        (tmp_path / name).write_text(textwrap.dedent(code))
+        files.append(str(tmp_path / name))
     env = dict(os.environ)
     env.pop("PYTHONPATH", None)
     env.pop("MYPYPATH", None)
     options = []
     if not installed:
         env["MYPYPATH"] = STUB_DIR
-        options = ["--no-site-packages"]
+        if not site_packages:
+            options = ["--no-site-packages"]
     return subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--show-error-codes",
-         "--cache-dir", str(tmp_path / "mypy-cache"), *options, str(good), str(bad)],
-        capture_output=True, text=True, env=env, cwd=tmp_path, timeout=120,
+         "--cache-dir", str(tmp_path / "mypy-cache"), *options, *files],
+        capture_output=True, text=True, env=env, cwd=tmp_path, timeout=300,
     )
 
 
@@ -219,7 +258,43 @@ def test_mypy_accepts_typed_use_and_rejects_wrong_types(tmp_path, installed):
     bad_lines = {int(line.split(":")[1]) for line in lines if "bad_use.py" in line}
     expected = set(range(FIRST_BAD_LINE, len(BAD_EXAMPLE.splitlines()) + 1))
     assert bad_lines == expected, result.stdout + result.stderr
-    assert "Argument 3 to \"get_topn\" has incompatible type \"str\"; expected \"int\"" in (
-        result.stdout
+    assert (
+        'Argument 3 to "get_topn" has incompatible type "str"; expected "SupportsIndex"'
+        in result.stdout
     )
     assert result.returncode == 1
+
+
+# Arrays where the guide says arrays work: numpy's own types, checked against the stub.
+NUMPY_EXAMPLE = '''
+import numpy as np
+import numpy.typing as npt
+
+import xcover
+
+matrix: npt.NDArray[np.int64] = np.array([[0, 1, 1], [1, 0, 0], [0, 1, 0], [0, 0, 1]])
+as_bools: npt.NDArray[np.bool_] = matrix.astype(bool)
+blocks: list[list[int]] = xcover.blocks_from_matrix(matrix)
+also: list[list[int]] = xcover.blocks_from_matrix(as_bools)
+rows: list[list[int]] = xcover.blocks_from_matrix(list(matrix))
+weights = np.array([1.0, 0.5, 0.25, 0.25])
+every: list[list[int]] = xcover.get_all(blocks)
+values_as_blocks: list[list[int]] = xcover.get_all(matrix)
+ranked = xcover.get_topn([np.array([0, 1]), np.array([2])], weights, np.int64(2))
+counted = xcover.get_topn_sc(
+    matrix, weights, edge_counts=np.zeros(4, dtype=np.int64), edge_total=np.uint64(3),
+    labels=np.arange(4), vertex_total=3, n=np.int32(2), max_iter=np.int64(1000),
+)
+share = xcover.get_topp(blocks, weights, np.float64(0.1))
+how_many: int = xcover.count_all(matrix, include=np.array([1]))
+'''
+
+
+def test_mypy_accepts_numpy_arrays_where_the_module_does(tmp_path):
+    pytest.importorskip("mypy")
+    pytest.importorskip("numpy")
+    installed = STUB == INSTALLED_STUB
+    result = run_mypy(tmp_path, installed=installed, site_packages=True,
+                      examples={"numpy_use.py": NUMPY_EXAMPLE})
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert ": error:" not in result.stdout
