@@ -68,7 +68,9 @@ def main():
     top_p = xcover.get_topp(blocks, weights, 0.5)
     show(f"partitions holding all but alpha = 0.5 of the probability (get_topp): {len(top_p)}",
          blocks, top_p[:3], cost)
-    best_sc = xcover.get_topn_sc(blocks, weights, inside, len(EDGES), labels, VERTICES, 3)
+    # Seven required arguments: by keyword, they cannot be swapped unnoticed.
+    best_sc = xcover.get_topn_sc(blocks, weights, edge_counts=inside, edge_total=len(EDGES),
+                                 labels=labels, vertex_total=VERTICES, n=3)
     show("best 3 partitions under the block-count model (get_topn_sc):", blocks, best_sc, cost)
 
 
