@@ -1,7 +1,9 @@
 """Exact cover of a 0/1 matrix: pick rows so that every column has exactly one 1 among them.
 
-Each row becomes a block listing the columns where it has a 1. The matrix may be a numpy
-array (when numpy is installed) or nested lists. Two details of the translation matter:
+`xcover.blocks_from_matrix` turns each row into a block listing the columns where it has a 1.
+The matrix may be a numpy array (when numpy is installed) or nested lists; passed to the
+solvers directly it would be read as blocks of the values 0 and 1, which is not the problem
+meant. Two details of the translation matter:
 
 - xcover only knows the elements that appear in some block, so a column with no 1 at all
   would silently drop out of the problem. Such a matrix has no exact cover, and
@@ -32,34 +34,31 @@ def as_matrix(rows):
     return np.array(rows, dtype=np.uint8) if np is not None else rows
 
 
-def shape(matrix):
+def column_count(matrix):
     if np is not None and isinstance(matrix, np.ndarray):
-        return matrix.shape
-    return len(matrix), (len(matrix[0]) if matrix else 0)
+        return matrix.shape[1]
+    return len(matrix[0]) if len(matrix) else 0
 
 
-def matrix_blocks(matrix):
-    """One block per row: the indices of the columns holding a 1."""
-    if np is not None and isinstance(matrix, np.ndarray):
-        return [np.flatnonzero(row).tolist() for row in matrix]
-    return [[c for c, value in enumerate(row) if value] for row in matrix]
+def blocks_covering_every_column(matrix):
+    """The matrix's blocks, or None when some column holds no 1 (then nothing covers it)."""
+    blocks = xcover.blocks_from_matrix(matrix)
+    covered = {c for block in blocks for c in block}
+    return blocks if len(covered) == column_count(matrix) else None
 
 
 def exact_covers(matrix):
     """Every exact cover, as a sorted list of row indices."""
-    rows, cols = shape(matrix)
-    blocks = matrix_blocks(matrix)
-    covered = {c for block in blocks for c in block}
-    if len(covered) < cols:
-        return []  # some column has no 1: it can never be covered
+    blocks = blocks_covering_every_column(matrix)
+    if blocks is None:
+        return []
     return [sorted(cover) for cover in xcover.get_all(blocks)]
 
 
 def cheapest_covers(matrix, row_costs, n):
     """The n exact covers with the smallest total row cost, cheapest first."""
-    rows, cols = shape(matrix)
-    blocks = matrix_blocks(matrix)
-    if len({c for block in blocks for c in block}) < cols:
+    blocks = blocks_covering_every_column(matrix)
+    if blocks is None:
         return []
     return [sorted(cover) for cover in xcover.get_topn(blocks, row_costs, n)]
 

@@ -50,15 +50,17 @@ def test_knuth_matrix_has_exactly_rows_0_3_4():
 def test_knuth_matrix_as_numpy_array():
     np = pytest.importorskip("numpy")
     array = np.array(matrix.KNUTH, dtype=np.uint8)
-    assert matrix.matrix_blocks(array) == matrix.matrix_blocks(matrix.KNUTH)
+    assert xcover.blocks_from_matrix(array) == xcover.blocks_from_matrix(matrix.KNUTH)
     assert matrix.exact_covers(array) == [[0, 3, 4]]
     assert matrix.exact_covers(array.astype(bool)) == [[0, 3, 4]]
 
 
 def test_a_column_of_zeros_means_no_cover():
     rows = [[1, 0, 0], [0, 1, 0], [1, 1, 0]]
+    assert matrix.blocks_covering_every_column(rows) is None
+    assert matrix.blocks_covering_every_column([r[:2] for r in rows]) == [[0], [1], [0, 1]]
     # The solver alone would drop the empty column and report covers of the other two.
-    assert sorted(map(sorted, xcover.get_all(matrix.matrix_blocks(rows)))) == [[0, 1], [2]]
+    assert sorted(map(sorted, xcover.get_all(xcover.blocks_from_matrix(rows)))) == [[0, 1], [2]]
     assert matrix.exact_covers(rows) == []
     assert matrix.cheapest_covers(rows, [1.0, 1.0, 1.0], 5) == []
 
@@ -75,7 +77,7 @@ def test_random_matrices_agree_with_brute_force():
         rows = [[int(rng.random() < 0.35) for _ in range(n_cols)] for _ in range(n_rows)]
         expected = []
         if all(any(row[c] for row in rows) for c in range(n_cols)):
-            expected = sorted(list(c) for c in brute_force_covers(matrix.matrix_blocks(rows)))
+            expected = sorted(list(c) for c in brute_force_covers(xcover.blocks_from_matrix(rows)))
         got = matrix.exact_covers(rows)
         assert sorted(got) == expected, rows
         for cover in got:
