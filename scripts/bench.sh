@@ -11,3 +11,4 @@ PY=$(bash scripts/build.sh)
 ./build/scaling_bench "$@"
 ./build/ranked_bench "$@"
 PYTHONPATH="$PWD/build" "$PY" bench/bench_python.py
+PYTHONPATH="$PWD/build" "$PY" bench/bench_matrix.py

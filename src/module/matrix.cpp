@@ -230,15 +230,34 @@ Ref cell_object(const char* cell, const CellType& type) {
 
 // Reads `count` cells from `first`, `stride` bytes apart, into `ones`; returns the index of the
 // first cell that is neither 0 nor 1, or -1.
+//
+// Matrices are mostly zeros, and a zero of every type read here is all zero bytes (but -0.0,
+// which the reader still sees). In a contiguous row, cells are therefore skipped a run of
+// kSkipBytes at a time when all its bytes are zero.
 template <class Read>
 Py_ssize_t read_cells(const char* first, Py_ssize_t count, Py_ssize_t stride, Read read,
                       std::vector<Py_ssize_t>& ones) {
-    const char* cell = first;
-    for (Py_ssize_t c = 0; c < count; ++c, cell += stride) {
-        const Cell value = read(cell);
-        if (value == Cell::One) ones.push_back(c);
-        else if (value == Cell::Other) return c;
+    constexpr Py_ssize_t kSkipBytes = 32;
+    Py_ssize_t c = 0;
+    auto read_one = [&](Py_ssize_t column) {
+        const Cell value = read(first + column * stride);
+        if (value == Cell::One) ones.push_back(column);
+        return value != Cell::Other;
+    };
+    if (stride > 0 && kSkipBytes % stride == 0) {
+        const Py_ssize_t per_run = kSkipBytes / stride;
+        for (; c + per_run <= count; c += per_run) {
+            std::uint64_t words[kSkipBytes / 8];
+            std::memcpy(words, first + c * stride, sizeof words);
+            std::uint64_t any = 0;
+            for (std::uint64_t word : words) any |= word;
+            if (any == 0) continue;
+            for (Py_ssize_t k = c; k < c + per_run; ++k)
+                if (!read_one(k)) return k;
+        }
     }
+    for (; c < count; ++c)
+        if (!read_one(c)) return c;
     return -1;
 }
 

@@ -106,6 +106,28 @@ def test_arrays_of_every_cell_type_and_layout_match_the_reference(dtype):
 
 
 @needs_numpy
+@pytest.mark.parametrize("dtype", ["bool", "uint8", "int16", ">u4", "float32", ">f8", "float16"])
+def test_long_sparse_rows_match_the_reference_and_report_the_first_bad_entry(dtype):
+    # Rows long enough that runs of zeros are skipped whole, with ones, negative zeros and a
+    # bad entry at every distance from a run's edges.
+    rng = np.random.default_rng(99)
+    for trial in range(40):
+        columns = int(rng.integers(30, 300))
+        ones = rng.random((6, columns)) < rng.choice([0.002, 0.02, 0.2])
+        array = ones.astype(dtype)
+        expected = reference(ones.astype(int).tolist())
+        if array.dtype.kind == "f":
+            array[(rng.random(array.shape) < 0.05) & ~ones] = -0.0
+        assert xcover.blocks_from_matrix(array) == expected
+        assert xcover.blocks_from_matrix(array[:, 1:]) == reference(ones[:, 1:].astype(int).tolist())
+        if array.dtype.kind != "b":
+            r, c = int(rng.integers(0, 6)), int(rng.integers(0, columns))
+            array[r, c] = 3
+            with pytest.raises(ValueError, match=f"row {r}, column {c} holds 3"):
+                xcover.blocks_from_matrix(array)
+
+
+@needs_numpy
 def test_negative_zero_counts_as_zero_and_nan_is_refused():
     array = np.array([[-0.0, 1.0], [1.0, 0.0]])
     assert xcover.blocks_from_matrix(array) == [[1], [0]]

@@ -64,3 +64,15 @@ def sysconfig_free_threaded():
     import sysconfig
 
     return bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+
+
+def test_version_is_the_one_in_pyproject():
+    import os
+    import tomllib
+
+    from conftest import ROOT
+
+    with open(os.path.join(ROOT, "pyproject.toml"), "rb") as f:
+        version = tomllib.load(f)["project"]["version"]
+    assert xcover.__version__ == version
+    assert "__version__" not in xcover.__all__
