@@ -228,27 +228,27 @@ Ref cell_object(const char* cell, const CellType& type) {
     return own(PyFloat_FromDouble(value));
 }
 
-// Reads `count` cells from `first`, `stride` bytes apart, into `ones`; returns the index of the
-// first cell that is neither 0 nor 1, or -1.
+// Reads the cells [begin, end) of a row starting at `row`, `stride` bytes apart, into `ones`;
+// returns the index of the first cell that is neither 0 nor 1, or -1.
 //
 // Matrices are mostly zeros, and a zero of every type read here is all zero bytes (but -0.0,
 // which the reader still sees). In a contiguous row, cells are therefore skipped a run of
 // kSkipBytes at a time when all its bytes are zero.
 template <class Read>
-Py_ssize_t read_cells(const char* first, Py_ssize_t count, Py_ssize_t stride, Read read,
-                      std::vector<Py_ssize_t>& ones) {
+Py_ssize_t read_cells(const char* row, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t stride,
+                      Read read, std::vector<Py_ssize_t>& ones) {
     constexpr Py_ssize_t kSkipBytes = 32;
-    Py_ssize_t c = 0;
     auto read_one = [&](Py_ssize_t column) {
-        const Cell value = read(first + column * stride);
+        const Cell value = read(row + column * stride);
         if (value == Cell::One) ones.push_back(column);
         return value != Cell::Other;
     };
+    Py_ssize_t c = begin;
     if (stride > 0 && kSkipBytes % stride == 0) {
         const Py_ssize_t per_run = kSkipBytes / stride;
-        for (; c + per_run <= count; c += per_run) {
+        for (; c + per_run <= end; c += per_run) {
             std::uint64_t words[kSkipBytes / 8];
-            std::memcpy(words, first + c * stride, sizeof words);
+            std::memcpy(words, row + c * stride, sizeof words);
             std::uint64_t any = 0;
             for (std::uint64_t word : words) any |= word;
             if (any == 0) continue;
@@ -256,20 +256,29 @@ Py_ssize_t read_cells(const char* first, Py_ssize_t count, Py_ssize_t stride, Re
                 if (!read_one(k)) return k;
         }
     }
-    for (; c < count; ++c)
+    for (; c < end; ++c)
         if (!read_one(c)) return c;
     return -1;
 }
 
-// Reads one row of a buffer's cells into `ones`; false with an exception set.
+// Reads one row of a buffer's cells into `ones`, in pieces between signal checks (a row of a
+// broadcast array can be as long as memory allows and more); false with an exception set.
 bool read_buffer_row(const char* first, Py_ssize_t count, Py_ssize_t stride,
-                     const CellType& type, Py_ssize_t row, std::vector<Py_ssize_t>& ones) {
-    const Py_ssize_t bad = with_cell_reader(
-        type, [&](auto read) { return read_cells(first, count, stride, read, ones); });
-    if (bad < 0) return true;
-    Ref value = cell_object(first + bad * stride, type);
-    if (value) raise_not_zero_one(row, bad, value.get());
-    return false;
+                     const CellType& type, Py_ssize_t row, std::vector<Py_ssize_t>& ones,
+                     SignalPoll& poll) {
+    constexpr auto kPiece = static_cast<Py_ssize_t>(kCellsBetweenSignalChecks);
+    for (Py_ssize_t begin = 0; begin < count; begin += kPiece) {
+        const Py_ssize_t end = count - begin > kPiece ? begin + kPiece : count;
+        const Py_ssize_t bad = with_cell_reader(
+            type, [&](auto read) { return read_cells(first, begin, end, stride, read, ones); });
+        if (bad >= 0) {
+            Ref value = cell_object(first + bad * stride, type);
+            if (value) raise_not_zero_one(row, bad, value.get());
+            return false;
+        }
+        if (!poll.after(static_cast<std::size_t>(end - begin))) return false;
+    }
+    return poll.after(1);  // an empty row costs something too
 }
 
 PyObject* blocks_from_buffer(const Py_buffer& view, const CellType& type) {
@@ -283,12 +292,12 @@ PyObject* blocks_from_buffer(const Py_buffer& view, const CellType& type) {
     const char* base = static_cast<const char*>(view.buf);
     for (Py_ssize_t r = 0; r < rows; ++r) {
         ones.clear();
-        if (!read_buffer_row(base + r * view.strides[0], columns, view.strides[1], type, r, ones))
+        if (!read_buffer_row(base + r * view.strides[0], columns, view.strides[1], type, r, ones,
+                             poll))
             return nullptr;
         Ref block = block_of(ones, numbers);
         if (!block) return nullptr;
         PyList_SET_ITEM(blocks.get(), r, block.release());
-        if (!poll.after(static_cast<std::size_t>(columns) + 1)) return nullptr;
     }
     return blocks.release();
 }
@@ -335,7 +344,8 @@ int cell_value(PyObject* cell, Py_ssize_t row, Py_ssize_t column) {
 }
 
 // Reads one row given as an object into `ones` and sets `length`; false with an exception set.
-bool read_row(PyObject* row, Py_ssize_t r, std::vector<Py_ssize_t>& ones, Py_ssize_t& length) {
+bool read_row(PyObject* row, Py_ssize_t r, std::vector<Py_ssize_t>& ones, Py_ssize_t& length,
+              SignalPoll& poll) {
     if (PyObject_CheckBuffer(row)) {
         BufferView view;
         if (view.acquire(row)) {
@@ -348,7 +358,7 @@ bool read_row(PyObject* row, Py_ssize_t r, std::vector<Py_ssize_t>& ones, Py_ssi
             if (const std::optional<CellType> type = cell_type(*view)) {
                 length = view->shape[0];
                 return read_buffer_row(static_cast<const char*>(view->buf), length,
-                                       view->strides[0], *type, r, ones);
+                                       view->strides[0], *type, r, ones, poll);
             }
         } else if (!discard_optional_error()) {
             return false;
@@ -369,6 +379,7 @@ bool read_row(PyObject* row, Py_ssize_t r, std::vector<Py_ssize_t>& ones, Py_ssi
         if (value < 0) return false;
         if (value == 1) ones.push_back(c);
         ++c;
+        if (!poll.after(1)) return false;
     }
     length = c;
     return !PyErr_Occurred();
@@ -386,7 +397,7 @@ PyObject* blocks_from_rows(PyObject* matrix) {
     while (Ref row = own(PyIter_Next(iterator.get()))) {
         ones.clear();
         Py_ssize_t length = 0;
-        if (!read_row(row.get(), r, ones, length)) return nullptr;
+        if (!read_row(row.get(), r, ones, length, poll)) return nullptr;
         if (width >= 0 && length != width) {
             PyErr_Format(PyExc_ValueError,
                          "matrix rows must have the same length: row 0 has %zd entries, "
@@ -397,7 +408,6 @@ PyObject* blocks_from_rows(PyObject* matrix) {
         width = length;
         Ref block = block_of(ones, numbers);
         if (!block || PyList_Append(blocks.get(), block.get()) < 0) return nullptr;
-        if (!poll.after(static_cast<std::size_t>(length) + 1)) return nullptr;
         ++r;
     }
     if (PyErr_Occurred()) return nullptr;

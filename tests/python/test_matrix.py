@@ -5,6 +5,7 @@ import gc
 import itertools
 import random
 import sys
+import textwrap
 import threading
 import tracemalloc
 from fractions import Fraction
@@ -12,7 +13,7 @@ from fractions import Fraction
 import pytest
 
 import xcover
-from conftest import brute_force_covers
+from conftest import SEND_LATER, SIGNAL_LATENCY_BOUND, brute_force_covers, run_script_words
 
 try:
     import numpy as np
@@ -314,3 +315,25 @@ def test_repeated_calls_leave_memory_and_reference_counts_flat():
     growth = sum(s.size_diff for s in second.filter_traces(ignore).compare_to(
         first.filter_traces(ignore), "lineno"))
     assert growth < 32 << 10, growth
+
+
+@needs_numpy
+def test_sigint_stops_the_reading_of_an_endless_broadcast_row():
+    # One row of 2**40 zeros backed by a single byte: reading it would take many minutes.
+    out = run_script_words(SEND_LATER + textwrap.dedent(
+        """
+        import numpy as np
+        import xcover
+        row = np.broadcast_to(np.zeros(1, dtype=np.uint8), (1, 2**40))
+        sent = send_later(signal.SIGINT)
+        try:
+            xcover.blocks_from_matrix(row)
+        except KeyboardInterrupt:
+            print("interrupted", time.monotonic() - sent[0])
+        else:
+            print("completed", time.monotonic() - sent[0])
+        print(xcover.blocks_from_matrix([[1]]))
+        """))
+    assert out[0] == "interrupted"
+    assert float(out[1]) < SIGNAL_LATENCY_BOUND
+    assert out[2] == "[[0]]"
