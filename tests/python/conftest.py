@@ -102,3 +102,24 @@ def run_script_words(code, timeout=300):
     print(result.stdout, result.stderr)
     assert result.returncode == 0, result.stderr
     return result.stdout.split()
+
+
+def markdown_python_blocks(path):
+    """The ```python blocks of a Markdown file, in order; none when the file is absent."""
+    import re
+
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return re.findall(r"^```python\n(.*?)^```", f.read(), re.S | re.M)
+
+
+def run_documented_example(code, where):
+    """Runs one documentation example in a fresh interpreter and requires success; skipped
+    when it imports numpy and numpy is missing."""
+    import re
+
+    if re.search(r"^import numpy", code, re.M):
+        pytest.importorskip("numpy")
+    result = run_python(code, timeout=60)
+    assert result.returncode == 0, f"{where}:\n{code}\n{result.stderr}"

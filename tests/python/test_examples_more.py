@@ -5,7 +5,6 @@ import itertools
 import math
 import os
 import random
-import re
 
 import pytest
 
@@ -17,7 +16,7 @@ import polyomino
 import queens
 import sudoku
 import xcover
-from conftest import ROOT, brute_force_covers, run_python
+from conftest import ROOT, brute_force_covers, markdown_python_blocks, run_documented_example
 
 
 def assert_exact_cover(blocks, cover, elements):
@@ -515,10 +514,7 @@ GUIDE = os.path.join(ROOT, "docs", "guide.md")
 
 
 def guide_examples():
-    if not os.path.exists(GUIDE):
-        return []
-    with open(GUIDE, encoding="utf-8") as f:
-        return re.findall(r"^```python\n(.*?)^```", f.read(), re.S | re.M)
+    return markdown_python_blocks(GUIDE)
 
 
 def test_the_guide_has_its_examples():
@@ -532,8 +528,4 @@ def test_the_guide_has_its_examples():
 
 @pytest.mark.parametrize("index", range(len(guide_examples())))
 def test_guide_example_runs(index):
-    code = guide_examples()[index]
-    if re.search(r"^import numpy", code, re.M):
-        pytest.importorskip("numpy")
-    result = run_python(code, timeout=60)
-    assert result.returncode == 0, f"example {index}:\n{code}\n{result.stderr}"
+    run_documented_example(guide_examples()[index], f"guide example {index}")

@@ -172,14 +172,8 @@ def test_the_blocks_give_exactly_the_exact_covers_of_the_matrix():
 
 
 def test_knuths_example_has_its_one_cover():
-    knuth = [
-        [0, 0, 1, 0, 1, 1, 0],
-        [1, 0, 0, 1, 0, 0, 1],
-        [0, 1, 1, 0, 0, 1, 0],
-        [1, 0, 0, 1, 0, 0, 0],
-        [0, 1, 0, 0, 0, 0, 1],
-        [0, 0, 0, 1, 1, 0, 1],
-    ]
+    from matrix import KNUTH as knuth  # examples/matrix.py
+
     blocks = xcover.blocks_from_matrix(knuth)
     assert [sorted(c) for c in xcover.get_all(blocks)] == [[0, 3, 4]]
     if np is not None:

@@ -6,7 +6,7 @@ import re
 import pytest
 
 import xcover
-from conftest import ROOT, run_python
+from conftest import ROOT, markdown_python_blocks, run_documented_example
 
 README = os.path.join(ROOT, "README.md")
 
@@ -19,13 +19,12 @@ def readme():
 
 
 def python_blocks():
-    if not os.path.exists(README):
-        return []
-    with open(README, encoding="utf-8") as f:
-        return re.findall(r"^```python\n(.*?)^```", f.read(), re.S | re.M)
+    return markdown_python_blocks(README)
 
 
 def test_the_readme_has_checked_examples():
+    if not os.path.exists(README):
+        pytest.skip("no README next to the tests")
     blocks = python_blocks()
     assert len(blocks) >= 2
     # Each block checks what it shows: a claim in a comment must be an assertion too.
@@ -34,11 +33,7 @@ def test_the_readme_has_checked_examples():
 
 @pytest.mark.parametrize("index", range(len(python_blocks())))
 def test_readme_example_runs(index):
-    code = python_blocks()[index]
-    if re.search(r"^import numpy", code, re.M):
-        pytest.importorskip("numpy")
-    result = run_python(code, timeout=60)
-    assert result.returncode == 0, f"README example {index}:\n{code}\n{result.stderr}"
+    run_documented_example(python_blocks()[index], f"README example {index}")
 
 
 def test_the_api_list_names_every_function_and_only_those():
