@@ -236,7 +236,7 @@ Ref cell_object(const char* cell, const CellType& type) {
 // kSkipBytes at a time when all its bytes are zero.
 template <class Read>
 Py_ssize_t read_cells(const char* row, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t stride,
-                      Read read, std::vector<Py_ssize_t>& ones) {
+                      std::size_t cell_size, Read read, std::vector<Py_ssize_t>& ones) {
     constexpr Py_ssize_t kSkipBytes = 32;
     auto read_one = [&](Py_ssize_t column) {
         const Cell value = read(row + column * stride);
@@ -244,7 +244,8 @@ Py_ssize_t read_cells(const char* row, Py_ssize_t begin, Py_ssize_t end, Py_ssiz
         return value != Cell::Other;
     };
     Py_ssize_t c = begin;
-    if (stride > 0 && kSkipBytes % stride == 0) {
+    // Contiguous cells only: a run's bytes are then exactly its cells', never past the last.
+    if (static_cast<std::size_t>(stride) == cell_size && kSkipBytes % stride == 0) {
         const Py_ssize_t per_run = kSkipBytes / stride;
         for (; c + per_run <= end; c += per_run) {
             std::uint64_t words[kSkipBytes / 8];
@@ -270,7 +271,8 @@ bool read_buffer_row(const char* first, Py_ssize_t count, Py_ssize_t stride,
     for (Py_ssize_t begin = 0; begin < count; begin += kPiece) {
         const Py_ssize_t end = count - begin > kPiece ? begin + kPiece : count;
         const Py_ssize_t bad = with_cell_reader(
-            type, [&](auto read) { return read_cells(first, begin, end, stride, read, ones); });
+            type,
+            [&](auto read) { return read_cells(first, begin, end, stride, type.size, read, ones); });
         if (bad >= 0) {
             Ref value = cell_object(first + bad * stride, type);
             if (value) raise_not_zero_one(row, bad, value.get());
