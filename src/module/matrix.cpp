@@ -49,14 +49,18 @@ Ref block_of(const std::vector<Py_ssize_t>& ones, ColumnNumbers& numbers) {
     return block;
 }
 
-// Lets the interpreter run pending signal handlers once enough cells have been read; false
-// when a handler raised.
+// Once enough cells have been read (a few milliseconds' worth), lets other threads have the
+// interpreter for a moment (with a GIL, they could not run at all during a long read; without
+// one, a collection elsewhere waits for every attached thread) and runs pending signal
+// handlers; false when a handler raised.
 class SignalPoll {
 public:
     bool after(std::size_t cells) {
         read_ += cells;
         if (read_ < kCellsBetweenSignalChecks) return true;
         read_ = 0;
+        Py_BEGIN_ALLOW_THREADS
+        Py_END_ALLOW_THREADS
         return PyErr_CheckSignals() == 0;
     }
 
@@ -78,8 +82,10 @@ public:
     BufferView() = default;
     BufferView(const BufferView&) = delete;
     BufferView& operator=(const BufferView&) = delete;
+    // A thread that re-attaches while the interpreter finalizes is ended by a forced unwind,
+    // without a thread state: the buffer is then left to the dying process (see DecRef).
     ~BufferView() {
-        if (held_) PyBuffer_Release(&view_);
+        if (held_ && PyThreadState_GetUnchecked() != nullptr) PyBuffer_Release(&view_);
     }
 
     // False with an exception set when `object` does not export such a buffer.
