@@ -446,11 +446,12 @@ PyObject* matrix_to_blocks(PyObject* matrix) {
             return nullptr;
         }
     } else if (!PyList_Check(matrix) && !PyTuple_Check(matrix)) {
-        PyObject* method = nullptr;
-        if (PyObject_GetOptionalAttrString(matrix, "__array__", &method) < 0) return nullptr;
-        if (method != nullptr) {
-            Ref array = own(PyObject_CallNoArgs(method));
-            Py_DECREF(method);
+        // Neither a buffer nor a plain sequence: an object that converts itself to an array
+        // (a pandas frame, a tensor) is read through that array.
+        PyObject* found = nullptr;
+        if (PyObject_GetOptionalAttrString(matrix, "__array__", &found) < 0) return nullptr;
+        if (Ref method = own(found)) {
+            Ref array = own(PyObject_CallNoArgs(method.get()));
             if (!array) return nullptr;
             if (!PyObject_CheckBuffer(array.get())) {
                 raise_not_a_matrix(matrix);
