@@ -1,6 +1,5 @@
 #include "matrix.hpp"
 
-#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "arguments.hpp"
+#include "results.hpp"
 
 namespace xcover::py {
 
@@ -18,36 +18,6 @@ enum class Cell : unsigned char { Zero, One, Other };
 
 // Reading a long matrix lets the interpreter run signal handlers after this many cells.
 constexpr std::size_t kCellsBetweenSignalChecks = std::size_t{1} << 22;
-
-// Python ints for column indices. Most blocks of a matrix name the same columns again and
-// again, so the ints below kCachedColumns are made once per call and shared.
-class ColumnNumbers {
-public:
-    // A new reference, or nullptr with an exception set.
-    PyObject* get(Py_ssize_t column) {
-        if (column >= kCachedColumns) return PyLong_FromSsize_t(column);
-        const auto slot = static_cast<std::size_t>(column);
-        if (slot >= cache_.size()) cache_.resize(slot + 1);
-        if (!cache_[slot]) cache_[slot] = own(PyLong_FromSsize_t(column));
-        return cache_[slot] ? Py_NewRef(cache_[slot].get()) : nullptr;
-    }
-
-private:
-    static constexpr Py_ssize_t kCachedColumns = Py_ssize_t{1} << 20;
-    std::vector<Ref> cache_;
-};
-
-// One row's block: the columns that hold a 1, in order.
-Ref block_of(const std::vector<Py_ssize_t>& ones, ColumnNumbers& numbers) {
-    Ref block = own(PyList_New(static_cast<Py_ssize_t>(ones.size())));
-    if (!block) return nullptr;
-    for (std::size_t i = 0; i < ones.size(); ++i) {
-        PyObject* number = numbers.get(ones[i]);
-        if (number == nullptr) return nullptr;  // the list releases what it holds
-        PyList_SET_ITEM(block.get(), static_cast<Py_ssize_t>(i), number);
-    }
-    return block;
-}
 
 // Once enough cells have been read (a few milliseconds' worth), lets other threads have the
 // interpreter for a moment (with a GIL, they could not run at all during a long read; without
@@ -113,19 +83,26 @@ struct CellType {
 
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
+// The item code of a buffer's struct-module format, after its byte-order prefix; sets
+// `swapped` when the prefix names the other byte order than this machine's.
+const char* item_code(const Py_buffer& view, bool& swapped) {
+    const char* format = view.format != nullptr ? view.format : "B";
+    swapped = false;
+    switch (*format) {
+    case '@':
+    case '=': return format + 1;
+    case '<': swapped = !kLittleEndian; return format + 1;
+    case '>':
+    case '!': swapped = kLittleEndian; return format + 1;
+    default: return format;
+    }
+}
+
 // The cell type of a struct-module format of one item ("?", "<i4"-style codes), or nullopt for
 // the formats read item by item instead (complex, long double, objects, records).
 std::optional<CellType> cell_type(const Py_buffer& view) {
-    const char* format = view.format != nullptr ? view.format : "B";
     bool swapped = false;
-    switch (*format) {
-    case '@':
-    case '=': ++format; break;
-    case '<': swapped = !kLittleEndian; ++format; break;
-    case '>':
-    case '!': swapped = kLittleEndian; ++format; break;
-    default: break;
-    }
+    const char* format = item_code(view, swapped);
     if (format[0] == '\0' || format[1] != '\0') return std::nullopt;
     const auto size = static_cast<std::size_t>(view.itemsize);
     const bool integer_size = size == 1 || size == 2 || size == 4 || size == 8;
@@ -181,9 +158,8 @@ auto float_reader(bool swapped) {
 
 // Complex cells would convert to their real part; a matrix of them is refused instead.
 bool refuse_complex(const Py_buffer& view) {
-    const char* format = view.format != nullptr ? view.format : "B";
-    if (std::strchr("@=<>!", *format) != nullptr && *format != '\0') ++format;
-    if (*format != 'Z') return true;
+    bool swapped = false;
+    if (*item_code(view, swapped) != 'Z') return true;
     PyErr_SetString(PyExc_TypeError, "matrix entries must be 0 or 1, not complex numbers");
     return false;
 }
@@ -242,11 +218,11 @@ Ref cell_object(const char* cell, const CellType& type) {
 // kSkipBytes at a time when all its bytes are zero.
 template <class Read>
 Py_ssize_t read_cells(const char* row, Py_ssize_t begin, Py_ssize_t end, Py_ssize_t stride,
-                      std::size_t cell_size, Read read, std::vector<Py_ssize_t>& ones) {
+                      std::size_t cell_size, Read read, std::vector<std::uint64_t>& ones) {
     constexpr Py_ssize_t kSkipBytes = 32;
     auto read_one = [&](Py_ssize_t column) {
         const Cell value = read(row + column * stride);
-        if (value == Cell::One) ones.push_back(column);
+        if (value == Cell::One) ones.push_back(static_cast<std::uint64_t>(column));
         return value != Cell::Other;
     };
     Py_ssize_t c = begin;
@@ -271,7 +247,7 @@ Py_ssize_t read_cells(const char* row, Py_ssize_t begin, Py_ssize_t end, Py_ssiz
 // Reads one row of a buffer's cells into `ones`, in pieces between signal checks (a row of a
 // broadcast array can be as long as memory allows and more); false with an exception set.
 bool read_buffer_row(const char* first, Py_ssize_t count, Py_ssize_t stride,
-                     const CellType& type, Py_ssize_t row, std::vector<Py_ssize_t>& ones,
+                     const CellType& type, Py_ssize_t row, std::vector<std::uint64_t>& ones,
                      SignalPoll& poll) {
     constexpr auto kPiece = static_cast<Py_ssize_t>(kCellsBetweenSignalChecks);
     for (Py_ssize_t begin = 0; begin < count; begin += kPiece) {
@@ -294,16 +270,16 @@ PyObject* blocks_from_buffer(const Py_buffer& view, const CellType& type) {
     const Py_ssize_t columns = view.shape[1];
     Ref blocks = own(PyList_New(rows));
     if (!blocks) return nullptr;
-    ColumnNumbers numbers;
+    IndexInts numbers;  // one int per column, shared by the rows holding it
     SignalPoll poll;
-    std::vector<Py_ssize_t> ones;
+    std::vector<std::uint64_t> ones;
     const char* base = static_cast<const char*>(view.buf);
     for (Py_ssize_t r = 0; r < rows; ++r) {
         ones.clear();
         if (!read_buffer_row(base + r * view.strides[0], columns, view.strides[1], type, r, ones,
                              poll))
             return nullptr;
-        Ref block = block_of(ones, numbers);
+        Ref block = own(index_list(ones, numbers));
         if (!block) return nullptr;
         PyList_SET_ITEM(blocks.get(), r, block.release());
     }
@@ -352,7 +328,7 @@ int cell_value(PyObject* cell, Py_ssize_t row, Py_ssize_t column) {
 }
 
 // Reads one row given as an object into `ones` and sets `length`; false with an exception set.
-bool read_row(PyObject* row, Py_ssize_t r, std::vector<Py_ssize_t>& ones, Py_ssize_t& length,
+bool read_row(PyObject* row, Py_ssize_t r, std::vector<std::uint64_t>& ones, Py_ssize_t& length,
               SignalPoll& poll) {
     if (PyObject_CheckBuffer(row)) {
         BufferView view;
@@ -385,7 +361,7 @@ bool read_row(PyObject* row, Py_ssize_t r, std::vector<Py_ssize_t>& ones, Py_ssi
     while (Ref cell = own(PyIter_Next(iterator.get()))) {
         const int value = cell_value(cell.get(), r, c);
         if (value < 0) return false;
-        if (value == 1) ones.push_back(c);
+        if (value == 1) ones.push_back(static_cast<std::uint64_t>(c));
         ++c;
         if (!poll.after(1)) return false;
     }
@@ -397,9 +373,9 @@ PyObject* blocks_from_rows(PyObject* matrix) {
     Ref blocks = own(PyList_New(0));
     Ref iterator = blocks ? own(PyObject_GetIter(matrix)) : nullptr;
     if (!iterator) return nullptr;
-    ColumnNumbers numbers;
+    IndexInts numbers;  // one int per column, shared by the rows holding it
     SignalPoll poll;
-    std::vector<Py_ssize_t> ones;
+    std::vector<std::uint64_t> ones;
     Py_ssize_t width = -1;
     Py_ssize_t r = 0;
     while (Ref row = own(PyIter_Next(iterator.get()))) {
@@ -414,7 +390,7 @@ PyObject* blocks_from_rows(PyObject* matrix) {
             return nullptr;
         }
         width = length;
-        Ref block = block_of(ones, numbers);
+        Ref block = own(index_list(ones, numbers));
         if (!block || PyList_Append(blocks.get(), block.get()) < 0) return nullptr;
         ++r;
     }

@@ -33,6 +33,10 @@ PyObject* build_cover(std::span<const std::uint64_t> cover, IndexInts* ints) {
 
 PyObject* cover_to_python(std::span<const std::uint64_t> cover) { return build_cover(cover, nullptr); }
 
+PyObject* index_list(std::span<const std::uint64_t> indices, IndexInts& ints) {
+    return build_cover(indices, &ints);
+}
+
 IndexInts::~IndexInts() {
     // As for Ref: a thread ended by the interpreter during finalization unwinds through here
     // without a thread state, and must leave the objects alone.

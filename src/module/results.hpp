@@ -48,4 +48,7 @@ private:
 // One cover as a new list of ints.
 PyObject* cover_to_python(std::span<const std::uint64_t> cover);
 
+// Indices as a new list of the shared ints of `ints`; nullptr with an exception set.
+PyObject* index_list(std::span<const std::uint64_t> indices, IndexInts& ints);
+
 }  // namespace xcover::py
