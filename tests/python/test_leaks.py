@@ -154,6 +154,27 @@ class PanicIndex:
         raise PANIC("from an index")
 
 
+# A 0/1 matrix whose middle row differs, and its blocks.
+MATRIX_ROW = [0, 1, 0, 1]
+MATRIX_BLOCKS = [[1, 3], [0, 2], [1, 3]]
+
+
+def matrix_arrays():
+    """The matrix as numpy arrays read straight from memory, when numpy is installed."""
+    try:
+        import numpy as np
+    except ImportError:
+        return ()
+    rows = [MATRIX_ROW, [1, 0, 1, 0], MATRIX_ROW]
+    return (np.array(rows, dtype=bool), np.array(rows, dtype=">f4"))
+
+
+def blocks_of_matrix(matrix):
+    blocks = xcover.blocks_from_matrix(matrix)
+    assert blocks == MATRIX_BLOCKS
+    return blocks
+
+
 def make_inputs():
     # Four independent pairs {2k, 2k+1}, each covered by two singletons or one pair, plus
     # blocks on a large element and one whose element is given by __index__.
@@ -176,6 +197,10 @@ def make_inputs():
         "float_raises": FloatRaises(),
         "type_error_with_cause": RaisesTypeErrorWithCause(),
         "panic_index": PanicIndex(),
+        "matrix_row": MATRIX_ROW,
+        "matrix_rows": [MATRIX_ROW, [1, 0, 1, 0], MATRIX_ROW],
+        "matrix_bad": [MATRIX_ROW, [0, 2, 0, 0]],
+        "matrix_arrays": matrix_arrays(),
     }
 
 
@@ -193,7 +218,8 @@ def make_calls(kind, a):
             (lambda: xcover.get_top(P, W, max_heap=3), None),
             (lambda: xcover.get_all(a["len_raises"]), None),  # the error of __len__ is dropped
             (lambda: xcover.get_all(partitions=tuple(map(bytes, [[0], [1], [0, 1]]))), None),
-        ]
+            (lambda: blocks_of_matrix(a["matrix_rows"]), None),
+        ] + [(lambda array=array: blocks_of_matrix(array), None) for array in a["matrix_arrays"]]
     if kind == "error":
         return [
             (lambda: xcover.get_all("ab"), TypeError),
@@ -214,6 +240,7 @@ def make_calls(kind, a):
             (lambda: xcover.get_top(P, W, 1, 2, 3), TypeError),
             (lambda: xcover.get_all(P, foo=1), TypeError),
             (lambda: xcover.get_all(P, partitions=P), TypeError),
+            (lambda: xcover.blocks_from_matrix(a["matrix_bad"]), ValueError),
         ]
     if kind == "panic":
         return [
@@ -259,6 +286,8 @@ def refcounts(a):
     }
     for i, block in enumerate(a["partitions"]):
         watched[f"block {i}"] = block
+    for i, array in enumerate(a["matrix_arrays"]):
+        watched[f"matrix array {i}"] = array
     for name, value in a.items():
         watched.setdefault(name, value)
     return {name: sys.getrefcount(value) for name, value in watched.items()}
