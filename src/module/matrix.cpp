@@ -298,7 +298,7 @@ int cell_value(PyObject* cell, Py_ssize_t row, Py_ssize_t column) {
                      row, column, cell);
         return -1;
     }
-    if (PyLong_Check(cell) || PyIndex_Check(cell)) {
+    if (PyIndex_Check(cell)) {
         Ref index = own(PyNumber_Index(cell));
         if (!index) return -1;
         int overflow = 0;
@@ -349,7 +349,7 @@ bool read_row(PyObject* row, Py_ssize_t r, std::vector<std::uint64_t>& ones, Py_
         }
     }
     if (PyUnicode_Check(row) || !PySequence_Check(row)) {
-        const bool number = PyLong_Check(row) || PyFloat_Check(row) || PyIndex_Check(row);
+        const bool number = PyFloat_Check(row) || PyIndex_Check(row);
         PyErr_Format(number ? PyExc_ValueError : PyExc_TypeError,
                      "matrix must be 2-D: row %zd ('%s') is not a sequence of 0/1 values", r,
                      Py_TYPE(row)->tp_name);
