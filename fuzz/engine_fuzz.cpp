@@ -12,6 +12,11 @@
 //   - capped get_top/get_topn, get_topp: prefixes of the uncapped stream.
 //   - get_topp with alpha outside [+0.0, 1.0] (or NaN): empty.
 //   - get_topn_sc: valid, distinct covers; all of them when uncapped with n large enough.
+//   - count_all: the number of covers of get_all; with `include` (blocks picked by the bits
+//     of n), get_all and count_all give exactly the covers of get_all holding those blocks,
+//     in get_all's order.
+//   - split: for several part counts, with and without `include`, concatenating get_all
+//     over the prefixes gives get_all(include).
 //   - InternalFailure only when the weights (and for get_topn_sc the labels or edge counts)
 //     are shorter than the block list; any other exception is a failure.
 //
@@ -546,6 +551,42 @@ void check_block_count(const Input& in, const BlockList& list, const CoverSet& a
     CHECK(!failed || short_inputs, "BlockCountModel::score threw InternalFailure");
 }
 
+// The covers of `covers` that hold every block of `include`, in order.
+Covers holding(const Covers& covers, const std::vector<std::uint64_t>& include) {
+    Covers kept;
+    for (const Cover& c : covers) {
+        bool all_in = true;
+        for (std::uint64_t b : include) all_in = all_in && std::find(c.begin(), c.end(), b) != c.end();
+        if (all_in) kept.push_back(c);
+    }
+    return kept;
+}
+
+void check_depth_first_companions(const Input& in, const BlockList& list) {
+    const Covers everything = get_all(list).nested();
+    CHECK(count_all(list) == everything.size(), "count_all differs from get_all's length");
+    std::vector<std::uint64_t> include;
+    for (std::uint64_t b = 0; b < list.size(); ++b)
+        if (b < 64 && ((in.n >> b) & 1)) include.push_back(b);
+    const Covers expected = holding(everything, include);
+    CHECK(get_all(list, include).nested() == expected,
+          "get_all with include " + show_list(include) + " is not the filtered get_all");
+    CHECK(count_all(list, include) == expected.size(), "count_all with include differs");
+    for (std::uint64_t parts : {std::uint64_t{1}, std::uint64_t{2}, std::uint64_t{3}, std::uint64_t{7},
+                                in.n % 13 + 1}) {
+        for (const std::vector<std::uint64_t>& base : {include, std::vector<std::uint64_t>{}}) {
+            Covers joined;
+            for (const auto& prefix : split(list, parts, base)) {
+                const Covers part = get_all(list, prefix).nested();
+                joined.insert(joined.end(), part.begin(), part.end());
+            }
+            CHECK(joined == holding(everything, base),
+                  "split into " + std::to_string(parts) + " with include " + show_list(base) +
+                      " does not concatenate to get_all");
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -561,6 +602,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const CoverSet all = brute_force(in.blocks);
 
     check_get_all(list, all);
+    check_depth_first_companions(in, list);
     check_ranked(in, list, all);
     check_block_count(in, list, all);
 

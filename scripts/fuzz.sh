@@ -32,8 +32,6 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 OUT=build-fuzz
-# Objects and stamps of the hand-rolled build this script used to do.
-rm -rf "$OUT/obj" "$OUT/flags.stamp"
 cmake -S . -B "$OUT" -G Ninja -DCMAKE_CXX_COMPILER="$CXX" -DXCOVER_BUILD_FUZZ=ON \
     -DXCOVER_BUILD_MODULE=OFF -DXCOVER_BUILD_TESTS=OFF -DXCOVER_BUILD_BENCH=OFF >&2
 # Two compilers at a time.

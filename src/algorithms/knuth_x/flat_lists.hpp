@@ -42,8 +42,6 @@ public:
     // Appends one item to the list being built; `close_list` ends it.
     void push_item(std::uint64_t value) { values_.push_back(value); }
     void close_list() { offsets_.push_back(values_.size()); }
-    // Drops the items pushed since the last `close_list`.
-    void discard_open_list() { values_.resize(offsets_.back()); }
 
     void push_list(std::span<const std::uint64_t> list) {
         values_.insert(values_.end(), list.begin(), list.end());

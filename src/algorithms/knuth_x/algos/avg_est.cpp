@@ -41,7 +41,7 @@ bool AvgScorer::remaining(const DancingLinks& links, std::uint64_t node) const {
 bool AvgScorer::meets_child(const DancingLinks& links, std::uint64_t node) const {
     const std::uint64_t signature = at(signature_, node);
     if ((signature & child_signature_) == 0) return false;
-    if (stamp_.size() <= 65) return true;  // at most 64 columns: the signature is exact
+    if (stamp_.size() <= kSignatureBits + 1) return true;  // one bit per column: exact
     std::uint64_t j = node;
     do {
         if (at(stamp_, links.column_of(j)) == child_counter_) return true;
@@ -75,7 +75,7 @@ double AvgScorer::root_score(const DancingLinks& links) {
     std::vector<std::uint64_t> by_block(links.block_bound(), 0);
     for (std::uint64_t i = m + 1; i < links.node_count(); ++i)
         if (links.is_block_node(i))
-            by_block[links.block_of(i)] |= std::uint64_t{1} << (links.column_of(i) % 64);
+            by_block[links.block_of(i)] |= std::uint64_t{1} << (links.column_of(i) % kSignatureBits);
     signature_.assign(links.node_count(), 0);
     for (std::uint64_t i = m + 1; i < links.node_count(); ++i)
         if (links.is_block_node(i)) signature_[i] = by_block[links.block_of(i)];
@@ -86,7 +86,7 @@ double AvgScorer::root_score(const DancingLinks& links) {
         const Least& least = parent_least_[column];
         if (!least.covered && least.present) sum += least.value;
     }
-    return -0.0 + sum;
+    return sum;
 }
 
 void AvgScorer::begin_expansion(const DancingLinks& links) {
@@ -146,7 +146,7 @@ double AvgScorer::child_score(const DancingLinks& links, const BlockList& relabe
     child_signature_ = 0;
     for (std::uint64_t c : relabeled[child.block]) {
         at(stamp_, c) = child_counter_;
-        child_signature_ |= std::uint64_t{1} << (c % 64);
+        child_signature_ |= std::uint64_t{1} << (c % kSignatureBits);
     }
 
     double sum = -0.0;

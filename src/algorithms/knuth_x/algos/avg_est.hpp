@@ -25,6 +25,9 @@
 
 namespace xcover {
 
+// Bits of the block signatures that let a scorer rule out most overlaps with one AND.
+inline constexpr std::uint64_t kSignatureBits = 64;
+
 // The share of each of the first min(blocks, weights) blocks: weight / entry count (duplicates
 // counted), as a 64-bit division.
 std::vector<double> block_shares(const BlockList& blocks, std::span<const double> weights);
@@ -47,7 +50,7 @@ public:
     // The matrix is only read.
     double child_score(const DancingLinks& links, const BlockList& relabeled, const ChildContext& child);
     // One child's scoring walks every column once.
-    std::uint64_t child_cost(const DancingLinks& links) const { return links.column_count() / 64 + 1; }
+    std::uint64_t child_cost(const DancingLinks& links) const { return links.column_count() / kSignatureBits + 1; }
 
 private:
     // The least share of a column folds its remaining blocks in index order: a NaN share in

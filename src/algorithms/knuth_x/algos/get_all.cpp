@@ -3,15 +3,23 @@
 #include <algorithm>
 #include <list>
 
-#include "../search/depth_first.hpp"
 
 namespace xcover {
+
+bool collect_covers(DepthFirstSearch& search, CoverList& batch, std::uint64_t max_covers,
+                    std::uint64_t max_items) {
+    while (batch.size() < max_covers && batch.total_items() < max_items) {
+        if (!search.next()) return false;
+        batch.push_list(search.cover());
+    }
+    return true;
+}
 
 CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> include,
                   Interrupt* interrupt) {
     DepthFirstSearch search(blocks, include, interrupt);
     CoverList covers;
-    while (search.next()) covers.push_list(search.cover());
+    collect_covers(search, covers, UINT64_MAX, UINT64_MAX);
     return covers;
 }
 

@@ -9,9 +9,17 @@
 
 #include "../links/block_list.hpp"
 #include "../search/covers.hpp"
-#include "../search/interrupt.hpp"
+#include "../search/depth_first.hpp"
+#include "../interrupt.hpp"
 
 namespace xcover {
+
+// Advances `search` until `batch` holds `max_covers` covers or `max_items` block indices, or
+// the search ends, appending each cover found. Returns whether the search may have more.
+// This is get_all's loop: the module runs it a batch at a time, turning each batch into
+// Python lists before the next, so the covers never pile up in a buffer of their own.
+bool collect_covers(DepthFirstSearch& search, CoverList& batch, std::uint64_t max_covers,
+                    std::uint64_t max_items);
 
 // Every cover holding all `include` blocks, in depth-first discovery order.
 CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> include = {},

@@ -1,18 +1,15 @@
 #include "get_topp.hpp"
 
 #include <cmath>
-#include <limits>
 
 #include "../links/element_index.hpp"
+#include "../numbers.hpp"
 #include "get_top.hpp"
 #include "log_sum_exp.hpp"
 
 namespace xcover {
 
 namespace {
-
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The Bell number B(k) of k elements (the number of partitions of a k-set) is bounded by
 // (0.792 k / ln(k + 1))^k (Berend and Tassa); its log bounds the log of the number of covers.
@@ -34,7 +31,7 @@ CoverList get_topp(const BlockList& blocks, std::vector<double> weights, double 
                    SearchCaps caps, Interrupt* interrupt) {
     if (!std::isfinite(alpha) || std::signbit(alpha) || alpha > 1.0) return {};
 
-    const double log_bound = log_bell_bound(static_cast<double>(count_distinct_elements(blocks)));
+    const double log_bound = log_bell_bound(static_cast<double>(count_distinct_elements(blocks, interrupt)));
     AvgSearch search = build_avg_search(blocks, std::move(weights), caps, interrupt);
     const double log_alpha = std::log(alpha);
     RunningLogSumExp seen;  // over -s for every cover returned

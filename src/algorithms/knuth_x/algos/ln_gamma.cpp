@@ -6,6 +6,12 @@ namespace xcover {
 
 namespace {
 
+// The Lanczos approximation with g = 10.900511 and 11 terms, with the coefficients of Paul
+// Godfrey's table of Lanczos approximations:
+// ln Gamma(x) = ln(s) + ln(2 sqrt(e / pi)) + (x - 1/2) ln((x - 1/2 + g) / e), where
+// s = d0 + sum_k d_k / (x + k - 1). Arguments below 1/2 go through the reflection formula.
+// The order of every operation is fixed: scores built from it must be the same bits
+// everywhere.
 constexpr double kD[11] = {
     2.4857408913875355e-05, 1.0514237858172197,    -3.4568709722201625,
     4.512277094668948,      -2.9828522532357664,   1.056397115771267,

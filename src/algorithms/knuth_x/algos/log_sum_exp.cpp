@@ -1,14 +1,11 @@
 #include "log_sum_exp.hpp"
 
 #include <cmath>
-#include <limits>
+#include "../numbers.hpp"
 
 namespace xcover {
 
 namespace {
-
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 double running_max(double m, double x) {
     if (std::isnan(m) || std::isnan(x)) return kNaN;

@@ -18,7 +18,8 @@ void DancingLinks::fail_not_a_block_node(std::uint64_t node, std::source_locatio
     fail("node " + std::to_string(node) + " is not a block node", where);
 }
 
-DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m) {
+DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrupt* interrupt) {
+    InterruptPoll poll(interrupt);
     const std::uint64_t node_total = m + 1 + relabeled.total_items();
     if (node_total > kMaxNodes) throw std::bad_alloc();
     for (auto* field : {&up_, &down_, &left_, &right_, &column_}) field->reserve(node_total);
@@ -37,6 +38,7 @@ DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m) {
     }
     for (std::uint64_t b = 0; b < relabeled.size(); ++b) {
         const auto columns = relabeled[b];
+        poll.tick(columns.size() + 1);
         if (columns.empty()) continue;
         block_bound_ = b + 1;
         const auto first = static_cast<NodeIndex>(up_.size());

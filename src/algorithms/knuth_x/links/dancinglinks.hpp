@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "../failure.hpp"
+#include "../interrupt.hpp"
 #include "block_list.hpp"
 
 namespace xcover {
@@ -33,7 +34,8 @@ inline constexpr std::uint64_t kNoBlock = UINT64_MAX;
 class DancingLinks {
 public:
     // `relabeled` holds each block's distinct columns (1..m); block b keeps index b.
-    DancingLinks(const BlockList& relabeled, std::uint64_t m);
+    // Polls `interrupt`, when given, as it builds.
+    DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrupt* interrupt = nullptr);
 
     std::uint64_t column_count() const noexcept { return sizes_.size() - 1; }
     std::uint64_t node_count() const noexcept { return up_.size(); }

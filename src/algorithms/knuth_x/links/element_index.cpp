@@ -3,15 +3,19 @@
 #include <algorithm>
 #include <numeric>
 
+#include "../polled_sort.hpp"
+
 namespace xcover {
 
-std::uint64_t count_distinct_elements(const BlockList& blocks) {
+std::uint64_t count_distinct_elements(const BlockList& blocks, Interrupt* interrupt) {
+    InterruptPoll poll(interrupt);
     std::vector<std::uint64_t> values(blocks.all_items().begin(), blocks.all_items().end());
-    sort_unique(values);
+    sort_unique_polled(values, poll);
     return values.size();
 }
 
-ElementIndex build_element_index(const BlockList& blocks) {
+ElementIndex build_element_index(const BlockList& blocks, Interrupt* interrupt) {
+    InterruptPoll poll(interrupt);
     // One entry per (block, distinct element) pair; sorting them groups each element's
     // occurrences, and the run lengths are the per-element block counts.
     std::vector<std::uint64_t> occurrences;
@@ -20,11 +24,11 @@ ElementIndex build_element_index(const BlockList& blocks) {
     for (std::uint64_t b = 0; b < blocks.size(); ++b) {
         auto block = blocks[b];
         block_set.assign(block.begin(), block.end());
-        sort_unique(block_set);
+        sort_unique_polled(block_set, poll);
         occurrences.insert(occurrences.end(), block_set.begin(), block_set.end());
+        poll.tick();
     }
-    std::sort(occurrences.begin(), occurrences.end());
-
+    sort_values_polled(occurrences, poll);
     ElementIndex index;
     std::vector<std::uint64_t> counts;
     for (std::size_t i = 0; i < occurrences.size();) {
@@ -32,6 +36,7 @@ ElementIndex build_element_index(const BlockList& blocks) {
         while (j < occurrences.size() && occurrences[j] == occurrences[i]) ++j;
         index.sorted_values_.push_back(occurrences[i]);
         counts.push_back(j - i);
+        poll.tick(j - i);
         i = j;
     }
     occurrences = {};
@@ -40,12 +45,13 @@ ElementIndex build_element_index(const BlockList& blocks) {
     std::vector<std::uint64_t> order(m);
     std::iota(order.begin(), order.end(), 0);
     // Values are ascending already, so a stable sort by count keeps value order on ties.
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::uint64_t a, std::uint64_t b) { return counts[a] < counts[b]; });
+    sort_polled(order, poll,
+                [&](std::uint64_t a, std::uint64_t b) { return counts[a] < counts[b]; });
 
     index.elements_.resize(m);
     index.sorted_columns_.resize(m);
     for (std::size_t k = 0; k < m; ++k) {
+        poll.tick();
         index.elements_[k] = index.sorted_values_[order[k]];
         index.sorted_columns_[order[k]] = k + 1;
     }
@@ -72,7 +78,8 @@ std::vector<std::uint64_t> ElementIndex::relabel(std::span<const std::uint64_t> 
     return columns;
 }
 
-BlockList relabel_all(const ElementIndex& index, const BlockList& blocks) {
+BlockList relabel_all(const ElementIndex& index, const BlockList& blocks, Interrupt* interrupt) {
+    InterruptPoll poll(interrupt);
     BlockList relabeled;
     relabeled.reserve_lists(blocks.size());
     relabeled.reserve_items(blocks.total_items());
@@ -80,8 +87,9 @@ BlockList relabel_all(const ElementIndex& index, const BlockList& blocks) {
     for (std::uint64_t b = 0; b < blocks.size(); ++b) {
         columns.clear();
         for (std::uint64_t element : blocks[b]) columns.push_back(index.column_of(element));
-        sort_unique(columns);
+        sort_unique_polled(columns, poll);
         relabeled.push_list(columns);
+        poll.tick(columns.size() + 1);
     }
     return relabeled;
 }

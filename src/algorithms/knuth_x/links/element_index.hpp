@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "../interrupt.hpp"
 #include "block_list.hpp"
 
 namespace xcover {
@@ -26,7 +27,7 @@ public:
     // The distinct columns of a block, ascending.
     std::vector<std::uint64_t> relabel(std::span<const std::uint64_t> block) const;
 
-    friend ElementIndex build_element_index(const BlockList& blocks);
+    friend ElementIndex build_element_index(const BlockList& blocks, Interrupt* interrupt);
 
 private:
     std::vector<std::uint64_t> elements_;        // column c -> element, at c - 1
@@ -34,12 +35,15 @@ private:
     std::vector<std::uint64_t> sorted_columns_;  // column of sorted_values_[i]
 };
 
-ElementIndex build_element_index(const BlockList& blocks);
+// The functions that set a search up poll `interrupt`, when given, as they go: for tens of
+// millions of elements they take seconds.
+ElementIndex build_element_index(const BlockList& blocks, Interrupt* interrupt = nullptr);
 
 // Every block relabeled into its distinct columns.
-BlockList relabel_all(const ElementIndex& index, const BlockList& blocks);
+BlockList relabel_all(const ElementIndex& index, const BlockList& blocks,
+                      Interrupt* interrupt = nullptr);
 
 // The number of distinct elements over all blocks.
-std::uint64_t count_distinct_elements(const BlockList& blocks);
+std::uint64_t count_distinct_elements(const BlockList& blocks, Interrupt* interrupt = nullptr);
 
 }  // namespace xcover

@@ -4,16 +4,16 @@
 
 namespace xcover {
 
-Problem build_problem(const BlockList& blocks) {
-    const ElementIndex index = build_element_index(blocks);
-    BlockList relabeled = relabel_all(index, blocks);
-    DancingLinks links(relabeled, index.column_count());
+Problem build_problem(const BlockList& blocks, Interrupt* interrupt) {
+    const ElementIndex index = build_element_index(blocks, interrupt);
+    BlockList relabeled = relabel_all(index, blocks, interrupt);
+    DancingLinks links(relabeled, index.column_count(), interrupt);
     return Problem{std::move(relabeled), std::move(links)};
 }
 
 DepthFirstSearch::DepthFirstSearch(const BlockList& blocks, std::span<const std::uint64_t> include,
                                    Interrupt* interrupt)
-    : problem_(build_problem(blocks)), poll_(interrupt) {
+    : problem_(build_problem(blocks, interrupt)), poll_(interrupt) {
     if (include.empty()) return;
     restricted_ = true;
     // owner[c]: the included block holding column c, or kNoBlock.
@@ -28,9 +28,11 @@ DepthFirstSearch::DepthFirstSearch(const BlockList& blocks, std::span<const std:
         }
     }
     excluded_.assign(blocks.size(), 0);
-    for (std::uint64_t b = 0; b < blocks.size(); ++b)
+    for (std::uint64_t b = 0; b < blocks.size(); ++b) {
+        poll_.tick(problem_.relabeled.list_size(b) + 1);
         for (std::uint64_t c : problem_.relabeled[b])
             if (owner[c] != kNoBlock && owner[c] != b) excluded_[b] = 1;
+    }
 }
 
 std::uint64_t DepthFirstSearch::candidate_from(std::uint64_t node, std::uint64_t column) const {

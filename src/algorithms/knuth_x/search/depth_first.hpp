@@ -18,7 +18,7 @@
 
 #include "../links/block_list.hpp"
 #include "../links/dancinglinks.hpp"
-#include "interrupt.hpp"
+#include "../interrupt.hpp"
 
 namespace xcover {
 
@@ -27,7 +27,7 @@ struct Problem {
     BlockList relabeled;  // each block's distinct columns
     DancingLinks links;
 };
-Problem build_problem(const BlockList& blocks);
+Problem build_problem(const BlockList& blocks, Interrupt* interrupt = nullptr);
 
 class DepthFirstSearch {
 public:

@@ -27,7 +27,7 @@
 #include "../links/dancinglinks.hpp"
 #include "../links/element_index.hpp"
 #include "covers.hpp"
-#include "interrupt.hpp"
+#include "../interrupt.hpp"
 #include "linkstate.hpp"
 
 namespace xcover {
@@ -107,9 +107,9 @@ public:
     OrderedSearch(const BlockList& blocks, SearchCaps caps, Interrupt* interrupt,
                   MakeScorer&& make_scorer)
         : step_limit_(caps.max_iter), max_heap_(caps.max_heap), poll_(interrupt) {
-        ElementIndex index = build_element_index(blocks);
-        relabeled_ = relabel_all(index, blocks);
-        state_.emplace(DancingLinks(relabeled_, index.column_count()));
+        ElementIndex index = build_element_index(blocks, interrupt);
+        relabeled_ = relabel_all(index, blocks, interrupt);
+        state_.emplace(DancingLinks(relabeled_, index.column_count(), interrupt));
         scorer_.emplace(make_scorer(index));
         arena_.push_back(PathNode{0, 0, -0.0, 0});
         frontier_.push(ScoredEntry{scorer_->root_score(state_->links()), next_seq_++, 0});
