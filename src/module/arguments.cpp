@@ -14,11 +14,9 @@ namespace {
 // make us reserve memory that it will never fill.
 constexpr Py_ssize_t kMaxReserve = Py_ssize_t{1} << 16;
 
-OnceObject sequence_class;
-
 // The qualified name of collections.abc.Sequence, for the type-mismatch message.
-Ref sequence_qualname() {
-    PyObject* cls = sequence_class.get([]() -> PyObject* {
+Ref sequence_qualname(ModuleState& state) {
+    PyObject* cls = state.sequence_class.get([]() -> PyObject* {
         Ref module = own(PyImport_ImportModule("collections.abc"));
         if (!module) return nullptr;
         Ref sequence = own(PyObject_GetAttrString(module.get(), "Sequence"));
@@ -32,7 +30,7 @@ Ref sequence_qualname() {
     Ref name;
     if (cls != nullptr) name = own(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(cls)));
     if (!name) {
-        Ref error = fetch_python_error();
+        Ref error = fetch_python_error(state);
         Ref text = error ? own(PyObject_Str(error.get())) : nullptr;
         const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
         PyErr_Clear();
@@ -43,16 +41,17 @@ Ref sequence_qualname() {
 }
 
 // Converts a sequence item by item. `reserve(n)` receives the bounded length hint and
-// `item(object)` converts one item, returning false with an exception set.
+// `item(object)` converts one item, returning false with an exception set. Every item is one
+// unit of the call's signal check: a list of millions of ints takes seconds.
 template <class Reserve, class Item>
-bool convert_sequence(PyObject* object, Reserve&& reserve, Item&& item) {
+bool convert_sequence(Call& call, PyObject* object, Reserve&& reserve, Item&& item) {
     if (PyUnicode_Check(object)) {
         // Exact text on purpose (backticks, `Vec`): callers match this message.
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
         return false;
     }
     if (!PySequence_Check(object)) {
-        Ref target = sequence_qualname();
+        Ref target = sequence_qualname(call.state);
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(target.get(), &size);
         if (utf8 == nullptr) return false;
@@ -61,7 +60,7 @@ bool convert_sequence(PyObject* object, Reserve&& reserve, Item&& item) {
     }
     Py_ssize_t hint = PyObject_Size(object);
     if (hint < 0) {
-        if (!discard_optional_error()) return false;  // the hint is optional
+        if (!discard_optional_error(call.state)) return false;  // the hint is optional
         hint = 0;
     }
     reserve(static_cast<std::size_t>(std::min(hint, kMaxReserve)));
@@ -69,7 +68,7 @@ bool convert_sequence(PyObject* object, Reserve&& reserve, Item&& item) {
     Ref iterator = own(PyObject_GetIter(object));
     if (!iterator) return false;
     while (Ref next = own(PyIter_Next(iterator.get()))) {
-        if (!item(next.get())) return false;
+        if (!item(next.get()) || !call.check.poll_attached()) return false;
     }
     return !PyErr_Occurred();
 }
@@ -82,16 +81,6 @@ bool u64_from_int(PyObject* integer, std::uint64_t& out) {
 }
 
 }  // namespace
-
-bool discard_optional_error() {
-    Ref error = fetch_python_error();
-    if (error && (PyErr_GivenExceptionMatches(error.get(), PyExc_KeyboardInterrupt) ||
-                  PyErr_GivenExceptionMatches(error.get(), PyExc_SystemExit))) {
-        PyErr_SetRaisedException(error.release());
-        return false;
-    }
-    return true;
-}
 
 void raise_type_mismatch(PyObject* object, const char* target) {
     if (object == Py_None) {
@@ -108,8 +97,11 @@ void raise_type_mismatch(PyObject* object, const char* target) {
     PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", name.get(), target);
 }
 
+namespace {
+
+// Puts each argument in the slot of its parameter; false with TypeError on a binding error.
 bool bind_arguments(const FunctionDeclaration& function, PyObject* const* args,
-                    Py_ssize_t nargs, PyObject* kwnames, Slots& slots) {
+                    Py_ssize_t nargs, PyObject* kwnames, std::array<PyObject*, kMaxParameters>& slots) {
     slots.fill(nullptr);
     const auto count = static_cast<Py_ssize_t>(function.count());
     const auto required = static_cast<Py_ssize_t>(function.required());
@@ -196,9 +188,9 @@ bool convert_f64(PyObject* object, double& out) {
     return true;
 }
 
-bool convert_u64_list(PyObject* object, std::vector<std::uint64_t>& out) {
+bool convert_u64_list(Call& call, PyObject* object, std::vector<std::uint64_t>& out) {
     return convert_sequence(
-        object, [&](std::size_t n) { out.reserve(n); },
+        call, object, [&](std::size_t n) { out.reserve(n); },
         [&](PyObject* item) {
             std::uint64_t value = 0;
             if (!convert_u64(item, value)) return false;
@@ -207,9 +199,9 @@ bool convert_u64_list(PyObject* object, std::vector<std::uint64_t>& out) {
         });
 }
 
-bool convert_f64_list(PyObject* object, std::vector<double>& out) {
+bool convert_f64_list(Call& call, PyObject* object, std::vector<double>& out) {
     return convert_sequence(
-        object, [&](std::size_t n) { out.reserve(n); },
+        call, object, [&](std::size_t n) { out.reserve(n); },
         [&](PyObject* item) {
             double value = 0;
             if (!convert_f64(item, value)) return false;
@@ -218,12 +210,12 @@ bool convert_f64_list(PyObject* object, std::vector<double>& out) {
         });
 }
 
-bool convert_block_list(PyObject* object, BlockList& out) {
+bool convert_block_list(Call& call, PyObject* object, BlockList& out) {
     return convert_sequence(
-        object, [&](std::size_t n) { out.reserve_lists(n); },
+        call, object, [&](std::size_t n) { out.reserve_lists(n); },
         [&](PyObject* block) {
             const bool ok = convert_sequence(
-                block, [&](std::size_t) {},
+                call, block, [&](std::size_t) {},
                 [&](PyObject* item) {
                     std::uint64_t value = 0;
                     if (!convert_u64(item, value)) return false;
@@ -236,20 +228,67 @@ bool convert_block_list(PyObject* object, BlockList& out) {
         });
 }
 
-bool convert_optional_u64(PyObject* slot, std::optional<std::uint64_t>& out) {
-    if (slot == nullptr || slot == Py_None) {
+bool convert_optional_u64(PyObject* object, std::optional<std::uint64_t>& out) {
+    if (object == Py_None) {
         out.reset();
         return true;
     }
     std::uint64_t value = 0;
-    if (!convert_u64(slot, value)) return false;
+    if (!convert_u64(object, value)) return false;
     out = value;
     return true;
 }
 
-void label_argument_error(const char* name) {
-    Ref inner = fetch_python_error();
+// Block indices must name blocks of `blocks`.
+bool check_block_indices(const char* name, const std::vector<std::uint64_t>& indices,
+                         const BlockList* blocks) {
+    if (blocks == nullptr) fail("block indices declared before the blocks they index");
+    for (std::uint64_t block : indices) {
+        if (block >= blocks->size()) {
+            PyErr_Format(PyExc_ValueError, "%s: block index %llu is out of range for %llu partitions",
+                         name, static_cast<unsigned long long>(block),
+                         static_cast<unsigned long long>(blocks->size()));
+            return false;
+        }
+    }
+    return true;
+}
+
+// The value of an argument left out: the empty value of its kind.
+ArgumentValue absent_value(ArgumentKind kind) {
+    switch (kind) {
+    case ArgumentKind::BlockIndices: return std::vector<std::uint64_t>{};
+    case ArgumentKind::OptionalInteger: return std::optional<std::uint64_t>{};
+    default: fail("a parameter of this kind has no default");
+    }
+}
+
+// Converts `object` by `kind` into `value`; false with an exception set. The conversion
+// errors are labelled with the parameter's name by the caller.
+bool convert_value(Call& call, ArgumentKind kind, PyObject* object, ArgumentValue& value) {
+    switch (kind) {
+    case ArgumentKind::Object: value = object; return true;
+    case ArgumentKind::Blocks: return convert_block_list(call, object, value.emplace<BlockList>());
+    case ArgumentKind::Numbers: return convert_f64_list(call, object, value.emplace<std::vector<double>>());
+    case ArgumentKind::Integers:
+    case ArgumentKind::BlockIndices:
+        return convert_u64_list(call, object, value.emplace<std::vector<std::uint64_t>>());
+    case ArgumentKind::Integer:
+    case ArgumentKind::Count: return convert_u64(object, value.emplace<std::uint64_t>());
+    case ArgumentKind::Number: return convert_f64(object, value.emplace<double>());
+    case ArgumentKind::OptionalInteger:
+        return convert_optional_u64(object, value.emplace<std::optional<std::uint64_t>>());
+    case ArgumentKind::None: break;
+    }
+    fail("a parameter without a kind");
+}
+
+// Replaces the pending exception of a failed conversion of parameter `name` by the one the
+// caller sees: a plain TypeError gains the prefix "argument '{name}': ".
+void label_argument_error(ModuleState& state, const char* name) {
+    Ref inner = fetch_python_error(state);
     if (!inner) {
+        // The interpreter's own text for this state, kept as callers know it.
         PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
         return;
     }
@@ -269,6 +308,36 @@ void label_argument_error(const char* name) {
     if (!labelled) return;
     PyException_SetCause(labelled.get(), PyException_GetCause(inner.get()));
     PyErr_SetRaisedException(labelled.release());
+}
+
+}  // namespace
+
+bool Arguments::convert(Call& call, const FunctionDeclaration& function, PyObject* const* args,
+                        Py_ssize_t nargs, PyObject* kwnames) {
+    std::array<PyObject*, kMaxParameters> slots{};
+    if (!bind_arguments(function, args, nargs, kwnames, slots)) return false;
+    const BlockList* blocks = nullptr;
+    for (std::size_t p = 0; p < function.count(); ++p) {
+        const Parameter& parameter = function.parameters[p];
+        if (slots[p] == nullptr) {
+            values_[p] = absent_value(parameter.kind);
+            continue;
+        }
+        if (!convert_value(call, parameter.kind, slots[p], values_[p])) {
+            label_argument_error(call.state, parameter.name);
+            return false;
+        }
+        if (parameter.kind == ArgumentKind::Blocks) blocks = &std::get<BlockList>(values_[p]);
+        if (parameter.kind == ArgumentKind::BlockIndices &&
+            !check_block_indices(parameter.name, std::get<std::vector<std::uint64_t>>(values_[p]),
+                                 blocks))
+            return false;
+        if (parameter.kind == ArgumentKind::Count && std::get<std::uint64_t>(values_[p]) == 0) {
+            PyErr_Format(PyExc_ValueError, "%s must be at least 1", parameter.name);
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace xcover::py

@@ -1,8 +1,8 @@
 // Binding a call's arguments to the parameters of a module function, and converting each
-// argument object into a plain value owned by the call.
+// argument, by the kind its declaration gives, into a plain value owned by the call.
 //
-// Every function here returns false (or nullopt) with a Python exception set on a caller
-// error, and throws InternalFailure for a PanicException raised by the caller's objects.
+// Every function here returns false with a Python exception set on a caller error, and throws
+// InternalFailure for a PanicException raised by the caller's objects.
 #pragma once
 
 #include "python_ref.hpp"
@@ -10,44 +10,51 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <variant>
 #include <vector>
 
 #include "../algorithms/knuth_x/links/block_list.hpp"
+#include "call.hpp"
 #include "signature.hpp"
 
 namespace xcover::py {
 
-// Borrowed references to the argument objects, one per parameter; nullptr when not given.
-using Slots = std::array<PyObject*, kMaxParameters>;
+// The value of one converted argument. By kind: Object -> PyObject* (borrowed), Blocks ->
+// BlockList, Numbers -> vector<double>, Integers and BlockIndices -> vector<uint64_t>,
+// Integer and Count -> uint64_t, Number -> double, OptionalInteger -> optional<uint64_t>.
+// An absent argument with a default is the empty value of its kind.
+using ArgumentValue = std::variant<std::monostate, PyObject*, BlockList, std::vector<double>,
+                                   std::vector<std::uint64_t>, std::uint64_t, double,
+                                   std::optional<std::uint64_t>>;
 
-bool bind_arguments(const FunctionDeclaration& function, PyObject* const* args,
-                    Py_ssize_t nargs, PyObject* kwnames, Slots& slots);
+// The converted arguments of one call.
+class Arguments {
+public:
+    // Binds the arguments to the parameters of `function` and converts them in declaration
+    // order; the first failure raises its exception.
+    bool convert(Call& call, const FunctionDeclaration& function, PyObject* const* args,
+                 Py_ssize_t nargs, PyObject* kwnames);
 
-bool convert_u64(PyObject* object, std::uint64_t& out);
-bool convert_f64(PyObject* object, double& out);
-bool convert_u64_list(PyObject* object, std::vector<std::uint64_t>& out);
-bool convert_f64_list(PyObject* object, std::vector<double>& out);
-bool convert_block_list(PyObject* object, BlockList& out);
-bool convert_optional_u64(PyObject* slot, std::optional<std::uint64_t>& out);
+    // The value of a parameter, which must have been declared with a kind of that type.
+    template <class T>
+    T& get(ParameterSlot parameter) {
+        T* value = std::get_if<T>(&at(values_, parameter.index));
+        if (value == nullptr) fail(std::string("argument '") + parameter.name + "' has another kind");
+        return *value;
+    }
+    BlockList& blocks(ParameterSlot p) { return get<BlockList>(p); }
+    std::vector<double>& numbers(ParameterSlot p) { return get<std::vector<double>>(p); }
+    std::vector<std::uint64_t>& integers(ParameterSlot p) { return get<std::vector<std::uint64_t>>(p); }
+    std::uint64_t integer(ParameterSlot p) { return get<std::uint64_t>(p); }
+    double number(ParameterSlot p) { return get<double>(p); }
+    std::optional<std::uint64_t> optional_integer(ParameterSlot p) {
+        return get<std::optional<std::uint64_t>>(p);
+    }
+    PyObject* object(ParameterSlot p) { return get<PyObject*>(p); }
 
-// Replaces the pending exception of a failed conversion of parameter `name` by the one the
-// caller sees: a plain TypeError gains the prefix "argument '{name}': ".
-void label_argument_error(const char* name);
-
-// Converts the argument bound to `parameter` with `convert`; on failure labels the error
-// with the parameter's name.
-template <class T, class Convert>
-bool convert_argument(const Slots& slots, ParameterSlot parameter, Convert convert, T& out) {
-    if (convert(slots[parameter.index], out)) return true;
-    label_argument_error(parameter.name);
-    return false;
-}
-
-// Discards the pending exception of a step that may fail without failing the call (a length
-// hint, an optional fast path). Returns false, with the exception pending again, when it asks
-// the program to stop (KeyboardInterrupt, SystemExit); a PanicException is continued as an
-// internal failure (see fetch_python_error).
-bool discard_optional_error();
+private:
+    std::array<ArgumentValue, kMaxParameters> values_;
+};
 
 // Sets TypeError "'{type}' object is not an instance of '{target}'".
 void raise_type_mismatch(PyObject* object, const char* target);

@@ -1,21 +1,19 @@
 #include "cover_iterator.hpp"
 
+#include <unistd.h>
+
 #include <atomic>
+#include <mutex>
 #include <new>
 
+#include "call.hpp"
+#include "depth_first_batches.hpp"
 #include "failure_boundary.hpp"
 #include "results.hpp"
 
 namespace xcover::py {
 
 namespace {
-
-// Covers an iterator finds per release of the interpreter: enough to make the release cheap
-// beside the lists built, few enough that memory stays bounded by the search depth and this
-// batch.
-constexpr std::uint64_t kIteratorBatch = 256;
-// Block indices get_all gathers per release: a buffer that stays in the processor's cache.
-constexpr std::uint64_t kAllBatchItems = std::uint64_t{1} << 15;
 
 // The C++ state of an iterator, built in place after the object header.
 struct IteratorState {
@@ -25,18 +23,19 @@ struct IteratorState {
     // When a refill last checked for signals: `list(iterator)` runs no bytecode between
     // covers, so the refills are where its Ctrl-C is seen, however short each one is.
     SignalCheck::Clock::time_point last_signal_check = SignalCheck::Clock::now();
-    // Serialises next() across threads; `owner` tells a thread that re-enters its own next()
-    // (from a signal handler run by the search's signal check) from one that must wait.
-    PyMutex mutex{};
+    // Serialises next() across threads. `owner` tells a thread that re-enters its own next()
+    // (from a signal handler run by the search's signal check) from one that must wait;
+    // `owner_process` tells a child forked while another thread held the iterator, where the
+    // holder does not exist and never releases it.
+    std::timed_mutex mutex;
     std::atomic<unsigned long> owner{0};
+    std::atomic<pid_t> owner_process{0};
 };
 
 struct CoverIterator {
     PyObject_HEAD
     IteratorState state;
 };
-
-OnceObject iterator_type;
 
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
@@ -46,14 +45,13 @@ void dealloc(PyObject* self) {
 }
 
 // Refills the batch from the search; false with an exception pending on failure.
-XCOVER_CATCHES_FORCED_UNWIND bool refill(IteratorState& state) {
+XCOVER_CATCHES_FORCED_UNWIND bool refill(Call& call, IteratorState& state) {
     state.batch.clear();
     state.next_in_batch = 0;
     std::optional<bool> more;
     try {
-        SignalCheck check(state.last_signal_check);
-        more = fill_batch(*state.search, state.batch, kIteratorBatch, UINT64_MAX, check);
-        state.last_signal_check = check.last_check();
+        more = fill_batch(*state.search, state.batch, kIteratorBatch, UINT64_MAX, call.check);
+        state.last_signal_check = call.check.last_check();
     } catch (const abi::__forced_unwind&) {
         throw;
     } catch (...) {
@@ -68,10 +66,10 @@ XCOVER_CATCHES_FORCED_UNWIND bool refill(IteratorState& state) {
     return true;
 }
 
-PyObject* next_cover(IteratorState& state) {
+PyObject* next_cover(Call& call, IteratorState& state) {
     if (state.next_in_batch == state.batch.size()) {
         if (!state.search) return nullptr;  // exhausted: StopIteration
-        if (!refill(state)) return nullptr;
+        if (!refill(call, state)) return nullptr;
         if (state.next_in_batch == state.batch.size()) return nullptr;
     }
     // Moves on only once the list exists: a MemoryError here leaves the cover to the next call.
@@ -80,24 +78,48 @@ PyObject* next_cover(IteratorState& state) {
     return cover;
 }
 
+// Takes the iterator's lock, waiting detached and running signal handlers while another
+// thread holds it; false with an exception set when a handler raised or the holder is gone.
+bool lock(Call& call, IteratorState& state) {
+    while (!state.mutex.try_lock()) {
+        const pid_t holder = state.owner_process.load(std::memory_order_acquire);
+        if (holder != 0 && holder != getpid()) {
+            PyErr_SetString(PyExc_RuntimeError,
+                            "iter_all iterator was in use by a thread of the parent process "
+                            "when this process was forked; it cannot continue here");
+            return false;
+        }
+        call.check.detach();
+        const bool taken = state.mutex.try_lock_for(kCheckInterval);
+        call.check.attach();
+        if (taken) break;
+        if (!call.check.poll_attached(kAttachedPollItems)) return false;
+    }
+    state.owner_process.store(getpid(), std::memory_order_release);
+    state.owner.store(PyThread_get_thread_ident(), std::memory_order_release);
+    return true;
+}
+
 PyObject* iternext(PyObject* self) {
     IteratorState& state = reinterpret_cast<CoverIterator*>(self)->state;
-    return guarded([&]() -> PyObject* {
-        const unsigned long me = PyThread_get_thread_ident();
-        if (state.owner.load(std::memory_order_acquire) == me) {
+    ModuleState& module = *static_cast<ModuleState*>(PyType_GetModuleState(Py_TYPE(self)));
+    return guarded(module, [&]() -> PyObject* {
+        if (state.owner.load(std::memory_order_acquire) == PyThread_get_thread_ident() &&
+            state.owner_process.load(std::memory_order_acquire) == getpid()) {
             PyErr_SetString(PyExc_ValueError, "iter_all iterator already executing");
             return nullptr;
         }
-        PyMutex_Lock(&state.mutex);  // detaches while it waits
-        state.owner.store(me, std::memory_order_release);
+        Call call(module, state.last_signal_check);
+        if (!lock(call, state)) return nullptr;
         struct Unlock {
             IteratorState& state;
             ~Unlock() {
                 state.owner.store(0, std::memory_order_release);
-                PyMutex_Unlock(&state.mutex);
+                state.owner_process.store(0, std::memory_order_release);
+                state.mutex.unlock();
             }
         } unlock{state};
-        return next_cover(state);
+        return next_cover(call, state);
     });
 }
 
@@ -119,46 +141,14 @@ PyType_Spec iterator_spec = {
 
 }  // namespace
 
-std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
-                               std::uint64_t max_covers, std::uint64_t max_items,
-                               SignalCheck& check) {
-    // A small search detaches at its first poll: a batch found within a few thousand steps
-    // is handed over without leaving the interpreter.
-    return run_detached_with(check, [&](Interrupt& interrupt) {
-        search.set_interrupt(&interrupt);
-        bool more = true;
-        while (batch.size() < max_covers && batch.total_items() < max_items) {
-            if (!search.next()) {
-                more = false;
-                break;
-            }
-            batch.push_list(search.cover());
-        }
-        search.set_interrupt(nullptr);
-        return more;
-    }, search.node_count());
+PyObject* new_cover_iterator_type(PyObject* module) {
+    return PyType_FromModuleAndSpec(module, &iterator_spec, nullptr);
 }
 
-PyObject* all_covers_to_python(DepthFirstSearch& search) {
-    PythonCovers covers;
-    if (!covers.start()) return nullptr;
-    CoverList batch;
-    SignalCheck check;  // one for all batches: its clock runs across them
-    for (bool more = true; more;) {
-        batch.clear();
-        const std::optional<bool> filled =
-            fill_batch(search, batch, UINT64_MAX, kAllBatchItems, check);
-        if (!filled) return nullptr;
-        more = *filled;
-        if (!covers.append(batch)) return nullptr;
-    }
-    return covers.release();
-}
-
-PyObject* new_cover_iterator(std::unique_ptr<DepthFirstSearch> search) {
-    PyObject* type = iterator_type.get([] { return PyType_FromSpec(&iterator_spec); });
-    if (type == nullptr) return nullptr;
-    auto* object = PyObject_New(CoverIterator, reinterpret_cast<PyTypeObject*>(type));
+PyObject* new_cover_iterator(ModuleState& state, std::unique_ptr<DepthFirstSearch> search) {
+    auto* type = reinterpret_cast<PyTypeObject*>(state.cover_iterator_type);
+    if (type == nullptr) fail("the module has no iterator type");
+    auto* object = PyObject_New(CoverIterator, type);
     if (object == nullptr) return nullptr;
     new (&object->state) IteratorState();
     object->state.search = std::move(search);

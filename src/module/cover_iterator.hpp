@@ -1,31 +1,20 @@
-// Depth-first searches run from Python a batch at a time: get_all turns each batch into
-// lists as it comes, so that the covers never pile up in a buffer of their own, and the
-// iterator that iter_all returns hands a batch out one cover at a time.
+// The iterator of iter_all: owns a depth-first search and hands its covers out one at a time,
+// a batch found per release of the interpreter.
 #pragma once
 
 #include "python_ref.hpp"
 
 #include <memory>
-#include <optional>
 
-#include "../algorithms/knuth_x/search/covers.hpp"
 #include "../algorithms/knuth_x/search/depth_first.hpp"
-#include "failure_boundary.hpp"
+#include "module_state.hpp"
 
 namespace xcover::py {
 
-// Advances `search` detached, polling `check` for signals, until `batch` holds `max_covers`
-// covers or `max_items` block indices, or the search ends. Returns whether the search may
-// have more covers, or nullopt with the exception of a signal handler pending (the search
-// can resume).
-std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
-                               std::uint64_t max_covers, std::uint64_t max_items,
-                               SignalCheck& check);
-
-// get_all's result list, built batch by batch; nullptr with an exception set on failure.
-PyObject* all_covers_to_python(DepthFirstSearch& search);
+// The iterator type of one module object (new reference), or nullptr with an exception set.
+PyObject* new_cover_iterator_type(PyObject* module);
 
 // A new iterator that owns `search`; nullptr with an exception set on failure.
-PyObject* new_cover_iterator(std::unique_ptr<DepthFirstSearch> search);
+PyObject* new_cover_iterator(ModuleState& state, std::unique_ptr<DepthFirstSearch> search);
 
 }  // namespace xcover::py

@@ -1,5 +1,7 @@
 #include "failure_boundary.hpp"
 
+#include "detached.hpp"
+
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -9,8 +11,6 @@
 namespace xcover::py {
 
 namespace {
-
-OnceObject panic_type;
 
 constexpr const char* kPanicDoc =
     "\n"
@@ -48,26 +48,6 @@ std::optional<std::string> exception_text(PyObject* exception) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-// Whether the calling (attached) thread is the interpreter's main thread, the one that runs
-// signal handlers; nullopt if the interpreter cannot tell. Runs no Python code: bytecode
-// would let the interpreter run a pending signal handler here, and its exception would be
-// lost. No exception is left pending.
-std::optional<bool> on_main_thread() {
-    Ref name = own(PyUnicode_FromString("_thread"));
-    Ref module = name ? own(PyImport_GetModule(name.get())) : nullptr;
-    Ref get_ident = module ? own(PyObject_GetAttrString(module.get(), "_get_main_thread_ident"))
-                           : nullptr;
-    Ref ident = get_ident && PyCFunction_Check(get_ident.get())
-                    ? own(PyObject_CallNoArgs(get_ident.get()))
-                    : nullptr;
-    const unsigned long value = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
-    if (ident == nullptr || PyErr_Occurred()) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    return value == PyThread_get_thread_ident();
-}
-
 // Prints a resumed panic with its traceback through sys.excepthook. On the main thread
 // that is PyErr_PrintEx, where a hook raising SystemExit exits the process. On any other
 // thread the hook is called the way threads call it: a SystemExit it raises is ignored,
@@ -99,8 +79,8 @@ void print_resumed_panic(Ref exception) {
 
 }  // namespace
 
-PyObject* panic_exception_type() {
-    return panic_type.get([] {
+PyObject* panic_exception_type(ModuleState& state) {
+    return state.panic_type.get([] {
         // The qualified name "pyo3_runtime.PanicException" and the base BaseException are
         // deliberate: callers catch and compare by them. Do not rename or rebase.
         return PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc,
@@ -108,8 +88,8 @@ PyObject* panic_exception_type() {
     });
 }
 
-void raise_internal_failure(const std::string& message) {
-    PyObject* type = panic_exception_type();
+void raise_internal_failure(ModuleState& state, const std::string& message) {
+    PyObject* type = panic_exception_type(state);
     if (type == nullptr) return;  // the interpreter's reason is pending instead
     Ref text = own(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
                                         "replace"));
@@ -117,10 +97,10 @@ void raise_internal_failure(const std::string& message) {
     PyErr_SetObject(type, text.get());
 }
 
-Ref fetch_python_error() {
+Ref fetch_python_error(ModuleState& state) {
     Ref exception = own(PyErr_GetRaisedException());
     if (!exception) return nullptr;
-    PyObject* panic = panic_exception_type();
+    PyObject* panic = panic_exception_type(state);
     if (panic == nullptr) {
         // Keep the original error; the type that would classify it cannot exist.
         PyErr_Clear();
@@ -131,6 +111,7 @@ Ref fetch_python_error() {
     std::optional<std::string> text = exception_text(exception.get());
     if (!text) {
         PyErr_Clear();
+        // A fixed text, matched by callers: the message of a panic whose own is unreadable.
         text = "Unwrapped panic from Python code";
     }
     // Exact header text and order (header, then the Python traceback): callers parse it.
@@ -141,22 +122,36 @@ Ref fetch_python_error() {
     throw InternalFailure(*text);
 }
 
-XCOVER_CATCHES_FORCED_UNWIND void set_error_from_current_exception() {
+bool discard_optional_error(ModuleState& state) {
+    Ref error = fetch_python_error(state);
+    if (error && (PyErr_GivenExceptionMatches(error.get(), PyExc_KeyboardInterrupt) ||
+                  PyErr_GivenExceptionMatches(error.get(), PyExc_SystemExit))) {
+        PyErr_SetRaisedException(error.release());
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Turns the exception being handled into a pending Python exception. Call only from a catch
+// block, never for a forced unwind.
+XCOVER_CATCHES_FORCED_UNWIND void set_error_from_current_exception(ModuleState& state) {
     try {
         try {
             throw;
         } catch (const InternalFailure& failure) {
             report_internal_failure(failure);
-            raise_internal_failure(failure.what());
+            raise_internal_failure(state, failure.what());
         } catch (const std::bad_alloc&) {
             PyErr_NoMemory();
         } catch (const std::length_error&) {
             // A container asked for more than it can hold: memory, not a logic error.
             PyErr_NoMemory();
         } catch (const std::exception& other) {
-            raise_internal_failure(other.what());
+            raise_internal_failure(state, other.what());
         } catch (...) {
-            raise_internal_failure("unknown internal failure");
+            raise_internal_failure(state, "unknown internal failure");
         }
     } catch (const abi::__forced_unwind&) {
         throw;  // the interpreter ended the thread while the error was being raised
@@ -165,99 +160,23 @@ XCOVER_CATCHES_FORCED_UNWIND void set_error_from_current_exception() {
     }
 }
 
-SignalCheck::~SignalCheck() {
-    // Attached unless the thread is being ended by a forced unwind; then it is left behind.
-    if (exception_ != nullptr && PyThreadState_GetUnchecked() != nullptr) Py_DecRef(exception_);
-}
-
-void SignalCheck::detach() noexcept {
-    if (saved_ != nullptr) return;
-    saved_ = PyEval_SaveThread();
-}
-
-void SignalCheck::attach() {
-    if (saved_ == nullptr) return;
-    PyEval_RestoreThread(std::exchange(saved_, nullptr));
-}
-
-bool SignalCheck::requested() {
-    // A finalizing interpreter ends the threads that re-attach: the search then runs on.
-    const auto now = Clock::now();
-    if (exception_ == nullptr && thread_ != Thread::Other && now - last_check_ >= kCheckInterval &&
-        !Py_IsFinalizing()) {
-        last_check_ = now;
-        attach();
-        // Unknown counts as main: a needless re-attach costs little, a skipped check on the
-        // main thread would hold its signals back.
-        if (thread_ == Thread::Unknown)
-            thread_ = on_main_thread().value_or(true) ? Thread::Main : Thread::Other;
-        if (thread_ == Thread::Main && !run_signal_handlers())
-            exception_ = PyErr_GetRaisedException();
-    }
-    // Also the first poll of work that started attached: it is longer than a short call.
-    detach();
-    return exception_ != nullptr;
-}
-
-// PyErr_CheckSignals runs a scheduled garbage collection before the handlers. A finalizer or
-// weakref callback run by that collection executes Python code, the interpreter runs the
-// pending handler inside it, and the KeyboardInterrupt is then discarded with the
-// finalizer's other errors ("Exception ignored in ..."): the signal is lost. Evaluating a
-// constant goes through the interpreter's own pending-work step instead, which runs the
-// handlers before it collects. PyErr_CheckSignals stays as the fallback.
-bool SignalCheck::run_signal_handlers() {
-    if (!probe_) {
-        probe_globals_ = own(PyDict_New());
-        probe_ = probe_globals_ ? own(Py_CompileString("None", "<signal check>", Py_eval_input))
-                                : nullptr;
-        if (!probe_) PyErr_Clear();  // the fallback alone then
-    }
-    if (probe_) {
-        Ref value = own(PyEval_EvalCode(probe_.get(), probe_globals_.get(), probe_globals_.get()));
-        if (!value) return false;
-    }
-    return PyErr_CheckSignals() == 0;
-}
-
-void SignalCheck::restore_exception() {
-    PyObject* exception = std::exchange(exception_, nullptr);
-    if (exception == nullptr) fail("search interrupted with no exception to report");
-    PyErr_SetRaisedException(exception);
-}
+}  // namespace
 
 // The one exception let through is the forced unwind by which the interpreter ends a thread
 // (pthread_exit) that tries to re-attach while the interpreter finalizes: the thread has no
 // thread state then, so nothing here may touch the interpreter, and a forced unwind that is
 // not rethrown aborts the process.
-XCOVER_CATCHES_FORCED_UNWIND PyObject* guarded_call(PyObject* (*call)(void* body), void* body) {
+XCOVER_CATCHES_FORCED_UNWIND PyObject* guarded_call(ModuleState& state,
+                                                    PyObject* (*call)(void* body), void* body) {
     try {
         prepare_thread_for_exceptions();
         return call(body);
     } catch (const abi::__forced_unwind&) {
         throw;
     } catch (...) {
-        set_error_from_current_exception();
+        set_error_from_current_exception(state);
         return nullptr;
     }
-}
-
-XCOVER_CATCHES_FORCED_UNWIND DetachedOutcome run_detached_call(
-    void (*call)(void* work, Interrupt& interrupt), void* work, SignalCheck& check,
-    bool detach_first, std::exception_ptr& error) {
-    DetachedOutcome outcome = DetachedOutcome::Done;
-    if (detach_first) check.detach();
-    try {
-        call(work, check);
-    } catch (const abi::__forced_unwind&) {
-        throw;  // the thread is ending inside a signal check; see guarded_call()
-    } catch (const SearchInterrupted&) {
-        outcome = DetachedOutcome::Interrupted;
-    } catch (...) {
-        error = std::current_exception();
-        outcome = DetachedOutcome::Failed;
-    }
-    check.attach();
-    return outcome;
 }
 
 }  // namespace xcover::py

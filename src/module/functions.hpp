@@ -10,12 +10,17 @@
 
 namespace xcover::py {
 
-inline constexpr Parameter kMaxIter{"max_iter", "None"};
-inline constexpr Parameter kMaxHeap{"max_heap", "None"};
+using enum ArgumentKind;
+
+inline constexpr Parameter kPartitions{"partitions", Blocks};
+inline constexpr Parameter kWeights{"weights", Numbers};
+inline constexpr Parameter kN{"n", Integer};
+inline constexpr Parameter kMaxIter{"max_iter", OptionalInteger, "None"};
+inline constexpr Parameter kMaxHeap{"max_heap", OptionalInteger, "None"};
 
 inline constexpr FunctionDeclaration kGetAll{
     "get_all",
-    {{{"partitions"}}},
+    {{kPartitions}},
     "Get all partitions given a set of covers",
     true,
     get_all_entry,
@@ -23,7 +28,7 @@ inline constexpr FunctionDeclaration kGetAll{
 
 inline constexpr FunctionDeclaration kGetTop{
     "get_top",
-    {{{"partitions"}, {"weights"}, kMaxIter, kMaxHeap}},
+    {{kPartitions, kWeights, kMaxIter, kMaxHeap}},
     "Get partitions in order of decreasing likelihood, given partition weights",
     true,
     get_top_entry,
@@ -31,7 +36,7 @@ inline constexpr FunctionDeclaration kGetTop{
 
 inline constexpr FunctionDeclaration kGetTopn{
     "get_topn",
-    {{{"partitions"}, {"weights"}, {"n"}, kMaxIter, kMaxHeap}},
+    {{kPartitions, kWeights, kN, kMaxIter, kMaxHeap}},
     "Get top `n` partitions in order of decreasing likelihood, given partition weights",
     true,
     get_topn_entry,
@@ -39,13 +44,13 @@ inline constexpr FunctionDeclaration kGetTopn{
 
 inline constexpr FunctionDeclaration kGetTopnSc{
     "get_topn_sc",
-    {{{"partitions"},
-      {"weights"},
-      {"edge_counts"},
-      {"edge_total"},
-      {"labels"},
-      {"vertex_total"},
-      {"n"},
+    {{kPartitions,
+      kWeights,
+      {"edge_counts", Integers},
+      {"edge_total", Integer},
+      {"labels", Integers},
+      {"vertex_total", Integer},
+      kN,
       kMaxIter,
       kMaxHeap}},
     "Get top `n` partitions in order of decreasing likelihood, given partition weights",
@@ -55,7 +60,7 @@ inline constexpr FunctionDeclaration kGetTopnSc{
 
 inline constexpr FunctionDeclaration kGetTopp{
     "get_topp",
-    {{{"partitions"}, {"weights"}, {"alpha"}, kMaxIter, kMaxHeap}},
+    {{kPartitions, kWeights, {"alpha", Number}, kMaxIter, kMaxHeap}},
     "Get top partitions in order of decreasing likelihood, with total\n"
     "probability coverage greater than `1 - alpha`",
     true,
@@ -63,11 +68,11 @@ inline constexpr FunctionDeclaration kGetTopp{
 };
 
 // The depth-first companions of get_all: not in __all__, registered after the five.
-inline constexpr Parameter kInclude{"include", "()"};
+inline constexpr Parameter kInclude{"include", BlockIndices, "()"};
 
 inline constexpr FunctionDeclaration kCountAll{
     "count_all",
-    {{{"partitions"}, kInclude}},
+    {{kPartitions, kInclude}},
     "Count the partitions that get_all would return, without building them.\n\n"
     "`include` lists block indices that every counted partition must contain.",
     false,
@@ -76,7 +81,7 @@ inline constexpr FunctionDeclaration kCountAll{
 
 inline constexpr FunctionDeclaration kIterAll{
     "iter_all",
-    {{{"partitions"}, kInclude}},
+    {{kPartitions, kInclude}},
     "Iterate over the partitions of get_all, in the same order, one list at a time.\n\n"
     "The iterator owns a copy of the problem and finds partitions as they are asked for.\n"
     "`include` lists block indices that every partition returned must contain.",
@@ -86,7 +91,7 @@ inline constexpr FunctionDeclaration kIterAll{
 
 inline constexpr FunctionDeclaration kSplit{
     "split",
-    {{{"partitions"}, {"parts"}, kInclude}},
+    {{kPartitions, {"parts", Count}, kInclude}},
     "Split the search of get_all into at least `parts` independent subtrees, when it\n"
     "branches that much. Returns a list of prefixes (lists of block indices) in search\n"
     "order: concatenating iter_all(partitions, include=prefix) over them gives\n"
@@ -98,7 +103,7 @@ inline constexpr FunctionDeclaration kSplit{
 // Turning a 0/1 matrix into the blocks the solvers take: not in __all__, registered last.
 inline constexpr FunctionDeclaration kBlocksFromMatrix{
     "blocks_from_matrix",
-    {{{"matrix"}}},
+    {{{"matrix", Object}}},
     "Turn a 0/1 matrix into blocks: one block per row, listing the columns that hold a 1.\n\n"
     "`matrix` is a 2-D array (numpy bool, integer or float values 0 and 1) or a sequence of\n"
     "equally long rows. Pass the result, not the matrix, to the solvers: they read each\n"

@@ -3,6 +3,8 @@
 
 #include "python_ref.hpp"
 
+#include "call.hpp"
+
 namespace xcover::py {
 
 // The blocks of `matrix` (a new list of lists of column indices), or nullptr with an exception
@@ -12,6 +14,6 @@ namespace xcover::py {
 // A 2-D buffer of booleans, integers or floats (a numpy array, a memoryview) is read straight
 // from memory; anything else is read row by row as a sequence of sequences, and each row may
 // itself be such a buffer.
-PyObject* matrix_to_blocks(PyObject* matrix);
+PyObject* matrix_to_blocks(Call& call, PyObject* matrix);
 
 }  // namespace xcover::py

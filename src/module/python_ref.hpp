@@ -9,13 +9,17 @@
 
 namespace xcover::py {
 
-// Releases a reference only when the thread is attached to the interpreter. The one way a
-// Ref dies on a detached thread is the forced unwind by which the interpreter ends a thread
-// that tries to re-attach during finalization; the process is ending then, and touching the
-// object without a thread state could crash it, so the reference is left behind.
+// Whether this thread may touch Python objects while it unwinds. The one way a destructor
+// runs on a thread without a thread state is the forced unwind by which the interpreter ends a
+// thread that tries to re-attach during finalization; the process is ending then, and touching
+// an object without a thread state could crash it, so whatever is held is left behind. Every
+// destructor that releases Python objects asks this first.
+inline bool may_release_objects() noexcept { return PyThreadState_GetUnchecked() != nullptr; }
+
+// Releases a reference only when the thread may (see may_release_objects).
 struct DecRef {
     void operator()(PyObject* object) const noexcept {
-        if (PyThreadState_GetUnchecked() != nullptr) Py_DecRef(object);
+        if (may_release_objects()) Py_DecRef(object);
     }
 };
 
@@ -24,7 +28,8 @@ using Ref = std::unique_ptr<PyObject, DecRef>;
 
 inline Ref own(PyObject* object) noexcept { return Ref(object); }
 
-// A process-wide object created once, at first use, and never changed afterwards.
+// An object created once, at first use, and never changed afterwards until its owner (the
+// module state of one interpreter) clears it.
 //
 // Creation runs outside any lock: it may import modules, and an import hook may call back
 // into the module on the same thread and reach the same object (holding a lock here would
@@ -46,6 +51,12 @@ public:
         Py_DecRef(made);
         return published;
     }
+
+    // The value, or nullptr before it is created.
+    PyObject* peek() const noexcept { return value_.load(std::memory_order_acquire); }
+
+    // Releases the value (the owner's clear function); a later get() creates it again.
+    void clear() noexcept { Py_XDECREF(value_.exchange(nullptr, std::memory_order_acq_rel)); }
 
 private:
     std::atomic<PyObject*> value_{nullptr};

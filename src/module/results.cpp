@@ -11,6 +11,7 @@ namespace {
 // Called when the interpreter returned no object. It normally has set MemoryError; an
 // allocation failure with nothing pending is an internal failure.
 PyObject* null_object() {
+    // Deliberate text, matched by the tests of internal failures.
     if (!PyErr_Occurred()) fail("PyObject pointer is null");
     return nullptr;
 }
@@ -18,6 +19,8 @@ PyObject* null_object() {
 // Indices this large are rare enough that caching them would only cost memory.
 constexpr std::uint64_t kMaxSharedIndex = std::uint64_t{1} << 24;
 
+// Creating ints allocates but runs no Python code, so the list is complete before anything
+// else can see it.
 PyObject* build_cover(std::span<const std::uint64_t> cover, IndexInts* ints) {
     Ref list = own(PyList_New(static_cast<Py_ssize_t>(cover.size())));
     if (!list) return null_object();
@@ -38,9 +41,7 @@ PyObject* index_list(std::span<const std::uint64_t> indices, IndexInts& ints) {
 }
 
 IndexInts::~IndexInts() {
-    // As for Ref: a thread ended by the interpreter during finalization unwinds through here
-    // without a thread state, and must leave the objects alone.
-    if (PyThreadState_GetUnchecked() == nullptr) return;
+    if (!may_release_objects()) return;
     for (PyObject* object : ints_) Py_XDECREF(object);
 }
 
@@ -55,6 +56,42 @@ PyObject* IndexInts::get(std::uint64_t index) {
     return Py_NewRef(slot);
 }
 
+ListBuilder::~ListBuilder() {
+    if (!may_release_objects()) return;
+    for (PyObject* item : items_) Py_DECREF(item);
+}
+
+bool ListBuilder::push(PyObject* item) {
+    if (item == nullptr) return null_object() != nullptr;
+    try {
+        items_.push_back(item);
+    } catch (const std::bad_alloc&) {
+        Py_DECREF(item);
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
+}
+
+PyObject* ListBuilder::finish() {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items_.size()));
+    if (list == nullptr) return null_object();
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), items_[i]);
+    items_.clear();
+    return list;
+}
+
+PyObject* covers_to_python(Call& call, const CoverList& covers) {
+    ListBuilder outer;
+    IndexInts ints;
+    for (std::uint64_t i = 0; i < covers.size(); ++i) {
+        if (!outer.push(build_cover(covers[i], &ints))) return nullptr;
+        if (!call.check.poll_attached(covers[i].size() + 1)) return nullptr;
+    }
+    return outer.finish();
+}
+
 bool PythonCovers::start() {
     list_ = own(PyList_New(0));
     if (!list_) null_object();
@@ -65,20 +102,9 @@ bool PythonCovers::append(const CoverList& covers) {
     for (std::uint64_t i = 0; i < covers.size(); ++i) {
         Ref cover = own(build_cover(covers[i], &ints_));
         if (!cover || PyList_Append(list_.get(), cover.get()) < 0) return false;
+        if (!call_.check.poll_attached(covers[i].size() + 1)) return false;
     }
     return true;
-}
-
-PyObject* covers_to_python(const CoverList& covers) {
-    Ref outer = own(PyList_New(static_cast<Py_ssize_t>(covers.size())));
-    if (!outer) return null_object();
-    IndexInts ints;
-    for (std::uint64_t i = 0; i < covers.size(); ++i) {
-        PyObject* inner = build_cover(covers[i], &ints);
-        if (inner == nullptr) return nullptr;
-        PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(i), inner);
-    }
-    return outer.release();
 }
 
 }  // namespace xcover::py

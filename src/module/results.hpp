@@ -1,4 +1,9 @@
-// Conversion of the engine's covers into a new Python list of lists of ints.
+// Conversion of the engine's covers into Python lists of lists of ints.
+//
+// A list is never visible half-built: slots are filled only where no Python code can run and
+// the thread does not leave the interpreter (another thread's gc.get_objects() or a signal
+// handler would find the empty slots). Long conversions poll the call's signal check, so
+// their lists are kept off to the side (ListBuilder) until every item exists.
 #pragma once
 
 #include "python_ref.hpp"
@@ -8,12 +13,9 @@
 #include <vector>
 
 #include "../algorithms/knuth_x/search/covers.hpp"
+#include "call.hpp"
 
 namespace xcover::py {
-
-// Returns a new list, or nullptr with MemoryError set when the interpreter cannot allocate
-// it; what was built is released.
-PyObject* covers_to_python(const CoverList& covers);
 
 // One int object per distinct block index, shared by every cover that holds the block: a
 // long enumeration repeats the same few thousand indices millions of times.
@@ -30,9 +32,33 @@ private:
     std::vector<PyObject*> ints_;
 };
 
-// The result list of a query whose covers arrive in batches.
+// The items of a list under construction, owned here until finish() makes the list.
+class ListBuilder {
+public:
+    ListBuilder() = default;
+    ListBuilder(const ListBuilder&) = delete;
+    ListBuilder& operator=(const ListBuilder&) = delete;
+    ~ListBuilder();
+
+    // Takes `item` (a new reference); false with an exception set when `item` is nullptr or
+    // memory runs out (the item is released then).
+    bool push(PyObject* item);
+    // The list of the items pushed (new reference), or nullptr with an exception set.
+    PyObject* finish();
+
+private:
+    std::vector<PyObject*> items_;
+};
+
+// The covers as a new list of lists; nullptr with an exception set (MemoryError, or a signal
+// handler's exception: the conversion polls `call`'s signal check).
+PyObject* covers_to_python(Call& call, const CoverList& covers);
+
+// The result list of a query whose covers arrive in batches. The list is always whole: covers
+// are appended to it.
 class PythonCovers {
 public:
+    explicit PythonCovers(Call& call) : call_(call) {}
     // False with an exception set when the interpreter cannot allocate the list.
     bool start();
     // Appends one list per cover; false with an exception set on failure.
@@ -41,6 +67,7 @@ public:
     PyObject* release() noexcept { return list_.release(); }
 
 private:
+    Call& call_;
     Ref list_;
     IndexInts ints_;
 };

@@ -1,7 +1,8 @@
-// The declaration of a module function: its name, its parameters, its docstring, whether it
-// is listed in `__all__`, and the C entry point the interpreter calls. Everything else about
-// the function (the counts the binder uses, the text signature `inspect` reads, the slot of
-// each parameter) is derived from the declaration at compile time.
+// The declaration of a module function: its name, its parameters (each with the kind of value
+// it is converted to), its docstring, whether it is listed in `__all__`, and the C entry point
+// the interpreter calls. Everything else about the function (the counts the binder uses, the
+// conversion of each argument, the text signature `inspect` reads, the slot of each
+// parameter) is derived from the declaration.
 #pragma once
 
 #include "python_ref.hpp"
@@ -19,8 +20,23 @@ inline constexpr std::size_t kMaxParameters = 9;
 using EntryFunction = PyObject* (*)(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames);
 
+// What an argument is converted to (see arguments.hpp for the value each kind gives).
+enum class ArgumentKind : unsigned char {
+    None,          // an unused entry of the table
+    Object,        // the object itself, borrowed
+    Blocks,        // a sequence of sequences of unsigned 64-bit ints: BlockList
+    Numbers,       // a sequence of floats: std::vector<double>
+    Integers,      // a sequence of unsigned 64-bit ints: std::vector<std::uint64_t>
+    BlockIndices,  // Integers, each below the number of blocks of `partitions`
+    Integer,       // an unsigned 64-bit int
+    Count,         // an Integer of at least 1
+    Number,        // a float
+    OptionalInteger,  // None or an Integer: std::optional<std::uint64_t>
+};
+
 struct Parameter {
     const char* name = nullptr;
+    ArgumentKind kind = ArgumentKind::None;
     // The default as shown in the text signature ("None", "()"); nullptr when the caller must
     // supply the argument. Defaulting parameters come after all required ones.
     const char* default_text = nullptr;

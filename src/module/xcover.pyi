@@ -16,7 +16,7 @@
 # is shorter than a block index that the search reaches.
 
 from collections.abc import Iterator, Sequence
-from typing import Any, Protocol, SupportsFloat, SupportsIndex
+from typing import Any, Protocol, SupportsFloat, SupportsIndex, final
 
 __all__ = ["get_all", "get_top", "get_topn", "get_topn_sc", "get_topp"]
 
@@ -85,6 +85,12 @@ def count_all(partitions: _Blocks, include: _Integers = ()) -> int:
     """Count the partitions that get_all would return, without building them.
 
     `include` lists block indices that every counted partition must contain."""
+
+@final
+class CoverIterator(Iterator[list[int]]):
+    """Iterator over the covers of iter_all, in the order of get_all."""
+    def __iter__(self) -> CoverIterator: ...
+    def __next__(self) -> list[int]: ...
 
 def iter_all(
     partitions: _Blocks, include: _Integers = ()

@@ -1,0 +1,115 @@
+#include "detached.hpp"
+
+#include "failure_boundary.hpp"
+
+namespace xcover::py {
+
+std::optional<bool> on_main_thread() {
+    // Bytecode would let the interpreter run a pending signal handler here, and its exception
+    // would be lost: only C functions are called.
+    Ref name = own(PyUnicode_FromString("_thread"));
+    Ref module = name ? own(PyImport_GetModule(name.get())) : nullptr;
+    Ref get_ident = module ? own(PyObject_GetAttrString(module.get(), "_get_main_thread_ident"))
+                           : nullptr;
+    Ref ident = get_ident && PyCFunction_Check(get_ident.get())
+                    ? own(PyObject_CallNoArgs(get_ident.get()))
+                    : nullptr;
+    const unsigned long value = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+    if (ident == nullptr || PyErr_Occurred()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return value == PyThread_get_thread_ident();
+}
+
+SignalCheck::~SignalCheck() {
+    // Attached unless the thread is being ended by a forced unwind; then it is left behind.
+    if (exception_ != nullptr && may_release_objects()) Py_DecRef(exception_);
+}
+
+void SignalCheck::detach() noexcept {
+    if (saved_ != nullptr) return;
+    saved_ = PyEval_SaveThread();
+}
+
+void SignalCheck::attach() {
+    if (saved_ == nullptr) return;
+    PyEval_RestoreThread(std::exchange(saved_, nullptr));
+}
+
+bool SignalCheck::requested() {
+    // A finalizing interpreter ends the threads that re-attach: the search then runs on.
+    if (exception_ == nullptr && thread_ != Thread::Other && due() && !Py_IsFinalizing()) {
+        last_check_ = Clock::now();
+        attach();
+        if (!run_due_check()) exception_ = PyErr_GetRaisedException();
+    }
+    // Also the first poll of work that started attached: it is longer than a short call.
+    detach();
+    return exception_ != nullptr;
+}
+
+bool SignalCheck::check_attached() {
+    attached_budget_ = kAttachedPollItems;
+    if (!due() || Py_IsFinalizing()) return true;
+    last_check_ = Clock::now();
+    // A moment for the others: a collection or another thread waiting for the interpreter.
+    detach();
+    attach();
+    return run_due_check();
+}
+
+bool SignalCheck::run_due_check() {
+    // Unknown counts as main: a needless check costs little, a skipped check on the main
+    // thread would hold its signals back.
+    if (thread_ == Thread::Unknown)
+        thread_ = on_main_thread().value_or(true) ? Thread::Main : Thread::Other;
+    return thread_ != Thread::Main || run_signal_handlers();
+}
+
+// PyErr_CheckSignals runs a scheduled garbage collection before the handlers. A finalizer or
+// weakref callback run by that collection executes Python code, the interpreter runs the
+// pending handler inside it, and the KeyboardInterrupt is then discarded with the
+// finalizer's other errors ("Exception ignored in ..."): the signal is lost. Evaluating a
+// constant goes through the interpreter's own pending-work step instead, which runs the
+// handlers before it collects. PyErr_CheckSignals stays as the fallback.
+bool SignalCheck::run_signal_handlers() {
+    if (!probe_) {
+        probe_globals_ = own(PyDict_New());
+        probe_ = probe_globals_ ? own(Py_CompileString("None", "<signal check>", Py_eval_input))
+                                : nullptr;
+        if (!probe_) PyErr_Clear();  // the fallback alone then
+    }
+    if (probe_) {
+        Ref value = own(PyEval_EvalCode(probe_.get(), probe_globals_.get(), probe_globals_.get()));
+        if (!value) return false;
+    }
+    return PyErr_CheckSignals() == 0;
+}
+
+void SignalCheck::restore_exception() {
+    PyObject* exception = std::exchange(exception_, nullptr);
+    if (exception == nullptr) fail("search interrupted with no exception to report");
+    PyErr_SetRaisedException(exception);
+}
+
+XCOVER_CATCHES_FORCED_UNWIND DetachedOutcome run_detached_call(
+    void (*call)(void* work, Interrupt& interrupt), void* work, SignalCheck& check,
+    bool detach_first, std::exception_ptr& error) {
+    DetachedOutcome outcome = DetachedOutcome::Done;
+    if (detach_first) check.detach();
+    try {
+        call(work, check);
+    } catch (const abi::__forced_unwind&) {
+        throw;  // the thread is ending inside a signal check; see guarded_call()
+    } catch (const SearchInterrupted&) {
+        outcome = DetachedOutcome::Interrupted;
+    } catch (...) {
+        error = std::current_exception();
+        outcome = DetachedOutcome::Failed;
+    }
+    check.attach();
+    return outcome;
+}
+
+}  // namespace xcover::py
