@@ -12,3 +12,4 @@ PY=$(bash scripts/build.sh)
 ./build/ranked_bench "$@"
 PYTHONPATH="$PWD/build" "$PY" bench/bench_python.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_matrix.py
+PYTHONPATH="$PWD/build" "$PY" bench/bench_latency.py

@@ -92,6 +92,29 @@ def send_later(signum, delay=1.0):
     return sent
 """
 
+# Source for a test script, after SEND_LATER: `garbage_then_signal()` (for a timer thread)
+# appends the time to the global list `sent`, leaves cyclic garbage with Python finalizers
+# and weakref callbacks, then sends SIGINT. A collection is then due when the signal is
+# handled: a signal check that collects before it runs the handlers runs the handler inside
+# a finalizer, where the KeyboardInterrupt is discarded ("Exception ignored in").
+GARBAGE_THEN_SIGNAL = """
+import gc, weakref
+gc.set_threshold(10)
+
+class Finalized:
+    def __del__(self):
+        pass
+
+def garbage_then_signal():
+    sent.append(time.monotonic())
+    for _ in range(50):
+        cycle = Finalized()
+        cycle.me = cycle
+        weakref.ref(cycle, lambda r: None)
+    del cycle
+    os.kill(os.getpid(), signal.SIGINT)
+"""
+
 # Generous: a search polls for signals every few tens of milliseconds.
 SIGNAL_LATENCY_BOUND = 1.5
 

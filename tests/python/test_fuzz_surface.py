@@ -16,26 +16,11 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 
 import xcover
 from conftest import brute_force_covers, panic_type
+from signatures import FUNCTIONS, parameter_names
 
 PANIC = panic_type()
 
-PARAMETERS = {
-    "get_all": ("partitions",),
-    "get_top": ("partitions", "weights", "max_iter", "max_heap"),
-    "get_topn": ("partitions", "weights", "n", "max_iter", "max_heap"),
-    "get_topp": ("partitions", "weights", "alpha", "max_iter", "max_heap"),
-    "get_topn_sc": (
-        "partitions",
-        "weights",
-        "edge_counts",
-        "edge_total",
-        "labels",
-        "vertex_total",
-        "n",
-        "max_iter",
-        "max_heap",
-    ),
-}
+PARAMETERS = {name: parameter_names(name) for name in FUNCTIONS}
 
 
 # ---------------------------------------------------------------------------------------------

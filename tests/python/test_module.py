@@ -3,6 +3,7 @@
 import inspect
 import sys
 
+import signatures
 import xcover
 
 
@@ -18,34 +19,14 @@ def test_module_doc_is_empty_string():
 
 
 def test_docstrings_and_text_signatures():
-    expected = {
-        "get_all": ("(partitions)", "Get all partitions given a set of covers"),
-        "get_top": (
-            "(partitions, weights, max_iter=None, max_heap=None)",
-            "Get partitions in order of decreasing likelihood, given partition weights",
-        ),
-        "get_topn": (
-            "(partitions, weights, n, max_iter=None, max_heap=None)",
-            "Get top `n` partitions in order of decreasing likelihood, given partition weights",
-        ),
-        "get_topp": (
-            "(partitions, weights, alpha, max_iter=None, max_heap=None)",
-            "Get top partitions in order of decreasing likelihood, with total\n"
-            "probability coverage greater than `1 - alpha`",
-        ),
-        "get_topn_sc": (
-            "(partitions, weights, edge_counts, edge_total, labels, vertex_total, n, "
-            "max_iter=None, max_heap=None)",
-            "Get top `n` partitions in order of decreasing likelihood, given partition weights",
-        ),
-    }
-    for name, (signature, doc) in expected.items():
+    for name in signatures.FUNCTIONS:
         function = getattr(xcover, name)
-        assert function.__text_signature__ == signature
-        assert function.__doc__ == doc
+        assert function.__text_signature__ == signatures.text_signature(name)
+        assert function.__doc__ == signatures.docstring(name)
         assert function.__module__ == "xcover"
         assert function.__self__ is xcover
         assert function.__name__ == name
+    assert xcover.get_topn.__text_signature__ == "(partitions, weights, n, max_iter=None, max_heap=None)"
     params = list(inspect.signature(xcover.get_topp).parameters.values())
     assert [p.name for p in params] == ["partitions", "weights", "alpha", "max_iter", "max_heap"]
     assert [p.default for p in params[3:]] == [None, None]

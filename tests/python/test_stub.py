@@ -9,6 +9,7 @@ import textwrap
 
 import pytest
 
+import signatures
 import xcover
 from conftest import ROOT
 
@@ -48,6 +49,9 @@ EXPECTED_ANNOTATIONS = {
 EXTRA = ["blocks_from_matrix", "count_all", "iter_all", "split"]
 RETURNS = {"count_all": "int", "iter_all": "Iterator[list[int]]"}
 ALL_FUNCTIONS = sorted(EXPECTED_ANNOTATIONS)
+# The parameters of the five functions come from the one list the module test reads.
+assert all(tuple(EXPECTED_ANNOTATIONS[name]) == signatures.parameter_names(name)
+           for name in signatures.FUNCTIONS)
 
 
 def stub_tree():
@@ -85,7 +89,8 @@ def test_stub_names_match_the_module():
         else:
             assert isinstance(node, (ast.ImportFrom, ast.Import)), ast.dump(node)
     public = {name for name in public if not name.startswith("_") or name.endswith("__")}
-    assert public == set(xcover.__all__ + EXTRA + ["__all__", "__version__"])
+    assert public == set(xcover.__all__ + EXTRA + ["__all__", "__version__", "CoverIterator"])
+    assert isinstance(xcover.CoverIterator, type)
     assert isinstance(xcover.__version__, str)
 
 
