@@ -14,7 +14,8 @@ namespace {
 // make us reserve memory that it will never fill.
 constexpr Py_ssize_t kMaxReserve = Py_ssize_t{1} << 16;
 
-// The qualified name of collections.abc.Sequence, for the type-mismatch message.
+// The qualified name of collections.abc.Sequence, for the type-mismatch message; nullptr
+// with an exception set.
 Ref sequence_qualname(ModuleState& state) {
     PyObject* cls = state.sequence_class.get([]() -> PyObject* {
         Ref module = own(PyImport_ImportModule("collections.abc"));
@@ -29,15 +30,12 @@ Ref sequence_qualname(ModuleState& state) {
     });
     Ref name;
     if (cls != nullptr) name = own(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(cls)));
-    if (!name) {
-        Ref error = fetch_python_error(state);
-        Ref text = error ? own(PyObject_Str(error.get())) : nullptr;
-        const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-        PyErr_Clear();
-        fail(std::string("cannot import collections.abc.Sequence: ") +
-             (utf8 != nullptr ? utf8 : "unknown error"));
-    }
-    return name;
+    if (name) return name;
+    // The class cannot be had (an interpreter shutting down has no imports any more): its
+    // qualified name is known anyway, and the caller's error is a TypeError still. A request
+    // to stop met on the way is kept instead.
+    if (!discard_optional_error(state)) return nullptr;
+    return own(PyUnicode_FromString("Sequence"));
 }
 
 // Converts a sequence item by item. `reserve(n)` receives the bounded length hint and
@@ -52,6 +50,7 @@ bool convert_sequence(Call& call, PyObject* object, Reserve&& reserve, Item&& it
     }
     if (!PySequence_Check(object)) {
         Ref target = sequence_qualname(call.state);
+        if (!target) return false;
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(target.get(), &size);
         if (utf8 == nullptr) return false;

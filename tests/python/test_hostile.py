@@ -177,3 +177,22 @@ def test_the_iterator_type_is_the_module_attribute_the_guide_names():
     assert type(xcover.iter_all([[0]])) is xcover.CoverIterator
     with pytest.raises(TypeError):
         xcover.CoverIterator()
+
+
+def test_a_caller_error_during_interpreter_shutdown_stays_a_type_error():
+    # A finalizer run at exit passes a bad argument: the message names Sequence even though
+    # nothing can be imported any more, and nothing is reported as an internal failure.
+    from conftest import run_python
+
+    result = run_python(
+        """
+        import xcover
+        class Late:
+            def __del__(self):
+                xcover.get_all(5)
+        late = Late()
+        """
+    )
+    assert result.returncode == 0
+    assert "TypeError: argument 'partitions': 'int' object is not an instance of 'Sequence'" in result.stderr
+    assert "PanicException" not in result.stderr
