@@ -12,18 +12,18 @@ namespace xcover {
 
 namespace {
 
-// Label counts in order of first appearance.
-std::vector<std::uint64_t> label_counts(std::span<const std::uint64_t> labels,
-                                        std::span<const std::uint64_t> chosen) {
-    std::vector<std::uint64_t> counts;
-    std::unordered_map<std::uint64_t, std::size_t, SeededHash> position;
-    position.reserve(chosen.size());
-    for (std::uint64_t b : chosen) {
-        auto [it, inserted] = position.try_emplace(at(labels, b), counts.size());
-        if (inserted) counts.push_back(0);
-        ++counts[it->second];
-    }
-    return counts;
+// Dense numbers for the labels of the first min(labels, blocks) blocks (the only ones a
+// score reads), in order of first appearance.
+std::vector<std::uint32_t> number_labels(std::span<const std::uint64_t> labels,
+                                         std::uint64_t block_count, std::uint64_t& distinct) {
+    const std::uint64_t n = std::min<std::uint64_t>(labels.size(), block_count);
+    std::vector<std::uint32_t> ids(n);
+    std::unordered_map<std::uint64_t, std::uint32_t, SeededHash> number;
+    number.reserve(n);
+    for (std::uint64_t b = 0; b < n; ++b)
+        ids[b] = number.try_emplace(labels[b], static_cast<std::uint32_t>(number.size())).first->second;
+    distinct = number.size();
+    return ids;
 }
 
 }  // namespace
@@ -50,18 +50,39 @@ double edge_term(std::uint64_t r) {
     return ln_gamma(x + 0.5) + (x * kLn2 + kMinusHalfLnPi);
 }
 
-BlockCountModel::BlockCountModel(const BlockList& blocks, BlockCountInputs inputs)
+BlockCountModel::BlockCountModel(const BlockList& blocks, BlockCountInputs inputs,
+                                 Interrupt* interrupt)
     : inputs_(std::move(inputs)) {
     sizes_.resize(blocks.size());
     for (std::uint64_t i = 0; i < blocks.size(); ++i) sizes_[i] = blocks.list_size(i);
     element_count_ = count_distinct_elements(blocks);
-    min_est_ = build_min_est(sizes_, inputs_.weights, element_count_);
+    min_est_ = build_min_est(sizes_, inputs_.weights, element_count_, interrupt);
+    if (blocks.size() > UINT32_MAX) fail("too many blocks to number their labels");
+    std::uint64_t distinct = 0;
+    label_id_ = number_labels(inputs_.labels, blocks.size(), distinct);
+    label_seen_.assign(distinct, 0);
+    label_slot_.assign(distinct, 0);
 }
 
-double BlockCountModel::score(std::span<const std::uint64_t> chosen) const {
+void BlockCountModel::count_labels(std::span<const std::uint64_t> chosen) {
+    ++count_call_;
+    counts_.clear();
+    for (std::uint64_t b : chosen) {
+        const std::uint32_t id = at(label_id_, b);
+        if (label_seen_[id] != count_call_) {
+            label_seen_[id] = count_call_;
+            label_slot_[id] = static_cast<std::uint32_t>(counts_.size());
+            counts_.push_back(0);
+        }
+        ++counts_[label_slot_[id]];
+    }
+}
+
+double BlockCountModel::score(std::span<const std::uint64_t> chosen) {
     std::uint64_t covered = 0;  // wraps, like the sizes' sum it stands for
     for (std::uint64_t b : chosen) covered += at(sizes_, b);
-    const std::vector<std::uint64_t> counts = label_counts(inputs_.labels, chosen);
+    count_labels(chosen);
+    const std::vector<std::uint64_t>& counts = counts_;
 
     double bound = 0.0;
     if (covered != element_count_ && element_count_ != 0)

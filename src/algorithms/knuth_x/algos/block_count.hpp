@@ -7,7 +7,9 @@
 // min_est table and leaves out the edge term.
 //
 // The per-label terms are added in the order in which each label first appears among the
-// chosen blocks, so the same call gives the same bits in every process.
+// chosen blocks, so the same call gives the same bits in every process. Scoring a child
+// allocates nothing: the labels are numbered once, and the counts live in scratch storage
+// of the model, reused from child to child.
 #pragma once
 
 #include <cstdint>
@@ -36,10 +38,11 @@ double edge_term(std::uint64_t r);
 
 class BlockCountModel {
 public:
-    BlockCountModel(const BlockList& blocks, BlockCountInputs inputs);
+    // Builds the min_est table, polling the Interrupt (when given) while it does.
+    BlockCountModel(const BlockList& blocks, BlockCountInputs inputs, Interrupt* interrupt = nullptr);
 
     // The score of a list of chosen blocks in order of choice.
-    double score(std::span<const std::uint64_t> chosen) const;
+    double score(std::span<const std::uint64_t> chosen);
 
     const std::vector<double>& min_est() const noexcept { return min_est_; }
     std::uint64_t element_count() const noexcept { return element_count_; }
@@ -56,11 +59,21 @@ public:
     std::uint64_t child_cost(const DancingLinks&) const { return 1; }
 
 private:
+    // The counts of the chosen blocks' labels, in order of first appearance, into counts_.
+    void count_labels(std::span<const std::uint64_t> chosen);
+
     std::vector<std::uint64_t> sizes_;
     BlockCountInputs inputs_;
     std::vector<double> min_est_;
     std::uint64_t element_count_;
     std::vector<std::uint64_t> scratch_blocks_;
+    // label_id_[b]: block b's label numbered densely, for the blocks that have a label.
+    std::vector<std::uint32_t> label_id_;
+    // Per label number: the call of count_labels that last saw it, and its place in counts_.
+    std::vector<std::uint64_t> label_seen_;
+    std::vector<std::uint32_t> label_slot_;
+    std::uint64_t count_call_ = 0;
+    std::vector<std::uint64_t> counts_;
 };
 
 }  // namespace xcover

@@ -4,7 +4,7 @@ namespace xcover {
 
 BlockCountSearch build_block_count_search(const BlockList& blocks, BlockCountInputs inputs,
                                           SearchCaps caps, Interrupt* interrupt) {
-    BlockCountModel model(blocks, std::move(inputs));
+    BlockCountModel model(blocks, std::move(inputs), interrupt);
     return BlockCountSearch(blocks, caps, interrupt,
                             [&](const ElementIndex&) { return std::move(model); });
 }

@@ -1,0 +1,105 @@
+// The ranked searches allocate per step only when a container of the search grows (a few
+// times over thousands of steps), never per child scored. The global operator new of this
+// test binary counts the allocations made while a Counting scope is open on the thread.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <random>
+
+#include "algorithms/knuth_x/algos/avg_est.hpp"
+#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
+
+namespace {
+
+thread_local bool counting = false;
+thread_local std::uint64_t allocations = 0;
+
+// Counts the allocations of the current thread while it lives.
+struct Counting {
+    Counting() {
+        allocations = 0;
+        counting = true;
+    }
+    ~Counting() { counting = false; }
+};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (counting) ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+using namespace xcover;
+
+namespace {
+
+// Blocks: every run of 1 to 3 consecutive elements of 0..23 (about 10^6 covers), random
+// weights, labels = sizes.
+struct Runs {
+    BlockList list;
+    BlockCountInputs inputs;
+};
+
+Runs make_runs() {
+    std::mt19937_64 rng(5);
+    std::vector<std::vector<std::uint64_t>> blocks;
+    Runs r;
+    for (std::uint64_t len = 1; len <= 3; ++len)
+        for (std::uint64_t start = 0; start + len <= 24; ++start) {
+            std::vector<std::uint64_t> b;
+            for (std::uint64_t e = start; e < start + len; ++e) b.push_back(e);
+            blocks.push_back(b);
+            r.inputs.weights.push_back(std::uniform_real_distribution<double>(0.1, 2.0)(rng));
+            r.inputs.edge_counts.push_back(len - 1);
+            r.inputs.labels.push_back(len);
+        }
+    r.inputs.edge_total = 23;
+    r.inputs.vertex_total = 24;
+    r.list = BlockList::from(blocks);
+    return r;
+}
+
+// Steps a search `warm` times, then counts the allocations of the next `steps` steps.
+template <class Search>
+std::uint64_t allocations_over(Search& search, int warm, int steps) {
+    for (int i = 0; i < warm; ++i) (void)search.step();
+    Counting scope;
+    for (int i = 0; i < steps; ++i) (void)search.step();
+    return allocations;
+}
+
+}  // namespace
+
+TEST(Allocations, BlockCountScoresReuseTheirScratch) {
+    const Runs r = make_runs();
+    BlockCountModel model(r.list, r.inputs);
+    const std::vector<std::uint64_t> longest = {0, 3, 6, 9, 12, 15, 18, 21, 2, 5, 8, 11, 14, 17, 20, 23};
+    (void)model.score(longest);  // the scratch reaches its largest size once
+    std::uint64_t counted = 0;
+    {
+        Counting scope;
+        for (int i = 0; i < 1000; ++i) (void)model.score(std::span(longest).first(i % longest.size()));
+        counted = allocations;
+    }
+    EXPECT_EQ(counted, 0u);
+}
+
+TEST(Allocations, BlockCountSearchStepsAllocateOnlyToGrow) {
+    const Runs r = make_runs();
+    BlockCountSearch search = build_block_count_search(r.list, r.inputs, {});
+    // About 3 children per step: one allocation per child would count over 10,000.
+    EXPECT_LT(allocations_over(search, 200, 5000), 100u);
+}
+
+TEST(Allocations, AverageEstimatorStepsAllocateOnlyToGrow) {
+    const Runs r = make_runs();
+    OrderedSearch<AvgScorer> search(r.list, {}, nullptr, [&](const ElementIndex& index) {
+        return AvgScorer(r.list, r.inputs.weights, index);
+    });
+    EXPECT_LT(allocations_over(search, 200, 5000), 100u);
+}
