@@ -2,7 +2,7 @@
 # Engine benchmarks (Google Benchmark: get_all and count_all against the minimal counter on
 # the six instances of bench/instances; the scaling cases: singletons, adversarial labels,
 # signal polling; the ranked searches against the literal estimator; the block-count table
-# against its quadratic fold) and the end-to-end
+# against its quadratic fold; split against count_all and its former passes) and the end-to-end
 # Python benchmark. Arguments go to the Google Benchmark binaries, e.g.
 #   scripts/bench.sh --benchmark_filter=sudoku16 --benchmark_repetitions=3
 set -euo pipefail
@@ -12,6 +12,7 @@ PY=$(bash scripts/build.sh)
 ./build/scaling_bench "$@"
 ./build/ranked_bench "$@"
 ./build/min_est_bench "$@"
+./build/split_bench "$@"
 PYTHONPATH="$PWD/build" "$PY" bench/bench_python.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_matrix.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_latency.py

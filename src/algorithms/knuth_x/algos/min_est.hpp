@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "../search/interrupt.hpp"
+#include "../interrupt.hpp"
 
 namespace xcover {
 

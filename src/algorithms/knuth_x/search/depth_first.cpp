@@ -125,31 +125,50 @@ void DepthFirstSearch::unwind() {
     phase_ = Phase::Fresh;
 }
 
+DepthFirstSearch::Outcome DepthFirstSearch::branch_blocks(std::vector<std::uint64_t>& blocks) {
+    poll_.tick();
+    blocks.clear();
+    if (impossible_) return Outcome::DeadEnd;
+    const DancingLinks& links = problem_.links;
+    const std::uint64_t column = links.choose_column();
+    if (column == DancingLinks::kComplete) return Outcome::Complete;
+    if (column != DancingLinks::kDeadEnd)
+        for (std::uint64_t node = candidate_from(links.down(column), column); node != column;
+             node = candidate_from(links.down(node), column))
+            blocks.push_back(links.block_of(node));
+    return blocks.empty() ? Outcome::DeadEnd : Outcome::Branch;
+}
+
+void DepthFirstSearch::step_into(std::uint64_t block) {
+    poll_.tick();
+    DancingLinks& links = problem_.links;
+    const std::uint64_t column = links.choose_column();
+    if (column == DancingLinks::kComplete || column == DancingLinks::kDeadEnd)
+        fail("block " + std::to_string(block) + " lies below the end of its path");
+    std::uint64_t node = links.down(column);
+    while (node != column && links.block_of(node) != block) node = links.down(node);
+    if (node == column)
+        fail("block " + std::to_string(block) + " is not in the branch column of its level");
+    links.cover(column);
+    descend(column, node);
+    phase_ = Phase::Fresh;
+}
+
+void DepthFirstSearch::step_back() {
+    poll_.tick();
+    if (levels_.empty()) fail("no choice left to undo");
+    DancingLinks& links = problem_.links;
+    links.uncover_rest_of_block(levels_.back().node);
+    links.uncover(levels_.back().column);
+    levels_.pop_back();
+}
+
 DepthFirstSearch::Expansion DepthFirstSearch::expand(std::span<const std::uint64_t> path) {
     unwind();
     Expansion expansion;
     if (impossible_) return expansion;
-    DancingLinks& links = problem_.links;
-    for (std::uint64_t block : path) {
-        poll_.tick();
-        const std::uint64_t column = links.choose_column();
-        if (column == DancingLinks::kComplete || column == DancingLinks::kDeadEnd)
-            fail("block " + std::to_string(block) + " lies below the end of its path");
-        std::uint64_t node = links.down(column);
-        while (node != column && links.block_of(node) != block) node = links.down(node);
-        if (node == column)
-            fail("block " + std::to_string(block) + " is not in the branch column of its level");
-        links.cover(column);
-        descend(column, node);
-    }
-    const std::uint64_t column = links.choose_column();
-    if (column == DancingLinks::kComplete) {
-        expansion.complete = true;
-    } else if (column != DancingLinks::kDeadEnd) {
-        for (std::uint64_t node = candidate_from(links.down(column), column); node != column;
-             node = candidate_from(links.down(node), column))
-            expansion.blocks.push_back(links.block_of(node));
-    }
+    for (std::uint64_t block : path) step_into(block);
+    expansion.complete = branch_blocks(expansion.blocks) == Outcome::Complete;
     return expansion;
 }
 

@@ -57,8 +57,21 @@ public:
         std::vector<std::uint64_t> blocks;
     };
     // Moves to the position reached by choosing `path` (blocks in order of choice, each in
-    // the branch column of its level) and expands it.
+    // the branch column of its level) and expands it, replaying the path from the root.
     Expansion expand(std::span<const std::uint64_t> path);
+
+    // The search held at one position and moved one level at a time, for split (which walks
+    // many positions near each other). reset() goes back to the root, whatever next() did.
+    void reset() { unwind(); }
+    std::uint64_t depth() const noexcept { return levels_.size(); }
+    enum class Outcome { Complete, DeadEnd, Branch };
+    // What the current position offers; for Branch, `blocks` gets the blocks of the branch
+    // column that may be tried, in order (at least one).
+    Outcome branch_blocks(std::vector<std::uint64_t>& blocks);
+    // Chooses `block`, which must be in the branch column of the current position.
+    void step_into(std::uint64_t block);
+    // Undoes the deepest choice.
+    void step_back();
 
 private:
     struct Level {

@@ -1,0 +1,75 @@
+// split next to count_all (the same tree walked once) and to the passes replaying every path
+// from the root (tests/reference/split_passes.hpp, what split did before), in the same run:
+//
+// - Chain/<levels>: <levels> forced levels (one candidate each) before a branch into three,
+//   split into 2 parts;
+// - AllLeaves/<instance>: split with parts = 2^64 - 1 on a bench instance, which expands the
+//   whole tree and returns every cover.
+//
+// Rows labelled "before" run the reference; its chain row runs once (seconds).
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+
+#include "algorithms/knuth_x/algos/get_all.hpp"
+#include "instances.hpp"
+#include "reference/split_passes.hpp"
+
+using namespace xcover;
+
+namespace {
+
+BlockList forced_then_branch(std::uint64_t length) {
+    std::vector<std::vector<std::uint64_t>> blocks;
+    for (std::uint64_t i = 0; i < length; ++i) blocks.push_back({2 * i, 2 * i + 1});
+    for (int k = 0; k < 3; ++k) blocks.push_back({std::uint64_t{1} << 40});
+    return BlockList::from(blocks);
+}
+
+enum Way : int { kSplit, kBefore, kCountAll };
+
+const char* way_name(Way way) {
+    return way == kSplit ? "after: split" : way == kBefore ? "before: passes replaying paths" : "count_all";
+}
+
+std::uint64_t run_way(Way way, const BlockList& list, std::uint64_t parts) {
+    switch (way) {
+        case kSplit: return split(list, parts).size();
+        case kBefore: return reference::split_passes(list, parts).size();
+        case kCountAll: return count_all(list);
+    }
+    return 0;
+}
+
+void BM_SplitChain(benchmark::State& state) {
+    const Way way = static_cast<Way>(state.range(0));
+    const BlockList list = forced_then_branch(static_cast<std::uint64_t>(state.range(1)));
+    std::uint64_t result = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(result = run_way(way, list, 2));
+    state.counters["result"] = static_cast<double>(result);
+    state.SetLabel(way_name(way));
+}
+
+void BM_SplitAllLeaves(benchmark::State& state, const std::string& name) {
+    const Way way = static_cast<Way>(state.range(0));
+    const BlockList list = BlockList::from(bench::load_instance(name).blocks);
+    std::uint64_t result = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(result = run_way(way, list, UINT64_MAX));
+    state.counters["result"] = static_cast<double>(result);
+    state.SetLabel(way_name(way));
+}
+
+}  // namespace
+
+BENCHMARK(BM_SplitChain)->Args({kCountAll, 40000})->Args({kSplit, 40000})->Args({kSplit, 400000})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SplitChain)->Args({kBefore, 40000})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SplitAllLeaves, sudoku16, std::string("sudoku16"))
+    ->Arg(kCountAll)->Arg(kSplit)->Arg(kBefore)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SplitAllLeaves, langford12, std::string("langford12"))
+    ->Arg(kCountAll)->Arg(kSplit)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SplitAllLeaves, langford12, std::string("langford12"))
+    ->Arg(kBefore)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
