@@ -83,3 +83,40 @@ def test_memory_error_on_a_fresh_thread_whose_first_exception_is_the_refusal(lim
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["memory-error", "memory-error", "[[0,", "1]]"]
+
+
+def test_get_topn_sc_on_a_thread_runs_out_of_memory_promptly():
+    # A thread's malloc arena cannot reserve a new heap under the limit, so every small
+    # allocation then gets its own mapping: a search that allocated per scored child spent
+    # minutes in the kernel before its frontier's next growth failed. Scoring reuses its
+    # storage, so the call meets the failing growth within seconds and raises MemoryError.
+    result = run_python(
+        """
+        import random, threading, xcover
+        rng = random.Random(3)
+        n = 36
+        blocks = [[i] for i in range(n)]
+        blocks += [[i, j] for i in range(n) for j in range(i + 1, n) if rng.random() < 0.3]
+        blocks += [[i, j, k] for i in range(n) for j in range(i + 1, n) for k in range(j + 1, n)
+                   if rng.random() < 0.01]
+        weights = [1.0 + rng.random() for _ in blocks]
+        outcomes = []
+        def work():
+            try:
+                xcover.get_topn_sc(blocks, weights, [len(b) - 1 for b in blocks], 3 * n,
+                                   [len(b) for b in blocks], n, 1)
+            except MemoryError:
+                outcomes.append("memory-error")
+            else:
+                outcomes.append("completed")
+        thread = threading.Thread(target=work)
+        thread.start()
+        thread.join()
+        print(*outcomes)
+        print(xcover.get_topn_sc([[0], [1]], [0.5, 0.5], [0, 0], 1, [1, 1], 2, 1))
+        """,
+        limit_as=120 << 20,
+        timeout=120,
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["memory-error", "[[0,", "1]]"]
