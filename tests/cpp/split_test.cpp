@@ -1,11 +1,13 @@
 // split against its reference model (tests/reference/split_passes.hpp: the passes with every
 // path replayed from the root), prefix for prefix, on random inputs and on trees with long
-// forced chains; and its interruption.
+// forced chains: the passes alone, the level-counting walks alone, and the two racing from the
+// first step; and its interruption.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "algorithms/knuth_x/algos/get_all.hpp"
+#include "algorithms/knuth_x/algos/split_levels.hpp"
 #include "brute_force.hpp"
 #include "reference/split_passes.hpp"
 
@@ -18,9 +20,16 @@ constexpr std::uint64_t kParts[] = {0, 1, 2, 3, 4, 5, 7, 16, 64, 1000, UINT64_MA
 
 void expect_same_split(const Blocks& blocks, const std::vector<std::uint64_t>& include, int round) {
     const BlockList list = BlockList::from(blocks);
-    for (std::uint64_t parts : kParts)
-        ASSERT_EQ(split(list, parts, include), reference::split_passes(list, parts, include))
-            << "round " << round << " parts " << parts;
+    for (std::uint64_t parts : kParts) {
+        const auto expected = reference::split_passes(list, parts, include);
+        ASSERT_EQ(split(list, parts, include), expected) << "round " << round << " parts " << parts;
+        ASSERT_EQ(split_racing(list, parts, include, nullptr, UINT64_MAX), expected)
+            << "passes alone, round " << round << " parts " << parts;
+        ASSERT_EQ(split_by_levels(list, parts, include), expected)
+            << "walks alone, round " << round << " parts " << parts;
+        ASSERT_EQ(split_racing(list, parts, include, nullptr, 0), expected)
+            << "racing, round " << round << " parts " << parts;
+    }
 }
 
 // Elements in one or two blocks each, so that many levels of the tree have a single child.
@@ -103,6 +112,22 @@ TEST(Split, FortyThousandForcedLevelsAreWalkedOnce) {
     EXPECT_THROW(split(list, 2, {}, &stop), SearchInterrupted);
 }
 
+TEST(SplitDifferential, LargerTreesWhereTheRaceDecides) {
+    // Trees of thousands of positions: with the walk racing from the start, either side may
+    // end first depending on `parts`.
+    std::mt19937_64 rng(32);
+    for (int round = 0; round < 40; ++round) {
+        Blocks blocks = sparse_blocks(rng, 14 + round % 6);
+        for (int i = 0; i < 6; ++i) blocks.push_back({rng() % 14, rng() % 14});
+        expect_same_split(blocks, {}, round);
+    }
+    Blocks langford;  // n = 7: 52 covers
+    for (std::uint64_t k = 1; k <= 7; ++k)
+        for (std::uint64_t i = 0; i + k + 1 < 14; ++i) langford.push_back({k - 1, 7 + i, 7 + i + k + 1});
+    expect_same_split(langford, {}, 0);
+    expect_same_split(langford, {3}, 1);
+}
+
 TEST(Split, HugePartsGiveEveryCoverAndStopWhenAsked) {
     Blocks pairs;  // 2^k covers
     for (std::uint64_t k = 0; k < 12; ++k) pairs.insert(pairs.end(), {{2 * k}, {2 * k + 1}, {2 * k, 2 * k + 1}});
@@ -111,4 +136,6 @@ TEST(Split, HugePartsGiveEveryCoverAndStopWhenAsked) {
     for (std::uint64_t k = 12; k < 30; ++k) pairs.insert(pairs.end(), {{2 * k}, {2 * k + 1}, {2 * k, 2 * k + 1}});
     StopAfter stop(3);
     EXPECT_THROW(split(BlockList::from(pairs), UINT64_MAX, {}, &stop), SearchInterrupted);
+    StopAfter walks(3);
+    EXPECT_THROW(split_by_levels(BlockList::from(pairs), UINT64_MAX, {}, &walks), SearchInterrupted);
 }

@@ -13,11 +13,19 @@
 //   touching the search;
 // - paths are shared in a tree of positions (parent links, reference counts), and a cover
 //   found is written out at once, so a pass visits only the parts still open.
+//
+// Passes that expand most of a large tree still move the search over its upper levels once
+// per pass; there a depth-first walk that counts the levels (split_levels.hpp) gets the same
+// result in two walks of the tree. Which case holds is not known in advance, so once the
+// passes have done some work the walk runs beside them, each getting as much work as the
+// other, and whichever ends first gives the result.
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "../search/depth_first.hpp"
 #include "get_all.hpp"
+#include "split_levels.hpp"
 
 namespace xcover {
 
@@ -90,19 +98,23 @@ public:
     // Chooses `block` here: the position reached is created and entered.
     std::uint64_t step_into(std::uint64_t block) {
         const std::uint64_t id = tree_.child(path_.back(), block);
+        ++moves_;
         search_.step_into(block);
         path_.push_back(id);  // the reference of child() is the cursor's
         return id;
     }
     std::uint64_t here() const { return path_.back(); }
+    std::uint64_t moves() const { return moves_; }
 
 private:
     void up() {
+        ++moves_;
         search_.step_back();
         tree_.release(path_.back());
         path_.pop_back();
     }
     void enter(std::uint64_t id) {
+        ++moves_;
         search_.step_into(tree_.block(id));
         tree_.hold(id);
         path_.push_back(id);
@@ -112,6 +124,7 @@ private:
     PositionTree& tree_;
     std::vector<std::uint64_t> path_;  // path_[d]: the position at depth d
     std::vector<std::uint64_t> down_;  // scratch of move_to
+    std::uint64_t moves_ = 0;          // levels moved, up or down
 };
 
 // A pending part: the position `behind` levels above `end`, every position between having a
@@ -140,16 +153,37 @@ struct Open {
 
 class Splitter {
 public:
-    Splitter(const BlockList& blocks, std::span<const std::uint64_t> include, Interrupt* interrupt)
-        : include_(include.begin(), include.end()),
+    // Without `race_after`, the walk starts once the passes have done more work than
+    // building its search costs.
+    Splitter(const BlockList& blocks, std::span<const std::uint64_t> include, Interrupt* interrupt,
+             std::optional<std::uint64_t> race_after)
+        : blocks_(blocks),
+          include_(include),
+          interrupt_(interrupt),
           search_(blocks, include, interrupt),
           cursor_(search_, tree_),
           poll_(interrupt),
-          on_path_(blocks.size(), 0) {}
+          writer_(include, blocks.size()) {
+        race_after_ = race_after ? *race_after : search_.node_count() + 4096;
+    }
 
     std::vector<std::vector<std::uint64_t>> run(std::uint64_t parts);
 
 private:
+    // The counting walk beside the passes, with its own search.
+    struct Race {
+        Race(const BlockList& blocks, std::span<const std::uint64_t> include, Interrupt* interrupt,
+             std::uint64_t parts)
+            : search(blocks, include, interrupt), counter(parts), walk(search) {}
+        DepthFirstSearch search;
+        LevelCounter counter;
+        TreeWalk walk;
+        std::uint64_t work = 0;  // the passes' work it has matched
+    };
+    std::uint64_t work() const { return cursor_.moves() + expansions_; }
+    // Gives the walk as much work as the passes have done; the result once it is over.
+    std::optional<std::vector<std::vector<std::uint64_t>>> race(std::uint64_t parts);
+
     enum class Result { Cover, Gone, Replaced };
     // Expands one open part into `into`, or writes it out as a cover into `run`.
     Result expand(const Part& part, std::vector<Open>& into, CoverRun& run, std::uint64_t& children);
@@ -158,15 +192,36 @@ private:
     static void join(CoverRun& run, const CoverRun& more, Covers& covers);
     std::vector<std::uint64_t> prefix_of(const Part& part);
 
-    std::vector<std::uint64_t> include_;
+    const BlockList& blocks_;
+    std::span<const std::uint64_t> include_;
+    Interrupt* interrupt_;
+    std::uint64_t race_after_ = 0;
+    std::optional<Race> race_;
+    std::uint64_t expansions_ = 0;
     PositionTree tree_;
     DepthFirstSearch search_;
     Cursor cursor_;
     InterruptPoll poll_;
+    PrefixWriter writer_;
     Covers covers_;
-    std::vector<std::uint64_t> branch_;   // scratch: the blocks of a branch column
-    std::vector<char> on_path_;           // scratch of prefix_of, per block
+    std::vector<std::uint64_t> branch_;  // scratch: the blocks of a branch column
 };
+
+std::optional<std::vector<std::vector<std::uint64_t>>> Splitter::race(std::uint64_t parts) {
+    const std::uint64_t done = work();
+    if (done < race_after_) return std::nullopt;
+    if (!race_) {
+        race_.emplace(blocks_, include_, interrupt_, parts);
+        race_->work = done;
+        return std::nullopt;  // building the search was its share
+    }
+    // In slices, not a call per step (except when racing from the start, as the tests do).
+    if (done - race_->work < (race_after_ == 0 ? 1 : 256)) return std::nullopt;
+    const std::uint64_t share = done - race_->work;
+    race_->work = done;
+    if (!race_->walk.advance(race_->counter, share)) return std::nullopt;
+    return prefixes_at_cut(race_->search, race_->counter.cut(), parts, include_, blocks_.size());
+}
 
 void Splitter::join(CoverRun& run, const CoverRun& more, Covers& covers) {
     if (more.first == kNone) return;
@@ -182,19 +237,12 @@ void Splitter::join(CoverRun& run, const CoverRun& more, Covers& covers) {
 std::vector<std::uint64_t> Splitter::prefix_of(const Part& part) {
     std::uint64_t x = part.end;
     for (std::uint64_t i = 0; i < part.behind; ++i) x = tree_.parent(x);
-    std::vector<std::uint64_t> prefix(tree_.depth(x));
-    for (std::uint64_t d = prefix.size(); d > 0; --d, x = tree_.parent(x)) {
+    std::vector<std::uint64_t> path(tree_.depth(x));
+    for (std::uint64_t d = path.size(); d > 0; --d, x = tree_.parent(x)) {
         poll_.tick();
-        prefix[d - 1] = tree_.block(x);
+        path[d - 1] = tree_.block(x);
     }
-    for (std::uint64_t b : prefix) at(on_path_, b) = 1;
-    for (std::uint64_t b : include_) {
-        if (at(on_path_, b)) continue;  // on the path, or named twice
-        on_path_[b] = 1;
-        prefix.push_back(b);
-    }
-    for (std::uint64_t b : prefix) on_path_[b] = 0;
-    return prefix;
+    return writer_.write(std::move(path));
 }
 
 void Splitter::append_cover(CoverRun& run, const Part& part) {
@@ -233,6 +281,7 @@ Splitter::Result Splitter::expand(const Part& part, std::vector<Open>& into, Cov
         return Result::Replaced;
     }
     cursor_.move_to(part.end, poll_);
+    ++expansions_;
     switch (search_.branch_blocks(branch_)) {
         case DepthFirstSearch::Outcome::Complete:
             append_cover(run, part);
@@ -269,6 +318,7 @@ std::vector<std::vector<std::uint64_t>> Splitter::run(std::uint64_t parts) {
         std::size_t i = 0;
         for (; i < open.size() && size < parts; ++i) {
             poll_.tick();
+            if (auto prefixes = race(parts)) return std::move(*prefixes);
             join(pending, open[i].before, covers_);
             const std::size_t first = next.size();
             std::uint64_t children = 0;
@@ -315,7 +365,14 @@ std::vector<std::vector<std::uint64_t>> Splitter::run(std::uint64_t parts) {
 std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint64_t parts,
                                               std::span<const std::uint64_t> include,
                                               Interrupt* interrupt) {
-    Splitter splitter(blocks, include, interrupt);
+    Splitter splitter(blocks, include, interrupt, std::nullopt);
+    return splitter.run(parts);
+}
+
+std::vector<std::vector<std::uint64_t>> split_racing(const BlockList& blocks, std::uint64_t parts,
+                                                     std::span<const std::uint64_t> include,
+                                                     Interrupt* interrupt, std::uint64_t race_after) {
+    Splitter splitter(blocks, include, interrupt, race_after);
     return splitter.run(parts);
 }
 
