@@ -17,6 +17,9 @@
 //     in get_all's order.
 //   - split: for several part counts, with and without `include`, concatenating get_all
 //     over the prefixes gives get_all(include).
+//   - split, also: the same prefixes as the passes replaying every path (split_passes), for the
+//     passes alone, the level walks alone and the two racing; the bound table of the block
+//     count model bit for bit the quadratic fold (min_est_quadratic).
 //   - InternalFailure only when the weights (and for get_topn_sc the labels or edge counts)
 //     are shorter than the block list; any other exception is a failure.
 //
@@ -44,6 +47,10 @@
 #include "algorithms/knuth_x/algos/get_topp.hpp"
 #include "algorithms/knuth_x/failure.hpp"
 #include "algorithms/knuth_x/links/block_list.hpp"
+#include "algorithms/knuth_x/algos/min_est.hpp"
+#include "algorithms/knuth_x/algos/split_levels.hpp"
+#include "reference/min_est_quadratic.hpp"
+#include "reference/split_passes.hpp"
 #include "reference/stepwise.hpp"
 
 using namespace xcover;
@@ -379,6 +386,31 @@ void check_get_all(const BlockList& list, const CoverSet& all) {
           "get_all " + show_covers(covers) + " vs get_all_stepwise " + show_covers(stepwise));
 }
 
+void check_split(const BlockList& list) {
+    for (std::uint64_t parts : {std::uint64_t{1}, std::uint64_t{2}, std::uint64_t{3}, std::uint64_t{6},
+                                std::uint64_t{64}, UINT64_MAX}) {
+        const auto expected = reference::split_passes(list, parts);
+        CHECK(split(list, parts) == expected, "split(" + std::to_string(parts) + ") differs from the passes");
+        CHECK(split_by_levels(list, parts, {}) == expected,
+              "split's level walks (" + std::to_string(parts) + ") differ from the passes");
+        CHECK(split_racing(list, parts, {}, nullptr, 0) == expected,
+              "split racing from the start (" + std::to_string(parts) + ") differs from the passes");
+    }
+}
+
+void check_min_est(const Input& in, const BlockList& list) {
+    std::vector<std::uint64_t> sizes;
+    for (std::uint64_t i = 0; i < list.size(); ++i) sizes.push_back(list.list_size(i));
+    for (std::uint64_t elements : {std::uint64_t{4}, std::uint64_t{40}}) {
+        const auto fast = build_min_est(sizes, in.sc.weights, elements);
+        const auto slow = reference::min_est_quadratic(sizes, in.sc.weights, elements);
+        bool same = fast.size() == slow.size();
+        for (std::size_t k = 0; same && k < fast.size(); ++k)
+            same = std::bit_cast<std::uint64_t>(fast[k]) == std::bit_cast<std::uint64_t>(slow[k]);
+        CHECK(same, "build_min_est differs from the quadratic fold for " + std::to_string(elements) + " elements");
+    }
+}
+
 void check_ranked(const Input& in, const BlockList& list, const CoverSet& all) {
     const std::size_t nb = in.blocks.size();
     const bool short_weights = in.weights.size() < nb;
@@ -605,6 +637,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_depth_first_companions(in, list);
     check_ranked(in, list, all);
     check_block_count(in, list, all);
+    check_split(list);
+    check_min_est(in, list);
 
     g_input = nullptr;
     return 0;
