@@ -66,6 +66,30 @@ def test_raising_handler_stops_a_long_ranked_query(signame):
     assert float(out[1]) < LATENCY_BOUND
 
 
+def test_sigint_stops_get_topn_sc_while_it_builds_its_bound_table():
+    # 300,000 singleton blocks with real weights: the bound table pairs about 2 * 10^10
+    # entries before the first step of the search.
+    out = run(
+        """
+        import random
+        rng = random.Random(1)
+        m = 300_000
+        blocks = [[i] for i in range(m)]
+        weights = [rng.uniform(0.1, 3.0) for _ in range(m)]
+        sent = send_later(signal.SIGINT)
+        try:
+            xcover.get_topn_sc(blocks, weights, [0] * m, 0, [1] * m, m, 1, max_iter=1)
+        except KeyboardInterrupt:
+            print("interrupted", time.monotonic() - sent[0])
+        else:
+            print("completed", time.monotonic() - sent[0])
+        """
+    )
+    print("SIGINT latency (s):", out[1])
+    assert out[0] == "interrupted"
+    assert float(out[1]) < LATENCY_BOUND
+
+
 def test_handler_that_does_not_raise_lets_the_search_finish():
     out = run(
         """
