@@ -1,0 +1,138 @@
+// A lower bound on the block-count score of every cover that extends a partial cover.
+//
+// The score of a cover C (block-count model, see block_count.hpp) is
+//     W(C) + Lab(C) + ET(R),   W = sum of weights, R = edge_total - sum of edge counts,
+//     Lab = sum_l ln(c_l!) - ln(|C|!) over the label counts c_l,  ET(R) = ln((2R - 1)!!).
+// A partial cover P leaves the uncovered elements U and the available blocks (those disjoint
+// from P). A completion Q is a set of available blocks partitioning U; each element v of U
+// lies in exactly one block b(v) of Q, so with s_b the size of block b,
+//     W(Q) = sum_v w_b(v) / s_b(v),  I(Q) = sum_v e_b(v) / s_b(v),  q_l = sum_v [l(b(v)) = l] / s_b(v)
+// (edges and label counts of Q, exactly). For any multipliers g >= 0 and nu_l, with
+// k = sum_l q_l blocks and R0 = edge_total - I(P):
+//     score(P + Q) >= W(P) + S + PhiE(g) + PhiL(nu)
+//     S     = sum_v min over available b containing v of (w_b - g e_b + nu_l(b)) / s_b
+//     PhiE  = min over I in [0, min(R0, Imax)] of ET(R0 - I) + g I
+//     PhiL  = min over integer q, 0 <= q_l <= Q_l, kmin <= sum q <= kmax of
+//             sum_l ln((c_l + q_l)!) - ln((|P| + sum q)!) - nu . q
+// where Imax, Q_l, kmin, kmax bound I(Q), q_l, k from the same per-element sums (the largest,
+// resp. smallest, share over the element's available blocks). At g = nu = 0 these are the
+// plain bounds: the cheapest weight share per element, the edge floor ET(R0 - Imax) (ET
+// increases with R) and the least label term over the possible block counts. The multipliers
+// couple them: g prices the edges the remaining blocks hold against the weight they cost, nu
+// prices each label against the label term, so a bound in which every element sits in its
+// densest block and the label term counts many blocks at once is no longer possible. The
+// best multipliers are found by Kelley's cutting planes (the bound is concave in them), and
+// any point gives a valid bound, so the search's accuracy never affects admissibility.
+//
+// The edge part holds even when edge counts exceed edge_total (R wraps in 64 bits): for
+// I > R0 the true term is at least 0 + g R0, the value at I = R0. It needs g >= 0.
+//
+// Validity of the whole bound needs: finite weights; no block listing an element twice (so
+// s_b is the block's element count and W(Q) splits exactly over elements); vertex_total equal
+// to the number of distinct elements (so a cover is complete exactly when it is scored as
+// complete). top_sc_input_error (top_sc_stream.hpp) checks these. Floating-point rounding is
+// covered by a slack subtracted from the bound, relative to the magnitude of its terms.
+//
+// Labels: with at most kMaxLabelMultipliers distinct labels each has its own multiplier;
+// beyond, one multiplier is shared by every label.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "../links/block_list.hpp"
+#include "block_count.hpp"
+#include "kelley.hpp"
+
+namespace xcover {
+
+class ScBound {
+public:
+    static constexpr std::uint64_t kMaxLabelMultipliers = 8;
+
+    // `blocks` and `inputs` as given to the stream; every list as long as the blocks.
+    ScBound(const BlockList& blocks, const BlockCountInputs& inputs);
+
+    // The blocks chosen so far, summarized.
+    struct Prefix {
+        double weight_sum = -0.0;
+        std::uint64_t inside = 0;  // edges inside, summed in 64 bits (wrapping)
+        std::uint64_t blocks = 0;
+        std::vector<std::uint64_t> label_counts;  // by dense label index
+    };
+    Prefix empty_prefix() const;
+    void add_block(Prefix& prefix, std::uint64_t block) const;
+
+    // What a partial cover leaves: one list of available blocks per uncovered element.
+    struct View {
+        std::vector<std::uint64_t> start{0};
+        std::vector<std::uint64_t> blocks;
+        void clear() {
+            start.assign(1, 0);
+            blocks.clear();
+        }
+        void close_column() { start.push_back(blocks.size()); }
+        std::uint64_t columns() const { return start.size() - 1; }
+    };
+
+    // The multipliers: g, then one per label slot.
+    std::uint64_t dimension() const noexcept { return 1 + slots_; }
+
+    // A lower bound on the score of every cover that extends `prefix` by a partition of the
+    // view's elements into its blocks; +inf when there is none. The view must have at least
+    // one column. `multipliers` is the starting point and receives the best one found.
+    double bound(const Prefix& prefix, const View& view, std::vector<double>& multipliers,
+                 const KelleyOptions& options);
+
+    // The same, from scratch: the chosen blocks of the caller's list (for tests).
+    double bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,
+                    const KelleyOptions& options);
+
+    // Oracle evaluations since construction (a measure of work).
+    std::uint64_t evaluations() const noexcept { return evaluations_; }
+    std::uint64_t entries_scanned() const noexcept { return entries_scanned_; }
+
+private:
+    bool prepare(const Prefix& prefix, const View& view);
+    double evaluate(std::span<const double> y, std::span<double> grad);
+    double phi_edges(double g, std::uint64_t& inside);
+    double phi_labels(std::span<const double> y, std::span<double> grad);
+    double ln_factorial(std::uint64_t n) const;
+    double edge(std::uint64_t r) const;
+
+    // Per block.
+    std::vector<double> weights_, weight_share_, edge_share_, inverse_size_;
+    std::vector<std::uint32_t> label_, slot_;
+    std::vector<std::uint64_t> edge_counts_;
+    std::uint64_t label_count_ = 0;
+    std::uint64_t slots_ = 0;
+    std::uint64_t edge_total_ = 0;
+    std::vector<double> ln_factorial_;  // ln(n!) for n up to the element count + 1
+    std::vector<double> edge_table_;    // ET(r) for small r
+
+    // The partial cover being bounded (set by prepare).
+    std::vector<double> e_weight_, e_edge_, e_inverse_;
+    std::vector<std::uint32_t> e_slot_;
+    std::vector<std::uint64_t> column_start_;
+    std::uint64_t r0_ = 0, r_low_ = 0, last_r_ = 0;
+    std::uint64_t chosen_ = 0, k_min_ = 0, k_max_ = 0;
+    std::vector<std::uint64_t> counts_;      // label counts of the prefix
+    std::vector<std::uint64_t> room_;        // Q_l
+    std::vector<std::uint32_t> touched_labels_;
+    std::vector<std::uint32_t> live_labels_;  // labels with Q_l > 0
+    std::vector<double> shared_steps_;       // shared slot: least sum ln((c+q)!) - base, by k
+    double base_ = 0.0;                      // sum ln(c_l!)
+    double magnitude_ = 0.0;                 // largest term magnitude seen, for the slack
+    std::vector<std::uint64_t> q_, best_q_;
+    std::vector<double> lo_, hi_, scratch_;
+    std::vector<std::uint64_t> label_stamp_;
+    std::vector<double> label_column_max_;
+    std::vector<double> room_sum_;
+    std::uint64_t stamp_ = 0;
+    Kelley kelley_;
+    std::uint64_t evaluations_ = 0;
+    std::uint64_t entries_scanned_ = 0;
+};
+
+}  // namespace xcover

@@ -1,0 +1,140 @@
+#include "sc_scorer.hpp"
+
+#include <limits>
+
+namespace xcover {
+
+TreeOrder::TreeOrder(const BlockList& blocks)
+    : problem_(build_problem(blocks)), owner_(problem_.links.column_count() + 1, kNoBlock) {}
+
+std::vector<std::uint64_t> TreeOrder::order(std::span<const std::uint64_t> cover) {
+    DancingLinks& links = problem_.links;
+    for (std::uint64_t b : cover)
+        for (std::uint64_t c : problem_.relabeled[b]) at(owner_, c) = b;
+    std::vector<std::uint64_t> ordered;
+    nodes_.clear();
+    for (;;) {
+        const std::uint64_t column = links.choose_column();
+        if (column == DancingLinks::kComplete) break;
+        const std::uint64_t block = column == DancingLinks::kDeadEnd ? kNoBlock : owner_[column];
+        std::uint64_t node = column;
+        if (block != kNoBlock)
+            for (node = links.down(column); node != column && links.block_of(node) != block;)
+                node = links.down(node);
+        if (node == column) {
+            for (auto it = nodes_.rbegin(); it != nodes_.rend(); ++it) {
+                links.uncover_rest_of_block(*it);
+                links.uncover(links.column_of(*it));
+            }
+            fail("TreeOrder: the blocks are not an exact cover");
+        }
+        links.cover(column);
+        links.cover_rest_of_block(node);
+        nodes_.push_back(node);
+        ordered.push_back(block);
+    }
+    for (auto it = nodes_.rbegin(); it != nodes_.rend(); ++it) {
+        links.uncover_rest_of_block(*it);
+        links.uncover(links.column_of(*it));
+    }
+    for (std::uint64_t b : cover)
+        for (std::uint64_t c : problem_.relabeled[b]) owner_[c] = kNoBlock;
+    return ordered;
+}
+
+CompleteScore::CompleteScore(const ScProblem& problem)
+    : problem_(&problem), model_(problem.blocks, problem.inputs) {
+    if (!problem.prefix.empty()) order_.emplace(problem.blocks);
+}
+
+double CompleteScore::score(std::span<const std::uint64_t> chosen, std::vector<std::uint64_t>& cover) {
+    if (!order_) {
+        cover.assign(chosen.begin(), chosen.end());
+    } else {
+        all_.assign(problem_->prefix.begin(), problem_->prefix.end());
+        all_.insert(all_.end(), chosen.begin(), chosen.end());
+        cover = order_->order(all_);
+    }
+    return model_.score(cover);
+}
+
+TightScScorer::TightScScorer(const ScProblem& problem, ScWork* work)
+    : problem_(&problem), work_(work), bound_(problem.blocks, problem.inputs), complete_(problem) {
+    parent_prefix_ = bound_.empty_prefix();
+    block_stamp_.assign(problem.blocks.size(), 0);
+}
+
+ScBound::Prefix TightScScorer::prefix_with(std::span<const std::uint64_t> chosen) const {
+    ScBound::Prefix prefix = bound_.empty_prefix();
+    for (std::uint64_t b : problem_->prefix) bound_.add_block(prefix, b);
+    for (std::uint64_t b : chosen) bound_.add_block(prefix, b);
+    return prefix;
+}
+
+double TightScScorer::bounded(const ScBound::Prefix& prefix, const ScBound::View& view,
+                              std::vector<double>& multipliers, const KelleyOptions& options) {
+    const std::uint64_t evaluations = bound_.evaluations(), entries = bound_.entries_scanned();
+    const double value = bound_.bound(prefix, view, multipliers, options);
+    if (work_ != nullptr) {
+        ++work_->bounds;
+        work_->evaluations += bound_.evaluations() - evaluations;
+        work_->entries += bound_.entries_scanned() - entries;
+    }
+    return value;
+}
+
+double TightScScorer::root_score(const DancingLinks& links) {
+    column_stamp_.assign(links.column_count() + 1, 0);
+    begin_expansion(links);
+    if (parent_view_.columns() == 0) return complete_.score({}, cover_);
+    parent_prefix_ = prefix_with({});
+    return bounded(parent_prefix_, parent_view_, root_multipliers_, root_options());
+}
+
+void TightScScorer::begin_expansion(const DancingLinks& links) {
+    parent_columns_.clear();
+    parent_view_.clear();
+    for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) {
+        parent_columns_.push_back(c);
+        for (std::uint64_t i = links.down(c); i != c; i = links.down(i)) parent_view_.blocks.push_back(links.block_of(i));
+        parent_view_.close_column();
+    }
+    parent_ready_ = false;
+}
+
+double TightScScorer::child_score(const DancingLinks& links, const BlockList& relabeled,
+                                  const ChildContext& child) {
+    if (!parent_ready_) {
+        // The parent's own best multipliers start every child's search.
+        parent_prefix_ = prefix_with(child.parent_blocks);
+        parent_multipliers_ = root_multipliers_;
+        bounded(parent_prefix_, parent_view_, parent_multipliers_, child_options());
+        parent_ready_ = true;
+    }
+    // The child removes its columns and every block that meets them.
+    ++stamp_;
+    for (std::uint64_t c : relabeled[child.block]) {
+        at(column_stamp_, c) = stamp_;
+        for (std::uint64_t i = links.down(c); i != c; i = links.down(i)) block_stamp_[links.block_of(i)] = stamp_;
+    }
+    child_view_.clear();
+    for (std::uint64_t k = 0; k < parent_columns_.size(); ++k) {
+        if (column_stamp_[parent_columns_[k]] == stamp_) continue;
+        for (std::uint64_t i = parent_view_.start[k]; i < parent_view_.start[k + 1]; ++i) {
+            const std::uint64_t b = parent_view_.blocks[i];
+            if (block_stamp_[b] != stamp_) child_view_.blocks.push_back(b);
+        }
+        child_view_.close_column();
+    }
+    if (child_view_.columns() == 0) {
+        chosen_.assign(child.parent_blocks.begin(), child.parent_blocks.end());
+        chosen_.push_back(child.block);
+        return complete_.score(chosen_, cover_);
+    }
+    ScBound::Prefix prefix = parent_prefix_;
+    bound_.add_block(prefix, child.block);
+    child_multipliers_ = parent_multipliers_;
+    return bounded(prefix, child_view_, child_multipliers_, child_options());
+}
+
+}  // namespace xcover

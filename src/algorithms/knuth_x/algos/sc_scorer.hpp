@@ -1,0 +1,106 @@
+// The scorer of the ranked block-count stream (top_sc_stream.hpp) for OrderedSearch.
+//
+// A complete child is keyed by its exact score (BlockCountModel::score of its blocks in the
+// order of the unrestricted search, the order get_topn_sc lists them in), a partial child by
+// ScBound's lower bound. Since no bound exceeds the score of any cover below it, covers leave
+// the search in nondecreasing exact score.
+//
+// The search may run on a reduced list (blocks that meet an included block emptied), with
+// the included blocks as a fixed prefix of every entry: `prefix` below. TreeOrder gives a
+// cover's blocks in the order of the unrestricted search, so scores do not depend on the
+// reduction.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "../links/block_list.hpp"
+#include "../links/dancinglinks.hpp"
+#include "../search/depth_first.hpp"
+#include "../search/ordered_search.hpp"
+#include "block_count.hpp"
+#include "kelley.hpp"
+#include "sc_bound.hpp"
+
+namespace xcover {
+
+// The order in which the unrestricted search (every block, no include) chooses the blocks of a
+// cover: at each level the block of the cover holding the branch column.
+class TreeOrder {
+public:
+    explicit TreeOrder(const BlockList& blocks);
+    std::vector<std::uint64_t> order(std::span<const std::uint64_t> cover);
+
+private:
+    Problem problem_;
+    std::vector<std::uint64_t> owner_;  // per column, during order()
+    std::vector<std::uint64_t> nodes_;  // per level, during order()
+};
+
+// Read-only data of one stream, shared by the stream and its scorer.
+struct ScProblem {
+    BlockList blocks;                    // the caller's blocks
+    BlockCountInputs inputs;
+    std::vector<std::uint64_t> prefix;   // included blocks, first occurrence order
+};
+
+// Work counters, owned by the stream.
+struct ScWork {
+    std::uint64_t bounds = 0;
+    std::uint64_t evaluations = 0;
+    std::uint64_t entries = 0;  // view entries scanned by the bound
+};
+
+// Exact scores of complete covers.
+class CompleteScore {
+public:
+    explicit CompleteScore(const ScProblem& problem);
+    // `chosen`: the blocks after the prefix, in the search's order. Writes the cover's blocks
+    // in the unrestricted search's order into `cover` and returns its score.
+    double score(std::span<const std::uint64_t> chosen, std::vector<std::uint64_t>& cover);
+
+private:
+    const ScProblem* problem_;
+    BlockCountModel model_;
+    std::optional<TreeOrder> order_;  // only with a prefix
+    std::vector<std::uint64_t> all_;
+};
+
+class TightScScorer {
+public:
+    TightScScorer(const ScProblem& problem, ScWork* work);
+
+    double root_score(const DancingLinks& links);
+    void begin_expansion(const DancingLinks& links);
+    double child_weight_sum(double parent_sum, std::uint64_t block) const {
+        return parent_sum + problem_->inputs.weights[checked(block, problem_->inputs.weights.size())];
+    }
+    double child_score(const DancingLinks& links, const BlockList& relabeled, const ChildContext& child);
+    std::uint64_t child_cost(const DancingLinks&) const { return 1; }
+
+    static KelleyOptions root_options() { return KelleyOptions{120, 1e-4, 32}; }
+    static KelleyOptions child_options() { return KelleyOptions{40, 1e-3, 24}; }
+
+private:
+    ScBound::Prefix prefix_with(std::span<const std::uint64_t> chosen) const;
+    double bounded(const ScBound::Prefix& prefix, const ScBound::View& view,
+                   std::vector<double>& multipliers, const KelleyOptions& options);
+
+    const ScProblem* problem_;
+    ScWork* work_;
+    ScBound bound_;
+    CompleteScore complete_;
+    std::vector<double> root_multipliers_, parent_multipliers_, child_multipliers_;
+    // The entry being expanded: its active columns and their blocks.
+    std::vector<std::uint64_t> parent_columns_;
+    ScBound::View parent_view_, child_view_;
+    ScBound::Prefix parent_prefix_;
+    bool parent_ready_ = false;
+    std::vector<std::uint64_t> column_stamp_, block_stamp_;
+    std::uint64_t stamp_ = 0;
+    std::vector<std::uint64_t> chosen_, cover_;
+};
+
+}  // namespace xcover

@@ -1,0 +1,87 @@
+// The covers of the block-count model in nondecreasing score, one at a time.
+//
+// TopScStream is a best-first search (OrderedSearch) keyed by TightScScorer: complete covers
+// by their exact score, partial covers by ScBound's lower bound on every cover below them.
+// Because no key of a partial cover exceeds the score of a cover below it, covers come out
+// in nondecreasing exact score: the stream is exact, not a heuristic, provided the input
+// passes top_sc_input_error (finite weights, no block listing an element twice, vertex_total
+// equal to the number of distinct elements, every list as long as the blocks). Covers of
+// equal score come out in the order in which their complete entries entered the search
+// (OrderedSearch's insertion number); the same input always gives the same order.
+//
+// Each cover's score is the one get_topn_sc ranks by, to the bit: BlockCountModel::score of
+// the blocks in the order the unrestricted search chooses them, which is also the order the
+// cover lists them in (and get_topn_sc's order for the same cover).
+//
+// `include`: only covers holding every listed block (indices below the block count; repeats
+// are ignored). The search then runs on the blocks that meet no included block, with the
+// included ones as a fixed part of every entry; included blocks that overlap, an empty one,
+// or an element left with no block give an empty stream.
+//
+// Caps: `max_iter` bounds the search steps (pops of the frontier) over the stream's whole
+// life, `max_heap` the frontier, as in get_topn_sc (a full frontier ends the search after the
+// step that filled it). end() tells why a stream ended.
+//
+// Interrupts: next() polls the given Interrupt between steps, never inside one, weighing each
+// step by the work of its bounds. SearchInterrupted thrown by next() leaves the stream exactly
+// as it was before the step: the next call goes on with nothing lost or repeated.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "../links/block_list.hpp"
+#include "../search/interrupt.hpp"
+#include "../search/ordered_search.hpp"
+#include "block_count.hpp"
+#include "sc_scorer.hpp"
+
+namespace xcover {
+
+// Empty when the stream's order is exact for this input; otherwise what is wrong, in words
+// the caller can show (e.g. "weights[3] is not finite").
+std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& inputs);
+
+struct RankedCover {
+    std::vector<std::uint64_t> blocks;  // in the unrestricted search's order of choice
+    double score;
+};
+
+enum class StreamEnd { Running, Exhausted, StepCap, HeapCap };
+
+class TopScStream {
+public:
+    // Fails with InternalFailure when top_sc_input_error(blocks, inputs) is not empty or an
+    // included index is out of range: the caller checks first. Scores the root.
+    TopScStream(const BlockList& blocks, BlockCountInputs inputs, std::span<const std::uint64_t> include,
+                SearchCaps caps);
+
+    // The next cover in nondecreasing score, or nullopt once the stream has ended (see end()).
+    // May throw SearchInterrupted (see above) or InternalFailure.
+    std::optional<RankedCover> next(Interrupt* interrupt = nullptr);
+
+    StreamEnd end() const noexcept { return end_; }
+    std::uint64_t steps() const noexcept { return steps_; }
+    std::uint64_t frontier_size() const noexcept { return search_ ? search_->frontier_size() : 0; }
+    std::uint64_t frontier_bytes() const noexcept { return search_ ? search_->frontier_bytes() : 0; }
+    const ScWork& work() const noexcept { return *work_; }
+
+private:
+    void build(std::span<const std::uint64_t> include, SearchCaps caps);
+
+    std::unique_ptr<ScProblem> problem_;  // stable address: the scorer points to it
+    std::unique_ptr<ScWork> work_;
+    std::optional<OrderedSearch<TightScScorer>> search_;  // absent when no cover can exist
+    std::optional<CompleteScore> complete_;
+    std::optional<std::uint64_t> max_iter_, max_heap_;
+    std::uint64_t steps_ = 0;
+    std::uint64_t pending_work_ = 0;  // units of the last step, polled before the next
+    StreamEnd end_ = StreamEnd::Running;
+    InterruptPoll poll_;
+};
+
+}  // namespace xcover
