@@ -1,0 +1,337 @@
+// The ranked block-count stream against brute-force models: same covers as the exhaustive
+// enumeration, in nondecreasing exact score, each with get_topn_sc's order and score to the
+// bit; the bound below every completion; include, caps and interrupts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <random>
+#include <set>
+
+#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/sc_bound.hpp"
+#include "algorithms/knuth_x/algos/top_sc_stream.hpp"
+#include "brute_force.hpp"
+
+using namespace xcover;
+using xcover::testing::Blocks;
+using xcover::testing::Covers;
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct Case {
+    Blocks blocks;
+    BlockCountInputs inputs;
+};
+
+std::uint64_t distinct_elements(const Blocks& blocks) {
+    std::set<std::uint64_t> ground;
+    for (const auto& b : blocks) ground.insert(b.begin(), b.end());
+    return ground.size();
+}
+
+// Small random problems: blocks without repeats, weights of both signs, edge counts whose
+// sums may pass edge_total (R then wraps, as in the model), few labels.
+Case random_case(std::mt19937_64& rng) {
+    Case c;
+    c.blocks = xcover::testing::random_blocks(rng, 11, 6);
+    for (auto& b : c.blocks) sort_unique(b);
+    for (std::size_t i = 0; i < c.blocks.size(); ++i) {
+        c.inputs.weights.push_back(std::uniform_real_distribution<double>(-1.0, 3.0)(rng));
+        c.inputs.edge_counts.push_back(rng() % 4);
+        c.inputs.labels.push_back(rng() % 3 * 1000);
+    }
+    c.inputs.edge_total = rng() % 12;
+    c.inputs.vertex_total = distinct_elements(c.blocks);
+    return c;
+}
+
+// A planted partition on n vertices: groups of about three, edges inside a group with
+// probability 0.7, across with 0.1. Blocks: every vertex set (all_subsets) or a random half
+// of them plus the singletons; weights in the form of the benchmark instances, edge counts
+// the edges inside, labels the sizes.
+Case planted_case(std::mt19937_64& rng, std::uint64_t n, bool all_subsets) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> edges;
+    for (std::uint64_t a = 0; a < n; ++a)
+        for (std::uint64_t b = a + 1; b < n; ++b) {
+            const double p = a / 3 == b / 3 ? 0.7 : 0.1;
+            if (std::uniform_real_distribution<double>(0, 1)(rng) < p) edges.push_back({a, b});
+        }
+    Case c;
+    for (std::uint64_t mask = 1; mask < (std::uint64_t{1} << n); ++mask) {
+        if (!all_subsets && std::popcount(mask) > 1 && rng() % 2) continue;
+        std::vector<std::uint64_t> block;
+        for (std::uint64_t v = 0; v < n; ++v)
+            if (mask >> v & 1) block.push_back(v * 7 + 3);
+        std::uint64_t inside = 0;
+        for (auto [a, b] : edges) inside += (mask >> a & 1) && (mask >> b & 1);
+        const double pairs = static_cast<double>(block.size() * (block.size() - 1) / 2);
+        const double e = static_cast<double>(inside);
+        c.blocks.push_back(block);
+        c.inputs.weights.push_back(1.0 - (e * std::log(0.7) + (pairs - e) * std::log(0.3)) +
+                                   std::uniform_real_distribution<double>(0, 0.01)(rng));
+        c.inputs.edge_counts.push_back(inside);
+        c.inputs.labels.push_back(block.size());
+    }
+    c.inputs.edge_total = edges.size();
+    c.inputs.vertex_total = n;
+    return c;
+}
+
+// Every exact cover of a planted case, by enumerating the set partitions of its vertices.
+Covers partition_covers(const Case& c) {
+    std::map<std::vector<std::uint64_t>, std::uint64_t> index;
+    for (std::uint64_t b = 0; b < c.blocks.size(); ++b) index[c.blocks[b]] = b;
+    std::vector<std::uint64_t> vertices;
+    for (const auto& b : c.blocks)
+        if (b.size() == 1) vertices.push_back(b[0]);
+    std::sort(vertices.begin(), vertices.end());
+    Covers covers;
+    std::vector<std::vector<std::uint64_t>> parts;
+    auto place = [&](auto&& self, std::size_t i) -> void {
+        if (i == vertices.size()) {
+            std::vector<std::uint64_t> cover;
+            for (const auto& p : parts) {
+                auto it = index.find(p);
+                if (it == index.end()) return;
+                cover.push_back(it->second);
+            }
+            covers.push_back(cover);
+            return;
+        }
+        for (std::size_t j = 0; j < parts.size(); ++j) {  // self() may grow parts
+            parts[j].push_back(vertices[i]);
+            self(self, i + 1);
+            parts[j].pop_back();
+        }
+        parts.push_back({vertices[i]});
+        self(self, i + 1);
+        parts.pop_back();
+    };
+    place(place, 0);
+    return covers;
+}
+
+std::vector<RankedCover> drain(TopScStream& stream, Interrupt* interrupt = nullptr) {
+    std::vector<RankedCover> out;
+    while (auto cover = stream.next(interrupt)) out.push_back(*cover);
+    return out;
+}
+
+std::vector<RankedCover> stream_all(const Case& c, std::vector<std::uint64_t> include = {}, SearchCaps caps = {}) {
+    TopScStream stream(BlockList::from(c.blocks), c.inputs, include, caps);
+    return drain(stream);
+}
+
+std::vector<std::uint64_t> sorted(std::vector<std::uint64_t> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// get_topn_sc's order of choice for every cover, by its sorted blocks.
+std::map<std::vector<std::uint64_t>, std::vector<std::uint64_t>> topn_sc_orders(const Case& c) {
+    std::map<std::vector<std::uint64_t>, std::vector<std::uint64_t>> orders;
+    for (const auto& cover : get_topn_sc(BlockList::from(c.blocks), c.inputs, UINT64_MAX, {}).nested())
+        orders[sorted(cover)] = cover;
+    return orders;
+}
+
+// The stream holds exactly `expected` (sorted block lists), in nondecreasing score, each
+// cover in get_topn_sc's order with BlockCountModel's score to the bit.
+void expect_ranked(const Case& c, const std::vector<RankedCover>& got, Covers expected, const char* what) {
+    Covers as_sets;
+    for (const auto& r : got) as_sets.push_back(sorted(r.blocks));
+    ASSERT_EQ(xcover::testing::sorted_covers(as_sets), xcover::testing::sorted_covers(expected)) << what;
+    const auto orders = topn_sc_orders(c);
+    BlockCountModel model(BlockList::from(c.blocks), c.inputs);
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].blocks, orders.at(sorted(got[i].blocks))) << what << " cover " << i;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(got[i].score), std::bit_cast<std::uint64_t>(model.score(got[i].blocks)))
+            << what << " cover " << i;
+        if (i > 0) {
+            EXPECT_LE(got[i - 1].score, got[i].score) << what << " cover " << i;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(TopScStream, RandomProblemsMatchBruteForce) {
+    std::mt19937_64 rng(41);
+    for (int round = 0; round < 600; ++round) {
+        const Case c = random_case(rng);
+        expect_ranked(c, stream_all(c), xcover::testing::brute_force_covers(c.blocks), "random");
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
+TEST(TopScStream, PlantedPartitionsMatchTheirSetPartitions) {
+    std::mt19937_64 rng(7);
+    for (std::uint64_t n = 5; n <= 9; ++n)
+        for (bool all_subsets : {true, false}) {
+            const Case c = planted_case(rng, n, all_subsets);
+            expect_ranked(c, stream_all(c), partition_covers(c), all_subsets ? "all subsets" : "random subsets");
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+}
+
+TEST(TopScStream, IncludeKeepsTheCoversHoldingTheBlocks) {
+    std::mt19937_64 rng(5);
+    for (int round = 0; round < 300; ++round) {
+        const Case c = round % 10 == 0 ? planted_case(rng, 6, round % 20 == 0) : random_case(rng);
+        if (c.blocks.empty()) continue;
+        std::vector<std::uint64_t> include;
+        for (int k = static_cast<int>(rng() % 3); k > 0; --k) include.push_back(rng() % c.blocks.size());
+        Covers expected;
+        const Covers all = round % 10 == 0 ? partition_covers(c) : xcover::testing::brute_force_covers(c.blocks);
+        for (const auto& cover : all)
+            if (std::all_of(include.begin(), include.end(), [&](std::uint64_t b) {
+                    return std::find(cover.begin(), cover.end(), b) != cover.end();
+                }))
+                expected.push_back(cover);
+        expect_ranked(c, stream_all(c, include), expected, "include");
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
+TEST(ScBound, NeverAboveTheBestCompletion) {
+    // For random partial covers and any multipliers (one evaluation at a random point, and
+    // the full search), the bound is at most the score of every cover extending them.
+    std::mt19937_64 rng(99);
+    int bounded = 0;
+    for (int round = 0; round < 400; ++round) {
+        const Case c = round % 4 == 0 ? planted_case(rng, 5 + rng() % 3, round % 8 == 0) : random_case(rng);
+        const BlockList list = BlockList::from(c.blocks);
+        const Covers all = round % 4 == 0 ? partition_covers(c) : xcover::testing::brute_force_covers(c.blocks);
+        if (all.empty()) continue;
+        const std::vector<std::uint64_t>& cover = all[rng() % all.size()];
+        std::vector<std::uint64_t> chosen;
+        for (std::uint64_t b : cover) {
+            if (rng() % 2) chosen.push_back(b);
+        }
+        if (chosen.size() == cover.size()) chosen.pop_back();
+        if (c.inputs.vertex_total == 0) continue;
+        BlockCountModel model(list, c.inputs);
+        TreeOrder order(list);
+        double best = kInf;
+        for (const auto& other : all)
+            if (std::all_of(chosen.begin(), chosen.end(), [&](std::uint64_t b) {
+                    return std::find(other.begin(), other.end(), b) != other.end();
+                }))
+                best = std::min(best, model.score(order.order(other)));
+        ScBound bound(list, c.inputs);
+        const double full = bound.bound_of(list, chosen, TightScScorer::root_options());
+        EXPECT_LE(full, best) << round;
+        std::vector<double> start(bound.dimension());
+        for (double& y : start) y = std::uniform_real_distribution<double>(-3, 5)(rng);
+        ScBound::Prefix prefix = bound.empty_prefix();
+        for (std::uint64_t b : chosen) bound.add_block(prefix, b);
+        const double one_point = bound.bound_of(list, chosen, KelleyOptions{1, 0.0, 4});
+        EXPECT_LE(one_point, best) << round;
+        EXPECT_LE(one_point, full + 1e-9) << round;  // the search starts at zero
+        ++bounded;
+    }
+    EXPECT_GT(bounded, 200);
+}
+
+namespace {
+
+// Asks for a stop at every `every`-th poll.
+class EveryNth : public Interrupt {
+public:
+    explicit EveryNth(int every) : every_(every) {}
+    bool requested() override { return ++calls_ % every_ == 0; }
+    int calls_ = 0;
+
+private:
+    int every_;
+};
+
+}  // namespace
+
+TEST(TopScStream, ResumesAfterEveryInterruptWithNothingLostOrRepeated) {
+    std::mt19937_64 rng(3);
+    const Case c = planted_case(rng, 8, true);
+    const auto plain = stream_all(c);
+    TopScStream stream(BlockList::from(c.blocks), c.inputs, {}, {});
+    EveryNth interrupt(1);
+    std::vector<RankedCover> resumed;
+    int interrupted = 0;
+    for (;;) {
+        try {
+            auto cover = stream.next(&interrupt);
+            if (!cover) break;
+            resumed.push_back(*cover);
+        } catch (const SearchInterrupted&) {
+            ++interrupted;
+        }
+    }
+    EXPECT_GT(interrupted, 2);
+    ASSERT_EQ(resumed.size(), plain.size());
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        EXPECT_EQ(resumed[i].blocks, plain[i].blocks);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(resumed[i].score), std::bit_cast<std::uint64_t>(plain[i].score));
+    }
+    EXPECT_EQ(stream.end(), StreamEnd::Exhausted);
+}
+
+TEST(TopScStream, CapsEndTheStreamAndSayWhy) {
+    std::mt19937_64 rng(11);
+    const Case c = planted_case(rng, 7, true);
+    const auto plain = stream_all(c);
+    TopScStream capped(BlockList::from(c.blocks), c.inputs, {}, SearchCaps{40, std::nullopt});
+    const auto first = drain(capped);
+    EXPECT_EQ(capped.end(), StreamEnd::StepCap);
+    EXPECT_EQ(capped.steps(), 40u);
+    ASSERT_LT(first.size(), plain.size());
+    for (std::size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i].blocks, plain[i].blocks);
+    EXPECT_FALSE(capped.next().has_value());  // stays ended
+
+    TopScStream small_heap(BlockList::from(c.blocks), c.inputs, {}, SearchCaps{std::nullopt, 30});
+    const auto some = drain(small_heap);
+    EXPECT_EQ(small_heap.end(), StreamEnd::HeapCap);
+    for (std::size_t i = 1; i < some.size(); ++i) EXPECT_LE(some[i - 1].score, some[i].score);
+}
+
+TEST(TopScStream, EdgeCases) {
+    // No blocks: the empty cover, scored as get_topn_sc scores it.
+    Case empty;
+    empty.inputs.edge_total = 5;
+    const auto one = stream_all(empty);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_TRUE(one[0].blocks.empty());
+    EXPECT_EQ(one[0].score, BlockCountModel(BlockList{}, empty.inputs).score({}));
+    // Overlapping or empty included blocks, or an element left without a block: no cover.
+    Case c{{{0, 1}, {1}, {0}, {}, {2}}, {{1, 1, 1, 1, 1}, {1, 0, 0, 0, 0}, 2, {2, 1, 1, 0, 1}, 3}};
+    EXPECT_TRUE(stream_all(c, {0, 1}).empty());
+    EXPECT_TRUE(stream_all(c, {3}).empty());
+    Case lonely{{{0, 1}, {1, 2}, {2}}, {{1, 1, 1}, {1, 1, 0}, 2, {2, 2, 1}, 3}};
+    EXPECT_TRUE(stream_all(lonely, {1}).empty());
+    EXPECT_EQ(stream_all(c, {0, 0, 4}).size(), 1u);  // repeats are ignored
+    EXPECT_THROW(stream_all(c, {5}), InternalFailure);
+}
+
+TEST(TopScStream, InputErrorsAreNamed) {
+    const BlockList blocks = BlockList::from({{0, 1}, {1}, {0}});
+    BlockCountInputs ok{{1.0, 0.5, 0.5}, {1, 0, 0}, 1, {2, 1, 1}, 2};
+    EXPECT_EQ(top_sc_input_error(blocks, ok), "");
+    auto with = [&](auto change) {
+        BlockCountInputs in = ok;
+        change(in);
+        return top_sc_input_error(blocks, in);
+    };
+    EXPECT_EQ(with([](auto& in) { in.weights[1] = kInf; }), "weights[1] is not finite (inf)");
+    EXPECT_EQ(with([](auto& in) { in.weights.pop_back(); }), "weights has 2 entries for 3 blocks");
+    EXPECT_EQ(with([](auto& in) { in.edge_counts.push_back(0); }), "edge_counts has 4 entries for 3 blocks");
+    EXPECT_EQ(with([](auto& in) { in.labels.clear(); }), "labels has 0 entries for 3 blocks");
+    EXPECT_EQ(with([](auto& in) { in.vertex_total = 3; }), "vertex_total is 3 but the blocks hold 2 distinct elements");
+    EXPECT_EQ(top_sc_input_error(BlockList::from({{0, 1, 0}}), BlockCountInputs{{1.0}, {0}, 0, {3}, 2}),
+              "block 0 lists element 0 more than once");
+    EXPECT_THROW(TopScStream(blocks, BlockCountInputs{{1.0, kInf, 0.5}, {1, 0, 0}, 1, {2, 1, 1}, 2}, {}, {}),
+                 InternalFailure);
+}
