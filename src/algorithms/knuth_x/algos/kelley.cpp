@@ -10,56 +10,9 @@ namespace xcover {
 
 namespace {
 
-constexpr double kPivotEps = 1e-11;
-constexpr int kMaxPivots = 400;
-
-// Maximizes c . x subject to A x <= b, x >= 0, with b >= 0 (the origin is feasible), on a
-// dense tableau of `rows` constraint rows and one objective row; columns are the `vars`
-// variables, `rows` slacks and the right-hand side. Dantzig's rule, then Bland's rule once
-// the pivots pass a threshold, so degenerate cycles end. Leaves the final tableau and basis;
-// stopping at the pivot cap leaves a feasible, perhaps suboptimal, vertex.
-void run_simplex(std::vector<double>& t, std::vector<std::uint64_t>& basis, std::uint64_t rows,
-                 std::uint64_t vars) {
-    const std::uint64_t cols = vars + rows + 1;
-    const std::uint64_t rhs = cols - 1;
-    double* obj = t.data() + rows * cols;
-    for (int pivot = 0; pivot < kMaxPivots; ++pivot) {
-        const bool bland = pivot > 60;
-        std::uint64_t enter = cols;
-        double most = -kPivotEps;
-        for (std::uint64_t j = 0; j < rhs; ++j) {
-            if (obj[j] < most) {
-                enter = j;
-                most = obj[j];
-                if (bland) break;
-            }
-        }
-        if (enter == cols) return;
-        std::uint64_t leave = rows;
-        double ratio = std::numeric_limits<double>::infinity();
-        for (std::uint64_t i = 0; i < rows; ++i) {
-            const double a = t[i * cols + enter];
-            if (a <= kPivotEps) continue;
-            const double r = t[i * cols + rhs] / a;
-            if (r < ratio || (r == ratio && leave < rows && basis[i] < basis[leave])) {
-                ratio = r;
-                leave = i;
-            }
-        }
-        if (leave == rows) return;  // unbounded: cannot happen with a bounded box
-        double* prow = t.data() + leave * cols;
-        const double inv = 1.0 / prow[enter];
-        for (std::uint64_t j = 0; j < cols; ++j) prow[j] *= inv;
-        for (std::uint64_t i = 0; i <= rows; ++i) {
-            if (i == leave) continue;
-            double* row = t.data() + i * cols;
-            const double factor = row[enter];
-            if (factor == 0.0) continue;
-            for (std::uint64_t j = 0; j < cols; ++j) row[j] -= factor * prow[j];
-        }
-        basis[leave] = enter;
-    }
-}
+constexpr double kEps = 1e-11;
+constexpr int kMaxPivots = 200;
+constexpr int kBlandAfter = 50;
 
 }  // namespace
 
@@ -68,14 +21,24 @@ void Kelley::begin(std::span<const double> start, std::span<const double> lo, st
     if (lo.size() != n_ || hi.size() != n_) fail("Kelley: box and start differ in size");
     lo_.assign(lo.begin(), lo.end());
     hi_.assign(hi.begin(), hi.end());
+    for (std::uint64_t j = 0; j < n_; ++j) hi_[j] = std::max(lo_[j], hi_[j]);
     point_.resize(n_);
-    for (std::uint64_t j = 0; j < n_; ++j) point_[j] = std::clamp(start[j], lo_[j], std::max(lo_[j], hi_[j]));
+    for (std::uint64_t j = 0; j < n_; ++j) point_[j] = std::clamp(start[j], lo_[j], hi_[j]);
     grad_.assign(n_, 0.0);
     best_point_ = point_;
     best_ = -std::numeric_limits<double>::infinity();
     evaluations_ = 0;
-    offset_.clear();
-    slope_.clear();
+    const std::uint64_t m = n_ + 1;
+    columns_.clear();
+    for (std::uint64_t j = 0; j < n_; ++j) {
+        Column u{hi_[j], std::vector<double>(m, 0.0)};
+        u.entries[1 + j] = 1.0;
+        Column v{-lo_[j], std::vector<double>(m, 0.0)};
+        v.entries[1 + j] = -1.0;
+        columns_.push_back(std::move(u));
+        columns_.push_back(std::move(v));
+    }
+    basis_.clear();
 }
 
 bool Kelley::record(double value, const KelleyOptions& options) {
@@ -90,84 +53,154 @@ bool Kelley::record(double value, const KelleyOptions& options) {
         if (!std::isfinite(grad_[j])) return false;
         offset -= grad_[j] * point_[j];
     }
-    offset_.push_back(offset);
-    slope_.insert(slope_.end(), grad_.begin(), grad_.end());
-    if (offset_.size() > static_cast<std::uint64_t>(options.max_cuts)) drop_slackest_cut();
-    const double upper = solve_master();
+    add_cut_column(offset, grad_);
+    if (columns_.size() - 2 * n_ > static_cast<std::uint64_t>(options.max_cuts)) drop_slackest_cut();
+    // The basis stays valid as columns come and go; refactoring now and then bounds the drift.
+    if (basis_.empty()) start_basis();
+    else if (evaluations_ % 16 == 0 && !refactor()) start_basis();
+    run_simplex();
+    prices();
+    for (std::uint64_t j = 0; j < n_; ++j) point_[j] = std::clamp(pi_[1 + j], lo_[j], hi_[j]);
+    const double upper = model_at(point_);
     return upper - best_ > options.tolerance;
 }
 
-// Variables z_j = y_j - lo_j in [0, hi_j - lo_j] and tau = t + shift >= 0, where the shift makes
-// every cut's right-hand side nonnegative at z = 0, tau = 0.
-double Kelley::solve_master() {
-    const std::uint64_t cuts = offset_.size();
-    const std::uint64_t vars = n_ + 1;
-    const std::uint64_t rows = cuts + n_;
-    const std::uint64_t cols = vars + rows + 1;
-    double shift = 0.0;
-    for (std::uint64_t i = 0; i < cuts; ++i) {
-        double at_lo = offset_[i];
-        for (std::uint64_t j = 0; j < n_; ++j) at_lo += slope_[i * n_ + j] * lo_[j];
-        shift = std::max(shift, -at_lo);
-    }
-    shift += 1.0;
-    tableau_.assign((rows + 1) * cols, 0.0);
-    basis_.resize(rows);
-    for (std::uint64_t i = 0; i < cuts; ++i) {
-        double* row = tableau_.data() + i * cols;
-        double at_lo = offset_[i];
-        for (std::uint64_t j = 0; j < n_; ++j) {
-            row[j] = -slope_[i * n_ + j];
-            at_lo += slope_[i * n_ + j] * lo_[j];
-        }
-        row[n_] = 1.0;
-        row[vars + i] = 1.0;
-        row[cols - 1] = at_lo + shift;
-        basis_[i] = vars + i;
-    }
-    for (std::uint64_t j = 0; j < n_; ++j) {
-        double* row = tableau_.data() + (cuts + j) * cols;
-        row[j] = 1.0;
-        row[vars + cuts + j] = 1.0;
-        row[cols - 1] = std::max(0.0, hi_[j] - lo_[j]);
-        basis_[cuts + j] = vars + cuts + j;
-    }
-    tableau_[rows * cols + n_] = -1.0;  // maximize tau
-    run_simplex(tableau_, basis_, rows, vars);
+void Kelley::add_cut_column(double offset, std::span<const double> slope) {
+    Column c{offset, std::vector<double>(n_ + 1, 0.0)};
+    c.entries[0] = 1.0;
+    for (std::uint64_t j = 0; j < n_; ++j) c.entries[1 + j] = -slope[j];
+    columns_.push_back(std::move(c));
+}
 
-    std::vector<double>& z = grad_;  // reused as scratch: the oracle overwrites it
-    z.assign(vars, 0.0);
-    for (std::uint64_t i = 0; i < rows; ++i)
-        if (basis_[i] < vars) z[basis_[i]] = tableau_[i * cols + cols - 1];
-    for (std::uint64_t j = 0; j < n_; ++j) point_[j] = std::clamp(lo_[j] + z[j], lo_[j], std::max(lo_[j], hi_[j]));
-    // The model's maximum, read from the cuts at the new point (not from the tableau).
+double Kelley::model_at(std::span<const double> y) const {
     double upper = std::numeric_limits<double>::infinity();
-    for (std::uint64_t i = 0; i < cuts; ++i) {
-        double v = offset_[i];
-        for (std::uint64_t j = 0; j < n_; ++j) v += slope_[i * n_ + j] * point_[j];
+    for (std::uint64_t i = 2 * n_; i < columns_.size(); ++i) {
+        double v = columns_[i].cost;
+        for (std::uint64_t j = 0; j < n_; ++j) v -= columns_[i].entries[1 + j] * y[j];
         upper = std::min(upper, v);
     }
-    grad_.assign(n_, 0.0);
     return upper;
 }
 
+void Kelley::start_basis() {
+    const std::uint64_t last = columns_.size() - 1;
+    basis_.assign(1, last);
+    for (std::uint64_t j = 0; j < n_; ++j)  // u_j - v_j = s_j
+        basis_.push_back(columns_[last].entries[1 + j] <= 0.0 ? 2 * j : 2 * j + 1);
+    if (!refactor()) fail("Kelley: the starting basis is singular");
+}
+
+// Gauss-Jordan with partial pivoting on the (n+1)-square basis matrix.
+bool Kelley::refactor() {
+    const std::uint64_t m = n_ + 1;
+    scratch_.assign(m * m, 0.0);
+    for (std::uint64_t r = 0; r < m; ++r)
+        for (std::uint64_t k = 0; k < m; ++k) scratch_[k * m + r] = columns_[basis_[r]].entries[k];
+    binv_.assign(m * m, 0.0);
+    for (std::uint64_t k = 0; k < m; ++k) binv_[k * m + k] = 1.0;
+    for (std::uint64_t col = 0; col < m; ++col) {
+        std::uint64_t piv = col;
+        for (std::uint64_t r = col + 1; r < m; ++r)
+            if (std::fabs(scratch_[r * m + col]) > std::fabs(scratch_[piv * m + col])) piv = r;
+        if (std::fabs(scratch_[piv * m + col]) < 1e-12) return false;
+        for (std::uint64_t k = 0; k < m; ++k) {
+            std::swap(scratch_[col * m + k], scratch_[piv * m + k]);
+            std::swap(binv_[col * m + k], binv_[piv * m + k]);
+        }
+        const double inv = 1.0 / scratch_[col * m + col];
+        for (std::uint64_t k = 0; k < m; ++k) {
+            scratch_[col * m + k] *= inv;
+            binv_[col * m + k] *= inv;
+        }
+        for (std::uint64_t r = 0; r < m; ++r) {
+            if (r == col) continue;
+            const double f = scratch_[r * m + col];
+            if (f == 0.0) continue;
+            for (std::uint64_t k = 0; k < m; ++k) {
+                scratch_[r * m + k] -= f * scratch_[col * m + k];
+                binv_[r * m + k] -= f * binv_[col * m + k];
+            }
+        }
+    }
+    // x_B = B^-1 e_0; a basis that is no longer feasible is rebuilt.
+    xb_.resize(m);
+    for (std::uint64_t r = 0; r < m; ++r) {
+        xb_[r] = binv_[r * m];
+        if (xb_[r] < -1e-9) return false;
+        xb_[r] = std::max(0.0, xb_[r]);
+    }
+    return true;
+}
+
+void Kelley::prices() {
+    const std::uint64_t m = n_ + 1;
+    pi_.assign(m, 0.0);
+    for (std::uint64_t r = 0; r < m; ++r) {
+        const double c = columns_[basis_[r]].cost;
+        for (std::uint64_t k = 0; k < m; ++k) pi_[k] += c * binv_[r * m + k];
+    }
+}
+
+void Kelley::run_simplex() {
+    const std::uint64_t m = n_ + 1;
+    for (int pivot = 0; pivot < kMaxPivots; ++pivot) {
+        prices();
+        std::uint64_t enter = columns_.size();
+        double most = 0.0;
+        for (std::uint64_t i = 0; i < columns_.size(); ++i) {
+            double d = columns_[i].cost;
+            for (std::uint64_t k = 0; k < m; ++k) d -= pi_[k] * columns_[i].entries[k];
+            const double scale = kEps * (1.0 + std::fabs(columns_[i].cost));
+            if (d < -scale && (enter == columns_.size() || d < most)) {
+                enter = i;
+                most = d;
+                if (pivot >= kBlandAfter) break;  // Bland: the first improving column
+            }
+        }
+        if (enter == columns_.size()) return;
+        w_.assign(m, 0.0);
+        for (std::uint64_t r = 0; r < m; ++r)
+            for (std::uint64_t k = 0; k < m; ++k) w_[r] += binv_[r * m + k] * columns_[enter].entries[k];
+        std::uint64_t leave = m;
+        double ratio = std::numeric_limits<double>::infinity();
+        for (std::uint64_t r = 0; r < m; ++r) {
+            if (w_[r] <= kEps) continue;
+            const double t = xb_[r] / w_[r];
+            if (t < ratio || (t == ratio && basis_[r] < basis_[leave])) {
+                ratio = t;
+                leave = r;
+            }
+        }
+        if (leave == m) return;  // unbounded: the master would be infeasible, which it never is
+        const double inv = 1.0 / w_[leave];
+        for (std::uint64_t k = 0; k < m; ++k) binv_[leave * m + k] *= inv;
+        xb_[leave] *= inv;
+        for (std::uint64_t r = 0; r < m; ++r) {
+            if (r == leave || w_[r] == 0.0) continue;
+            for (std::uint64_t k = 0; k < m; ++k) binv_[r * m + k] -= w_[r] * binv_[leave * m + k];
+            xb_[r] = std::max(0.0, xb_[r] - w_[r] * xb_[leave]);
+        }
+        basis_[leave] = enter;
+    }
+}
+
 void Kelley::drop_slackest_cut() {
-    // Slack at the latest trial point; the newest cut (just added) always stays.
-    const std::uint64_t cuts = offset_.size();
-    std::uint64_t worst = cuts;
+    // A cut outside the basis with the largest slack at the current prices; the newest stays.
+    std::uint64_t worst = columns_.size();
     double most = -std::numeric_limits<double>::infinity();
-    for (std::uint64_t i = 0; i + 1 < cuts; ++i) {
-        double v = offset_[i];
-        for (std::uint64_t j = 0; j < n_; ++j) v += slope_[i * n_ + j] * point_[j];
+    for (std::uint64_t i = 2 * n_; i + 1 < columns_.size(); ++i) {
+        if (std::find(basis_.begin(), basis_.end(), i) != basis_.end()) continue;
+        double v = columns_[i].cost;
+        for (std::uint64_t j = 0; j < n_; ++j) v -= columns_[i].entries[1 + j] * point_[j];
         if (v > most) {
             most = v;
             worst = i;
         }
     }
-    if (worst == cuts) return;
-    offset_.erase(offset_.begin() + static_cast<std::ptrdiff_t>(worst));
-    slope_.erase(slope_.begin() + static_cast<std::ptrdiff_t>(worst * n_),
-                 slope_.begin() + static_cast<std::ptrdiff_t>((worst + 1) * n_));
+    if (worst == columns_.size()) return;
+    columns_.erase(columns_.begin() + static_cast<std::ptrdiff_t>(worst));
+    for (std::uint64_t& b : basis_)
+        if (b > worst) --b;
 }
 
 }  // namespace xcover

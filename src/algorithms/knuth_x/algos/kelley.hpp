@@ -44,8 +44,23 @@ private:
     void begin(std::span<const double> start, std::span<const double> lo, std::span<const double> hi);
     // Adds the cut at point_ and moves point_ to the next trial point; false to stop.
     bool record(double value, const KelleyOptions& options);
-    // Maximizes the lowest cut over the box: the new point_ and the model's maximum.
-    double solve_master();
+
+    // The master problem is solved in its dual form, where every cut is a column:
+    //   min sum_i l_i a_i + sum_j (u_j hi_j - v_j lo_j)
+    //   s.t. sum_i l_i = 1,  u_j - v_j - sum_i l_i s_ij = 0,  l, u, v >= 0
+    // (a_i + s_i . y is cut i). Its simplex prices are (t, y), the master's solution, and a
+    // new cut is a new column, so each step of the loop resumes from the last basis with a
+    // basis of n + 1 columns. Columns 0..2n-1 are the bounds u_j, v_j; the cuts follow.
+    struct Column {
+        double cost;
+        std::vector<double> entries;  // n + 1
+    };
+    void add_cut_column(double offset, std::span<const double> slope);
+    bool refactor();         // B^-1 and x_B from the basis; false when singular
+    void start_basis();      // the latest cut alone, with the bounds that balance it
+    void run_simplex();
+    void prices();           // pi_ = c_B B^-1
+    double model_at(std::span<const double> y) const;  // min over cuts
     void drop_slackest_cut();
 
     std::uint64_t n_ = 0;
@@ -54,11 +69,10 @@ private:
     std::vector<double> best_point_;
     double best_ = 0.0;
     int evaluations_ = 0;
-    // Cut i: t <= offset_[i] + slope_[i] . y
-    std::vector<double> offset_;
-    std::vector<double> slope_;  // n_ per cut
-    std::vector<double> tableau_;
-    std::vector<std::uint64_t> basis_;
+    std::vector<Column> columns_;
+    std::vector<std::uint64_t> basis_;  // n + 1 column indices
+    std::vector<double> binv_;          // (n + 1)^2, row major
+    std::vector<double> xb_, pi_, w_, scratch_;
 };
 
 }  // namespace xcover

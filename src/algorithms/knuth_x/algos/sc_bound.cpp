@@ -84,6 +84,32 @@ void ScBound::add_block(Prefix& prefix, std::uint64_t block) const {
     ++at(prefix.label_counts, label_[block]);
 }
 
+// Block a makes block b useless in a column's minimum when both have the same slot and size,
+// a's weight share is at most b's and a's edge share at least b's: then a's share is at most
+// b's for every g >= 0 and nu. Only the undominated blocks enter the entry arrays.
+void ScBound::keep_undominated(const std::uint64_t* blocks, std::uint64_t count) {
+    order_.assign(blocks, blocks + count);
+    std::sort(order_.begin(), order_.end(), [&](std::uint64_t a, std::uint64_t b) {
+        if (slot_[a] != slot_[b]) return slot_[a] < slot_[b];
+        if (inverse_size_[a] != inverse_size_[b]) return inverse_size_[a] < inverse_size_[b];
+        if (weight_share_[a] != weight_share_[b]) return weight_share_[a] < weight_share_[b];
+        if (edge_share_[a] != edge_share_[b]) return edge_share_[a] > edge_share_[b];
+        return a < b;
+    });
+    for (std::uint64_t i = 0; i < order_.size(); ++i) {
+        const std::uint64_t b = order_[i];
+        const bool group_start = i == 0 || slot_[order_[i - 1]] != slot_[b] ||
+                                 inverse_size_[order_[i - 1]] != inverse_size_[b];
+        if (!group_start && !(edge_share_[b] > most_edge_in_group_)) continue;
+        if (group_start) most_edge_in_group_ = edge_share_[b];
+        most_edge_in_group_ = std::max(most_edge_in_group_, edge_share_[b]);
+        e_weight_.push_back(weight_share_[b]);
+        e_edge_.push_back(edge_share_[b]);
+        e_inverse_.push_back(inverse_size_[b]);
+        e_slot_.push_back(slot_[b]);
+    }
+}
+
 bool ScBound::prepare(const Prefix& prefix, const View& view) {
     chosen_ = prefix.blocks;
     counts_ = prefix.label_counts;
@@ -104,10 +130,6 @@ bool ScBound::prepare(const Prefix& prefix, const View& view) {
         double most_edges = 0.0, least_inverse = kInf, most_inverse = 0.0;
         for (std::uint64_t i = begin; i < end; ++i) {
             const std::uint64_t b = checked(view.blocks[i], weights_.size());
-            e_weight_.push_back(weight_share_[b]);
-            e_edge_.push_back(edge_share_[b]);
-            e_inverse_.push_back(inverse_size_[b]);
-            e_slot_.push_back(slot_[b]);
             most_edges = std::max(most_edges, edge_share_[b]);
             least_inverse = std::min(least_inverse, inverse_size_[b]);
             most_inverse = std::max(most_inverse, inverse_size_[b]);
@@ -119,6 +141,7 @@ bool ScBound::prepare(const Prefix& prefix, const View& view) {
             }
             label_column_max_[l] = std::max(label_column_max_[l], inverse_size_[b]);
         }
+        keep_undominated(view.blocks.data() + begin, end - begin);
         column_start_.push_back(e_weight_.size());
         edges_up = up(edges_up + most_edges);
         blocks_down = down(blocks_down + least_inverse);

@@ -95,6 +95,7 @@ public:
 
 private:
     bool prepare(const Prefix& prefix, const View& view);
+    void keep_undominated(const std::uint64_t* blocks, std::uint64_t count);
     double evaluate(std::span<const double> y, std::span<double> grad);
     double phi_edges(double g, std::uint64_t& inside);
     double phi_labels(std::span<const double> y, std::span<double> grad);
@@ -126,6 +127,8 @@ private:
     double magnitude_ = 0.0;                 // largest term magnitude seen, for the slack
     std::vector<std::uint64_t> q_, best_q_;
     std::vector<double> lo_, hi_, scratch_;
+    std::vector<std::uint64_t> order_;
+    double most_edge_in_group_ = 0.0;
     std::vector<std::uint64_t> label_stamp_;
     std::vector<double> label_column_max_;
     std::vector<double> room_sum_;

@@ -101,14 +101,16 @@ std::optional<RankedCover> TopScStream::next(Interrupt* interrupt) {
         // The previous step's work is polled before this step changes anything.
         poll_.tick(pending_work_);
         pending_work_ = 1;
-        const std::uint64_t entries = work_->entries;
+        const std::uint64_t entries = work_->entries, evaluations = work_->evaluations;
         auto step = search_->step();
         if (!step) {
             end_ = max_heap_ && search_->frontier_size() >= *max_heap_ ? StreamEnd::HeapCap : StreamEnd::Exhausted;
             break;
         }
         ++steps_;
-        pending_work_ += (work_->entries - entries) / 64;
+        // About one unit per search node's worth of work: each evaluation of a bound, and
+        // each 64 entries it scans.
+        pending_work_ += (work_->evaluations - evaluations) + (work_->entries - entries) / 64;
         if (step->status != StepStatus::Complete) continue;
         RankedCover cover;
         cover.score = complete_->score(step->blocks, cover.blocks);
