@@ -224,16 +224,20 @@ TEST(ScBound, NeverAboveTheBestCompletion) {
                     return std::find(other.begin(), other.end(), b) != other.end();
                 }))
                 best = std::min(best, model.score(order.order(other)));
-        ScBound bound(list, c.inputs);
-        const double full = bound.bound_of(list, chosen, TightScScorer::root_options());
-        EXPECT_LE(full, best) << round;
-        std::vector<double> start(bound.dimension());
-        for (double& y : start) y = std::uniform_real_distribution<double>(-3, 5)(rng);
-        ScBound::Prefix prefix = bound.empty_prefix();
-        for (std::uint64_t b : chosen) bound.add_block(prefix, b);
-        const double one_point = bound.bound_of(list, chosen, KelleyOptions{1, 0.0, 4});
-        EXPECT_LE(one_point, best) << round;
-        EXPECT_LE(one_point, full + 1e-9) << round;  // the search starts at zero
+        for (bool use_lp : {false, true}) {
+            ScBound bound(list, c.inputs, use_lp);
+            const double full = bound.bound_of(list, chosen, TightScScorer::root_options());
+            EXPECT_LE(full, best) << round << " lp " << use_lp;
+            const double one_point = bound.bound_of(list, chosen, KelleyOptions{1, 0.0, 4});
+            EXPECT_LE(one_point, best) << round << " lp " << use_lp;
+            // The search starts at zero (the slack grows with the terms it has seen).
+            EXPECT_LE(one_point, full + 1e-6 * (1.0 + std::fabs(full))) << round;
+            // The relaxation's prices only raise the bound.
+            if (use_lp) {
+                ScBound plain(list, c.inputs, false);
+                EXPECT_GE(full, plain.bound_of(list, chosen, TightScScorer::root_options()) - 1e-6) << round;
+            }
+        }
         ++bounded;
     }
     EXPECT_GT(bounded, 200);

@@ -23,8 +23,8 @@ double down(double x) { return std::nextafter(x, -kInf); }
 
 }  // namespace
 
-ScBound::ScBound(const BlockList& blocks, const BlockCountInputs& inputs)
-    : edge_total_(inputs.edge_total) {
+ScBound::ScBound(const BlockList& blocks, const BlockCountInputs& inputs, bool use_lp)
+    : edge_total_(inputs.edge_total), use_lp_(use_lp) {
     const std::uint64_t n = blocks.size();
     std::vector<std::uint64_t> labels;
     for (std::uint64_t b = 0; b < n; ++b) labels.push_back(at(inputs.labels, b));
@@ -38,10 +38,14 @@ ScBound::ScBound(const BlockList& blocks, const BlockCountInputs& inputs)
     label_.resize(n);
     slot_.resize(n);
     edge_counts_.resize(n);
+    edge_up_.resize(n);
+    lp_size_.resize(n);
     for (std::uint64_t b = 0; b < n; ++b) {
         const double s = static_cast<double>(std::max<std::uint64_t>(blocks.list_size(b), 1));
         const std::uint64_t e = at(inputs.edge_counts, b);
         edge_counts_[b] = e;
+        edge_up_[b] = up(static_cast<double>(e));
+        lp_size_[b] = blocks.list_size(b);
         weights_[b] = at(inputs.weights, b);
         weight_share_[b] = weights_[b] / s;
         edge_share_[b] = up(up(static_cast<double>(e)) / s);
@@ -190,6 +194,8 @@ bool ScBound::prepare(const Prefix& prefix, const View& view) {
         }
     }
     magnitude_ = edge(r0_) + ln_factorial(chosen_ + k_max_) + base_;
+    lp_mode_ = use_lp_ && u <= kMaxLpRows;
+    if (lp_mode_) prepare_lp(view);
     return true;
 }
 
@@ -268,8 +274,21 @@ double ScBound::evaluate(std::span<const double> y, std::span<double> grad) {
     ++evaluations_;
     std::fill(grad.begin(), grad.end(), 0.0);
     const double g = y[0];
+    double magnitude = 0.0;
+    const double shares = lp_mode_ ? lp_shares(y, grad, magnitude) : plain_shares(y, grad, magnitude);
+    std::uint64_t inside = 0;
+    const double edges = phi_edges(g, inside);
+    grad[0] += static_cast<double>(inside);
+    const double labels = phi_labels(y, grad);
+    magnitude_ = std::max(magnitude_, magnitude + std::fabs(edges) + std::fabs(labels) +
+                                          g * static_cast<double>(inside));
+    return shares + edges + labels;
+}
+
+double ScBound::plain_shares(std::span<const double> y, std::span<double> grad, double& magnitude) {
+    const double g = y[0];
     const double* nu = y.data() + 1;
-    double shares = 0.0, magnitude = 0.0;
+    double shares = 0.0;
     const std::uint64_t columns = column_start_.size() - 1;
     for (std::uint64_t c = 0; c < columns; ++c) {
         double least = kInf;
@@ -287,13 +306,7 @@ double ScBound::evaluate(std::span<const double> y, std::span<double> grad) {
         grad[1 + e_slot_[arg]] += e_inverse_[arg];
     }
     entries_scanned_ += e_weight_.size();
-    std::uint64_t inside = 0;
-    const double edges = phi_edges(g, inside);
-    grad[0] += static_cast<double>(inside);
-    const double labels = phi_labels(y, grad);
-    magnitude_ = std::max(magnitude_, magnitude + std::fabs(edges) + std::fabs(labels) +
-                                          g * static_cast<double>(inside));
-    return shares + edges + labels;
+    return shares;
 }
 
 double ScBound::bound(const Prefix& prefix, const View& view, std::vector<double>& multipliers,

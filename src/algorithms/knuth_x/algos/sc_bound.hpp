@@ -24,6 +24,14 @@
 // best multipliers are found by Kelley's cutting planes (the bound is concave in them), and
 // any point gives a valid bound, so the search's accuracy never affects admissibility.
 //
+// Element prices. The weights part S is the case pi = 0 of a bound that holds for any prices
+// pi_v on the elements: with the reduced costs r_b = a_b - sum_{v in b} pi_v of the adjusted
+// block costs a_b = w_b - g e_b + nu_l(b), every partition Q of U has
+//     sum_{b in Q} a_b = sum_v pi_v + sum_v r_b(v) / s_b(v) >= sum_v pi_v + sum_v min_b r_b / s_b.
+// With the prices of the linear relaxation of set partitioning (SetPartitionLp, for views of
+// at most kMaxLpRows elements) this is the relaxation's optimum, far above the shares alone
+// when dense blocks overlap; any prices, however rough, keep the bound valid.
+//
 // The edge part holds even when edge counts exceed edge_total (R wraps in 64 bits): for
 // I > R0 the true term is at least 0 + g R0, the value at I = R0. It needs g >= 0.
 //
@@ -44,6 +52,7 @@
 #include "../links/block_list.hpp"
 #include "block_count.hpp"
 #include "kelley.hpp"
+#include "sp_lp.hpp"
 
 namespace xcover {
 
@@ -51,8 +60,13 @@ class ScBound {
 public:
     static constexpr std::uint64_t kMaxLabelMultipliers = 8;
 
+    // Views of at most this many elements also price the elements by the linear relaxation
+    // of set partitioning (see below); larger ones use the shares alone.
+    static constexpr std::uint64_t kMaxLpRows = 160;
+
     // `blocks` and `inputs` as given to the stream; every list as long as the blocks.
-    ScBound(const BlockList& blocks, const BlockCountInputs& inputs);
+    // `use_lp`: price elements by the linear relaxation when the view is small enough.
+    ScBound(const BlockList& blocks, const BlockCountInputs& inputs, bool use_lp = true);
 
     // The blocks chosen so far, summarized.
     struct Prefix {
@@ -97,6 +111,10 @@ private:
     bool prepare(const Prefix& prefix, const View& view);
     void keep_undominated(const std::uint64_t* blocks, std::uint64_t count);
     double evaluate(std::span<const double> y, std::span<double> grad);
+    void prepare_lp(const View& view);
+    // S for the element prices of the linear relaxation at y (see sc_bound_lp.cpp).
+    double plain_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
+    double lp_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
     double phi_edges(double g, std::uint64_t& inside);
     double phi_labels(std::span<const double> y, std::span<double> grad);
     double ln_factorial(std::uint64_t n) const;
@@ -134,6 +152,18 @@ private:
     std::vector<double> room_sum_;
     std::uint64_t stamp_ = 0;
     Kelley kelley_;
+    // Linear-relaxation pricing: the view's distinct blocks (compact index j), their rows.
+    bool use_lp_ = true;
+    bool lp_mode_ = false;
+    SetPartitionLp lp_;
+    std::vector<std::uint64_t> lp_block_, lp_start_, lp_fill_, lp_compact_, lp_seen_;
+    std::vector<std::uint64_t> lp_size_;  // per block: its element count
+    std::vector<double> edge_up_;          // per block: its edge count, rounded up
+    std::uint64_t lp_stamp_ = 0;
+    std::vector<std::uint32_t> lp_rows_;
+    std::vector<std::uint64_t> lp_row_start_;   // per view column, into lp_row_blocks_
+    std::vector<std::uint64_t> lp_row_blocks_;  // compact blocks of each column
+    std::vector<double> lp_cost_, lp_reduced_, lp_x_;
     std::uint64_t evaluations_ = 0;
     std::uint64_t entries_scanned_ = 0;
 };

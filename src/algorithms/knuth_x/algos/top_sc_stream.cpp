@@ -98,8 +98,11 @@ std::optional<RankedCover> TopScStream::next(Interrupt* interrupt) {
             end_ = StreamEnd::StepCap;
             break;
         }
-        // The previous step's work is polled before this step changes anything.
-        poll_.tick(pending_work_);
+        // The previous step's work is polled before this step changes anything. It is
+        // counted once: after an interrupt the next call steps before it polls again.
+        const std::uint64_t work = pending_work_;
+        pending_work_ = 0;
+        poll_.tick(work);
         pending_work_ = 1;
         const std::uint64_t entries = work_->entries, evaluations = work_->evaluations;
         auto step = search_->step();

@@ -1,0 +1,181 @@
+#include "sp_lp.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "../failure.hpp"
+
+namespace xcover {
+
+namespace {
+
+constexpr double kPivotEps = 1e-9;
+constexpr std::uint64_t kRefactorEvery = 64;
+
+}  // namespace
+
+void SetPartitionLp::load(std::uint64_t row_count, std::span<const std::uint64_t> start,
+                          std::span<const std::uint32_t> rows) {
+    m_ = row_count;
+    n_ = start.empty() ? 0 : start.size() - 1;
+    start_.assign(start.begin(), start.end());
+    rows_.assign(rows.begin(), rows.end());
+    for (std::uint32_t r : rows_) checked(r, m_);
+    costs_.assign(n_, 0.0);
+    reset_basis();
+}
+
+void SetPartitionLp::reset_basis() {
+    basis_.resize(m_);
+    in_basis_.assign(n_, 0);
+    for (std::uint64_t r = 0; r < m_; ++r) basis_[r] = n_ + r;
+    binv_.assign(m_ * m_, 0.0);
+    for (std::uint64_t r = 0; r < m_; ++r) binv_[r * m_ + r] = 1.0;
+    xb_.assign(m_, 1.0);
+    since_refactor_ = 0;
+}
+
+void SetPartitionLp::set_costs(std::span<const double> costs) {
+    if (costs.size() != n_) fail("SetPartitionLp: one cost per column");
+    costs_.assign(costs.begin(), costs.end());
+    // Any partition costs at most m times the largest cost: an artificial above that leaves.
+    double largest = 0.0;
+    for (double c : costs_) largest = std::max(largest, std::fabs(c));
+    big_ = static_cast<double>(m_ + 1) * (largest + 1.0);
+}
+
+void SetPartitionLp::compute_prices() {
+    pi_.assign(m_, 0.0);
+    for (std::uint64_t r = 0; r < m_; ++r) {
+        const double c = column_cost(basis_[r]);
+        if (c == 0.0) continue;
+        const double* row = binv_.data() + r * m_;
+        for (std::uint64_t k = 0; k < m_; ++k) pi_[k] += c * row[k];
+    }
+}
+
+// B^-1 by Gauss-Jordan with partial pivoting; a singular basis starts over from the
+// artificials.
+void SetPartitionLp::refactor() {
+    since_refactor_ = 0;
+    scratch_.assign(m_ * m_, 0.0);  // B, row major: scratch_[k * m + r] = entry of row k in basis column r
+    for (std::uint64_t r = 0; r < m_; ++r) {
+        const std::uint64_t j = basis_[r];
+        if (j >= n_) {
+            scratch_[(j - n_) * m_ + r] = 1.0;
+        } else {
+            for (std::uint64_t p = start_[j]; p < start_[j + 1]; ++p) scratch_[rows_[p] * m_ + r] = 1.0;
+        }
+    }
+    // Invert B (m x m): solve B X = I, with X = B^-1 row major (X[r][k]).
+    std::vector<double>& a = scratch_;
+    binv_.assign(m_ * m_, 0.0);
+    for (std::uint64_t k = 0; k < m_; ++k) binv_[k * m_ + k] = 1.0;
+    for (std::uint64_t col = 0; col < m_; ++col) {
+        std::uint64_t piv = col;
+        for (std::uint64_t r = col + 1; r < m_; ++r)
+            if (std::fabs(a[r * m_ + col]) > std::fabs(a[piv * m_ + col])) piv = r;
+        if (std::fabs(a[piv * m_ + col]) < 1e-12) {
+            reset_basis();
+            return;
+        }
+        if (piv != col)
+            for (std::uint64_t k = 0; k < m_; ++k) {
+                std::swap(a[col * m_ + k], a[piv * m_ + k]);
+                std::swap(binv_[col * m_ + k], binv_[piv * m_ + k]);
+            }
+        const double inv = 1.0 / a[col * m_ + col];
+        for (std::uint64_t k = 0; k < m_; ++k) {
+            a[col * m_ + k] *= inv;
+            binv_[col * m_ + k] *= inv;
+        }
+        for (std::uint64_t r = 0; r < m_; ++r) {
+            if (r == col) continue;
+            const double f = a[r * m_ + col];
+            if (f == 0.0) continue;
+            for (std::uint64_t k = 0; k < m_; ++k) {
+                a[r * m_ + k] -= f * a[col * m_ + k];
+                binv_[r * m_ + k] -= f * binv_[col * m_ + k];
+            }
+        }
+    }
+    // Gauss-Jordan on B's rows yields B^-1 with rows indexed by basis position: row r of
+    // B^-1 pairs with basis_[r] because column r of B is basis_[r].
+    for (std::uint64_t r = 0; r < m_; ++r) {
+        double v = 0.0;
+        for (std::uint64_t k = 0; k < m_; ++k) v += binv_[r * m_ + k];
+        xb_[r] = std::max(0.0, v);
+    }
+}
+
+std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots) {
+    std::uint64_t pivots = 0;
+    w_.resize(m_);
+    while (pivots < max_pivots) {
+        if (since_refactor_ >= kRefactorEvery) refactor();
+        compute_prices();
+        // Dantzig's rule on the structural columns; Bland's (first improving) after many
+        // pivots, so that degenerate cycles end.
+        const bool bland = pivots > 4 * m_ + 20;
+        std::uint64_t enter = n_;
+        double most = 0.0;
+        for (std::uint64_t j = 0; j < n_; ++j) {
+            if (in_basis_[j]) continue;
+            double d = costs_[j];
+            for (std::uint64_t p = start_[j]; p < start_[j + 1]; ++p) d -= pi_[rows_[p]];
+            if (d < -kPivotEps * (1.0 + std::fabs(costs_[j])) && d < most) {
+                most = d;
+                enter = j;
+                if (bland) break;
+            }
+        }
+        if (enter == n_) break;
+        std::fill(w_.begin(), w_.end(), 0.0);
+        for (std::uint64_t r = 0; r < m_; ++r) {
+            const double* row = binv_.data() + r * m_;
+            double v = 0.0;
+            for (std::uint64_t p = start_[enter]; p < start_[enter + 1]; ++p) v += row[rows_[p]];
+            w_[r] = v;
+        }
+        std::uint64_t leave = m_;
+        double ratio = std::numeric_limits<double>::infinity();
+        for (std::uint64_t r = 0; r < m_; ++r) {
+            if (w_[r] <= kPivotEps) continue;
+            const double t = xb_[r] / w_[r];
+            const bool better = t < ratio - 1e-12 ||
+                                (t <= ratio + 1e-12 && leave < m_ && basis_[r] >= n_ && basis_[leave] < n_);
+            if (better) {
+                ratio = t;
+                leave = r;
+            }
+        }
+        if (leave == m_) break;  // unbounded: cannot happen with x bounded by the rows
+        const double inv = 1.0 / w_[leave];
+        double* lrow = binv_.data() + leave * m_;
+        for (std::uint64_t k = 0; k < m_; ++k) lrow[k] *= inv;
+        xb_[leave] *= inv;
+        for (std::uint64_t r = 0; r < m_; ++r) {
+            if (r == leave || w_[r] == 0.0) continue;
+            double* row = binv_.data() + r * m_;
+            const double f = w_[r];
+            for (std::uint64_t k = 0; k < m_; ++k) row[k] -= f * lrow[k];
+            xb_[r] = std::max(0.0, xb_[r] - f * xb_[leave]);
+        }
+        if (basis_[leave] < n_) in_basis_[basis_[leave]] = 0;
+        basis_[leave] = enter;
+        in_basis_[enter] = 1;
+        ++pivots;
+        ++since_refactor_;
+    }
+    compute_prices();
+    return pivots;
+}
+
+void SetPartitionLp::primal(std::vector<double>& x) const {
+    x.assign(n_, 0.0);
+    for (std::uint64_t r = 0; r < m_; ++r)
+        if (basis_[r] < n_) x[basis_[r]] = xb_[r];
+}
+
+}  // namespace xcover
