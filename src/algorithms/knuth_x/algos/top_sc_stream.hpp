@@ -20,7 +20,8 @@
 //
 // Caps: `max_iter` bounds the search steps (pops of the frontier) over the stream's whole
 // life, `max_heap` the frontier, as in get_topn_sc (a full frontier ends the search after the
-// step that filled it). end() tells why a stream ended.
+// step that filled it; children it left out are lost, so covers may then be missing, though
+// those yielded stay in nondecreasing score). end() tells why a stream ended.
 //
 // Interrupts: next() polls the given Interrupt between steps, never inside one, weighing each
 // step by the work of its bounds. SearchInterrupted thrown by next() leaves the stream exactly
