@@ -12,7 +12,9 @@
 #include <set>
 
 #include "algorithms/knuth_x/algos/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/kelley.hpp"
 #include "algorithms/knuth_x/algos/sc_bound.hpp"
+#include "algorithms/knuth_x/algos/sp_lp.hpp"
 #include "algorithms/knuth_x/algos/top_sc_stream.hpp"
 #include "brute_force.hpp"
 
@@ -338,4 +340,98 @@ TEST(TopScStream, InputErrorsAreNamed) {
               "block 0 lists element 0 more than once");
     EXPECT_THROW(TopScStream(blocks, BlockCountInputs{{1.0, kInf, 0.5}, {1, 0, 0}, 1, {2, 1, 1}, 2}, {}, {}),
                  InternalFailure);
+}
+
+TEST(Kelley, FindsTheMaximumOfAConcavePiecewiseLinearFunction) {
+    // f(y) = 3 - |y0 - 1| - 2 |y1 + 2| over [-5, 5]^2: the maximum 3 at (1, -2). The result is
+    // always a value the oracle returned, at the point it returned it.
+    std::vector<double> seen;
+    auto f = [&](std::span<const double> y, std::span<double> grad) {
+        grad[0] = y[0] < 1 ? 1.0 : -1.0;
+        grad[1] = y[1] < -2 ? 2.0 : -2.0;
+        const double v = 3.0 - std::fabs(y[0] - 1.0) - 2.0 * std::fabs(y[1] + 2.0);
+        seen.push_back(v);
+        return v;
+    };
+    Kelley kelley;
+    const std::vector<double> lo{-5, -5}, hi{5, 5}, start{4, 4};
+    const double best = kelley.maximize(f, start, lo, hi, KelleyOptions{60, 1e-9, 16});
+    EXPECT_NEAR(best, 3.0, 1e-6);
+    EXPECT_NEAR(kelley.best_point()[0], 1.0, 1e-6);
+    EXPECT_NEAR(kelley.best_point()[1], -2.0, 1e-6);
+    EXPECT_EQ(best, *std::max_element(seen.begin(), seen.end()));
+    EXPECT_LT(kelley.evaluations(), 60);
+    // A start outside the box is clamped into it.
+    seen.clear();
+    kelley.maximize(f, std::vector<double>{9, -9}, lo, hi, KelleyOptions{1, 0.0, 4});
+    EXPECT_EQ(seen.at(0), 3.0 - 4.0 - 6.0);
+}
+
+TEST(SetPartitionLp, PricesBoundEveryPartitionAndMeetTheRelaxation) {
+    // On random instances: the prices' bound (sum of prices plus each row's least reduced
+    // share) is at most the cheapest exact cover, and once the relaxation is solved with no
+    // artificial left, the primal solution covers every row once and costs the prices' sum.
+    std::mt19937_64 rng(23);
+    int solved = 0;
+    for (int round = 0; round < 300; ++round) {
+        Blocks blocks = xcover::testing::random_blocks(rng, 10, 5);
+        for (auto& b : blocks) sort_unique(b);
+        std::map<std::uint64_t, std::uint32_t> row_of;
+        for (const auto& b : blocks)
+            for (auto e : b) row_of.emplace(e, 0);
+        std::uint32_t r = 0;
+        for (auto& [e, row] : row_of) row = r++;
+        std::vector<std::uint64_t> start{0}, columns;
+        std::vector<std::uint32_t> rows;
+        std::vector<double> costs;
+        for (std::uint64_t j = 0; j < blocks.size(); ++j) {
+            if (blocks[j].empty()) continue;
+            columns.push_back(j);
+            for (auto e : blocks[j]) rows.push_back(row_of[e]);
+            start.push_back(rows.size());
+            costs.push_back(std::uniform_real_distribution<double>(-2, 3)(rng));
+        }
+        if (row_of.empty()) continue;
+        SetPartitionLp lp;
+        lp.load(row_of.size(), start, rows);
+        lp.set_costs(costs);
+        const bool done = lp.solve(1000) < 1000;
+        const auto& pi = lp.prices();
+        double bound = 0.0;
+        for (double p : pi) bound += p;
+        for (std::uint32_t row = 0; row < row_of.size(); ++row) {
+            double least = kInf;
+            for (std::uint64_t j = 0; j + 1 < start.size(); ++j) {
+                if (std::find(rows.begin() + start[j], rows.begin() + start[j + 1], row) == rows.begin() + start[j + 1]) continue;
+                double rc = costs[j];
+                for (std::uint64_t p = start[j]; p < start[j + 1]; ++p) rc -= pi[rows[p]];
+                least = std::min(least, rc / static_cast<double>(start[j + 1] - start[j]));
+            }
+            bound += least;
+        }
+        double cheapest = kInf;
+        for (const auto& cover : xcover::testing::brute_force_covers(blocks)) {
+            double cost = 0.0;
+            for (auto b : cover) cost += costs[std::find(columns.begin(), columns.end(), b) - columns.begin()];
+            cheapest = std::min(cheapest, cost);
+        }
+        EXPECT_LE(bound, cheapest + 1e-9) << round;
+        std::vector<double> x;
+        lp.primal(x);
+        std::vector<double> load(row_of.size(), 0.0);
+        double cost = 0.0, total = 0.0;
+        for (std::uint64_t j = 0; j < x.size(); ++j) {
+            cost += x[j] * costs[j];
+            for (std::uint64_t p = start[j]; p < start[j + 1]; ++p) load[rows[p]] += x[j];
+        }
+        for (double l : load) total += l;
+        if (!done || std::fabs(total - static_cast<double>(row_of.size())) > 1e-9) continue;
+        ++solved;
+        for (double l : load) EXPECT_NEAR(l, 1.0, 1e-9) << round;
+        double sum = 0.0;
+        for (double p : pi) sum += p;
+        EXPECT_NEAR(cost, sum, 1e-9) << round;
+        EXPECT_LE(cost, cheapest + 1e-9) << round;
+    }
+    EXPECT_GT(solved, 100);
 }
