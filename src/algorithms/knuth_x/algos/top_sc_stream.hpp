@@ -36,7 +36,7 @@
 #include <vector>
 
 #include "../links/block_list.hpp"
-#include "../search/interrupt.hpp"
+#include "../interrupt.hpp"
 #include "../search/ordered_search.hpp"
 #include "block_count.hpp"
 #include "sc_scorer.hpp"
