@@ -1,14 +1,11 @@
 #include "cover_iterator.hpp"
 
-#include <unistd.h>
-
-#include <atomic>
-#include <mutex>
 #include <new>
 
 #include "call.hpp"
 #include "depth_first_batches.hpp"
 #include "failure_boundary.hpp"
+#include "iterator_lock.hpp"
 #include "results.hpp"
 
 namespace xcover::py {
@@ -23,13 +20,7 @@ struct IteratorState {
     // When a refill last checked for signals: `list(iterator)` runs no bytecode between
     // covers, so the refills are where its Ctrl-C is seen, however short each one is.
     SignalCheck::Clock::time_point last_signal_check = SignalCheck::Clock::now();
-    // Serialises next() across threads. `owner` tells a thread that re-enters its own next()
-    // (from a signal handler run by the search's signal check) from one that must wait;
-    // `owner_process` tells a child forked while another thread held the iterator, where the
-    // holder does not exist and never releases it.
-    std::timed_mutex mutex;
-    std::atomic<unsigned long> owner{0};
-    std::atomic<pid_t> owner_process{0};
+    IteratorLock lock;  // serialises next() across threads
 };
 
 struct CoverIterator {
@@ -78,47 +69,13 @@ PyObject* next_cover(Call& call, IteratorState& state) {
     return cover;
 }
 
-// Takes the iterator's lock, waiting detached and running signal handlers while another
-// thread holds it; false with an exception set when a handler raised or the holder is gone.
-bool lock(Call& call, IteratorState& state) {
-    while (!state.mutex.try_lock()) {
-        const pid_t holder = state.owner_process.load(std::memory_order_acquire);
-        if (holder != 0 && holder != getpid()) {
-            PyErr_SetString(PyExc_RuntimeError,
-                            "iter_all iterator was in use by a thread of the parent process "
-                            "when this process was forked; it cannot continue here");
-            return false;
-        }
-        call.check.detach();
-        const bool taken = state.mutex.try_lock_for(kCheckInterval);
-        call.check.attach();
-        if (taken) break;
-        if (!call.check.poll_attached(kAttachedPollItems)) return false;
-    }
-    state.owner_process.store(getpid(), std::memory_order_release);
-    state.owner.store(PyThread_get_thread_ident(), std::memory_order_release);
-    return true;
-}
-
 PyObject* iternext(PyObject* self) {
     IteratorState& state = reinterpret_cast<CoverIterator*>(self)->state;
     ModuleState& module = *static_cast<ModuleState*>(PyType_GetModuleState(Py_TYPE(self)));
     return guarded(module, [&]() -> PyObject* {
-        if (state.owner.load(std::memory_order_acquire) == PyThread_get_thread_ident() &&
-            state.owner_process.load(std::memory_order_acquire) == getpid()) {
-            PyErr_SetString(PyExc_ValueError, "iter_all iterator already executing");
-            return nullptr;
-        }
         Call call(module, state.last_signal_check);
-        if (!lock(call, state)) return nullptr;
-        struct Unlock {
-            IteratorState& state;
-            ~Unlock() {
-                state.owner.store(0, std::memory_order_release);
-                state.owner_process.store(0, std::memory_order_release);
-                state.mutex.unlock();
-            }
-        } unlock{state};
+        IteratorGuard guard(state.lock);
+        if (!guard.acquire(call, "iter_all")) return nullptr;
         return next_cover(call, state);
     });
 }

@@ -9,12 +9,15 @@
 #include "../algorithms/knuth_x/algos/get_top.hpp"
 #include "../algorithms/knuth_x/algos/get_topn_sc.hpp"
 #include "../algorithms/knuth_x/algos/get_topp.hpp"
+#include "../algorithms/knuth_x/algos/top_sc_stream.hpp"
+#include "../algorithms/knuth_x/algos/top_stream.hpp"
 #include "arguments.hpp"
 #include "cover_iterator.hpp"
 #include "depth_first_batches.hpp"
 #include "failure_boundary.hpp"
 #include "functions.hpp"
 #include "matrix.hpp"
+#include "ranked_iterator.hpp"
 #include "results.hpp"
 
 namespace xcover::py {
@@ -47,6 +50,15 @@ PyObject* run_query(Call& call, Work&& work, std::uint64_t input_items) {
     std::optional<CoverList> covers = run_detached(call.check, std::forward<Work>(work), input_items);
     if (!covers) return nullptr;
     return covers_to_python(call, *covers);
+}
+
+// The streams take the clear error: one entry per block, said when the call is made.
+template <class List>
+bool one_per_block(const char* name, const List& list, const BlockList& partitions) {
+    if (list.size() >= partitions.size()) return true;
+    PyErr_Format(PyExc_ValueError, "%s has %zu entries for %llu partitions: give one per block",
+                 name, list.size(), static_cast<unsigned long long>(partitions.size()));
+    return false;
 }
 
 template <const FunctionDeclaration& F>
@@ -167,6 +179,50 @@ PyObject* get_topn_sc_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs
             return get_topn_sc(partitions, std::move(in), a.integer(F.slot("n")), caps<F>(a),
                                &interrupt);
         }, items);
+    });
+}
+
+PyObject* iter_top_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr const FunctionDeclaration& F = kIterTop;
+    return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
+        const BlockList& partitions = a.blocks(F.slot("partitions"));
+        std::vector<double>& weights = a.numbers(F.slot("weights"));
+        if (!one_per_block("weights", weights, partitions)) return nullptr;
+        auto source = run_detached(call.check, [&](Interrupt& interrupt) {
+            return std::unique_ptr<RankedSource>(std::make_unique<StreamSource<TopStream>>(
+                partitions, std::move(weights), a.integers(F.slot("include")), caps<F>(a),
+                &interrupt));
+        }, input_items(partitions));
+        if (!source) return nullptr;
+        return new_ranked_iterator(call.state, std::move(*source), "iter_top");
+    });
+}
+
+PyObject* iter_top_sc_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr const FunctionDeclaration& F = kIterTopSc;
+    return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
+        const BlockList& partitions = a.blocks(F.slot("partitions"));
+        BlockCountInputs in{std::move(a.numbers(F.slot("weights"))),
+                            std::move(a.integers(F.slot("edge_counts"))),
+                            a.integer(F.slot("edge_total")),
+                            std::move(a.integers(F.slot("labels"))),
+                            a.integer(F.slot("vertex_total"))};
+        if (!one_per_block("weights", in.weights, partitions) ||
+            !one_per_block("edge_counts", in.edge_counts, partitions) ||
+            !one_per_block("labels", in.labels, partitions))
+            return nullptr;
+        const std::string error = top_sc_input_error(partitions, in);
+        if (!error.empty()) {
+            PyErr_Format(PyExc_ValueError, "iter_top_sc cannot rank this input exactly: %s",
+                         error.c_str());
+            return nullptr;
+        }
+        auto source = run_detached(call.check, [&](Interrupt&) {
+            return std::unique_ptr<RankedSource>(std::make_unique<StreamSource<TopScStream>>(
+                partitions, std::move(in), a.integers(F.slot("include")), caps<F>(a)));
+        }, input_items(partitions));
+        if (!source) return nullptr;
+        return new_ranked_iterator(call.state, std::move(*source), "iter_top_sc");
     });
 }
 

@@ -14,6 +14,9 @@ PyObject* get_topn_sc_entry(PyObject* module, PyObject* const* args, Py_ssize_t 
 PyObject* count_all_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* iter_all_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* split_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* iter_top_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* iter_top_sc_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames);
 PyObject* blocks_from_matrix_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames);
 

@@ -100,6 +100,40 @@ inline constexpr FunctionDeclaration kSplit{
     split_entry,
 };
 
+// The ranked searches as streams: not in __all__.
+inline constexpr FunctionDeclaration kIterTop{
+    "iter_top",
+    {{kPartitions, kWeights, kInclude, kMaxIter, kMaxHeap}},
+    "Iterate over the partitions of get_top, in the same order, as (cost, partition) pairs.\n\n"
+    "The cost is the sum of the partition's weights. The iterator owns a copy of the problem\n"
+    "and searches as pairs are asked for. `include` lists block indices that every partition\n"
+    "returned must contain. `weights` needs one weight per block.",
+    false,
+    iter_top_entry,
+};
+
+inline constexpr FunctionDeclaration kIterTopSc{
+    "iter_top_sc",
+    {{kPartitions,
+      kWeights,
+      {"edge_counts", Integers},
+      {"edge_total", Integer},
+      {"labels", Integers},
+      {"vertex_total", Integer},
+      kInclude,
+      kMaxIter,
+      kMaxHeap}},
+    "Iterate over partitions in nondecreasing block-count score (the score get_topn_sc ranks\n"
+    "by), as (score, partition) pairs.\n\n"
+    "A stronger bound than get_topn_sc's lets the search reach far larger graphs. The order is\n"
+    "exact for finite weights, no element listed twice in a block, and `vertex_total` equal\n"
+    "to the number of elements; other input raises ValueError. `weights`, `edge_counts` and\n"
+    "`labels` need one entry per block. `include` lists block indices that every partition\n"
+    "returned must contain.",
+    false,
+    iter_top_sc_entry,
+};
+
 // Turning a 0/1 matrix into the blocks the solvers take: not in __all__, registered last.
 inline constexpr FunctionDeclaration kBlocksFromMatrix{
     "blocks_from_matrix",
@@ -117,7 +151,7 @@ inline constexpr FunctionDeclaration kBlocksFromMatrix{
 // the module and compare, so it stays alphabetical, with the rest after it.
 inline constexpr const FunctionDeclaration* kFunctions[] = {
     &kGetAll,   &kGetTop,  &kGetTopn, &kGetTopnSc, &kGetTopp,
-    &kCountAll, &kIterAll, &kSplit,   &kBlocksFromMatrix,
+    &kCountAll, &kIterAll, &kSplit,   &kIterTop, &kIterTopSc, &kBlocksFromMatrix,
 };
 
 inline constexpr std::size_t kFunctionCount = std::size(kFunctions);

@@ -17,6 +17,7 @@
 #include "failure_boundary.hpp"
 #include "functions.hpp"
 #include "module_state.hpp"
+#include "ranked_iterator.hpp"
 
 namespace xcover::py {
 
@@ -87,11 +88,15 @@ bool register_function(PyObject* module, PyMethodDef* entry, bool exported, PyOb
     return PyObject_SetAttr(module, name.get(), function.get()) == 0;
 }
 
-// Creates the iterator type and binds it as CoverIterator.
-bool add_cover_iterator_type(PyObject* module, ModuleState& state) {
+// Creates the iterator types and binds them as CoverIterator and RankedIterator.
+bool add_iterator_types(PyObject* module, ModuleState& state) {
     state.cover_iterator_type = new_cover_iterator_type(module);
-    if (state.cover_iterator_type == nullptr) return false;
-    return PyModule_AddObjectRef(module, "CoverIterator", state.cover_iterator_type) == 0;
+    if (state.cover_iterator_type == nullptr ||
+        PyModule_AddObjectRef(module, "CoverIterator", state.cover_iterator_type) < 0)
+        return false;
+    state.ranked_iterator_type = new_ranked_iterator_type(module);
+    return state.ranked_iterator_type != nullptr &&
+           PyModule_AddObjectRef(module, "RankedIterator", state.ranked_iterator_type) == 0;
 }
 
 int module_exec(PyObject* module) {
@@ -115,7 +120,7 @@ int module_exec(PyObject* module) {
             if (!register_function(module, &methods[i], kFunctions[i]->exported, name_key.get(),
                                    all_key.get()))
                 return nullptr;
-        if (!add_cover_iterator_type(module, state)) return nullptr;
+        if (!add_iterator_types(module, state)) return nullptr;
         if (PyModule_AddStringConstant(module, "__version__", XCOVER_VERSION) < 0) return nullptr;
         return Py_None;  // borrowed; only compared with nullptr
     });
@@ -125,6 +130,7 @@ int module_exec(PyObject* module) {
 int module_traverse(PyObject* module, visitproc visit, void* arg) {
     ModuleState& state = module_state(module);
     Py_VISIT(state.cover_iterator_type);
+    Py_VISIT(state.ranked_iterator_type);
     Py_VISIT(state.panic_type.peek());
     Py_VISIT(state.sequence_class.peek());
     return 0;
@@ -133,6 +139,7 @@ int module_traverse(PyObject* module, visitproc visit, void* arg) {
 int module_clear(PyObject* module) {
     ModuleState& state = module_state(module);
     Py_CLEAR(state.cover_iterator_type);
+    Py_CLEAR(state.ranked_iterator_type);
     state.panic_type.clear();
     state.sequence_class.clear();
     return 0;

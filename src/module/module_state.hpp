@@ -14,6 +14,8 @@ namespace xcover::py {
 struct ModuleState {
     // The type of the iterators of iter_all, created with the module (it is an attribute).
     PyObject* cover_iterator_type;
+    // The type of the iterators of the ranked streams (iter_top, iter_top_sc), likewise.
+    PyObject* ranked_iterator_type;
     // Created at first use, since most calls never need them.
     OnceObject panic_type;      // PanicException
     OnceObject sequence_class;  // collections.abc.Sequence, for the type-mismatch message

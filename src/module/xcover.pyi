@@ -100,6 +100,48 @@ def iter_all(
     The iterator owns a copy of the problem and finds partitions as they are asked for.
     `include` lists block indices that every partition returned must contain."""
 
+@final
+class RankedIterator(Iterator[tuple[float, list[int]]]):
+    """Iterator over (cost, cover) pairs of a ranked stream, in nondecreasing cost."""
+    def __iter__(self) -> RankedIterator: ...
+    def __next__(self) -> tuple[float, list[int]]: ...
+    def take_until(
+        self, alpha: SupportsFloat, count: SupportsIndex
+    ) -> list[tuple[float, list[int]]]: ...
+
+def iter_top(
+    partitions: _Blocks,
+    weights: _Numbers,
+    include: _Integers = (),
+    max_iter: SupportsIndex | None = None,
+    max_heap: SupportsIndex | None = None,
+) -> RankedIterator:
+    """Iterate over the partitions of get_top, in the same order, as (cost, partition) pairs.
+
+    The cost is the sum of the partition's weights. The iterator owns a copy of the problem
+    and searches as pairs are asked for. `include` lists block indices that every partition
+    returned must contain. `weights` needs one weight per block."""
+
+def iter_top_sc(
+    partitions: _Blocks,
+    weights: _Numbers,
+    edge_counts: _Integers,
+    edge_total: SupportsIndex,
+    labels: _Integers,
+    vertex_total: SupportsIndex,
+    include: _Integers = (),
+    max_iter: SupportsIndex | None = None,
+    max_heap: SupportsIndex | None = None,
+) -> RankedIterator:
+    """Iterate over partitions in nondecreasing block-count score (the score get_topn_sc ranks
+    by), as (score, partition) pairs.
+
+    A stronger bound than get_topn_sc's lets the search reach far larger graphs. The order is
+    exact for finite weights, no element listed twice in a block, and `vertex_total` equal
+    to the number of elements; other input raises ValueError. `weights`, `edge_counts` and
+    `labels` need one entry per block. `include` lists block indices that every partition
+    returned must contain."""
+
 def split(
     partitions: _Blocks, parts: SupportsIndex, include: _Integers = ()
 ) -> list[list[int]]:

@@ -43,11 +43,21 @@ EXPECTED_ANNOTATIONS = {
     "count_all": {"partitions": BLOCKS, "include": INTEGERS},
     "iter_all": {"partitions": BLOCKS, "include": INTEGERS},
     "split": {"partitions": BLOCKS, "parts": INDEX, "include": INTEGERS},
+    "iter_top": {
+        "partitions": BLOCKS, "weights": WEIGHTS, "include": INTEGERS, "max_iter": CAP,
+        "max_heap": CAP,
+    },
+    "iter_top_sc": {
+        "partitions": BLOCKS, "weights": WEIGHTS, "edge_counts": INTEGERS,
+        "edge_total": INDEX, "labels": INTEGERS, "vertex_total": INDEX, "include": INTEGERS,
+        "max_iter": CAP, "max_heap": CAP,
+    },
     "blocks_from_matrix": {"matrix": "_Matrix"},
 }
 # Functions the module has beside those of __all__.
-EXTRA = ["blocks_from_matrix", "count_all", "iter_all", "split"]
-RETURNS = {"count_all": "int", "iter_all": "Iterator[list[int]]"}
+EXTRA = ["blocks_from_matrix", "count_all", "iter_all", "iter_top", "iter_top_sc", "split"]
+RETURNS = {"count_all": "int", "iter_all": "Iterator[list[int]]", "iter_top": "RankedIterator",
+           "iter_top_sc": "RankedIterator"}
 ALL_FUNCTIONS = sorted(EXPECTED_ANNOTATIONS)
 # The parameters of the five functions come from the one list the module test reads.
 assert all(tuple(EXPECTED_ANNOTATIONS[name]) == signatures.parameter_names(name)
@@ -89,8 +99,9 @@ def test_stub_names_match_the_module():
         else:
             assert isinstance(node, (ast.ImportFrom, ast.Import)), ast.dump(node)
     public = {name for name in public if not name.startswith("_") or name.endswith("__")}
-    assert public == set(xcover.__all__ + EXTRA + ["__all__", "__version__", "CoverIterator"])
-    assert isinstance(xcover.CoverIterator, type)
+    types = ["CoverIterator", "RankedIterator"]
+    assert public == set(xcover.__all__ + EXTRA + ["__all__", "__version__"] + types)
+    assert all(isinstance(getattr(xcover, name), type) for name in types)
     assert isinstance(xcover.__version__, str)
 
 

@@ -38,6 +38,7 @@
 #include "../links/block_list.hpp"
 #include "../interrupt.hpp"
 #include "../search/ordered_search.hpp"
+#include "../search/ranked_cover.hpp"
 #include "block_count.hpp"
 #include "sc_scorer.hpp"
 
@@ -46,13 +47,6 @@ namespace xcover {
 // Empty when the stream's order is exact for this input; otherwise what is wrong, in words
 // the caller can show (e.g. "weights[3] is not finite").
 std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& inputs);
-
-struct RankedCover {
-    std::vector<std::uint64_t> blocks;  // in the unrestricted search's order of choice
-    double score;
-};
-
-enum class StreamEnd { Running, Exhausted, StepCap, HeapCap };
 
 class TopScStream {
 public:

@@ -1,0 +1,62 @@
+// The covers of get_top one at a time, each with its weight sum: a stream a caller can stop
+// (when the costs become uninteresting, or on an interrupt) and resume.
+//
+// Without `include` the stream is get_top's search itself: the same covers in the same order,
+// each with the weight sum get_top's order is built on (the blocks' weights summed from -0.0
+// in order of choice). With `include`, only covers holding every listed block (repeats
+// ignored) come out: the included blocks form a fixed prefix of every cover, and the search
+// runs on the blocks that meet none of them (the others emptied, so block indices stay), in
+// nondecreasing weight sum when the weights allow it as for get_top. Included blocks that
+// overlap, an empty one, or an element that only blocks meeting them hold give an empty
+// stream.
+//
+// Interrupts: next() polls between steps, never inside one, so SearchInterrupted leaves the
+// stream as it was before the step; the next call goes on with nothing lost or repeated.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "../interrupt.hpp"
+#include "../links/block_list.hpp"
+#include "../search/ranked_cover.hpp"
+#include "get_top.hpp"
+
+namespace xcover {
+
+class TopStream {
+public:
+    // `weights` holds one weight per block at least (the caller checks); `include` indices
+    // below the block count. `interrupt` is polled while the search is set up.
+    TopStream(const BlockList& blocks, std::vector<double> weights,
+              std::span<const std::uint64_t> include, SearchCaps caps,
+              Interrupt* interrupt = nullptr);
+
+    // The next cover, or nullopt once the stream has ended (see end()).
+    std::optional<RankedCover> next(Interrupt* interrupt = nullptr);
+
+    StreamEnd end() const noexcept { return end_; }
+
+private:
+    // Forwards to the caller's interrupt while the search is set up, and never asks after:
+    // inside a step, an interrupt would leave an entry half expanded.
+    class SetupOnly final : public Interrupt {
+    public:
+        Interrupt* target = nullptr;
+        bool requested() override { return target != nullptr && target->requested(); }
+    };
+
+    SetupOnly setup_;  // outlives the search, which holds it
+    std::vector<double> weights_;
+    std::vector<std::uint64_t> prefix_;  // the included blocks, in order of first mention
+    double prefix_sum_ = -0.0;
+    std::optional<AvgSearch> search_;  // absent when no cover can exist
+    std::optional<std::uint64_t> step_limit_;
+    std::optional<std::uint64_t> max_heap_;
+    StreamEnd end_ = StreamEnd::Running;
+    InterruptPoll poll_;
+};
+
+}  // namespace xcover

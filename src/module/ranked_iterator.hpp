@@ -1,0 +1,44 @@
+// The iterator of the ranked streams (iter_top, iter_top_sc): hands out (score, cover) pairs
+// of an engine stream one at a time, searching detached until the next cover.
+#pragma once
+
+#include "python_ref.hpp"
+
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "../algorithms/knuth_x/interrupt.hpp"
+#include "../algorithms/knuth_x/search/ranked_cover.hpp"
+#include "module_state.hpp"
+
+namespace xcover::py {
+
+// An engine stream (TopStream, TopScStream) behind one interface. Its next() polls the
+// interrupt between steps only, so an interrupted call leaves the stream resumable.
+class RankedSource {
+public:
+    virtual ~RankedSource() = default;
+    virtual std::optional<RankedCover> next(Interrupt* interrupt) = 0;
+};
+
+template <class Stream>
+class StreamSource final : public RankedSource {
+public:
+    template <class... Args>
+    explicit StreamSource(Args&&... args) : stream_(std::forward<Args>(args)...) {}
+    std::optional<RankedCover> next(Interrupt* interrupt) override { return stream_.next(interrupt); }
+
+private:
+    Stream stream_;
+};
+
+// The iterator type of one module object (new reference), or nullptr with an exception set.
+PyObject* new_ranked_iterator_type(PyObject* module);
+
+// A new iterator over `source`, named `what` in its messages ("iter_top"); nullptr with an
+// exception set on failure.
+PyObject* new_ranked_iterator(ModuleState& state, std::unique_ptr<RankedSource> source,
+                              const char* what);
+
+}  // namespace xcover::py

@@ -1,0 +1,183 @@
+"""The ranked streams iter_top and iter_top_sc against get_top, get_topn_sc and brute force;
+include, merged split streams, the probability stop, bad input, threads and Ctrl-C."""
+
+import functools
+import heapq
+import itertools
+import math
+import operator
+import textwrap
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import xcover
+from conftest import SEND_LATER, SIGNAL_LATENCY_BOUND, run_in_threads, run_script_words
+from test_block_count import complete_score
+
+problems = st.lists(
+    st.lists(st.integers(0, 6), min_size=1, max_size=3, unique=True), max_size=10
+).flatmap(
+    lambda blocks: st.tuples(
+        st.just(blocks),
+        st.lists(st.floats(0, 4, allow_subnormal=False), min_size=len(blocks), max_size=len(blocks)),
+    )
+)
+
+
+@settings(max_examples=200, deadline=None)
+@given(problems)
+def test_iter_top_is_get_top_with_each_cost(problem):
+    blocks, weights = problem
+    pairs = list(xcover.iter_top(blocks, weights))
+    assert [c for _, c in pairs] == xcover.get_top(blocks, weights)
+    for cost, cover in pairs:
+        # Summed from -0.0 in order of choice (sum() compensates, so a plain fold).
+        assert cost == functools.reduce(operator.add, (weights[b] for b in cover), -0.0)
+    capped = list(xcover.iter_top(blocks, weights, max_iter=5, max_heap=3))
+    assert [c for _, c in capped] == xcover.get_top(blocks, weights, max_iter=5, max_heap=3)
+
+
+@settings(max_examples=200, deadline=None)
+@given(problems, st.data())
+def test_include_and_merged_split_streams_give_the_whole_stream(problem, data):
+    blocks, weights = problem
+    whole = list(xcover.iter_top(blocks, weights))
+    key = lambda pair: (round(pair[0], 9), sorted(pair[1]))
+    if blocks:
+        chosen = data.draw(st.lists(st.integers(0, len(blocks) - 1), max_size=2))
+        held = list(xcover.iter_top(blocks, weights, include=chosen))
+        assert sorted(map(key, held)) == sorted(key(p) for p in whole if set(chosen) <= set(p[1]))
+        assert all(a <= b + 1e-9 for (a, _), (b, _) in zip(held, held[1:]))
+    prefixes = xcover.split(blocks, data.draw(st.integers(1, 6)))
+    merged = list(heapq.merge(*(xcover.iter_top(blocks, weights, include=p) for p in prefixes),
+                              key=lambda pair: pair[0]))
+    assert sorted(map(key, merged)) == sorted(map(key, whole))
+    # A prefix's blocks are summed first, so a cost may differ from the whole stream's in the
+    # last bit: the merged order holds up to that rounding.
+    assert all(a <= b + 1e-9 for (a, _), (b, _) in zip(merged, merged[1:]))
+
+
+graphs = st.integers(3, 6).flatmap(
+    lambda n: st.tuples(
+        st.just(n),
+        st.sets(st.tuples(st.integers(0, n - 1), st.integers(0, n - 1)).filter(lambda e: e[0] < e[1])),
+        st.lists(st.floats(0, 3), min_size=2 ** n, max_size=2 ** n),
+        st.lists(st.integers(0, 2), min_size=2 ** n, max_size=2 ** n),
+    )
+)
+
+
+def set_partitions(items):
+    """Every partition of a list into nonempty parts (a model independent of the search)."""
+    if not items:
+        yield []
+        return
+    first, rest = items[0], items[1:]
+    for partition in set_partitions(rest):
+        yield [[first]] + partition
+        for i in range(len(partition)):
+            yield partition[:i] + [[first] + partition[i]] + partition[i + 1:]
+
+
+def planted(n, edges, weight_table, label_table):
+    """Every nonempty vertex set of a small graph as a block, with its inside edges."""
+    blocks, weights, inside, labels = [], [], [], []
+    for mask in range(1, 2 ** n):
+        block = [v for v in range(n) if mask >> v & 1]
+        blocks.append(block)
+        weights.append(weight_table[mask])
+        inside.append(sum(1 for a, b in edges if mask >> a & 1 and mask >> b & 1))
+        labels.append(label_table[mask])
+    return blocks, weights, inside, len(edges), labels, n
+
+
+@settings(max_examples=60, deadline=None)
+@given(graphs)
+def test_iter_top_sc_yields_every_partition_in_score_order_with_its_score(graph):
+    blocks, weights, inside, edge_total, labels, n = planted(*graph)
+    pairs = list(xcover.iter_top_sc(blocks, weights, inside, edge_total, labels, n))
+    # Block of a vertex set: its mask minus one.
+    expected = [tuple(sorted(sum(1 << v for v in part) - 1 for part in p))
+                for p in set_partitions(list(range(n)))]
+    assert sorted(tuple(sorted(c)) for _, c in pairs) == sorted(expected)
+    scores = [s for s, _ in pairs]
+    assert scores == sorted(scores)
+    for score, cover in pairs:
+        assert math.isclose(score, complete_score(cover, weights, inside, edge_total, labels),
+                            rel_tol=1e-9, abs_tol=1e-9)
+    best = xcover.get_topn_sc(blocks, weights, inside, edge_total, labels, n, 1)
+    assert math.isclose(scores[0], complete_score(best[0], weights, inside, edge_total, labels),
+                        rel_tol=1e-12, abs_tol=1e-12)
+
+
+def test_bad_input_is_refused_when_the_call_is_made():
+    blocks = [[0, 1], [0], [1]]
+    with pytest.raises(ValueError, match="weights has 2 entries for 3 partitions"):
+        xcover.iter_top(blocks, [1.0, 2.0])
+    with pytest.raises(ValueError, match="include: block index 3"):
+        xcover.iter_top(blocks, [1.0] * 3, include=[3])
+    sc = dict(edge_counts=[0, 0, 0], edge_total=1, labels=[0, 0, 0], vertex_total=2)
+    with pytest.raises(ValueError, match="labels has 1 entries for 3 partitions"):
+        xcover.iter_top_sc(blocks, [1.0] * 3, **{**sc, "labels": [0]})
+    with pytest.raises(ValueError, match="cannot rank this input exactly"):
+        xcover.iter_top_sc(blocks, [1.0, math.nan, 1.0], **sc)
+    with pytest.raises(ValueError, match="cannot rank this input exactly"):
+        xcover.iter_top_sc(blocks, [1.0] * 3, **{**sc, "vertex_total": 5})
+    with pytest.raises(TypeError):
+        xcover.RankedIterator()
+
+
+@settings(max_examples=150, deadline=None)
+@given(problems, st.sampled_from([0.0, 0.01, 0.2, 0.5, 0.99, 1.0]))
+def test_take_until_stops_once_the_share_left_is_provably_small(problem, alpha):
+    blocks, weights = problem
+    whole = list(xcover.iter_top(blocks, weights))
+    stream = xcover.iter_top(blocks, weights)
+    taken = stream.take_until(alpha, len(whole))
+    assert taken == whole[:len(taken)]
+    assert list(stream) == whole[len(taken):]  # nothing lost
+    total = sum(math.exp(-c) for c, _ in whole)
+    left = sum(math.exp(-c) for c, _ in whole[len(taken):])
+    assert left <= alpha * total * (1 + 1e-9) + 1e-300
+    if taken and alpha < 1:  # it stops at the first k where the bound holds
+        k = len(taken) - 1
+        seen = sum(math.exp(-c) for c, _ in whole[:k])
+        bound = (len(whole) - k) * math.exp(-whole[k - 1][0]) if k else math.inf
+        assert k == 0 or bound > alpha * (seen + bound) * (1 - 1e-9)
+
+
+def test_threads_sharing_a_stream_split_it_without_loss():
+    from pentomino import pentomino_blocks
+
+    blocks, _ = pentomino_blocks(3, 5)
+    weights = [1.0 + (i % 5) / 7 for i in range(len(blocks))]
+    whole = list(xcover.iter_top(blocks, weights))
+    shared = xcover.iter_top(blocks, weights)
+    got = [[] for _ in range(3)]
+    run_in_threads(lambda k: got[k].extend(shared), 3)
+    assert sorted(itertools.chain(*got)) == sorted(whole)
+    for part in got:
+        assert [c for c, _ in part] == sorted(c for c, _ in part)
+
+
+def test_sigint_stops_a_stream_that_resumes_with_nothing_lost():
+    out = run_script_words(SEND_LATER + textwrap.dedent(
+        """
+        import xcover
+        from pentomino import pentomino_blocks
+        blocks, _ = pentomino_blocks(6, 10)
+        weights = [1.0 / (1 + i % 7) for i in range(len(blocks))]
+        stream = xcover.iter_top(blocks, weights)
+        sent = send_later(signal.SIGINT, 0.3)
+        try:
+            next(stream)
+            print("completed", 0)
+        except KeyboardInterrupt:
+            print("interrupted", time.monotonic() - sent[0])
+        first = next(stream)
+        print(first[1] == xcover.get_topn(blocks, weights, 1)[0])
+        """))
+    assert out[0] == "interrupted"
+    assert float(out[1]) < SIGNAL_LATENCY_BOUND
+    assert out[2] == "True"
