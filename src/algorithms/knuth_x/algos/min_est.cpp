@@ -7,11 +7,11 @@
 #include <cmath>
 #include <limits>
 
+#include "../numbers.hpp"
+
 namespace xcover {
 
 namespace {
-
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // A sum with an entry that is +inf or NaN is +inf or NaN, and neither is below anything:
 // such entries never lower a fold, so only the others are paired.
