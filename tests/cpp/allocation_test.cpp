@@ -1,6 +1,8 @@
 // The ranked searches allocate per step only when a container of the search grows (a few
 // times over thousands of steps), never per child scored. The global operator new of this
-// test binary counts the allocations made while a Counting scope is open on the thread.
+// test binary counts the allocations made while a Counting scope is open on the thread; every
+// form of new and delete (plain, array, nothrow) goes to malloc and free, so that a sanitizer's
+// own allocator never sees half of a pair.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -31,8 +33,18 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (counting) ++allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 using namespace xcover;
 
