@@ -7,6 +7,10 @@ a diagonal may hold none: so each diagonal also gets a slack block holding only 
 diagonal's element, chosen exactly when no queen sits on it. A cover is then a queen
 placement plus the slack blocks of the empty diagonals, and the slack part is fixed by the
 queens, so covers and solutions correspond one to one.
+
+The other way (``solutions_secondary``) declares the diagonals secondary: elements a cover may
+leave uncovered but never covers twice. No slack block is needed, and the search never
+branches on a diagonal. ``python queens.py 8 --secondary`` counts that way.
 """
 
 import sys
@@ -46,6 +50,24 @@ def solutions(n):
     return found
 
 
+def queen_blocks_only(n):
+    """The blocks of the queens alone (no slack), block r * n + c for the square (r, c)."""
+    blocks, squares = queens_blocks(n)
+    return [b for b, sq in zip(blocks, squares) if sq is not None]
+
+
+def solutions_secondary(n):
+    """Every solution, with the diagonals secondary elements instead of slack blocks."""
+    blocks = queen_blocks_only(n)
+    found = []
+    for cover in xcover.iter_all(blocks, secondary=diagonal_elements(n)):
+        columns = [None] * n
+        for b in cover:
+            columns[b // n] = b % n
+        found.append(tuple(columns))
+    return found
+
+
 def central_solutions(n, count):
     """The `count` solutions whose queens sit closest to the centre (squared distance)."""
     blocks, squares = queens_blocks(n)
@@ -69,9 +91,15 @@ def draw(columns):
 
 
 def main():
-    top = int(sys.argv[1]) if len(sys.argv) > 1 else 8
+    args = [a for a in sys.argv[1:] if a != "--secondary"]
+    secondary = len(args) < len(sys.argv) - 1
+    top = int(args[0]) if args else 8
     for n in range(1, top + 1):
-        print(f"n = {n}: {len(solutions(n))} solutions")
+        if secondary:
+            count = xcover.count_all(queen_blocks_only(n), secondary=diagonal_elements(n))
+            print(f"n = {n}: {count} solutions (diagonals secondary)")
+        else:
+            print(f"n = {n}: {len(solutions(n))} solutions")
     print(f"the {top}x{top} solutions with queens closest to the centre:")
     for cost, columns in central_solutions(top, 2):
         print(f"  cost {cost:.1f}")

@@ -18,4 +18,5 @@ PY=$(bash scripts/build.sh)
 ./build/top_sc_bench "$@"
 PYTHONPATH="$PWD/build" "$PY" bench/bench_python.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_matrix.py
+PYTHONPATH="$PWD/build" "$PY" bench/bench_estimate.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_latency.py

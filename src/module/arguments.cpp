@@ -256,8 +256,10 @@ bool check_block_indices(const char* name, const std::vector<std::uint64_t>& ind
 // The value of an argument left out: the empty value of its kind.
 ArgumentValue absent_value(ArgumentKind kind) {
     switch (kind) {
-    case ArgumentKind::BlockIndices: return std::vector<std::uint64_t>{};
+    case ArgumentKind::BlockIndices:
+    case ArgumentKind::Integers: return std::vector<std::uint64_t>{};
     case ArgumentKind::OptionalInteger: return std::optional<std::uint64_t>{};
+    case ArgumentKind::Object: return static_cast<PyObject*>(Py_None);  // immortal, borrowed
     default: fail("a parameter of this kind has no default");
     }
 }

@@ -12,12 +12,16 @@
 #include "../algorithms/knuth_x/algos/top_sc_stream.hpp"
 #include "../algorithms/knuth_x/algos/top_stream.hpp"
 #include "arguments.hpp"
+#include "command_line.hpp"
 #include "cover_iterator.hpp"
 #include "depth_first_batches.hpp"
+#include "dlx.hpp"
+#include "estimate.hpp"
 #include "failure_boundary.hpp"
 #include "functions.hpp"
 #include "matrix.hpp"
 #include "ranked_iterator.hpp"
+#include "number_blocks.hpp"
 #include "results.hpp"
 
 namespace xcover::py {
@@ -73,7 +77,8 @@ PyObject* count_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, 
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         const std::optional<std::uint64_t> count = run_detached(call.check, [&](Interrupt& interrupt) {
-            return count_all(partitions, a.integers(F.slot("include")), &interrupt);
+            return count_all(partitions, a.integers(F.slot("include")), &interrupt,
+                             a.integers(F.slot("secondary")));
         }, input_items(partitions));
         return count ? PyLong_FromUnsignedLongLong(*count) : nullptr;
     });
@@ -86,7 +91,7 @@ PyObject* iter_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
         std::optional<std::unique_ptr<DepthFirstSearch>> search =
             run_detached(call.check, [&](Interrupt& interrupt) {
                 return std::make_unique<DepthFirstSearch>(partitions, a.integers(F.slot("include")),
-                                                          &interrupt);
+                                                          &interrupt, a.integers(F.slot("secondary")));
             }, input_items(partitions));
         if (!search) return nullptr;
         (*search)->set_interrupt(nullptr);
@@ -101,7 +106,8 @@ PyObject* split_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyOb
         const auto prefixes = run_detached(call.check, [&](Interrupt& interrupt) {
             CoverList lists;
             for (const auto& prefix : split(partitions, a.integer(F.slot("parts")),
-                                            a.integers(F.slot("include")), &interrupt))
+                                            a.integers(F.slot("include")), &interrupt,
+                                            a.integers(F.slot("secondary"))))
                 lists.push_list(prefix);
             return lists;
         }, input_items(partitions));
@@ -114,6 +120,52 @@ PyObject* blocks_from_matrix_entry(PyObject* m, PyObject* const* args, Py_ssize_
     static constexpr const FunctionDeclaration& F = kBlocksFromMatrix;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) {
         return matrix_to_blocks(call, a.object(F.slot("matrix")));
+    });
+}
+
+PyObject* read_dlx_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr const FunctionDeclaration& F = kReadDlx;
+    return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) {
+        return dlx_text_to_python(call, a.object(F.slot("text")));
+    });
+}
+
+PyObject* read_dlx_file_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr const FunctionDeclaration& F = kReadDlxFile;
+    return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) {
+        return dlx_file_to_python(call, a.object(F.slot("path")));
+    });
+}
+
+PyObject* estimate_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr const FunctionDeclaration& F = kEstimateAll;
+    return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
+        const BlockList& partitions = a.blocks(F.slot("partitions"));
+        const std::uint64_t samples = a.optional_integer(F.slot("samples")).value_or(1000);
+        if (samples == 0) {
+            PyErr_SetString(PyExc_ValueError, "samples must be at least 1");
+            return nullptr;
+        }
+        const std::uint64_t seed = seed_or_random(a.optional_integer(F.slot("seed")));
+        const std::optional<TreeEstimate> estimate = run_detached(call.check, [&](Interrupt& interrupt) {
+            return estimate_all(partitions, a.integers(F.slot("include")),
+                                a.integers(F.slot("secondary")), samples, seed, &interrupt);
+        }, input_items(partitions));
+        return estimate ? estimate_to_python(call, *estimate) : nullptr;
+    });
+}
+
+PyObject* number_blocks_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr const FunctionDeclaration& F = kNumberBlocks;
+    return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) {
+        return number_blocks(call, a.object(F.slot("blocks")));
+    });
+}
+
+PyObject* main_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr const FunctionDeclaration& F = kMain;
+    return enter<F>(m, args, nargs, kw, [m](Call& call, Arguments& a) {
+        return run_command_line(call, m, a.object(F.slot("argv")));
     });
 }
 

@@ -19,5 +19,13 @@ PyObject* iter_top_sc_entry(PyObject* module, PyObject* const* args, Py_ssize_t 
                             PyObject* kwnames);
 PyObject* blocks_from_matrix_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames);
+PyObject* read_dlx_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* estimate_all_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames);
+PyObject* number_blocks_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames);
+PyObject* main_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* read_dlx_file_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames);
 
 }  // namespace xcover::py

@@ -69,33 +69,42 @@ inline constexpr FunctionDeclaration kGetTopp{
 
 // The depth-first companions of get_all: not in __all__, registered after the five.
 inline constexpr Parameter kInclude{"include", BlockIndices, "()"};
+inline constexpr Parameter kSecondary{"secondary", Integers, "()"};
+#define XCOVER_SECONDARY_DOC                                                                     \
+    "`secondary` lists element values that a partition may leave uncovered but never covers\n" \
+    "twice; the search never branches on them, so a block holding only such elements is\n"     \
+    "never chosen."
 
 inline constexpr FunctionDeclaration kCountAll{
     "count_all",
-    {{kPartitions, kInclude}},
+    {{kPartitions, kInclude, kSecondary}},
     "Count the partitions that get_all would return, without building them.\n\n"
-    "`include` lists block indices that every counted partition must contain.",
+    "`include` lists block indices that every counted partition must contain.\n"
+    XCOVER_SECONDARY_DOC,
     false,
     count_all_entry,
 };
 
 inline constexpr FunctionDeclaration kIterAll{
     "iter_all",
-    {{kPartitions, kInclude}},
+    {{kPartitions, kInclude, kSecondary}},
     "Iterate over the partitions of get_all, in the same order, one list at a time.\n\n"
     "The iterator owns a copy of the problem and finds partitions as they are asked for.\n"
-    "`include` lists block indices that every partition returned must contain.",
+    "`include` lists block indices that every partition returned must contain.\n"
+    XCOVER_SECONDARY_DOC,
     false,
     iter_all_entry,
 };
 
 inline constexpr FunctionDeclaration kSplit{
     "split",
-    {{kPartitions, {"parts", Count}, kInclude}},
+    {{kPartitions, {"parts", Count}, kInclude, kSecondary}},
     "Split the search of get_all into at least `parts` independent subtrees, when it\n"
     "branches that much. Returns a list of prefixes (lists of block indices) in search\n"
     "order: concatenating iter_all(partitions, include=prefix) over them gives\n"
-    "get_all(partitions), restricted to the partitions containing `include`.",
+    "get_all(partitions), restricted to the partitions containing `include`.\n"
+    "With `secondary`, pass the same `secondary` to iter_all.\n"
+    XCOVER_SECONDARY_DOC,
     false,
     split_entry,
 };
@@ -147,11 +156,78 @@ inline constexpr FunctionDeclaration kBlocksFromMatrix{
     blocks_from_matrix_entry,
 };
 
+// Numbering arbitrary items as element ints: not in __all__.
+inline constexpr FunctionDeclaration kNumberBlocks{
+    "number_blocks",
+    {{{"blocks", Object}}},
+    "Number the items of blocks of arbitrary hashable items, for the solvers.\n\n"
+    "Returns (numbered, items): `blocks` with each item replaced by its number, the\n"
+    "distinct items numbered 0, 1, ... in order of first appearance (items equal as dict\n"
+    "keys get one number), and the list of the items by number, to map covers back.",
+    false,
+    number_blocks_entry,
+};
+
+// Estimating the search of count_all by random probes: not in __all__.
+inline constexpr FunctionDeclaration kEstimateAll{
+    "estimate_all",
+    {{kPartitions, kInclude, kSecondary, {"samples", OptionalInteger, "1000"},
+      {"seed", OptionalInteger, "None"}}},
+    "Estimate the size of the search of count_all by Knuth's random probes.\n\n"
+    "Each of `samples` probes walks from the root of the search tree to a leaf, choosing a\n"
+    "block of each branch column at random, and multiplies the branching degrees it meets.\n"
+    "Returns TreeEstimate(covers, nodes, covers_stderr, nodes_stderr): unbiased estimates\n"
+    "of the number of partitions count_all counts and of the positions of its search tree\n"
+    "(the root included), with their standard errors. `seed` fixes the random choices (a\n"
+    "fresh seed each call when None); `include` and `secondary` are those of count_all.",
+    false,
+    estimate_all_entry,
+};
+
+// Reading Knuth's DLX text format: not in __all__.
+inline constexpr FunctionDeclaration kReadDlx{
+    "read_dlx",
+    {{{"text", Object}}},
+    "Read an exact-cover problem in Knuth's DLX format from a str.\n\n"
+    "The first non-comment line names the items, primary ones, then `|` and the secondary\n"
+    "ones; each later line is one option, the names of its items. Lines starting with `|`\n"
+    "are comments, blank lines are skipped. Returns DlxProblem(blocks, secondary, names):\n"
+    "the options as lists of item numbers (items numbered 0.. in the order of the items\n"
+    "line), the secondary items' numbers and the item names. Pass blocks and secondary to\n"
+    "count_all, iter_all or split. A malformed text raises ValueError naming its line and\n"
+    "column; colors and multiplicities are not supported yet.",
+    false,
+    read_dlx_entry,
+};
+
+inline constexpr FunctionDeclaration kReadDlxFile{
+    "read_dlx_file",
+    {{{"path", Object}}},
+    "Read an exact-cover problem in Knuth's DLX format from the UTF-8 file at `path`.\n\n"
+    "As read_dlx(open(path).read()); OSError when the file cannot be read.",
+    false,
+    read_dlx_file_entry,
+};
+
+// The command line: not in __all__.
+inline constexpr FunctionDeclaration kMain{
+    "main",
+    {{{"argv", Object, "None"}}},
+    "Run xcover's command line with `argv` (a list of str; sys.argv[1:] when None) and\n"
+    "return its exit status: `xcover [--count | --all] [--help] FILE` reads a problem in\n"
+    "Knuth's DLX format from FILE ('-' for standard input) and prints the number of its\n"
+    "covers (--count, the default) or every cover, one per line, by item names (--all).\n"
+    "The console script `xcover` calls it.",
+    false,
+    main_entry,
+};
+
 // Registration order; the exported functions' order is the order of __all__: callers list
 // the module and compare, so it stays alphabetical, with the rest after it.
 inline constexpr const FunctionDeclaration* kFunctions[] = {
     &kGetAll,   &kGetTop,  &kGetTopn, &kGetTopnSc, &kGetTopp,
     &kCountAll, &kIterAll, &kSplit,   &kIterTop, &kIterTopSc, &kBlocksFromMatrix,
+    &kNumberBlocks, &kEstimateAll, &kReadDlx,  &kReadDlxFile, &kMain,
 };
 
 inline constexpr std::size_t kFunctionCount = std::size(kFunctions);

@@ -133,6 +133,8 @@ int module_traverse(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(state.ranked_iterator_type);
     Py_VISIT(state.panic_type.peek());
     Py_VISIT(state.sequence_class.peek());
+    Py_VISIT(state.dlx_problem_type.peek());
+    Py_VISIT(state.tree_estimate_type.peek());
     return 0;
 }
 
@@ -142,6 +144,8 @@ int module_clear(PyObject* module) {
     Py_CLEAR(state.ranked_iterator_type);
     state.panic_type.clear();
     state.sequence_class.clear();
+    state.dlx_problem_type.clear();
+    state.tree_estimate_type.clear();
     return 0;
 }
 

@@ -19,6 +19,8 @@ struct ModuleState {
     // Created at first use, since most calls never need them.
     OnceObject panic_type;      // PanicException
     OnceObject sequence_class;  // collections.abc.Sequence, for the type-mismatch message
+    OnceObject dlx_problem_type;  // the named tuple read_dlx returns
+    OnceObject tree_estimate_type;  // the named tuple estimate_all returns
 };
 
 // The state of `module` (a module object of this definition).

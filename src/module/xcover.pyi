@@ -8,15 +8,20 @@
 #
 # count_all, iter_all and split are extra functions, not listed in __all__: they count, stream
 # and split the search of get_all, restricted to the covers holding every block of `include`.
-# blocks_from_matrix, also extra, turns a 0/1 matrix into blocks.
+# Their `secondary` lists elements a cover may leave uncovered (never covered twice).
+# blocks_from_matrix, also extra, turns a 0/1 matrix into blocks; read_dlx and read_dlx_file
+# read a problem written in Knuth's DLX format; estimate_all estimates the search of count_all
+# by random probes; main is the command line (the console script `xcover`); number_blocks
+# numbers blocks of arbitrary hashable items as element ints.
 #
 # Errors: TypeError for arguments of the wrong shape or type, OverflowError for an integer
 # outside 0..2**64 - 1, MemoryError when memory runs out, and an internal PanicException
 # (a BaseException, not exported) when an internal check fails, for example when `weights`
 # is shorter than a block index that the search reaches.
 
-from collections.abc import Iterator, Sequence
-from typing import Any, Protocol, SupportsFloat, SupportsIndex, final
+from collections.abc import Hashable, Iterator, Sequence
+from os import PathLike
+from typing import Any, NamedTuple, Protocol, SupportsFloat, SupportsIndex, final
 
 __all__ = ["get_all", "get_top", "get_topn", "get_topn_sc", "get_topp"]
 
@@ -81,10 +86,15 @@ def get_topp(
     """Get top partitions in order of decreasing likelihood, with total
     probability coverage greater than `1 - alpha`"""
 
-def count_all(partitions: _Blocks, include: _Integers = ()) -> int:
+def count_all(
+    partitions: _Blocks, include: _Integers = (), secondary: _Integers = ()
+) -> int:
     """Count the partitions that get_all would return, without building them.
 
-    `include` lists block indices that every counted partition must contain."""
+    `include` lists block indices that every counted partition must contain.
+    `secondary` lists element values that a partition may leave uncovered but never covers
+    twice; the search never branches on them, so a block holding only such elements is
+    never chosen."""
 
 @final
 class CoverIterator(Iterator[list[int]]):
@@ -93,12 +103,15 @@ class CoverIterator(Iterator[list[int]]):
     def __next__(self) -> list[int]: ...
 
 def iter_all(
-    partitions: _Blocks, include: _Integers = ()
+    partitions: _Blocks, include: _Integers = (), secondary: _Integers = ()
 ) -> Iterator[list[int]]:
     """Iterate over the partitions of get_all, in the same order, one list at a time.
 
     The iterator owns a copy of the problem and finds partitions as they are asked for.
-    `include` lists block indices that every partition returned must contain."""
+    `include` lists block indices that every partition returned must contain.
+    `secondary` lists element values that a partition may leave uncovered but never covers
+    twice; the search never branches on them, so a block holding only such elements is
+    never chosen."""
 
 @final
 class RankedIterator(Iterator[tuple[float, list[int]]]):
@@ -143,12 +156,19 @@ def iter_top_sc(
     returned must contain."""
 
 def split(
-    partitions: _Blocks, parts: SupportsIndex, include: _Integers = ()
+    partitions: _Blocks,
+    parts: SupportsIndex,
+    include: _Integers = (),
+    secondary: _Integers = (),
 ) -> list[list[int]]:
     """Split the search of get_all into at least `parts` independent subtrees, when it
     branches that much. Returns a list of prefixes (lists of block indices) in search
     order: concatenating iter_all(partitions, include=prefix) over them gives
-    get_all(partitions), restricted to the partitions containing `include`."""
+    get_all(partitions), restricted to the partitions containing `include`.
+    With `secondary`, pass the same `secondary` to iter_all.
+    `secondary` lists element values that a partition may leave uncovered but never covers
+    twice; the search never branches on them, so a block holding only such elements is
+    never chosen."""
 
 def blocks_from_matrix(matrix: _Matrix) -> list[list[int]]:
     """Turn a 0/1 matrix into blocks: one block per row, listing the columns that hold a 1.
@@ -157,3 +177,64 @@ def blocks_from_matrix(matrix: _Matrix) -> list[list[int]]:
     equally long rows. Pass the result, not the matrix, to the solvers: they read each
     inner list as element values. Every column should hold a 1 somewhere; a column without
     one is absent from the blocks, so the solvers do not require it to be covered."""
+
+# The named tuple (a struct sequence) that read_dlx and read_dlx_file return.
+class _DlxProblem(NamedTuple):
+    blocks: list[list[int]]
+    secondary: list[int]
+    names: list[str]
+
+def read_dlx(text: str) -> _DlxProblem:
+    """Read an exact-cover problem in Knuth's DLX format from a str.
+
+    The first non-comment line names the items, primary ones, then `|` and the secondary
+    ones; each later line is one option, the names of its items. Lines starting with `|`
+    are comments, blank lines are skipped. Returns DlxProblem(blocks, secondary, names):
+    the options as lists of item numbers (items numbered 0.. in the order of the items
+    line), the secondary items' numbers and the item names. Pass blocks and secondary to
+    count_all, iter_all or split. A malformed text raises ValueError naming its line and
+    column; colors and multiplicities are not supported yet."""
+
+def read_dlx_file(path: str | bytes | PathLike[str] | PathLike[bytes]) -> _DlxProblem:
+    """Read an exact-cover problem in Knuth's DLX format from the UTF-8 file at `path`.
+
+    As read_dlx(open(path).read()); OSError when the file cannot be read."""
+
+# The named tuple (a struct sequence) that estimate_all returns.
+class _TreeEstimate(NamedTuple):
+    covers: float
+    nodes: float
+    covers_stderr: float
+    nodes_stderr: float
+
+def estimate_all(
+    partitions: _Blocks,
+    include: _Integers = (),
+    secondary: _Integers = (),
+    samples: SupportsIndex | None = 1000,
+    seed: SupportsIndex | None = None,
+) -> _TreeEstimate:
+    """Estimate the size of the search of count_all by Knuth's random probes.
+
+    Each of `samples` probes walks from the root of the search tree to a leaf, choosing a
+    block of each branch column at random, and multiplies the branching degrees it meets.
+    Returns TreeEstimate(covers, nodes, covers_stderr, nodes_stderr): unbiased estimates
+    of the number of partitions count_all counts and of the positions of its search tree
+    (the root included), with their standard errors. `seed` fixes the random choices (a
+    fresh seed each call when None); `include` and `secondary` are those of count_all."""
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Run xcover's command line with `argv` (a list of str; sys.argv[1:] when None) and
+    return its exit status: `xcover [--count | --all] [--help] FILE` reads a problem in
+    Knuth's DLX format from FILE ('-' for standard input) and prints the number of its
+    covers (--count, the default) or every cover, one per line, by item names (--all).
+    The console script `xcover` calls it."""
+
+def number_blocks(
+    blocks: Sequence[Sequence[Hashable]],
+) -> tuple[list[list[int]], list[Any]]:
+    """Number the items of blocks of arbitrary hashable items, for the solvers.
+
+    Returns (numbered, items): `blocks` with each item replaced by its number, the
+    distinct items numbered 0, 1, ... in order of first appearance (items equal as dict
+    keys get one number), and the list of the items by number, to map covers back."""

@@ -5,6 +5,7 @@ import itertools
 import math
 import os
 import random
+import sys
 
 import pytest
 
@@ -127,6 +128,15 @@ def test_queens_counts_for_n_1_to_8():
         assert all(non_attacking(cols) for cols in found)
         counts.append(len(found))
     assert counts == [1, 0, 0, 2, 10, 4, 40, 92]
+
+
+def test_queens_with_secondary_diagonals_match_the_slack_model(monkeypatch, capsys):
+    for n in range(1, 9):
+        assert sorted(queens.solutions_secondary(n)) == sorted(queens.solutions(n))
+    monkeypatch.setattr(sys, "argv", ["queens.py", "6", "--secondary"])
+    queens.main()
+    out = capsys.readouterr().out
+    assert "n = 6: 4 solutions (diagonals secondary)" in out
 
 
 def test_queens_match_brute_force_up_to_7():

@@ -40,9 +40,9 @@ EXPECTED_ANNOTATIONS = {
         "edge_total": INDEX, "labels": INTEGERS, "vertex_total": INDEX, "n": INDEX,
         "max_iter": CAP, "max_heap": CAP,
     },
-    "count_all": {"partitions": BLOCKS, "include": INTEGERS},
-    "iter_all": {"partitions": BLOCKS, "include": INTEGERS},
-    "split": {"partitions": BLOCKS, "parts": INDEX, "include": INTEGERS},
+    "count_all": {"partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS},
+    "iter_all": {"partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS},
+    "split": {"partitions": BLOCKS, "parts": INDEX, "include": INTEGERS, "secondary": INTEGERS},
     "iter_top": {
         "partitions": BLOCKS, "weights": WEIGHTS, "include": INTEGERS, "max_iter": CAP,
         "max_heap": CAP,
@@ -52,12 +52,32 @@ EXPECTED_ANNOTATIONS = {
         "edge_total": INDEX, "labels": INTEGERS, "vertex_total": INDEX, "include": INTEGERS,
         "max_iter": CAP, "max_heap": CAP,
     },
+    "read_dlx": {"text": "str"},
+    "read_dlx_file": {"path": "str | bytes | PathLike[str] | PathLike[bytes]"},
+    "estimate_all": {
+        "partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS,
+        "samples": CAP, "seed": CAP,
+    },
+    "main": {"argv": "Sequence[str] | None"},
+    "number_blocks": {"blocks": "Sequence[Sequence[Hashable]]"},
     "blocks_from_matrix": {"matrix": "_Matrix"},
 }
 # Functions the module has beside those of __all__.
-EXTRA = ["blocks_from_matrix", "count_all", "iter_all", "iter_top", "iter_top_sc", "split"]
-RETURNS = {"count_all": "int", "iter_all": "Iterator[list[int]]", "iter_top": "RankedIterator",
-           "iter_top_sc": "RankedIterator"}
+EXTRA = [
+    "blocks_from_matrix", "count_all", "iter_all", "iter_top", "iter_top_sc", "split",
+    "read_dlx", "read_dlx_file", "estimate_all", "main", "number_blocks",
+]
+RETURNS = {
+    "count_all": "int",
+    "iter_all": "Iterator[list[int]]",
+    "iter_top": "RankedIterator",
+    "iter_top_sc": "RankedIterator",
+    "read_dlx": "_DlxProblem",
+    "read_dlx_file": "_DlxProblem",
+    "estimate_all": "_TreeEstimate",
+    "main": "int",
+    "number_blocks": "tuple[list[list[int]], list[Any]]",
+}
 ALL_FUNCTIONS = sorted(EXPECTED_ANNOTATIONS)
 # The parameters of the five functions come from the one list the module test reads.
 assert all(tuple(EXPECTED_ANNOTATIONS[name]) == signatures.parameter_names(name)

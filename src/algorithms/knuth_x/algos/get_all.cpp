@@ -21,8 +21,8 @@ CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> includ
 }
 
 std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> include,
-                        Interrupt* interrupt) {
-    DepthFirstSearch search(blocks, include, interrupt);
+                        Interrupt* interrupt, std::span<const std::uint64_t> secondary) {
+    DepthFirstSearch search(blocks, include, interrupt, secondary);
     std::uint64_t count = 0;
     while (search.next()) ++count;
     return count;

@@ -25,9 +25,11 @@ bool collect_covers(DepthFirstSearch& search, CoverList& batch, std::uint64_t ma
 CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> include = {},
                   Interrupt* interrupt = nullptr);
 
-// The number of covers get_all would return, without building them.
+// The number of covers get_all would return, without building them. `secondary`, here and
+// in split, lists elements a cover may leave uncovered (see DepthFirstSearch).
 std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> include = {},
-                        Interrupt* interrupt = nullptr);
+                        Interrupt* interrupt = nullptr,
+                        std::span<const std::uint64_t> secondary = {});
 
 // Tops of disjoint subtrees of the search tree, in depth-first order, at least `parts` of
 // them when the tree branches that much: each is a path of chosen blocks followed by the
@@ -35,6 +37,7 @@ std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> 
 // results gives get_all(blocks, include). Subtrees found to be dead ends are left out.
 std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint64_t parts,
                                               std::span<const std::uint64_t> include = {},
-                                              Interrupt* interrupt = nullptr);
+                                              Interrupt* interrupt = nullptr,
+                                              std::span<const std::uint64_t> secondary = {});
 
 }  // namespace xcover

@@ -156,11 +156,12 @@ public:
     // Without `race_after`, the walk starts once the passes have done more work than
     // building its search costs.
     Splitter(const BlockList& blocks, std::span<const std::uint64_t> include, Interrupt* interrupt,
-             std::optional<std::uint64_t> race_after)
+             std::optional<std::uint64_t> race_after, std::span<const std::uint64_t> secondary = {})
         : blocks_(blocks),
           include_(include),
+          secondary_(secondary),
           interrupt_(interrupt),
-          search_(blocks, include, interrupt),
+          search_(blocks, include, interrupt, secondary),
           cursor_(search_, tree_),
           poll_(interrupt),
           writer_(include, blocks.size()) {
@@ -173,8 +174,8 @@ private:
     // The counting walk beside the passes, with its own search.
     struct Race {
         Race(const BlockList& blocks, std::span<const std::uint64_t> include, Interrupt* interrupt,
-             std::uint64_t parts)
-            : search(blocks, include, interrupt), counter(parts), walk(search) {}
+             std::uint64_t parts, std::span<const std::uint64_t> secondary)
+            : search(blocks, include, interrupt, secondary), counter(parts), walk(search) {}
         DepthFirstSearch search;
         LevelCounter counter;
         TreeWalk walk;
@@ -194,6 +195,7 @@ private:
 
     const BlockList& blocks_;
     std::span<const std::uint64_t> include_;
+    std::span<const std::uint64_t> secondary_;
     Interrupt* interrupt_;
     std::uint64_t race_after_ = 0;
     std::optional<Race> race_;
@@ -211,7 +213,7 @@ std::optional<std::vector<std::vector<std::uint64_t>>> Splitter::race(std::uint6
     const std::uint64_t done = work();
     if (done < race_after_) return std::nullopt;
     if (!race_) {
-        race_.emplace(blocks_, include_, interrupt_, parts);
+        race_.emplace(blocks_, include_, interrupt_, parts, secondary_);
         race_->work = done;
         return std::nullopt;  // building the search was its share
     }
@@ -364,8 +366,9 @@ std::vector<std::vector<std::uint64_t>> Splitter::run(std::uint64_t parts) {
 
 std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint64_t parts,
                                               std::span<const std::uint64_t> include,
-                                              Interrupt* interrupt) {
-    Splitter splitter(blocks, include, interrupt, std::nullopt);
+                                              Interrupt* interrupt,
+                                              std::span<const std::uint64_t> secondary) {
+    Splitter splitter(blocks, include, interrupt, std::nullopt, secondary);
     return splitter.run(parts);
 }
 

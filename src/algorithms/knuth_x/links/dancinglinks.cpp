@@ -18,21 +18,29 @@ void DancingLinks::fail_not_a_block_node(std::uint64_t node, std::source_locatio
     fail("node " + std::to_string(node) + " is not a block node", where);
 }
 
-DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrupt* interrupt) {
+DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrupt* interrupt,
+                           std::uint64_t primary) {
     InterruptPoll poll(interrupt);
+    const std::uint64_t p = primary < m ? primary : m;
+    primary_count_ = p;
     const std::uint64_t node_total = m + 1 + relabeled.total_items();
     if (node_total > kMaxNodes) throw std::bad_alloc();
     for (auto* field : {&up_, &down_, &left_, &right_, &column_}) field->reserve(node_total);
     blocks_.reserve(node_total);
     sizes_.assign(m + 1, 0);
 
-    // The root and the headers, in one ring.
+    // The root and the primary headers, in one ring; the secondary headers, each alone.
     for (std::uint64_t c = 0; c <= m; ++c) {
         const auto n = static_cast<NodeIndex>(c);
         up_.push_back(n);
         down_.push_back(n);
-        left_.push_back(static_cast<NodeIndex>(c == 0 ? m : c - 1));
-        right_.push_back(static_cast<NodeIndex>(c == m ? 0 : c + 1));
+        if (c > p) {
+            left_.push_back(n);
+            right_.push_back(n);
+        } else {
+            left_.push_back(static_cast<NodeIndex>(c == 0 ? p : c - 1));
+            right_.push_back(static_cast<NodeIndex>(c == p ? 0 : c + 1));
+        }
         column_.push_back(n);
         blocks_.push_back(kNoBlock);
     }
@@ -58,7 +66,8 @@ DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrup
             ++sizes_[c];
         }
     }
-    for (std::uint64_t c = 1; c <= m; ++c) empty_columns_ += sizes_[c] == 0;
+    for (std::uint64_t c = 1; c <= p; ++c) empty_columns_ += sizes_[c] == 0;
+    for (std::uint64_t c = p + 1; c <= m; ++c) ++sizes_[c];  // never 0: see the header
 }
 
 }  // namespace xcover

@@ -7,6 +7,13 @@
 // The links live in separate arrays (one per field), as in the tightest dancing-links
 // counters: a walk along a column or a block then touches only the fields it reads.
 //
+// Columns 1..p are primary and p+1..m secondary (p = m unless given). Only primary headers
+// are in the ring, so choose_column never picks a secondary column and a position is
+// complete when every primary column is covered, as in Knuth's DLX2; a secondary header is
+// linked to itself, and covering it (when a chosen block holds it) still removes the blocks
+// that meet it. A secondary column's stored size is one more than its number of blocks, so
+// it never reaches 0 and is never counted as an empty column: the hot loops stay as they are.
+//
 // `cover` removes a column and every block that meets it from the other columns; `uncover`
 // undoes the most recent `cover` still in force. The matrix counts its empty active
 // columns, so choose_column knows a dead end without a scan.
@@ -35,9 +42,13 @@ class DancingLinks {
 public:
     // `relabeled` holds each block's distinct columns (1..m); block b keeps index b.
     // Polls `interrupt`, when given, as it builds.
-    DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrupt* interrupt = nullptr);
+    // Columns above `primary` are secondary.
+    static constexpr std::uint64_t kAllPrimary = UINT64_MAX;
+    DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrupt* interrupt = nullptr,
+                 std::uint64_t primary = kAllPrimary);
 
     std::uint64_t column_count() const noexcept { return sizes_.size() - 1; }
+    std::uint64_t primary_count() const noexcept { return primary_count_; }
     std::uint64_t node_count() const noexcept { return up_.size(); }
     // One more than the largest block index with nodes (0 for a matrix without blocks).
     std::uint64_t block_bound() const noexcept { return block_bound_; }
@@ -76,7 +87,10 @@ public:
     }
 
     // Reading the matrix.
-    std::uint64_t size(std::uint64_t column) const { return sizes_[checked_column(column)]; }
+    std::uint64_t size(std::uint64_t column) const {
+        const NodeIndex c = checked_column(column);
+        return sizes_[c] - (c > primary_count_ ? 1 : 0);
+    }
     std::uint64_t up(std::uint64_t node) const { return at(up_, node); }
     std::uint64_t down(std::uint64_t node) const { return at(down_, node); }
     // The column of a header or block node; 0 for the root.
@@ -165,6 +179,7 @@ private:
     std::vector<NodeIndex> sizes_;         // per column: its linked block nodes
     std::uint64_t empty_columns_ = 0;      // active columns of size 0
     std::uint64_t block_bound_ = 0;
+    std::uint64_t primary_count_ = 0;
 };
 
 }  // namespace xcover

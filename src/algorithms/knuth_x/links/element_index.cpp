@@ -7,6 +7,22 @@
 
 namespace xcover {
 
+namespace {
+
+// Per value of `sorted_values` (ascending, distinct): 1 when `secondary` lists it.
+std::vector<char> mark_secondary(const std::vector<std::uint64_t>& sorted_values,
+                                 std::span<const std::uint64_t> secondary, InterruptPoll& poll) {
+    std::vector<char> marks(sorted_values.size(), 0);
+    for (std::uint64_t value : secondary) {
+        poll.tick();
+        const auto it = std::lower_bound(sorted_values.begin(), sorted_values.end(), value);
+        if (it != sorted_values.end() && *it == value) marks[it - sorted_values.begin()] = 1;
+    }
+    return marks;
+}
+
+}  // namespace
+
 std::uint64_t count_distinct_elements(const BlockList& blocks, Interrupt* interrupt) {
     InterruptPoll poll(interrupt);
     std::vector<std::uint64_t> values(blocks.all_items().begin(), blocks.all_items().end());
@@ -15,6 +31,11 @@ std::uint64_t count_distinct_elements(const BlockList& blocks, Interrupt* interr
 }
 
 ElementIndex build_element_index(const BlockList& blocks, Interrupt* interrupt) {
+    return build_element_index(blocks, {}, interrupt);
+}
+
+ElementIndex build_element_index(const BlockList& blocks, std::span<const std::uint64_t> secondary,
+                                 Interrupt* interrupt) {
     InterruptPoll poll(interrupt);
     // One entry per (block, distinct element) pair; sorting them groups each element's
     // occurrences, and the run lengths are the per-element block counts.
@@ -42,11 +63,17 @@ ElementIndex build_element_index(const BlockList& blocks, Interrupt* interrupt) 
     occurrences = {};
 
     const std::size_t m = index.sorted_values_.size();
+    const std::vector<char> is_secondary = mark_secondary(index.sorted_values_, secondary, poll);
+    index.primary_count_ = m - static_cast<std::size_t>(
+                                   std::count(is_secondary.begin(), is_secondary.end(), 1));
     std::vector<std::uint64_t> order(m);
     std::iota(order.begin(), order.end(), 0);
-    // Values are ascending already, so a stable sort by count keeps value order on ties.
-    sort_polled(order, poll,
-                [&](std::uint64_t a, std::uint64_t b) { return counts[a] < counts[b]; });
+    // Values are ascending already, so a stable sort by (secondary, count) keeps value order
+    // on ties.
+    sort_polled(order, poll, [&](std::uint64_t a, std::uint64_t b) {
+        if (is_secondary[a] != is_secondary[b]) return is_secondary[a] < is_secondary[b];
+        return counts[a] < counts[b];
+    });
 
     index.elements_.resize(m);
     index.sorted_columns_.resize(m);

@@ -4,23 +4,25 @@
 
 namespace xcover {
 
-Problem build_problem(const BlockList& blocks, Interrupt* interrupt) {
-    const ElementIndex index = build_element_index(blocks, interrupt);
+Problem build_problem(const BlockList& blocks, Interrupt* interrupt,
+                      std::span<const std::uint64_t> secondary) {
+    const ElementIndex index = build_element_index(blocks, secondary, interrupt);
     BlockList relabeled = relabel_all(index, blocks, interrupt);
-    DancingLinks links(relabeled, index.column_count(), interrupt);
+    DancingLinks links(relabeled, index.column_count(), interrupt, index.primary_count());
     return Problem{std::move(relabeled), std::move(links)};
 }
 
 DepthFirstSearch::DepthFirstSearch(const BlockList& blocks, std::span<const std::uint64_t> include,
-                                   Interrupt* interrupt)
-    : problem_(build_problem(blocks, interrupt)), poll_(interrupt) {
+                                   Interrupt* interrupt, std::span<const std::uint64_t> secondary)
+    : problem_(build_problem(blocks, interrupt, secondary)), poll_(interrupt) {
     if (include.empty()) return;
     restricted_ = true;
     // owner[c]: the included block holding column c, or kNoBlock.
     std::vector<std::uint64_t> owner(problem_.links.column_count() + 1, kNoBlock);
     for (std::uint64_t b : include) {
         const auto columns = problem_.relabeled[checked(b, blocks.size())];
-        if (columns.empty()) impossible_ = true;  // an empty block is never chosen
+        // A block without a primary column (empty, say) is never chosen.
+        if (columns.empty() || columns.front() > problem_.links.primary_count()) impossible_ = true;
         for (std::uint64_t c : columns) {
             std::uint64_t& holder = at(owner, c);
             if (holder != kNoBlock && holder != b) impossible_ = true;

@@ -27,14 +27,18 @@ struct Problem {
     BlockList relabeled;  // each block's distinct columns
     DancingLinks links;
 };
-Problem build_problem(const BlockList& blocks, Interrupt* interrupt = nullptr);
+// Elements listed in `secondary` become secondary columns (see DancingLinks).
+Problem build_problem(const BlockList& blocks, Interrupt* interrupt = nullptr,
+                      std::span<const std::uint64_t> secondary = {});
 
 class DepthFirstSearch {
 public:
     // `include` holds block indices below blocks.size(). An Interrupt, when given, is polled
-    // every few thousand steps and may end the search with SearchInterrupted.
+    // every few thousand steps and may end the search with SearchInterrupted. Elements in
+    // `secondary` may be left uncovered: the search never branches on them, so a block
+    // holding none but them is never chosen.
     DepthFirstSearch(const BlockList& blocks, std::span<const std::uint64_t> include = {},
-                     Interrupt* interrupt = nullptr);
+                     Interrupt* interrupt = nullptr, std::span<const std::uint64_t> secondary = {});
 
     // Advances to the next cover; false once the search is over. When the Interrupt ends a
     // call with SearchInterrupted, the search stands between two steps and the next call

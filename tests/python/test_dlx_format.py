@@ -1,0 +1,162 @@
+"""read_dlx and read_dlx_file: well-formed texts written from random problems read back to
+the same blocks, secondary items and names; malformed texts (one fault put in a good text)
+raise ValueError naming the faulty line and column; files, paths and bad arguments."""
+
+import os
+import re
+
+import pytest
+from hypothesis import assume, given, settings, strategies as st
+
+import xcover
+
+NAME_CHARS = st.characters(
+    blacklist_characters=" \t\r\n|:", blacklist_categories=("Cs", "Zl", "Zp", "Cc")
+)
+names_strategy = st.lists(
+    st.text(NAME_CHARS, min_size=1, max_size=8), min_size=1, max_size=8, unique=True
+)
+
+
+@st.composite
+def problems(draw):
+    """(names, number of primary items, options as item numbers)."""
+    names = draw(names_strategy)
+    primary = draw(st.integers(1, len(names)))
+    options = draw(
+        st.lists(st.lists(st.integers(0, len(names) - 1), min_size=1, unique=True), max_size=8)
+    )
+    return names, primary, options
+
+
+def write(names, primary, options, comments=(), blank=False):
+    lines = list(comments)
+    head = " ".join(names[:primary])
+    if primary < len(names):
+        head += " | " + " ".join(names[primary:])
+    lines.append(head)
+    for option in options:
+        lines.append("\t".join(names[i] for i in option))
+        if blank:
+            lines.append("   ")
+    return "\n".join(lines) + "\n"
+
+
+@settings(max_examples=300, deadline=None)
+@given(problems(), st.booleans(), st.booleans())
+def test_written_problems_read_back(problem, blank, crlf):
+    names, primary, options = problem
+    text = write(names, primary, options, comments=["| a comment", "|"], blank=blank)
+    if crlf:
+        text = text.replace("\n", "\r\n")
+    got = xcover.read_dlx(text)
+    assert got == (options, list(range(primary, len(names))), names)
+    assert (got.blocks, got.secondary, got.names) == tuple(got)
+    assert type(got).__name__ == "DlxProblem"
+
+
+def error_position(text):
+    with pytest.raises(ValueError) as raised:
+        xcover.read_dlx(text)
+    match = re.match(r"^line (\d+), column (\d+): (.+)$", str(raised.value))
+    assert match, str(raised.value)
+    return int(match[1]), int(match[2]), match[3]
+
+
+# Each fault: (how to damage an option line or the items line, the expected message part).
+@settings(max_examples=300, deadline=None)
+@given(problems(), st.data())
+def test_a_fault_in_an_option_is_reported_where_it_is(problem, data):
+    names, primary, options = problem
+    assume(options)
+    row = data.draw(st.integers(0, len(options) - 1))
+    option = options[row]
+    prefix = "\t".join(names[i] for i in option)
+    fault, message = data.draw(
+        st.sampled_from(
+            [
+                ("zz" + "q" * 70, "longer than 64"),
+                ("unknown_" + "#" * 9, "unknown item"),
+                (names[option[0]], "repeated in an option"),
+                (names[option[0]] + ":red", "colors"),
+                ("a|b", "forbidden character '|'"),
+            ]
+        )
+    )
+    assume(fault not in names or fault == names[option[0]])
+    damaged = options[:row] + [None] + options[row + 1:]
+    lines = write(names, primary, [o if o is not None else [] for o in damaged]).split("\n")
+    lines[1 + row] = prefix + " " + fault
+    line, column, what = error_position("\n".join(lines))
+    assert (line, column) == (2 + row, len(prefix) + 2)
+    assert message in what
+    if message == "colors":
+        assert "not supported yet" in what
+
+
+@settings(max_examples=200, deadline=None)
+@given(names_strategy, st.data())
+def test_a_fault_in_the_items_line_is_reported_where_it_is(names, data):
+    head = " ".join(names)
+    fault, message = data.draw(
+        st.sampled_from(
+            [
+                (names[0], "declared twice"),
+                ("x" * 65, "longer than 64"),
+                ("a:b", "forbidden character ':'"),
+                ("2:3|item", "multiplicities"),
+                ("1|item", "multiplicities"),
+            ]
+        )
+    )
+    text = "| comment\n\n" + head + " " + fault + "\n" + names[0] + "\n"
+    line, column, what = error_position(text)
+    assert (line, column) == (3, len(head) + 2)
+    assert message in what
+
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("", (1, 1, "missing items line")),
+        ("| only a comment", (1, 1, "missing items line")),
+        ("a | b | c\n", (1, 7, "a second '|' in the items line")),
+        ("| c\n  |  \n", (2, 3, "the items line names no item")),
+    ],
+)
+def test_malformed_headers(text, expected):
+    assert error_position(text) == expected
+
+
+def test_a_problem_with_secondary_items_runs_as_the_guide_says():
+    problem = xcover.read_dlx("a b c | x\na x\nb c\nb x\nc\n")
+    covers = list(xcover.iter_all(problem.blocks, secondary=problem.secondary))
+    assert covers == [[0, 1]]
+
+
+def test_files(tmp_path):
+    path = tmp_path / "p.dlx"
+    path.write_text("a b | c\na c\nb\n", encoding="utf-8")
+    expected = ([[0, 2], [1]], [2], ["a", "b", "c"])
+    assert xcover.read_dlx_file(path) == expected
+    assert xcover.read_dlx_file(str(path)) == expected
+    assert xcover.read_dlx_file(os.fsencode(path)) == expected
+    with pytest.raises(FileNotFoundError):
+        xcover.read_dlx_file(tmp_path / "missing.dlx")
+    with pytest.raises(IsADirectoryError):
+        xcover.read_dlx_file(tmp_path)
+    path.write_bytes(b"a \xff\n")
+    with pytest.raises(UnicodeDecodeError):
+        xcover.read_dlx_file(path)
+    path.write_text("a b\na x\n", encoding="utf-8")
+    with pytest.raises(ValueError, match=r"^line 2, column 3: unknown item 'x'$"):
+        xcover.read_dlx_file(path)
+
+
+def test_bad_arguments():
+    with pytest.raises(TypeError, match="must be str, not bytes"):
+        xcover.read_dlx(b"a\na\n")
+    with pytest.raises(TypeError):
+        xcover.read_dlx_file(5)
+    with pytest.raises(TypeError):
+        xcover.read_dlx()
