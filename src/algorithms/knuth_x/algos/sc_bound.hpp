@@ -106,6 +106,7 @@ public:
     // Oracle evaluations since construction (a measure of work).
     std::uint64_t evaluations() const noexcept { return evaluations_; }
     std::uint64_t entries_scanned() const noexcept { return entries_scanned_; }
+    std::uint64_t lp_pivots() const noexcept { return lp_.pivots(); }
 
 private:
     bool prepare(const Prefix& prefix, const View& view);

@@ -74,11 +74,13 @@ ScBound::Prefix TightScScorer::prefix_with(std::span<const std::uint64_t> chosen
 double TightScScorer::bounded(const ScBound::Prefix& prefix, const ScBound::View& view,
                               std::vector<double>& multipliers, const KelleyOptions& options) {
     const std::uint64_t evaluations = bound_.evaluations(), entries = bound_.entries_scanned();
+    const std::uint64_t pivots = bound_.lp_pivots();
     const double value = bound_.bound(prefix, view, multipliers, options);
     if (work_ != nullptr) {
         ++work_->bounds;
         work_->evaluations += bound_.evaluations() - evaluations;
         work_->entries += bound_.entries_scanned() - entries;
+        work_->pivots += bound_.lp_pivots() - pivots;
     }
     return value;
 }

@@ -51,6 +51,7 @@ struct ScWork {
     std::uint64_t bounds = 0;
     std::uint64_t evaluations = 0;
     std::uint64_t entries = 0;  // view entries scanned by the bound
+    std::uint64_t pivots = 0;   // simplex pivots of the relaxation
 };
 
 // Exact scores of complete covers.

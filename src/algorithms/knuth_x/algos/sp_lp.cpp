@@ -109,27 +109,33 @@ void SetPartitionLp::refactor() {
     }
 }
 
+// Dantzig's rule over every structural column (partial pricing was tried: it took more
+// pivots than it saved on the relaxations met here); with `bland`, the first improving
+// column, so that degenerate cycles end. n_ when no column prices out: the basis is optimal.
+std::uint64_t SetPartitionLp::choose_entering(bool bland) {
+    std::uint64_t enter = n_;
+    double most = 0.0;
+    for (std::uint64_t j = 0; j < n_; ++j) {
+        if (in_basis_[j]) continue;
+        double d = costs_[j];
+        for (std::uint64_t p = start_[j]; p < start_[j + 1]; ++p) d -= pi_[rows_[p]];
+        if (d < -kPivotEps * (1.0 + std::fabs(costs_[j])) && d < most) {
+            most = d;
+            enter = j;
+            if (bland) break;
+        }
+    }
+    pricings_ += n_;
+    return enter;
+}
+
 std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots) {
     std::uint64_t pivots = 0;
     w_.resize(m_);
     while (pivots < max_pivots) {
         if (since_refactor_ >= kRefactorEvery) refactor();
         compute_prices();
-        // Dantzig's rule on the structural columns; Bland's (first improving) after many
-        // pivots, so that degenerate cycles end.
-        const bool bland = pivots > 4 * m_ + 20;
-        std::uint64_t enter = n_;
-        double most = 0.0;
-        for (std::uint64_t j = 0; j < n_; ++j) {
-            if (in_basis_[j]) continue;
-            double d = costs_[j];
-            for (std::uint64_t p = start_[j]; p < start_[j + 1]; ++p) d -= pi_[rows_[p]];
-            if (d < -kPivotEps * (1.0 + std::fabs(costs_[j])) && d < most) {
-                most = d;
-                enter = j;
-                if (bland) break;
-            }
-        }
+        const std::uint64_t enter = choose_entering(pivots > 4 * m_ + 20);
         if (enter == n_) break;
         std::fill(w_.begin(), w_.end(), 0.0);
         for (std::uint64_t r = 0; r < m_; ++r) {
@@ -166,6 +172,7 @@ std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots) {
         basis_[leave] = enter;
         in_basis_[enter] = 1;
         ++pivots;
+        ++pivots_;
         ++since_refactor_;
     }
     compute_prices();

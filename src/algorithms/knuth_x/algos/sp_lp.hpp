@@ -30,11 +30,15 @@ public:
     const std::vector<double>& prices() const noexcept { return pi_; }
     // The current basic solution, one value per column (artificials left out).
     void primal(std::vector<double>& x) const;
+    // Pivots and column pricings since construction (a measure of work).
+    std::uint64_t pivots() const noexcept { return pivots_; }
+    std::uint64_t pricings() const noexcept { return pricings_; }
 
 private:
     void reset_basis();
     void refactor();
     void compute_prices();
+    std::uint64_t choose_entering(bool bland);
     double column_cost(std::uint64_t j) const { return j < n_ ? costs_[j] : big_; }
 
     std::uint64_t m_ = 0, n_ = 0;
@@ -46,6 +50,7 @@ private:
     std::vector<double> binv_, xb_, pi_, w_, scratch_;
     std::vector<char> in_basis_;
     std::uint64_t since_refactor_ = 0;
+    std::uint64_t pivots_ = 0, pricings_ = 0;
 };
 
 }  // namespace xcover
