@@ -126,6 +126,8 @@ bool ScBound::prepare(const Prefix& prefix, const View& view) {
     column_start_.assign(1, 0);
     for (std::uint32_t l : touched_labels_) room_sum_[l] = 0.0;
     touched_labels_.clear();
+    // The relaxation's pricing reads the view itself; the plain shares need the entries.
+    const bool lp_wanted = use_lp_ && u <= kMaxLpRows;
     double edges_up = 0.0, blocks_down = 0.0, blocks_up = 0.0;
     for (std::uint64_t c = 0; c < u; ++c) {
         const std::uint64_t begin = view.start[c], end = view.start[c + 1];
@@ -145,7 +147,7 @@ bool ScBound::prepare(const Prefix& prefix, const View& view) {
             }
             label_column_max_[l] = std::max(label_column_max_[l], inverse_size_[b]);
         }
-        keep_undominated(view.blocks.data() + begin, end - begin);
+        if (!lp_wanted) keep_undominated(view.blocks.data() + begin, end - begin);
         column_start_.push_back(e_weight_.size());
         edges_up = up(edges_up + most_edges);
         blocks_down = down(blocks_down + least_inverse);
@@ -158,7 +160,7 @@ bool ScBound::prepare(const Prefix& prefix, const View& view) {
             }
         }
     }
-    entries_scanned_ += e_weight_.size();
+    entries_scanned_ += view.blocks.size();
     k_min_ = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::ceil(std::max(0.0, blocks_down))));
     k_max_ = std::min<std::uint64_t>(u, static_cast<std::uint64_t>(std::floor(blocks_up)));
     if (k_min_ > k_max_) return false;
@@ -194,7 +196,7 @@ bool ScBound::prepare(const Prefix& prefix, const View& view) {
         }
     }
     magnitude_ = edge(r0_) + ln_factorial(chosen_ + k_max_) + base_;
-    lp_mode_ = use_lp_ && u <= kMaxLpRows;
+    lp_mode_ = lp_wanted;
     if (lp_mode_) prepare_lp(view);
     return true;
 }
