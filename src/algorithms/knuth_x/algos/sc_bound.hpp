@@ -36,8 +36,7 @@
 // I > R0 the true term is at least 0 + g R0, the value at I = R0. It needs g >= 0.
 //
 // Negative weights need no care: W(Q) splits exactly over the elements, so the least share
-// bounds it whatever the signs (a bound built from the least weight per size, by contrast,
-// would need nonnegative weights to add up). Validity of the whole bound needs: finite weights; no block listing an element twice (so
+// bounds it whatever the signs. Validity of the whole bound needs: finite weights; no block listing an element twice (so
 // s_b is the block's element count and W(Q) splits exactly over elements); vertex_total equal
 // to the number of distinct elements (so a cover is complete exactly when it is scored as
 // complete). top_sc_input_error (top_sc_stream.hpp) checks these. Floating-point rounding is
