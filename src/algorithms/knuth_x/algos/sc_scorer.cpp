@@ -110,7 +110,7 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
         // The parent's own best multipliers start every child's search.
         parent_prefix_ = prefix_with(child.parent_blocks);
         parent_multipliers_ = root_multipliers_;
-        bounded(parent_prefix_, parent_view_, parent_multipliers_, child_options());
+        parent_bound_ = bounded(parent_prefix_, parent_view_, parent_multipliers_, child_options());
         parent_ready_ = true;
     }
     // The child removes its columns and every block that meets them.
@@ -132,6 +132,10 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
         chosen_.assign(child.parent_blocks.begin(), child.parent_blocks.end());
         chosen_.push_back(child.block);
         return complete_.score(chosen_, cover_);
+    }
+    if (work_ != nullptr) {
+        work_->tick(work_->new_units());
+        if (work_->stop_requested) return parent_bound_;  // every cover below the child is below the parent
     }
     ScBound::Prefix prefix = parent_prefix_;
     bound_.add_block(prefix, child.block);

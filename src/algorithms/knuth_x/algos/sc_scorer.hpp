@@ -19,6 +19,7 @@
 #include "../links/block_list.hpp"
 #include "../links/dancinglinks.hpp"
 #include "../search/depth_first.hpp"
+#include "../search/interrupt.hpp"
 #include "../search/ordered_search.hpp"
 #include "block_count.hpp"
 #include "kelley.hpp"
@@ -46,12 +47,41 @@ struct ScProblem {
     std::vector<std::uint64_t> prefix;   // included blocks, first occurrence order
 };
 
-// Work counters, owned by the stream.
+// Work counters and the interrupt polling of one stream, owned by the stream.
+//
+// A step can take long (it bounds every child), so the scorer polls between two children's
+// bounds. It cannot throw there (the search would lose the entry it is expanding): a request
+// sets `stop_requested`, the step ends with the parent's bound as the key of the children
+// left (lower than their own bounds, so still admissible), and the stream throws once the
+// step is complete.
 struct ScWork {
     std::uint64_t bounds = 0;
     std::uint64_t evaluations = 0;
     std::uint64_t entries = 0;  // view entries scanned by the bound
     std::uint64_t pivots = 0;   // simplex pivots of the relaxation
+
+    Interrupt* interrupt = nullptr;
+    bool stop_requested = false;
+    std::uint64_t stops_within_steps = 0;
+    // Counts `units` of work (about one search node each); every InterruptPoll::kInterval
+    // units asks the Interrupt. Never throws.
+    void tick(std::uint64_t units) {
+        budget -= static_cast<std::int64_t>(units);
+        if (budget > 0) return;
+        budget = InterruptPoll::kInterval;
+        if (interrupt != nullptr && interrupt->requested()) stop_requested = true;
+    }
+    // Units of the work counted since the last call.
+    std::uint64_t new_units() {
+        const std::uint64_t now = evaluations + entries / 64;
+        const std::uint64_t units = now - counted;
+        counted = now;
+        return units;
+    }
+
+private:
+    std::int64_t budget = InterruptPoll::kInterval;
+    std::uint64_t counted = 0;
 };
 
 // Exact scores of complete covers.
@@ -98,6 +128,7 @@ private:
     std::vector<std::uint64_t> parent_columns_;
     ScBound::View parent_view_, child_view_;
     ScBound::Prefix parent_prefix_;
+    double parent_bound_ = 0.0;  // the key of children bounded after a stop request
     bool parent_ready_ = false;
     std::vector<std::uint64_t> column_stamp_, block_stamp_;
     std::uint64_t stamp_ = 0;

@@ -88,7 +88,12 @@ void TopScStream::build(std::span<const std::uint64_t> include, SearchCaps caps)
 }
 
 std::optional<RankedCover> TopScStream::next(Interrupt* interrupt) {
-    poll_.set(interrupt);
+    work_->interrupt = interrupt;
+    if (held_) {
+        std::optional<RankedCover> cover = std::move(held_);
+        held_.reset();
+        return cover;
+    }
     while (end_ == StreamEnd::Running) {
         if (!search_) {
             end_ = StreamEnd::Exhausted;
@@ -98,26 +103,30 @@ std::optional<RankedCover> TopScStream::next(Interrupt* interrupt) {
             end_ = StreamEnd::StepCap;
             break;
         }
-        // The previous step's work is polled before this step changes anything. It is
-        // counted once: after an interrupt the next call steps before it polls again.
-        const std::uint64_t work = pending_work_;
-        pending_work_ = 0;
-        poll_.tick(work);
-        pending_work_ = 1;
-        const std::uint64_t entries = work_->entries, evaluations = work_->evaluations;
+        // Nothing has changed yet: a request here throws at once.
+        work_->tick(1 + work_->new_units());
+        if (work_->stop_requested) {
+            work_->stop_requested = false;
+            throw SearchInterrupted();
+        }
         auto step = search_->step();
         if (!step) {
             end_ = max_heap_ && search_->frontier_size() >= *max_heap_ ? StreamEnd::HeapCap : StreamEnd::Exhausted;
             break;
         }
         ++steps_;
-        // About one unit per search node's worth of work: each evaluation of a bound, and
-        // each 64 entries it scans.
-        pending_work_ += (work_->evaluations - evaluations) + (work_->entries - entries) / 64;
-        if (step->status != StepStatus::Complete) continue;
-        RankedCover cover;
-        cover.score = complete_->score(step->blocks, cover.blocks);
-        return cover;
+        std::optional<RankedCover> cover;
+        if (step->status == StepStatus::Complete) {
+            cover.emplace();
+            cover->score = complete_->score(step->blocks, cover->blocks);
+        }
+        if (work_->stop_requested) {  // asked within the step, which is now complete
+            work_->stop_requested = false;
+            ++work_->stops_within_steps;
+            held_ = std::move(cover);
+            throw SearchInterrupted();
+        }
+        if (cover) return cover;
     }
     return std::nullopt;
 }

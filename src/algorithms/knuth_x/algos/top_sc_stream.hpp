@@ -23,9 +23,14 @@
 // step that filled it; children it left out are lost, so covers may then be missing, though
 // those yielded stay in nondecreasing score). end() tells why a stream ended.
 //
-// Interrupts: next() polls the given Interrupt between steps, never inside one, weighing each
-// step by the work of its bounds. SearchInterrupted thrown by next() leaves the stream exactly
-// as it was before the step: the next call goes on with nothing lost or repeated.
+// Interrupts: next() polls the given Interrupt before each step and, through the scorer,
+// between the bounds of one step's children, every few thousand units of work (a unit is
+// about one search node; a bound's oracle evaluation counts one, and one per 64 entries it
+// scans). A request before a step throws SearchInterrupted at once; one within a step lets
+// the step finish at once with the parent's bound as the key of the children left (still
+// admissible, so the order stays exact) and throws after it. Either way the stream stands
+// between two steps: the next call goes on with nothing lost or repeated (a cover found by
+// the interrupted step is returned by the next call).
 #pragma once
 
 #include <cstdint>
@@ -74,9 +79,8 @@ private:
     std::optional<CompleteScore> complete_;
     std::optional<std::uint64_t> max_iter_, max_heap_;
     std::uint64_t steps_ = 0;
-    std::uint64_t pending_work_ = 0;  // units of the last step, polled before the next
+    std::optional<RankedCover> held_;  // found by a step that was then interrupted
     StreamEnd end_ = StreamEnd::Running;
-    InterruptPoll poll_;
 };
 
 }  // namespace xcover
