@@ -7,7 +7,8 @@
 // passes top_sc_input_error (finite weights, no block listing an element twice, vertex_total
 // equal to the number of distinct elements, every list as long as the blocks). Covers of
 // equal score come out in the order in which their complete entries entered the search
-// (OrderedSearch's insertion number); the same input always gives the same order.
+// (OrderedSearch's insertion number); the same input always gives the same order, unless an
+// interrupt stops a step midway (see below), which may reorder covers of equal score only.
 //
 // Each cover's score is the one get_topn_sc ranks by, to the bit: BlockCountModel::score of
 // the blocks in the order the unrestricted search chooses them, which is also the order the
