@@ -182,6 +182,33 @@ TEST(TopScStream, PlantedPartitionsMatchTheirSetPartitions) {
         }
 }
 
+TEST(TopScStream, ViewsTooLargeForTheRelaxationUseTheSharesAlone) {
+    // 165 elements held by one singleton each, next to a random small problem: the first
+    // views have more elements than the relaxation takes, the later ones fewer.
+    std::mt19937_64 rng(13);
+    for (int round = 0; round < 6; ++round) {
+        Case c = random_case(rng);
+        const Covers small = xcover::testing::brute_force_covers(c.blocks);
+        const std::uint64_t base = c.blocks.size();
+        for (std::uint64_t e = 0; e < 165; ++e) {
+            c.blocks.push_back({9'000'000 + e});
+            c.inputs.weights.push_back(0.5 + 0.001 * static_cast<double>(e));
+            c.inputs.edge_counts.push_back(0);
+            c.inputs.labels.push_back(1000);
+        }
+        c.inputs.vertex_total += 165;
+        c.inputs.edge_total += 20;
+        Covers expected;
+        for (auto cover : small) {
+            for (std::uint64_t e = 0; e < 165; ++e) cover.push_back(base + e);
+            expected.push_back(cover);
+        }
+        static_assert(ScBound::kMaxLpRows < 165);
+        expect_ranked(c, stream_all(c), expected, "large views");
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
 TEST(TopScStream, IncludeKeepsTheCoversHoldingTheBlocks) {
     std::mt19937_64 rng(5);
     for (int round = 0; round < 300; ++round) {
