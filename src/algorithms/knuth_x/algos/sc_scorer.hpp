@@ -19,7 +19,7 @@
 #include "../links/block_list.hpp"
 #include "../links/dancinglinks.hpp"
 #include "../search/depth_first.hpp"
-#include "../search/interrupt.hpp"
+#include "../interrupt.hpp"
 #include "../search/ordered_search.hpp"
 #include "block_count.hpp"
 #include "kelley.hpp"
