@@ -399,6 +399,13 @@ TEST(Kelley, FindsTheMaximumOfAConcavePiecewiseLinearFunction) {
     EXPECT_NEAR(kelley.best_point()[1], -2.0, 1e-6);
     EXPECT_EQ(best, *std::max_element(seen.begin(), seen.end()));
     EXPECT_LT(kelley.evaluations(), 60);
+    // With `stall`, a run of evaluations that gain less than the tolerance ends the search
+    // before the cuts certify the maximum.
+    Kelley stalling;
+    stalling.maximize(f, start, lo, hi, KelleyOptions{60, 1e-9, 16, 1});
+    Kelley patient;
+    patient.maximize(f, start, lo, hi, KelleyOptions{60, 1e-9, 16, 0});
+    EXPECT_LT(stalling.evaluations(), patient.evaluations());
     // A start outside the box is clamped into it.
     seen.clear();
     kelley.maximize(f, std::vector<double>{9, -9}, lo, hi, KelleyOptions{1, 0.0, 4});

@@ -28,6 +28,7 @@ void Kelley::begin(std::span<const double> start, std::span<const double> lo, st
     best_point_ = point_;
     best_ = -std::numeric_limits<double>::infinity();
     evaluations_ = 0;
+    stalled_ = 0;
     const std::uint64_t m = n_ + 1;
     columns_.clear();
     for (std::uint64_t j = 0; j < n_; ++j) {
@@ -43,6 +44,7 @@ void Kelley::begin(std::span<const double> start, std::span<const double> lo, st
 
 bool Kelley::record(double value, const KelleyOptions& options) {
     ++evaluations_;
+    stalled_ = value > best_ + options.tolerance ? 0 : stalled_ + 1;
     if (value > best_ || evaluations_ == 1) {
         best_ = value;
         best_point_ = point_;
@@ -62,6 +64,7 @@ bool Kelley::record(double value, const KelleyOptions& options) {
     prices();
     for (std::uint64_t j = 0; j < n_; ++j) point_[j] = std::clamp(pi_[1 + j], lo_[j], hi_[j]);
     const double upper = model_at(point_);
+    if (options.stall > 0 && stalled_ >= options.stall) return false;
     return upper - best_ > options.tolerance;
 }
 

@@ -20,6 +20,9 @@ struct KelleyOptions {
     int max_evaluations = 40;
     double tolerance = 1e-3;
     int max_cuts = 24;  // the slackest cut is dropped beyond this
+    // Stop after this many evaluations in a row that raise the best value by less than
+    // `tolerance` (0: never).
+    int stall = 0;
 };
 
 class Kelley {
@@ -69,6 +72,7 @@ private:
     std::vector<double> best_point_;
     double best_ = 0.0;
     int evaluations_ = 0;
+    int stalled_ = 0;
     std::vector<Column> columns_;
     std::vector<std::uint64_t> basis_;  // n + 1 column indices
     std::vector<double> binv_;          // (n + 1)^2, row major

@@ -112,7 +112,7 @@ public:
     std::uint64_t child_cost(const DancingLinks&) const { return 1; }
 
     static KelleyOptions root_options() { return KelleyOptions{120, 1e-4, 32}; }
-    static KelleyOptions child_options() { return KelleyOptions{40, 1e-3, 24}; }
+    static KelleyOptions child_options() { return KelleyOptions{40, 1e-3, 24, 4}; }
 
 private:
     ScBound::Prefix prefix_with(std::span<const std::uint64_t> chosen) const;

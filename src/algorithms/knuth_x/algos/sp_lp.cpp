@@ -30,6 +30,15 @@ void SetPartitionLp::reset_basis() {
     basis_.resize(m_);
     in_basis_.assign(n_, 0);
     for (std::uint64_t r = 0; r < m_; ++r) basis_[r] = n_ + r;
+    // A column of one row is that row's unit vector, like its artificial: it takes the
+    // artificial's place, so the start is already partly a solution (B stays the identity).
+    for (std::uint64_t j = 0; j < n_; ++j) {
+        if (start_[j + 1] - start_[j] != 1) continue;
+        const std::uint64_t r = rows_[start_[j]];
+        if (basis_[r] < n_) continue;
+        basis_[r] = j;
+        in_basis_[j] = 1;
+    }
     binv_.assign(m_ * m_, 0.0);
     for (std::uint64_t r = 0; r < m_; ++r) binv_[r * m_ + r] = 1.0;
     xb_.assign(m_, 1.0);
