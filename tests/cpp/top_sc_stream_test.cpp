@@ -401,10 +401,16 @@ TEST(Kelley, FindsTheMaximumOfAConcavePiecewiseLinearFunction) {
     EXPECT_LT(kelley.evaluations(), 60);
     // With `stall`, a run of evaluations that gain less than the tolerance ends the search
     // before the cuts certify the maximum.
+    // A smooth function takes the cuts many evaluations to certify.
+    auto smooth = [](std::span<const double> y, std::span<double> grad) {
+        grad[0] = -2.0 * (y[0] - 1.0);
+        grad[1] = -2.0 * (y[1] + 2.0);
+        return 5.0 - (y[0] - 1.0) * (y[0] - 1.0) - (y[1] + 2.0) * (y[1] + 2.0);
+    };
     Kelley stalling;
-    stalling.maximize(f, start, lo, hi, KelleyOptions{60, 1e-9, 16, 1});
+    stalling.maximize(smooth, start, lo, hi, KelleyOptions{60, 1e-9, 16, 1});
     Kelley patient;
-    patient.maximize(f, start, lo, hi, KelleyOptions{60, 1e-9, 16, 0});
+    patient.maximize(smooth, start, lo, hi, KelleyOptions{60, 1e-9, 16, 0});
     EXPECT_LT(stalling.evaluations(), patient.evaluations());
     // A start outside the box is clamped into it.
     seen.clear();
