@@ -4,8 +4,9 @@
 // a point. Every evaluation adds a cut (the tangent plane, which lies above the function);
 // the next point maximizes the lowest cut over the box, a small linear program solved here by
 // a dense simplex. The maximum of the cuts bounds the function's maximum from above, so the
-// loop stops when that bound is within `tolerance` of the best value seen, or after
-// `max_evaluations`. Whatever happens, the result is the best value the oracle returned and
+// loop stops when that bound is within `tolerance` of the best value seen, after
+// `max_evaluations`, or (with `stall`) after that many evaluations in a row that gain less
+// than `tolerance` (near the maximum the cuts take long to certify what is already found). Whatever happens, the result is the best value the oracle returned and
 // the point where it did: a caller that needs a value of the function (a lower bound built
 // from any point, say) never depends on the linear program's accuracy.
 #pragma once
