@@ -14,8 +14,8 @@
 
 namespace xcover::py {
 
-// An engine stream (TopStream, TopScStream) behind one interface. Its next() polls the
-// interrupt between steps only, so an interrupted call leaves the stream resumable.
+// An engine stream (TopStream, TopScStream) behind one interface. Its next() may end with
+// SearchInterrupted, after which the stream resumes with nothing lost or repeated.
 class RankedSource {
 public:
     virtual ~RankedSource() = default;
