@@ -5,8 +5,8 @@
 // brings the matrix to it, and reports it complete or a dead end, or offers its children
 // (last block of the branch column first) under the `max_heap` cap.
 //
-// Entries share their prefixes: each pushed child is one record in an arena (parent, block,
-// weight sum), and an entry's chosen blocks are read by following parent links. The matrix
+// Entries share their prefixes: each pushed child is one record in an arena (parent, block),
+// and an entry's chosen blocks are read by following parent links (frontier.hpp). The matrix
 // moves between entries through a LinkState.
 //
 // The scorer (average estimator or block-count model) provides
@@ -15,10 +15,10 @@
 //   double child_weight_sum(double parent_sum, std::uint64_t block) const;
 //   double child_score(const DancingLinks&, const BlockList& relabeled, const ChildContext&);
 //   std::uint64_t child_cost(const DancingLinks&) const;  // work units of one child_score
+// An entry's weight sum is child_weight_sum folded along its blocks from -0.0: the scorer
+// must give the same bits for the same arguments every time.
 #pragma once
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -27,6 +27,7 @@
 #include "../links/dancinglinks.hpp"
 #include "../links/element_index.hpp"
 #include "covers.hpp"
+#include "frontier.hpp"
 #include "../interrupt.hpp"
 #include "linkstate.hpp"
 
@@ -39,58 +40,11 @@ struct SearchCaps {
     std::optional<std::uint64_t> max_heap;
 };
 
-// One pushed entry: its last block and its parent. Entry 0 is the root.
-struct PathNode {
-    std::uint64_t parent;
-    std::uint64_t block;
-    double weight_sum;  // weights of the chosen blocks, summed from -0.0 in order of choice
-    std::uint64_t depth;
-};
-
 // What a scorer may read about the child it scores.
 struct ChildContext {
     const std::vector<std::uint64_t>& parent_blocks;  // in order of choice
     std::uint64_t block;                              // the block the child adds
     double weight_sum;                                // the child's weight sum
-};
-
-struct ScoredEntry {
-    double score;
-    std::uint64_t seq;
-    std::uint64_t entry;  // arena index
-};
-
-// True when `a` pops before `b`.
-inline bool pops_before(const ScoredEntry& a, const ScoredEntry& b) {
-    const bool a_nan = std::isnan(a.score);
-    const bool b_nan = std::isnan(b.score);
-    if (a_nan != b_nan) return b_nan;
-    if (!a_nan) {
-        if (a.score < b.score) return true;
-        if (b.score < a.score) return false;
-    }
-    return a.seq < b.seq;
-}
-
-class OrderedFrontier {
-public:
-    void push(ScoredEntry entry) {
-        heap_.push_back(entry);
-        std::push_heap(heap_.begin(), heap_.end(), pops_later);
-    }
-    std::optional<ScoredEntry> pop_best() {
-        if (heap_.empty()) return std::nullopt;
-        std::pop_heap(heap_.begin(), heap_.end(), pops_later);
-        ScoredEntry best = heap_.back();
-        heap_.pop_back();
-        return best;
-    }
-    std::uint64_t size() const noexcept { return heap_.size(); }
-    std::uint64_t capacity_bytes() const noexcept { return heap_.capacity() * sizeof(ScoredEntry); }
-
-private:
-    static bool pops_later(const ScoredEntry& a, const ScoredEntry& b) { return pops_before(b, a); }
-    std::vector<ScoredEntry> heap_;
 };
 
 template <class Scorer>
@@ -110,9 +64,10 @@ public:
         ElementIndex index = build_element_index(blocks, interrupt);
         relabeled_ = relabel_all(index, blocks, interrupt);
         state_.emplace(DancingLinks(relabeled_, index.column_count(), interrupt));
+        EntryArena::check_block_bound(state_->links().block_bound());
         scorer_.emplace(make_scorer(index));
-        arena_.push_back(PathNode{0, 0, -0.0, 0});
-        frontier_.push(ScoredEntry{scorer_->root_score(state_->links()), next_seq_++, 0});
+        const double root = scorer_->root_score(state_->links());
+        frontier_.push(FrontierSlot{score_key(root), arena_.push(0, 0)});
     }
 
     std::optional<Step> step() {
@@ -120,17 +75,17 @@ public:
             if (*step_limit_ == 0) return std::nullopt;
             --*step_limit_;
         }
-        if (done_) return std::nullopt;
-        std::optional<ScoredEntry> popped = frontier_.pop_best();
-        if (!popped) return std::nullopt;
+        if (done_ || frontier_.empty()) return std::nullopt;
+        const FrontierSlot popped = frontier_.pop_best();
         poll_.tick();
-        const PathNode entry = at(arena_, popped->entry);
-        move_to(popped->entry);
+        const EntryIndex entry = popped.entry;
+        move_to(entry);
+        const double entry_sum = weight_sum_of(blocks_);
         const DancingLinks& links = state_->links();
 
         const std::uint64_t column = links.choose_column();
-        if (column == DancingLinks::kComplete) return Step{blocks_, entry.weight_sum, StepStatus::Complete};
-        if (column == DancingLinks::kDeadEnd) return Step{blocks_, entry.weight_sum, StepStatus::DeadEnd};
+        if (column == DancingLinks::kComplete) return Step{blocks_, entry_sum, StepStatus::Complete};
+        if (column == DancingLinks::kDeadEnd) return Step{blocks_, entry_sum, StepStatus::DeadEnd};
 
         branch_blocks_.clear();
         for (std::uint64_t i = links.down(column); i != column; i = links.down(i))
@@ -140,7 +95,7 @@ public:
         for (auto it = branch_blocks_.rbegin(); it != branch_blocks_.rend(); ++it) {
             if (max_heap_) {
                 if (done_) continue;
-                if (frontier_.size() >= *max_heap_) {
+                if (frontier_size() >= *max_heap_) {
                     done_ = true;
                     continue;
                 }
@@ -151,13 +106,12 @@ public:
             }
             poll_.tick(scorer_->child_cost(links));
             const std::uint64_t block = *it;
-            const double weight_sum = scorer_->child_weight_sum(entry.weight_sum, block);
+            const double weight_sum = scorer_->child_weight_sum(entry_sum, block);
             const double score =
                 scorer_->child_score(links, relabeled_, ChildContext{blocks_, block, weight_sum});
-            arena_.push_back(PathNode{popped->entry, block, weight_sum, entry.depth + 1});
-            frontier_.push(ScoredEntry{score, next_seq_++, arena_.size() - 1});
+            push_child(entry, block, score);
         }
-        return Step{blocks_, entry.weight_sum, StepStatus::Expanded};
+        return Step{blocks_, entry_sum, StepStatus::Expanded};
     }
 
     // Steps until `n` complete covers or the end of the search; returns them in order.
@@ -172,39 +126,46 @@ public:
     }
 
     std::uint64_t frontier_size() const noexcept { return frontier_.size(); }
+    // Entries pushed so far, the root included.
+    std::uint64_t pushed_entries() const noexcept { return arena_.size(); }
     // Bytes held by the frontier and the arena of pushed entries.
     std::uint64_t frontier_bytes() const noexcept {
-        return frontier_.capacity_bytes() + arena_.capacity() * sizeof(PathNode);
+        return frontier_.capacity_bytes() + arena_.capacity_bytes();
     }
 
 private:
-    // Brings the matrix and blocks_ to the entry at arena index `target`.
-    void move_to(std::uint64_t target) {
-        const std::uint64_t depth = at(arena_, target).depth;
-        target_blocks_.resize(depth);
-        for (std::uint64_t e = target, d = depth; d > 0; e = arena_[e].parent)
-            target_blocks_[--d] = arena_[e].block;
+    void push_child(EntryIndex parent, std::uint64_t block, double score) {
+        const EntryIndex child = arena_.push(parent, block);
+        frontier_.push(FrontierSlot{score_key(score), child});
+    }
+
+    double weight_sum_of(const std::vector<std::uint64_t>& blocks) const {
+        double sum = -0.0;
+        for (std::uint64_t block : blocks) sum = scorer_->child_weight_sum(sum, block);
+        return sum;
+    }
+
+    // Brings the matrix and blocks_ to entry `target`.
+    void move_to(EntryIndex target) {
+        arena_.read_path(target, blocks_);
         target_columns_.clear();
-        for (std::uint64_t block : target_blocks_) {
+        for (std::uint64_t block : blocks_) {
             const auto columns = relabeled_[block];
             target_columns_.insert(target_columns_.end(), columns.begin(), columns.end());
         }
         state_->restore(target_columns_);
-        blocks_.swap(target_blocks_);
     }
 
     std::optional<std::uint64_t> step_limit_;
     std::optional<std::uint64_t> max_heap_;
     bool done_ = false;
-    std::uint64_t next_seq_ = 0;
     BlockList relabeled_;
     std::optional<LinkState> state_;
     std::optional<Scorer> scorer_;
-    std::vector<PathNode> arena_;
+    EntryArena arena_;
     OrderedFrontier frontier_;
     InterruptPoll poll_;
     std::vector<std::uint64_t> blocks_;          // blocks of the entry the matrix shows
-    std::vector<std::uint64_t> target_blocks_;   // scratch
     std::vector<std::uint64_t> target_columns_;  // scratch
     std::vector<std::uint64_t> branch_blocks_;   // scratch
 };

@@ -1,0 +1,218 @@
+#include "thread_pool.hpp"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <new>
+#include <system_error>
+
+namespace xcover {
+
+struct ThreadPool::Helper {
+    std::thread thread;
+    bool stop = false;  // under the pool's mutex
+};
+
+namespace {
+
+// How long a helper that ran out of work keeps asking its source before it sleeps: a search
+// hands out its next piece within microseconds of the last, and a sleeping helper costs a
+// system call to wake.
+constexpr auto kLinger = std::chrono::microseconds(30);
+
+}  // namespace
+
+// Every pool, for the fork handlers: before a fork each pool's mutex is taken, so that the
+// child gets it in a known state; in the child the helpers are gone (only the forking thread
+// exists there), so each pool forgets them and starts new ones at its next search.
+struct PoolForkGuard {
+    static std::mutex& registry_mutex() {
+        static std::mutex* mutex = new std::mutex;
+        return *mutex;
+    }
+    static std::vector<ThreadPool*>& registry() {
+        static auto* pools = new std::vector<ThreadPool*>;
+        return *pools;
+    }
+    static void prepare() {
+        registry_mutex().lock();
+        for (ThreadPool* pool : registry()) pool->before_fork();
+    }
+    static void parent() {
+        for (ThreadPool* pool : registry()) pool->after_fork_in_parent();
+        registry_mutex().unlock();
+    }
+    static void child() {
+        for (ThreadPool* pool : registry()) pool->after_fork_in_child();
+        registry_mutex().unlock();
+    }
+    static void add(ThreadPool* pool) {
+        static std::once_flag installed;
+        std::call_once(installed, [] { pthread_atfork(prepare, parent, child); });
+        std::lock_guard lock(registry_mutex());
+        registry().push_back(pool);
+    }
+    static void remove(ThreadPool* pool) {
+        std::lock_guard lock(registry_mutex());
+        auto& pools = registry();
+        pools.erase(std::remove(pools.begin(), pools.end(), pool), pools.end());
+    }
+};
+
+ThreadPool::ThreadPool(unsigned threads) : threads_(std::clamp(threads, 1u, kMaxThreads)) {
+    PoolForkGuard::add(this);
+}
+
+ThreadPool::~ThreadPool() {
+    PoolForkGuard::remove(this);
+    {
+        std::unique_lock lock(mutex_);
+        for (auto& helper : helpers_) helper->stop = true;
+        for (auto& helper : helpers_) retired_.push_back(std::move(helper));
+        helpers_.clear();
+        work_ready_.notify_all();
+    }
+    for (auto& helper : retired_) helper->thread.join();
+}
+
+ThreadPool& ThreadPool::shared() {
+    static ThreadPool* pool = new ThreadPool();
+    return *pool;
+}
+
+void ThreadPool::set_threads(unsigned threads) {
+    std::vector<std::unique_ptr<Helper>> stopped;
+    {
+        std::unique_lock lock(mutex_);
+        threads_.store(std::clamp(threads, 1u, kMaxThreads), std::memory_order_relaxed);
+        // Helpers start with the first search; until then only the setting changes.
+        if (!helpers_.empty() || !sources_.empty()) adjust_helpers(lock);
+        stopped.swap(retired_);
+    }
+    for (auto& helper : stopped) helper->thread.join();
+}
+
+unsigned ThreadPool::running_helpers() {
+    std::lock_guard lock(mutex_);
+    return static_cast<unsigned>(helpers_.size());
+}
+
+void ThreadPool::adjust_helpers(std::unique_lock<std::mutex>&) {
+    const unsigned want = threads() - 1;
+    while (helpers_.size() > want) {
+        helpers_.back()->stop = true;
+        retired_.push_back(std::move(helpers_.back()));
+        helpers_.pop_back();
+        work_ready_.notify_all();
+    }
+    while (helpers_.size() < want) {
+        try {
+            auto helper = std::make_unique<Helper>();
+            Helper* self = helper.get();
+            helper->thread = std::thread([this, self] { helper_loop(self); });
+            helpers_.push_back(std::move(helper));
+        } catch (const std::system_error&) {
+            break;  // no more threads to be had: searches run with the helpers there are
+        } catch (const std::bad_alloc&) {
+            break;
+        }
+    }
+}
+
+ThreadPool::Membership::Membership(ThreadPool& pool, TaskSource& source)
+    : pool_(pool), source_(source) {
+    pool_.attach(source_);
+}
+
+ThreadPool::Membership::~Membership() { pool_.detach(source_); }
+
+void ThreadPool::attach(TaskSource& source) {
+    std::unique_lock lock(mutex_);
+    sources_.push_back(Registered{&source, 0, false});
+    adjust_helpers(lock);
+}
+
+void ThreadPool::detach(TaskSource& source) {
+    std::unique_lock lock(mutex_);
+    auto find = [&] {
+        return std::find_if(sources_.begin(), sources_.end(),
+                            [&](const Registered& r) { return r.source == &source; });
+    };
+    find()->leaving = true;
+    idle_.wait(lock, [&] { return find()->busy == 0; });
+    sources_.erase(find());
+}
+
+void ThreadPool::wake() noexcept {
+    generation_.fetch_add(1, std::memory_order_seq_cst);
+    if (sleepers_.load(std::memory_order_seq_cst) != 0) {
+        std::lock_guard lock(mutex_);
+        work_ready_.notify_one();
+    }
+}
+
+bool ThreadPool::serve(std::unique_lock<std::mutex>& lock, std::size_t index) {
+    if (sources_[index].leaving) return false;
+    TaskSource* source = sources_[index].source;
+    ++sources_[index].busy;
+    lock.unlock();
+    bool any = false;
+    auto idle_since = std::chrono::steady_clock::now();
+    for (;;) {
+        if (source->run_one()) {
+            any = true;
+            idle_since = std::chrono::steady_clock::now();
+            continue;
+        }
+        if (!any || std::chrono::steady_clock::now() - idle_since > kLinger) break;
+        std::this_thread::yield();
+    }
+    lock.lock();
+    auto it = std::find_if(sources_.begin(), sources_.end(),
+                           [&](const Registered& r) { return r.source == source; });
+    if (--it->busy == 0) idle_.notify_all();
+    return any;
+}
+
+void ThreadPool::helper_loop(Helper* self) {
+    std::unique_lock lock(mutex_);
+    while (!self->stop) {
+        const std::uint64_t seen = generation_.load(std::memory_order_seq_cst);
+        bool any = false;
+        for (std::size_t n = 0; n < sources_.size() && !self->stop; ++n) {
+            const std::size_t index = (next_source_ + n) % sources_.size();
+            if (serve(lock, index)) {
+                any = true;
+                next_source_ = index + 1;  // the others get the next turn
+                break;
+            }
+        }
+        if (any || self->stop) continue;
+        sleepers_.fetch_add(1, std::memory_order_seq_cst);
+        work_ready_.wait(lock, [&] {
+            return self->stop || generation_.load(std::memory_order_seq_cst) != seen;
+        });
+        sleepers_.fetch_sub(1, std::memory_order_seq_cst);
+    }
+}
+
+void ThreadPool::before_fork() noexcept { mutex_.lock(); }
+
+void ThreadPool::after_fork_in_parent() noexcept { mutex_.unlock(); }
+
+void ThreadPool::after_fork_in_child() noexcept {
+    // The helpers' threads do not exist here: their handles are left as they are (joining or
+    // destroying them would touch threads of the parent), and the waits they were in are
+    // forgotten with fresh condition variables.
+    for (auto& helper : helpers_) (void)helper.release();
+    for (auto& helper : retired_) (void)helper.release();
+    helpers_.clear();
+    retired_.clear();
+    sources_.clear();  // searches of other threads of the parent: they do not go on here
+    new (&work_ready_) std::condition_variable();
+    new (&idle_) std::condition_variable();
+    sleepers_.store(0);
+    mutex_.unlock();
+}
+
+}  // namespace xcover

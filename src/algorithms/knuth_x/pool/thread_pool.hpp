@@ -1,0 +1,114 @@
+// The threads that help a search.
+//
+// A pool has a setting, `threads()`: how many threads one search may use, counting the
+// caller's own. It keeps threads() - 1 helper threads and shares them among all the searches
+// that run at once, so that however many callers search at the same time, no more than
+// threads() - 1 helpers are busy besides the callers themselves. With the setting at 1 there
+// are no helpers and every search runs on its caller's thread alone.
+//
+// A search that wants help is a TaskSource: it registers with the pool for its lifetime
+// (a Membership) and calls `wake()` when it has new work; a helper calls the source's
+// `run_one()` to do a piece of it. The helpers are started at the first registration, not
+// before, and after a fork the child starts its own at its first search.
+//
+// Helpers run engine code only: they never touch the interpreter, never poll the caller's
+// Interrupt, and never let an exception out of run_one (a source keeps what its pieces throw).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace xcover {
+
+class TaskSource {
+public:
+    // Called on a helper thread: does one piece of work and returns true, or returns false at
+    // once when there is none. Must not throw.
+    virtual bool run_one() noexcept = 0;
+
+protected:
+    ~TaskSource() = default;
+};
+
+class ThreadPool {
+public:
+    // The number of threads a search may use when nothing else is said: one (no helpers).
+    static constexpr unsigned kDefaultThreads = 1;
+    // The most a setting may ask for.
+    static constexpr unsigned kMaxThreads = 1024;
+
+    explicit ThreadPool(unsigned threads = kDefaultThreads);
+    ~ThreadPool();
+    ThreadPool(const ThreadPool&) = delete;
+    ThreadPool& operator=(const ThreadPool&) = delete;
+
+    // The process-wide pool. Created at first use, never destroyed (helpers still asleep at
+    // exit simply end with the process).
+    static ThreadPool& shared();
+
+    // Threads one search may use, the caller included: at least 1, at most kMaxThreads
+    // (values outside are clamped). Searches that are running keep going with the helpers
+    // that are left; surplus helpers end once their current piece of work is done.
+    void set_threads(unsigned threads);
+    unsigned threads() const noexcept { return threads_.load(std::memory_order_relaxed); }
+
+    // A source's registration: helpers may call its run_one() from construction until the
+    // destructor returns; the destructor waits for every call in progress.
+    class Membership {
+    public:
+        Membership(ThreadPool& pool, TaskSource& source);
+        ~Membership();
+        Membership(const Membership&) = delete;
+        Membership& operator=(const Membership&) = delete;
+
+        // The source has new work.
+        void wake() noexcept { pool_.wake(); }
+
+    private:
+        ThreadPool& pool_;
+        TaskSource& source_;
+    };
+
+    // Helpers running now (for tests and benchmarks).
+    unsigned running_helpers();
+
+private:
+    struct Registered {
+        TaskSource* source;
+        unsigned busy;  // helpers inside its run_one()
+        bool leaving;   // detach is waiting: no helper enters it again
+    };
+    struct Helper;
+
+    void attach(TaskSource& source);
+    void detach(TaskSource& source);
+    void wake() noexcept;
+    void helper_loop(Helper* self);
+    // Runs pieces of `entry`'s source until it has none; the lock is held on entry and exit.
+    bool serve(std::unique_lock<std::mutex>& lock, std::size_t index);
+    // Starts or stops helpers to match the setting; the lock is held.
+    void adjust_helpers(std::unique_lock<std::mutex>& lock);
+
+    friend struct PoolForkGuard;
+    void before_fork() noexcept;
+    void after_fork_in_parent() noexcept;
+    void after_fork_in_child() noexcept;
+
+    std::atomic<unsigned> threads_;
+    std::mutex mutex_;
+    std::condition_variable work_ready_;  // helpers wait here for work
+    std::condition_variable idle_;        // detach waits here for a source's calls to end
+    std::vector<Registered> sources_;
+    std::vector<std::unique_ptr<Helper>> helpers_;
+    std::vector<std::unique_ptr<Helper>> retired_;  // asked to stop, not yet joined
+    std::size_t next_source_ = 0;
+    std::atomic<std::uint64_t> generation_{0};  // bumped by every wake()
+    std::atomic<unsigned> sleepers_{0};
+};
+
+}  // namespace xcover
