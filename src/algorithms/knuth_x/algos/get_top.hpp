@@ -14,14 +14,15 @@ namespace xcover {
 
 using AvgSearch = OrderedSearch<AvgScorer>;
 
-// The ordered search of get_top, get_topn and get_topp; building it scores the root.
+// The ordered search of get_top, get_topn and get_topp; building it scores the root. With a
+// pool set above one thread, its helpers expand entries ahead (the results are the same).
 AvgSearch build_avg_search(const BlockList& blocks, std::vector<double> weights, SearchCaps caps,
-                           Interrupt* interrupt = nullptr);
+                           Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr);
 
 CoverList get_top(const BlockList& blocks, std::vector<double> weights, SearchCaps caps,
-                  Interrupt* interrupt = nullptr);
+                  Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr);
 
 CoverList get_topn(const BlockList& blocks, std::vector<double> weights, std::uint64_t n,
-                   SearchCaps caps, Interrupt* interrupt = nullptr);
+                   SearchCaps caps, Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr);
 
 }  // namespace xcover

@@ -14,9 +14,10 @@ using BlockCountSearch = OrderedSearch<BlockCountModel>;
 
 // The ordered search of get_topn_sc; building it scores the root.
 BlockCountSearch build_block_count_search(const BlockList& blocks, BlockCountInputs inputs,
-                                          SearchCaps caps, Interrupt* interrupt = nullptr);
+                                          SearchCaps caps, Interrupt* interrupt = nullptr,
+                                          ThreadPool* pool = nullptr);
 
 CoverList get_topn_sc(const BlockList& blocks, BlockCountInputs inputs, std::uint64_t n,
-                      SearchCaps caps, Interrupt* interrupt = nullptr);
+                      SearchCaps caps, Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr);
 
 }  // namespace xcover

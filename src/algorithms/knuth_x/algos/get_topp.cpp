@@ -28,11 +28,11 @@ double log_remaining(double log_bound, std::uint64_t k) {
 }  // namespace
 
 CoverList get_topp(const BlockList& blocks, std::vector<double> weights, double alpha,
-                   SearchCaps caps, Interrupt* interrupt) {
+                   SearchCaps caps, Interrupt* interrupt, ThreadPool* pool) {
     if (!std::isfinite(alpha) || std::signbit(alpha) || alpha > 1.0) return {};
 
     const double log_bound = log_bell_bound(static_cast<double>(count_distinct_elements(blocks, interrupt)));
-    AvgSearch search = build_avg_search(blocks, std::move(weights), caps, interrupt);
+    AvgSearch search = build_avg_search(blocks, std::move(weights), caps, interrupt, pool);
     const double log_alpha = std::log(alpha);
     RunningLogSumExp seen;  // over -s for every cover returned
     double last_sum = 0.0;

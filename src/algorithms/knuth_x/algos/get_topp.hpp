@@ -12,6 +12,6 @@
 namespace xcover {
 
 CoverList get_topp(const BlockList& blocks, std::vector<double> weights, double alpha,
-                   SearchCaps caps, Interrupt* interrupt = nullptr);
+                   SearchCaps caps, Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr);
 
 }  // namespace xcover

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -30,21 +31,13 @@
 #include "frontier.hpp"
 #include "../interrupt.hpp"
 #include "linkstate.hpp"
+#include "speculation.hpp"
 
 namespace xcover {
-
-enum class StepStatus { Expanded, Complete, DeadEnd };
 
 struct SearchCaps {
     std::optional<std::uint64_t> max_iter;
     std::optional<std::uint64_t> max_heap;
-};
-
-// What a scorer may read about the child it scores.
-struct ChildContext {
-    const std::vector<std::uint64_t>& parent_blocks;  // in order of choice
-    std::uint64_t block;                              // the block the child adds
-    double weight_sum;                                // the child's weight sum
 };
 
 template <class Scorer>
@@ -56,10 +49,14 @@ public:
         StepStatus status;
     };
 
-    // `make_scorer(index)` builds the scorer once the columns are numbered.
+    // Slots of expansions done ahead, per helper thread.
+    static constexpr unsigned kSlotsPerHelper = 4;
+
+    // `make_scorer(index)` builds the scorer once the columns are numbered. With a pool whose
+    // setting is above one thread, helpers expand the best pending entries ahead of time.
     template <class MakeScorer>
     OrderedSearch(const BlockList& blocks, SearchCaps caps, Interrupt* interrupt,
-                  MakeScorer&& make_scorer)
+                  MakeScorer&& make_scorer, ThreadPool* pool = nullptr)
         : step_limit_(caps.max_iter), max_heap_(caps.max_heap), poll_(interrupt) {
         ElementIndex index = build_element_index(blocks, interrupt);
         relabeled_ = relabel_all(index, blocks, interrupt);
@@ -68,6 +65,9 @@ public:
         scorer_.emplace(make_scorer(index));
         const double root = scorer_->root_score(state_->links());
         frontier_.push(FrontierSlot{score_key(root), arena_.push(0, 0)});
+        if (pool != nullptr && pool->threads() > 1)
+            speculation_ = std::make_unique<Speculation<Scorer>>(
+                *pool, kSlotsPerHelper * (pool->threads() - 1), state_->links(), *scorer_, relabeled_);
     }
 
     std::optional<Step> step() {
@@ -75,10 +75,50 @@ public:
             if (*step_limit_ == 0) return std::nullopt;
             --*step_limit_;
         }
-        if (done_ || frontier_.empty()) return std::nullopt;
-        const FrontierSlot popped = frontier_.pop_best();
+        if (done_ || frontier_size() == 0) return std::nullopt;
+        const Popped popped = pop_best();
         poll_.tick();
-        const EntryIndex entry = popped.entry;
+        const EntryIndex entry = popped.slot.entry;
+        if (popped.ahead) {
+            const ExpansionResult* result = speculation_->collect(*popped.ahead, *state_, *scorer_);
+            if (result != nullptr) {
+                arena_.read_path(entry, blocks_);
+                const double entry_sum = weight_sum_of(blocks_);
+                const StepStatus status = result->status;
+                if (status == StepStatus::Expanded) commit(entry, *result);
+                speculation_->release(*popped.ahead);  // its result may be overwritten now
+                dispatch_ahead();
+                return Step{blocks_, entry_sum, status};
+            }
+            speculation_->release(*popped.ahead);
+        }
+        const Step step = expand_here(entry);
+        dispatch_ahead();
+        return step;
+    }
+
+    // Steps until `n` complete covers or the end of the search; returns them in order.
+    CoverList take_complete(std::uint64_t n) {
+        CoverList covers;
+        while (covers.size() < n) {
+            auto step = this->step();
+            if (!step) break;
+            if (step->status == StepStatus::Complete) covers.push_list(step->blocks);
+        }
+        return covers;
+    }
+
+    std::uint64_t frontier_size() const noexcept { return frontier_.size() + ahead_.size(); }
+    // Entries pushed so far, the root included.
+    std::uint64_t pushed_entries() const noexcept { return arena_.size(); }
+    // Bytes held by the frontier and the arena of pushed entries.
+    std::uint64_t frontier_bytes() const noexcept {
+        return frontier_.capacity_bytes() + arena_.capacity_bytes();
+    }
+
+private:
+    // Expands `entry` on this thread, pushing its children as they are scored.
+    Step expand_here(EntryIndex entry) {
         move_to(entry);
         const double entry_sum = weight_sum_of(blocks_);
         const DancingLinks& links = state_->links();
@@ -114,26 +154,60 @@ public:
         return Step{blocks_, entry_sum, StepStatus::Expanded};
     }
 
-    // Steps until `n` complete covers or the end of the search; returns them in order.
-    CoverList take_complete(std::uint64_t n) {
-        CoverList covers;
-        while (covers.size() < n) {
-            auto step = this->step();
-            if (!step) break;
-            if (step->status == StepStatus::Complete) covers.push_list(step->blocks);
+    // A pending entry taken out of the frontier, with its slot when it was handed out ahead.
+    struct Popped {
+        FrontierSlot slot;
+        std::optional<unsigned> ahead;
+    };
+    struct Ahead {
+        FrontierSlot slot;
+        unsigned index;
+    };
+
+    // The best pending entry: the better of the heap's best and the best handed out ahead.
+    Popped pop_best() {
+        if (!ahead_.empty() && (frontier_.empty() || pops_before(ahead_.front().slot, frontier_.best()))) {
+            const Ahead best = ahead_.front();
+            ahead_.erase(ahead_.begin());
+            return Popped{best.slot, best.index};
         }
-        return covers;
+        return Popped{frontier_.pop_best(), std::nullopt};
     }
 
-    std::uint64_t frontier_size() const noexcept { return frontier_.size(); }
-    // Entries pushed so far, the root included.
-    std::uint64_t pushed_entries() const noexcept { return arena_.size(); }
-    // Bytes held by the frontier and the arena of pushed entries.
-    std::uint64_t frontier_bytes() const noexcept {
-        return frontier_.capacity_bytes() + arena_.capacity_bytes();
+    // Hands the best entries of the heap to the helpers while slots are free.
+    void dispatch_ahead() {
+        if (!speculation_ || done_) return;
+        bool any = false;
+        while (!frontier_.empty()) {
+            const std::optional<unsigned> slot = speculation_->free_slot();
+            if (!slot) break;
+            const FrontierSlot best = frontier_.pop_best();
+            arena_.read_path(best.entry, ahead_path_);
+            speculation_->dispatch(*slot, ahead_path_);
+            auto at = ahead_.begin();
+            while (at != ahead_.end() && pops_before(at->slot, best)) ++at;
+            ahead_.insert(at, Ahead{best, *slot});
+            any = true;
+        }
+        if (any) speculation_->wake();
     }
 
-private:
+    // Pushes the children of an expansion done ahead, under the caps as step() pushes them.
+    void commit(EntryIndex entry, const ExpansionResult& result) {
+        for (std::size_t i = 0; i < result.blocks.size(); ++i) {
+            if (max_heap_) {
+                if (done_) break;
+                if (frontier_size() >= *max_heap_) {
+                    done_ = true;
+                    break;
+                }
+            }
+            poll_.tick();
+            const EntryIndex child = arena_.push(entry, result.blocks[i]);
+            frontier_.push(FrontierSlot{result.keys[i], child});
+        }
+    }
+
     void push_child(EntryIndex parent, std::uint64_t block, double score) {
         const EntryIndex child = arena_.push(parent, block);
         frontier_.push(FrontierSlot{score_key(score), child});
@@ -168,6 +242,10 @@ private:
     std::vector<std::uint64_t> blocks_;          // blocks of the entry the matrix shows
     std::vector<std::uint64_t> target_columns_;  // scratch
     std::vector<std::uint64_t> branch_blocks_;   // scratch
+    std::vector<std::uint64_t> ahead_path_;      // scratch
+    std::vector<Ahead> ahead_;                   // handed out ahead, best first
+    // Last: destroyed first, it stops the helpers before anything they read goes away.
+    std::unique_ptr<Speculation<Scorer>> speculation_;
 };
 
 }  // namespace xcover

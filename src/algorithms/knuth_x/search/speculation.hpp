@@ -1,0 +1,233 @@
+// Expansions of a best-first search's entries done ahead of time by helper threads.
+//
+// Expanding an entry (bring the matrix to it, choose its column, score every child) depends
+// on that entry alone. So while the search's own thread commits one entry after another, the
+// best entries still pending are handed out (`dispatch`) to helpers, each with a matrix and a
+// scorer of its own, and when the search pops one of them it takes the stored children
+// (`collect`) instead of expanding it again. The children are pushed by the search's thread
+// in the order, and so with the insertion numbers, one thread would give them.
+//
+// A helper's expansion scores every child, whatever the `max_heap` cap will allow, and never
+// reports a failure: when anything throws while it works (a weights index out of range, a
+// refused allocation), the result is marked unavailable and the search expands that entry
+// itself when it pops it, stopping where one thread stops and failing as one thread fails.
+// An entry that a helper has not started yet is expanded by the search's thread too.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "../links/block_list.hpp"
+#include "../links/dancinglinks.hpp"
+#include "../pool/thread_pool.hpp"
+#include "frontier.hpp"
+#include "linkstate.hpp"
+
+namespace xcover {
+
+enum class StepStatus { Expanded, Complete, DeadEnd };
+
+// What a scorer may read about the child it scores.
+struct ChildContext {
+    const std::vector<std::uint64_t>& parent_blocks;  // in order of choice
+    std::uint64_t block;                              // the block the child adds
+    double weight_sum;                                // the child's weight sum
+};
+
+// An expansion done ahead: the entry's status and, when expanded, every child in push order
+// with the key of its score.
+struct ExpansionResult {
+    StepStatus status = StepStatus::DeadEnd;
+    std::vector<std::uint32_t> blocks;
+    std::vector<std::uint64_t> keys;
+};
+
+template <class Scorer>
+class Speculation final : public TaskSource {
+public:
+    // `root` is the matrix with nothing covered and `scorer` the scorer right after it scored
+    // the root: every helper starts from copies of both. `relabeled` outlives this object.
+    Speculation(ThreadPool& pool, unsigned slots, const DancingLinks& root, const Scorer& scorer,
+                const BlockList& relabeled)
+        : root_(root), scorer_(scorer), relabeled_(relabeled), slots_(slots), membership_(pool, *this) {
+        for (unsigned i = slots; i > 0; --i) free_.push_back(i - 1);
+    }
+
+    ~Speculation() { cancelled_.store(true, std::memory_order_relaxed); }
+
+    // A free slot, if any (the search's thread only).
+    std::optional<unsigned> free_slot() const noexcept {
+        if (free_.empty()) return std::nullopt;
+        return free_.back();
+    }
+
+    // Hands the entry of `path` (its blocks in order of choice) to the helpers in free slot
+    // `slot`, which stays taken until `release`.
+    void dispatch(unsigned slot, const std::vector<std::uint64_t>& path) {
+        Slot& s = slots_[slot];
+        s.path.assign(path.begin(), path.end());
+        s.ticket.store(next_ticket_++, std::memory_order_relaxed);
+        free_.pop_back();
+        s.state.store(kPending, std::memory_order_release);
+    }
+    // Tells sleeping helpers that there is work (after one or more dispatches).
+    void wake() noexcept { membership_.wake(); }
+
+    // The result of slot `slot`: nullptr when the caller must expand the entry itself (no
+    // helper started it, or the helper's expansion is unavailable). While a helper works on
+    // it, the caller expands other pending slots with `state` and `scorer`, or waits.
+    const ExpansionResult* collect(unsigned slot, LinkState& state, Scorer& scorer) {
+        Slot& s = slots_[slot];
+        for (;;) {
+            std::uint32_t seen = kPending;
+            if (s.state.compare_exchange_strong(seen, kClaimed, std::memory_order_acq_rel)) return nullptr;
+            if (seen == kDone) return &s.result;
+            if (seen == kUnavailable) return nullptr;
+            if (Slot* other = claim_pending()) {
+                finish(*other, state, scorer, main_scratch_);
+                continue;
+            }
+            s.state.wait(kRunning, std::memory_order_acquire);
+        }
+    }
+    void release(unsigned slot) {
+        slots_[slot].state.store(kFree, std::memory_order_relaxed);
+        free_.push_back(slot);
+    }
+
+    bool run_one() noexcept override {
+        Slot* s = claim_pending();
+        if (s == nullptr) return false;
+        std::unique_ptr<Context> context;
+        try {
+            context = acquire_context();
+        } catch (...) {
+            s->state.store(kUnavailable, std::memory_order_release);
+            s->state.notify_one();
+            return true;
+        }
+        finish(*s, context->state, context->scorer, context->scratch);
+        release_context(std::move(context));
+        return true;
+    }
+
+private:
+    enum : std::uint32_t { kFree, kPending, kRunning, kDone, kUnavailable, kClaimed };
+
+    struct Slot {
+        std::atomic<std::uint32_t> state{kFree};
+        std::atomic<std::uint64_t> ticket{0};
+        std::vector<std::uint64_t> path;
+        ExpansionResult result;
+    };
+
+    struct Scratch {
+        std::vector<std::uint64_t> columns;
+        std::vector<std::uint64_t> branch;
+    };
+    struct Context {
+        LinkState state;
+        Scorer scorer;
+        Scratch scratch;
+    };
+
+    // Expands the running slot `s` and publishes the result (unavailable when anything threw
+    // or the search was cancelled).
+    void finish(Slot& s, LinkState& state, Scorer& scorer, Scratch& scratch) noexcept {
+        bool ok = false;
+        try {
+            ok = expand(state, scorer, scratch, s.path, s.result);
+        } catch (...) {
+            ok = false;  // the search's thread expands this entry itself
+        }
+        s.state.store(ok ? kDone : kUnavailable, std::memory_order_release);
+        s.state.notify_one();
+    }
+
+    // The pending slot handed out first, now running; nullptr when there is none.
+    Slot* claim_pending() noexcept {
+        for (;;) {
+            Slot* best = nullptr;
+            for (Slot& s : slots_)
+                if (s.state.load(std::memory_order_acquire) == kPending &&
+                    (best == nullptr || s.ticket.load(std::memory_order_relaxed) <
+                                            best->ticket.load(std::memory_order_relaxed)))
+                    best = &s;
+            if (best == nullptr || cancelled_.load(std::memory_order_relaxed)) return nullptr;
+            std::uint32_t state = kPending;
+            if (best->state.compare_exchange_strong(state, kRunning, std::memory_order_acq_rel))
+                return best;
+        }
+    }
+
+    std::unique_ptr<Context> acquire_context() {
+        {
+            std::lock_guard lock(contexts_mutex_);
+            if (!contexts_.empty()) {
+                std::unique_ptr<Context> context = std::move(contexts_.back());
+                contexts_.pop_back();
+                return context;
+            }
+        }
+        return std::make_unique<Context>(Context{LinkState(root_), scorer_, {}});
+    }
+    void release_context(std::unique_ptr<Context> context) {
+        std::lock_guard lock(contexts_mutex_);
+        contexts_.push_back(std::move(context));
+    }
+
+    // Expands the entry of `path` into `out`; false when cancelled.
+    bool expand(LinkState& state, Scorer& scorer, Scratch& c, const std::vector<std::uint64_t>& path,
+                ExpansionResult& out) {
+        out.blocks.clear();
+        out.keys.clear();
+        c.columns.clear();
+        for (std::uint64_t block : path) {
+            const auto columns = relabeled_[block];
+            c.columns.insert(c.columns.end(), columns.begin(), columns.end());
+        }
+        state.restore(c.columns);
+        const DancingLinks& links = state.links();
+        const std::uint64_t column = links.choose_column();
+        if (column == DancingLinks::kComplete || column == DancingLinks::kDeadEnd) {
+            out.status = column == DancingLinks::kComplete ? StepStatus::Complete : StepStatus::DeadEnd;
+            return true;
+        }
+        out.status = StepStatus::Expanded;
+        c.branch.clear();
+        for (std::uint64_t i = links.down(column); i != column; i = links.down(i))
+            c.branch.push_back(links.block_of(i));
+        double sum = -0.0;
+        for (std::uint64_t block : path) sum = scorer.child_weight_sum(sum, block);
+        scorer.begin_expansion(links);
+        for (auto it = c.branch.rbegin(); it != c.branch.rend(); ++it) {
+            if (cancelled_.load(std::memory_order_relaxed)) return false;
+            const std::uint64_t block = *it;
+            const double weight_sum = scorer.child_weight_sum(sum, block);
+            const double score =
+                scorer.child_score(links, relabeled_, ChildContext{path, block, weight_sum});
+            out.blocks.push_back(static_cast<std::uint32_t>(block));
+            out.keys.push_back(score_key(score));
+        }
+        return true;
+    }
+
+    const DancingLinks root_;
+    const Scorer scorer_;
+    const BlockList& relabeled_;
+    std::vector<Slot> slots_;
+    std::uint64_t next_ticket_ = 0;     // the search's thread only
+    std::vector<unsigned> free_;       // the search's thread only
+    Scratch main_scratch_;             // the search's thread only
+    std::atomic<bool> cancelled_{false};
+    std::mutex contexts_mutex_;
+    std::vector<std::unique_ptr<Context>> contexts_;
+    // Last: destroyed first, it waits for every helper inside run_one.
+    ThreadPool::Membership membership_;
+};
+
+}  // namespace xcover
