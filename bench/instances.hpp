@@ -26,6 +26,18 @@ struct Instance {
     Blocks blocks;
 };
 
+// A ranked instance (ranked/*.json of the shared instances): the blocks and the arguments of
+// get_topn_sc; the graph-free ones leave the last four empty.
+struct RankedInstance {
+    std::string name;
+    Blocks blocks;
+    std::vector<double> weights;
+    std::vector<std::uint64_t> edge_counts;
+    std::uint64_t edge_total = 0;
+    std::vector<std::uint64_t> labels;
+    std::uint64_t vertex_total = 0;
+};
+
 // From the smallest search to the largest.
 inline const std::vector<std::string>& instance_names() {
     static const std::vector<std::string> names{"sudoku16", "langford12", "x3c270",
@@ -75,7 +87,55 @@ public:
         return out;
     }
 
+    RankedInstance ranked_instance() {
+        RankedInstance out;
+        expect('{');
+        if (!take('}')) {
+            do {
+                const std::string key = string();
+                expect(':');
+                if (key == "partitions") out.blocks = blocks();
+                else if (key == "weights") out.weights = doubles();
+                else if (key == "edge_counts") out.edge_counts = unsigned_list();
+                else if (key == "labels") out.labels = unsigned_list();
+                else if (key == "edge_total") out.edge_total = unsigned_integer();
+                else if (key == "vertex_total") out.vertex_total = unsigned_integer();
+                else if (key == "name") out.name = string();
+                else skip_value();
+            } while (take(','));
+            expect('}');
+        }
+        if (out.blocks.empty() || out.weights.empty()) fail("no `partitions` or no `weights`");
+        return out;
+    }
+
 private:
+    std::vector<double> doubles() {
+        std::vector<double> out;
+        expect('[');
+        if (take(']')) return out;
+        do {
+            ws();
+            const char* begin = s_.c_str() + i_;
+            char* end = nullptr;
+            out.push_back(std::strtod(begin, &end));  // correctly rounded, as Python's float()
+            if (end == begin) fail("expected a number");
+            i_ += static_cast<std::size_t>(end - begin);
+        } while (take(','));
+        expect(']');
+        return out;
+    }
+
+    std::vector<std::uint64_t> unsigned_list() {
+        std::vector<std::uint64_t> out;
+        expect('[');
+        if (take(']')) return out;
+        do out.push_back(unsigned_integer());
+        while (take(','));
+        expect(']');
+        return out;
+    }
+
     std::string s_;
     std::size_t i_ = 0;
 
@@ -177,13 +237,34 @@ private:
 
 }  // namespace json
 
-inline Instance load_instance(const std::string& name) {
-    const std::string path = instances_dir() + "/" + name + ".json";
+inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot open " + path);
     std::ostringstream text;
     text << in.rdbuf();
-    Instance instance = json::Reader(text.str()).instance();
+    return text.str();
+}
+
+inline Instance load_instance(const std::string& name) {
+    Instance instance = json::Reader(read_file(instances_dir() + "/" + name + ".json")).instance();
+    if (instance.name.empty()) instance.name = name;
+    return instance;
+}
+
+// The ranked instances: $XCOVER_RANKED_INSTANCES if set, else the shared directory beside the
+// checkout.
+inline std::string ranked_instances_dir() {
+    if (const char* dir = std::getenv("XCOVER_RANKED_INSTANCES")) return dir;
+#ifdef XCOVER_RANKED_INSTANCES_DIR
+    return XCOVER_RANKED_INSTANCES_DIR;
+#else
+    return "../shared/bench-instances/ranked";
+#endif
+}
+
+inline RankedInstance load_ranked_instance(const std::string& name) {
+    RankedInstance instance =
+        json::Reader(read_file(ranked_instances_dir() + "/" + name + ".json")).ranked_instance();
     if (instance.name.empty()) instance.name = name;
     return instance;
 }

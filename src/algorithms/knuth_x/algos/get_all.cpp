@@ -13,7 +13,7 @@ bool collect_covers(DepthFirstSearch& search, CoverList& batch, std::uint64_t ma
 }
 
 CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> include,
-                  Interrupt* interrupt) {
+                  Interrupt* interrupt, ThreadPool*) {
     DepthFirstSearch search(blocks, include, interrupt);
     CoverList covers;
     collect_covers(search, covers, UINT64_MAX, UINT64_MAX);
@@ -21,7 +21,7 @@ CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> includ
 }
 
 std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> include,
-                        Interrupt* interrupt, std::span<const std::uint64_t> secondary) {
+                        Interrupt* interrupt, std::span<const std::uint64_t> secondary, ThreadPool*) {
     DepthFirstSearch search(blocks, include, interrupt, secondary);
     std::uint64_t count = 0;
     while (search.next()) ++count;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../links/block_list.hpp"
+#include "../pool/thread_pool.hpp"
 #include "../search/covers.hpp"
 #include "../search/depth_first.hpp"
 #include "../interrupt.hpp"
@@ -21,15 +22,16 @@ namespace xcover {
 bool collect_covers(DepthFirstSearch& search, CoverList& batch, std::uint64_t max_covers,
                     std::uint64_t max_items);
 
-// Every cover holding all `include` blocks, in depth-first discovery order.
+// Every cover holding all `include` blocks, in depth-first discovery order. With a pool set
+// above one thread, its helpers search subtrees ahead (the results are the same).
 CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> include = {},
-                  Interrupt* interrupt = nullptr);
+                  Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr);
 
 // The number of covers get_all would return, without building them. `secondary`, here and
 // in split, lists elements a cover may leave uncovered (see DepthFirstSearch).
 std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> include = {},
                         Interrupt* interrupt = nullptr,
-                        std::span<const std::uint64_t> secondary = {});
+                        std::span<const std::uint64_t> secondary = {}, ThreadPool* pool = nullptr);
 
 // Tops of disjoint subtrees of the search tree, in depth-first order, at least `parts` of
 // them when the tree branches that much: each is a path of chosen blocks followed by the

@@ -1,5 +1,7 @@
 #include "depth_first.hpp"
 
+#include <list>
+
 #include "../links/element_index.hpp"
 
 namespace xcover {
@@ -52,7 +54,7 @@ void DepthFirstSearch::descend(std::uint64_t column, std::uint64_t node) {
 
 bool DepthFirstSearch::backtrack() {
     DancingLinks& links = problem_.links;
-    while (!levels_.empty()) {
+    while (levels_.size() > floor_) {
         Level& level = levels_.back();
         links.uncover_rest_of_block(level.node);
         const std::uint64_t next = candidate_from(links.down(level.node), level.column);
@@ -124,7 +126,57 @@ void DepthFirstSearch::unwind() {
         levels_.pop_back();
     }
     chosen_.clear();
+    floor_ = 0;
     phase_ = Phase::Fresh;
+}
+
+void DepthFirstSearch::start_at(std::span<const std::uint64_t> path) {
+    unwind();
+    if (impossible_) {
+        phase_ = Phase::Done;
+        return;
+    }
+    for (std::uint64_t block : path) step_into(block);
+    floor_ = levels_.size();
+    phase_ = Phase::Fresh;
+}
+
+std::vector<std::vector<std::uint64_t>> DepthFirstSearch::subtree_paths(std::uint64_t parts) {
+    struct Part {
+        std::vector<std::uint64_t> path;
+        bool leaf = false;  // a cover: nothing below it to split
+    };
+    // Expanded breadth first, pass after pass, each part replaced in place by its children,
+    // so the list stays in depth-first order; stops as soon as it is long enough.
+    std::list<Part> frontier{Part{}};
+    bool grew = true;
+    while (frontier.size() < parts && grew) {
+        grew = false;
+        for (auto it = frontier.begin(); it != frontier.end() && frontier.size() < parts;) {
+            if (it->leaf) {
+                ++it;
+                continue;
+            }
+            const Expansion expansion = expand(it->path);
+            if (expansion.complete) {
+                it->leaf = true;
+                ++it;
+                continue;
+            }
+            for (std::uint64_t block : expansion.blocks) {
+                Part child{it->path, false};
+                child.path.push_back(block);
+                frontier.insert(it, std::move(child));
+            }
+            it = frontier.erase(it);
+            grew = true;
+        }
+    }
+    unwind();
+    std::vector<std::vector<std::uint64_t>> paths;
+    paths.reserve(frontier.size());
+    for (Part& part : frontier) paths.push_back(std::move(part.path));
+    return paths;
 }
 
 DepthFirstSearch::Outcome DepthFirstSearch::branch_blocks(std::vector<std::uint64_t>& blocks) {

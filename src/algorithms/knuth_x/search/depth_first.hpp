@@ -64,6 +64,17 @@ public:
     // the branch column of its level) and expands it, replaying the path from the root.
     Expansion expand(std::span<const std::uint64_t> path);
 
+    // Restricts the walk to the subtree below `path` (as for expand): next() then finds the
+    // covers of that subtree, in order, each listed from the root. Another start_at, expand
+    // or reset leaves it.
+    void start_at(std::span<const std::uint64_t> path);
+
+    // Paths to the tops of disjoint subtrees, in depth-first order, at least `parts` of them
+    // when the tree branches that much: each pass replaces every path by its children; a
+    // complete cover above that depth is a path of its own, and dead ends are left out.
+    // Leaves the search reset.
+    std::vector<std::vector<std::uint64_t>> subtree_paths(std::uint64_t parts);
+
     // The search held at one position and moved one level at a time, for split (which walks
     // many positions near each other). reset() goes back to the root, whatever next() did.
     void reset() { unwind(); }
@@ -88,7 +99,8 @@ private:
     std::uint64_t candidate_from(std::uint64_t node, std::uint64_t column) const;
     // Chooses the block of `node` at a new level on `column` (already covered).
     void descend(std::uint64_t column, std::uint64_t node);
-    // Moves the deepest level to its next block; false when every level is exhausted.
+    // Moves the deepest level to its next block; false when every level below the floor is
+    // exhausted.
     bool backtrack();
     void unwind();
     // Lists the blocks chosen at every level into chosen_.
@@ -106,6 +118,7 @@ private:
     bool restricted_ = false;
     bool impossible_ = false;     // the included blocks overlap, or one is empty
     std::vector<Level> levels_;
+    std::size_t floor_ = 0;  // levels chosen by start_at, never backtracked
     std::vector<std::uint64_t> chosen_;  // filled by read_cover
     Phase phase_ = Phase::Fresh;
     InterruptPoll poll_;

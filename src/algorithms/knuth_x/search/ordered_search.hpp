@@ -49,6 +49,15 @@ public:
         StepStatus status;
     };
 
+    // How the steps went, for benchmarks: entries expanded ahead and taken from the helpers,
+    // handed out but expanded here after all, and expanded here without being handed out.
+    struct AheadCounts {
+        std::uint64_t taken = 0;
+        std::uint64_t redone = 0;
+        std::uint64_t here = 0;
+    };
+    const AheadCounts& ahead_counts() const noexcept { return counts_; }
+
     // Slots of expansions done ahead, per helper thread.
     static constexpr unsigned kSlotsPerHelper = 4;
 
@@ -82,6 +91,7 @@ public:
         if (popped.ahead) {
             const ExpansionResult* result = speculation_->collect(*popped.ahead, *state_, *scorer_);
             if (result != nullptr) {
+                ++counts_.taken;
                 arena_.read_path(entry, blocks_);
                 const double entry_sum = weight_sum_of(blocks_);
                 const StepStatus status = result->status;
@@ -91,6 +101,9 @@ public:
                 return Step{blocks_, entry_sum, status};
             }
             speculation_->release(*popped.ahead);
+            ++counts_.redone;
+        } else {
+            ++counts_.here;
         }
         const Step step = expand_here(entry);
         dispatch_ahead();
@@ -244,6 +257,7 @@ private:
     std::vector<std::uint64_t> branch_blocks_;   // scratch
     std::vector<std::uint64_t> ahead_path_;      // scratch
     std::vector<Ahead> ahead_;                   // handed out ahead, best first
+    AheadCounts counts_;
     // Last: destroyed first, it stops the helpers before anything they read goes away.
     std::unique_ptr<Speculation<Scorer>> speculation_;
 };
