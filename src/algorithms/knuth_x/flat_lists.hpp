@@ -48,6 +48,17 @@ public:
         close_list();
     }
 
+    // Appends lists [first, last) of `other`.
+    void append_lists(const FlatLists& other, std::uint64_t first, std::uint64_t last) {
+        checked(last, other.size() + 1);
+        checked(first, last + 1);
+        const std::uint64_t begin = other.offsets_[first], end = other.offsets_[last];
+        const std::uint64_t shift = values_.size() - begin;
+        values_.insert(values_.end(), other.values_.begin() + static_cast<std::ptrdiff_t>(begin),
+                       other.values_.begin() + static_cast<std::ptrdiff_t>(end));
+        for (std::uint64_t i = first + 1; i <= last; ++i) offsets_.push_back(other.offsets_[i] + shift);
+    }
+
     static FlatLists from(const std::vector<std::vector<std::uint64_t>>& lists) {
         FlatLists flat;
         for (const auto& list : lists) flat.push_list(list);

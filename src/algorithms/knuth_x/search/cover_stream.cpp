@@ -1,0 +1,196 @@
+#include "cover_stream.hpp"
+
+#include <chrono>
+#include <exception>
+
+namespace xcover {
+
+namespace {
+
+// Parts per thread of the setting: enough that a thread that finishes early finds another
+// part, few enough that cutting the tree costs nothing beside searching it.
+constexpr std::uint64_t kPartsPerThread = 64;
+// How often a caller waiting for a helper polls its Interrupt.
+constexpr auto kWaitSlice = std::chrono::milliseconds(2);
+
+}  // namespace
+
+CoverStream::CoverStream(const BlockList& blocks, std::span<const std::uint64_t> include,
+                         ThreadPool& pool, Bounds bounds, bool count_only, Interrupt* interrupt,
+                         std::span<const std::uint64_t> secondary)
+    : bounds_(bounds), count_only_(count_only), pristine_(blocks, include, interrupt, secondary) {
+    std::vector<std::vector<std::uint64_t>> paths = pristine_.subtree_paths(kPartsPerThread * pool.threads());
+    pristine_.set_interrupt(nullptr);  // runners are copies: each run sets its own
+    parts_.resize(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) parts_[i].path = std::move(paths[i]);
+    membership_ = std::make_unique<ThreadPool::Membership>(pool, *this);
+    membership_->wake();
+}
+
+CoverStream::~CoverStream() {
+    cancel_.requested_flag.store(true, std::memory_order_relaxed);
+    membership_.reset();
+}
+
+bool CoverStream::has_room(const Part& part) const noexcept {
+    return count_only_ || part.covers.total_items() < bounds_.part_items;
+}
+
+CoverStream::Part* CoverStream::runnable(bool by_caller, std::uint64_t from) {
+    const std::uint64_t window_end =
+        bounds_.window_parts >= parts_.size() - front_ ? parts_.size() : front_ + bounds_.window_parts;
+    for (std::uint64_t i = from; i < window_end; ++i) {
+        Part& part = parts_[i];
+        if (part.state == PartState::Waiting && (by_caller || !part.stalled) && has_room(part)) return &part;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<DepthFirstSearch> CoverStream::take_runner() {
+    {
+        std::lock_guard lock(spare_mutex_);
+        if (!spare_.empty()) {
+            std::unique_ptr<DepthFirstSearch> runner = std::move(spare_.back());
+            spare_.pop_back();
+            return runner;
+        }
+    }
+    return std::make_unique<DepthFirstSearch>(pristine_);
+}
+
+void CoverStream::give_back(std::unique_ptr<DepthFirstSearch> runner) {
+    runner->reset();
+    std::lock_guard lock(spare_mutex_);
+    spare_.push_back(std::move(runner));
+}
+
+bool CoverStream::run_part(Part& part, Interrupt* interrupt) {
+    if (!part.search) {
+        part.search = take_runner();
+        part.search->start_at(part.path);
+    }
+    DepthFirstSearch& search = *part.search;
+    search.set_interrupt(interrupt);
+    if (part.cover_pending) {
+        part.covers.push_list(search.cover());
+        part.cover_pending = false;
+    }
+    for (;;) {
+        if (!has_room(part)) return false;
+        if (!search.next()) break;
+        if (count_only_) {
+            ++part.count;
+        } else {
+            part.cover_pending = true;
+            part.covers.push_list(search.cover());
+            part.cover_pending = false;
+        }
+    }
+    give_back(std::move(part.search));
+    return true;
+}
+
+void CoverStream::run_locked(std::unique_lock<std::mutex>& lock, Part& part, Interrupt* interrupt,
+                             bool by_caller) {
+    part.state = PartState::Running;
+    lock.unlock();
+    bool finished = false;
+    std::exception_ptr error;
+    try {
+        finished = run_part(part, interrupt);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    lock.lock();
+    part.state = finished ? PartState::Finished : PartState::Waiting;
+    progress_.notify_all();
+    if (!error) return;
+    if (by_caller) std::rethrow_exception(error);
+    part.stalled = true;  // the caller's thread goes on with it, and meets the failure itself
+}
+
+void CoverStream::wait_for_progress(std::unique_lock<std::mutex>& lock, Interrupt* interrupt) {
+    progress_.wait_for(lock, kWaitSlice);
+    if (interrupt == nullptr) return;
+    // The Interrupt may run the caller's own code (signal handlers): not under the lock.
+    lock.unlock();
+    const bool stop = interrupt->requested();
+    lock.lock();
+    if (stop) throw SearchInterrupted();
+}
+
+void CoverStream::take_covers(Part& part, CoverList& batch, std::uint64_t max_covers,
+                              std::uint64_t max_items) {
+    const std::uint64_t available = part.covers.size();
+    if (max_covers == UINT64_MAX && max_items == UINT64_MAX) {
+        batch.append_lists(part.covers, part.taken, available);
+        part.taken = available;
+    }
+    while (part.taken < available && batch.size() < max_covers && batch.total_items() < max_items) {
+        batch.push_list(part.covers[part.taken]);
+        ++part.taken;
+    }
+    if (part.taken == available && available > 0) {
+        part.covers.clear();
+        part.taken = 0;
+        if (part.state == PartState::Waiting) membership_->wake();  // room again
+    }
+}
+
+void CoverStream::advance_front(std::unique_lock<std::mutex>&) {
+    parts_[front_].covers = CoverList{};
+    ++front_;
+    if (bounds_.window_parts != UINT64_MAX) membership_->wake();  // the window moved
+}
+
+bool CoverStream::next_batch(CoverList& batch, std::uint64_t max_covers, std::uint64_t max_items,
+                             Interrupt* interrupt) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (front_ == parts_.size()) return false;
+        if (batch.size() >= max_covers || batch.total_items() >= max_items) return true;
+        Part& part = parts_[front_];
+        if (part.state == PartState::Running) {
+            if (Part* other = runnable(true, front_ + 1)) run_locked(lock, *other, interrupt, true);
+            else wait_for_progress(lock, interrupt);
+            continue;
+        }
+        take_covers(part, batch, max_covers, max_items);
+        if (part.taken < part.covers.size()) return true;  // the batch is full
+        if (part.state == PartState::Finished) advance_front(lock);
+        else run_locked(lock, part, interrupt, true);
+    }
+}
+
+std::uint64_t CoverStream::count_rest(Interrupt* interrupt) {
+    std::unique_lock lock(mutex_);
+    std::uint64_t total = 0;
+    for (;;) {
+        if (front_ == parts_.size()) return total;
+        Part& part = parts_[front_];
+        if (part.state == PartState::Running) {
+            if (Part* other = runnable(true, front_ + 1)) run_locked(lock, *other, interrupt, true);
+            else wait_for_progress(lock, interrupt);
+        } else if (part.state == PartState::Finished) {
+            total += part.count;
+            part.count = 0;
+            advance_front(lock);
+        } else {
+            run_locked(lock, part, interrupt, true);
+        }
+    }
+}
+
+bool CoverStream::run_one() noexcept {
+    try {
+        std::unique_lock lock(mutex_);
+        Part* part = runnable(false, front_);
+        if (part == nullptr) return false;
+        run_locked(lock, *part, &cancel_, false);
+        return true;
+    } catch (...) {
+        return false;  // a lock that could not be taken: nothing was started
+    }
+}
+
+}  // namespace xcover

@@ -1,0 +1,119 @@
+// get_all, count_all and the cover stream with helper threads against one thread: the same
+// covers in the same order, batches within their bounds, and a stream that goes on after an
+// interrupt.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "algorithms/knuth_x/algos/get_all.hpp"
+#include "algorithms/knuth_x/pool/thread_pool.hpp"
+#include "algorithms/knuth_x/search/cover_stream.hpp"
+#include "brute_force.hpp"
+
+using namespace xcover;
+using xcover::testing::Blocks;
+using xcover::testing::Covers;
+
+namespace {
+
+ThreadPool& pool_of(unsigned threads) {
+    static ThreadPool two(2), three(3), four(4);
+    return threads == 2 ? two : threads == 3 ? three : four;
+}
+
+// Blocks of 1..3 elements over a few elements: trees with many covers and dead ends.
+Blocks dense_blocks(std::mt19937_64& rng, int count, int elements) {
+    Blocks blocks(count);
+    for (auto& b : blocks) {
+        const int size = 1 + static_cast<int>(rng() % 3);
+        for (int i = 0; i < size; ++i) b.push_back(rng() % elements);
+    }
+    return blocks;
+}
+
+std::vector<std::uint64_t> random_include(std::mt19937_64& rng, std::size_t blocks) {
+    std::vector<std::uint64_t> include;
+    if (blocks == 0 || rng() % 3 != 0) return include;
+    for (std::uint64_t i = rng() % 3 + 1; i > 0; --i) include.push_back(rng() % blocks);
+    return include;
+}
+
+// Takes every cover from `stream` in batches of random bounds, checking the bounds.
+Covers drain(CoverStream& stream, std::mt19937_64& rng, Interrupt* interrupt = nullptr) {
+    CoverList all;
+    for (bool more = true; more;) {
+        const std::uint64_t max_covers = 1 + rng() % 7;
+        const std::uint64_t max_items = 1 + rng() % 20;
+        CoverList batch;
+        try {
+            more = stream.next_batch(batch, max_covers, max_items, interrupt);
+        } catch (const SearchInterrupted&) {
+            more = true;  // the covers found so far stay in the batch
+        }
+        EXPECT_LE(batch.size(), max_covers);
+        if (batch.size() > 0) EXPECT_LT(batch.total_items() - batch[batch.size() - 1].size(), max_items);
+        all.append_lists(batch, 0, batch.size());
+    }
+    return all.nested();
+}
+
+}  // namespace
+
+TEST(ParallelAll, SameAsOneThreadOnRandomProblems) {
+    std::mt19937_64 rng(424242);
+    for (int round = 0; round < 1500; ++round) {
+        const Blocks blocks = round % 2 == 0 ? xcover::testing::random_blocks(rng, 14, 7)
+                                             : dense_blocks(rng, 8 + static_cast<int>(rng() % 24),
+                                                            4 + static_cast<int>(rng() % 8));
+        const BlockList list = BlockList::from(blocks);
+        const std::vector<std::uint64_t> include = random_include(rng, blocks.size());
+        const Covers one = get_all(list, include).nested();
+        const std::uint64_t count = count_all(list, include);
+        ASSERT_EQ(count, one.size());
+        for (unsigned threads : {2u, 3u, 4u}) {
+            ThreadPool& pool = pool_of(threads);
+            ASSERT_EQ(get_all(list, include, nullptr, &pool).nested(), one) << "round " << round;
+            ASSERT_EQ(count_all(list, include, nullptr, &pool), count) << "round " << round;
+            CoverStream stream(list, include, pool, CoverStream::bounded(threads));
+            ASSERT_EQ(drain(stream, rng), one) << "round " << round;
+        }
+    }
+}
+
+TEST(ParallelAll, LargerTreesWithSmallWindows) {
+    std::mt19937_64 rng(99);
+    for (int round = 0; round < 6; ++round) {
+        const BlockList list = BlockList::from(dense_blocks(rng, 55, 14));
+        const Covers one = get_all(list).nested();
+        for (unsigned threads : {2u, 4u}) {
+            CoverStream stream(list, {}, pool_of(threads), CoverStream::Bounds{2, 64});
+            EXPECT_EQ(drain(stream, rng), one);
+            EXPECT_EQ(count_all(list, {}, nullptr, &pool_of(threads)), one.size());
+        }
+    }
+}
+
+TEST(ParallelAll, StreamGoesOnAfterInterrupts) {
+    // Requests a stop at every third poll: batches end early and the next call resumes.
+    struct EveryThird final : Interrupt {
+        int polls = 0;
+        bool requested() override { return ++polls % 3 == 0; }
+    } interrupt;
+    std::mt19937_64 rng(5);
+    const BlockList list = BlockList::from(dense_blocks(rng, 60, 15));
+    const Covers one = get_all(list).nested();
+    CoverStream stream(list, {}, pool_of(3), CoverStream::bounded(3));
+    EXPECT_EQ(drain(stream, rng, &interrupt), one);
+    EXPECT_GT(interrupt.polls, 3);
+}
+
+TEST(ParallelAll, DroppedStreamStopsItsHelpers) {
+    std::mt19937_64 rng(6);
+    const BlockList list = BlockList::from(dense_blocks(rng, 60, 15));
+    for (int i = 0; i < 20; ++i) {
+        CoverStream stream(list, {}, pool_of(4), CoverStream::kUnbounded);
+        CoverList batch;
+        stream.next_batch(batch, 3, UINT64_MAX, nullptr);
+        EXPECT_LE(batch.size(), 3u);
+    }
+}
