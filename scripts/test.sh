@@ -83,6 +83,12 @@ part_tsan() {
     cat tests/tsan-suppressions.txt >> "$suppressions"
     XCOVER_SANITIZER=thread TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$suppressions" \
         run_pytest build-tsan "$py" -k "(thread or stress or concurren) and not mutation"
+    # The engine's helper threads: the pool, the ranked searches and the cover stream on it.
+    # (A fork of a threaded process is beyond what ThreadSanitizer supports.)
+    configure_and_build build-tsan-engine "$py" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DXCOVER_SANITIZE=thread -DXCOVER_BUILD_MODULE=OFF -DXCOVER_BUILD_BENCH=OFF
+    TSAN_OPTIONS="halt_on_error=1 exitcode=66" ./build-tsan-engine/engine_tests --gtest_brief=1 \
+        --gtest_filter='Parallel*:ThreadPool*:-ThreadPool.UsableInAForkedChild'
 }
 
 part_valgrind() {
