@@ -79,6 +79,10 @@ public:
                 *pool, kSlotsPerHelper * (pool->threads() - 1), state_->links(), *scorer_, relabeled_);
     }
 
+    // Helpers hold references into the search: it stays where it was built.
+    OrderedSearch(const OrderedSearch&) = delete;
+    OrderedSearch& operator=(const OrderedSearch&) = delete;
+
     std::optional<Step> step() {
         if (step_limit_) {
             if (*step_limit_ == 0) return std::nullopt;
