@@ -2,9 +2,9 @@
 # Engine benchmarks (Google Benchmark: get_all and count_all against the minimal counter on
 # the six instances of bench/instances; the scaling cases: singletons, adversarial labels,
 # signal polling; the ranked searches against the literal estimator; the block-count table
-# against its quadratic fold; split against count_all and its former passes) and the end-to-end
-# signal polling; the ranked searches against the literal estimator; the ranked block-count
-# stream against get_topn_sc's search) and the end-to-end
+# against its quadratic fold; split against count_all and its former passes; the ranked
+# block-count stream against get_topn_sc's search; every query with one thread and with two,
+# from the same run, and the memory of a long ranked search) and the end-to-end
 # Python benchmark. Arguments go to the Google Benchmark binaries, e.g.
 #   scripts/bench.sh --benchmark_filter=sudoku16 --benchmark_repetitions=3
 set -euo pipefail
@@ -16,6 +16,7 @@ PY=$(bash scripts/build.sh)
 ./build/min_est_bench "$@"
 ./build/split_bench "$@"
 ./build/top_sc_bench "$@"
+./build/parallel_bench "$@"
 PYTHONPATH="$PWD/build" "$PY" bench/bench_python.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_matrix.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_estimate.py

@@ -182,6 +182,7 @@ TEST(ThreadPool, SettingIsClampedAndHelpersFollowIt) {
     EXPECT_EQ(pool.running_helpers(), 1u);
     pool.set_threads(1);
     EXPECT_EQ(pool.running_helpers(), 0u);
+    EXPECT_GE(ThreadPool::cores(), 1u);
     pool.set_threads(100000);
     EXPECT_EQ(pool.threads(), ThreadPool::kMaxThreads);
     pool.set_threads(1);

@@ -1,6 +1,7 @@
 #include "thread_pool.hpp"
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <new>
@@ -78,6 +79,16 @@ ThreadPool::~ThreadPool() {
 ThreadPool& ThreadPool::shared() {
     static ThreadPool* pool = new ThreadPool();
     return *pool;
+}
+
+unsigned ThreadPool::cores() noexcept {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0) return static_cast<unsigned>(count);
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 void ThreadPool::set_threads(unsigned threads) {

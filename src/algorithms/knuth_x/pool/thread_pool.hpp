@@ -74,6 +74,10 @@ public:
         TaskSource& source_;
     };
 
+    // The processors this process may run on (its affinity mask), at least 1: a setting for
+    // callers that want every core.
+    static unsigned cores() noexcept;
+
     // Helpers running now (for tests and benchmarks).
     unsigned running_helpers();
 

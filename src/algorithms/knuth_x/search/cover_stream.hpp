@@ -40,7 +40,7 @@ public:
     // Bounds for a caller that keeps everything (get_all): no window, no pause.
     static constexpr Bounds kUnbounded{UINT64_MAX, UINT64_MAX};
     // Bounds for a caller that takes covers a batch at a time (an iterator).
-    static Bounds bounded(unsigned threads) { return Bounds{4 * std::uint64_t{threads}, std::uint64_t{1} << 14}; }
+    static Bounds bounded(unsigned threads) { return Bounds{2 * std::uint64_t{threads}, std::uint64_t{1} << 14}; }
 
     // `count_only`: covers are counted, not kept (count_rest). The pool's setting decides the
     // number of parts; `include` and `secondary` as for DepthFirstSearch. Building the matrix
