@@ -36,4 +36,20 @@ PyObject* all_covers_to_python(Call& call, DepthFirstSearch& search) {
     return covers.release();
 }
 
+PyObject* all_covers_to_python(Call& call, CoverStream& stream) {
+    PythonCovers covers(call);
+    if (!covers.start()) return nullptr;
+    CoverList batch;
+    for (bool more = true; more;) {
+        batch.clear();
+        const std::optional<bool> filled = run_detached(call.check, [&](Interrupt& interrupt) {
+            return stream.next_batch(batch, UINT64_MAX, kAllBatchItems, &interrupt);
+        }, stream.part_count() + kAttachedInputItems + 1);
+        if (!filled) return nullptr;
+        more = *filled;
+        if (!covers.append(batch)) return nullptr;
+    }
+    return covers.release();
+}
+
 }  // namespace xcover::py

@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "../algorithms/knuth_x/search/cover_stream.hpp"
 #include "../algorithms/knuth_x/search/covers.hpp"
 #include "../algorithms/knuth_x/search/depth_first.hpp"
 #include "call.hpp"
@@ -23,5 +24,7 @@ std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
 
 // get_all's result list, built batch by batch; nullptr with an exception set on failure.
 PyObject* all_covers_to_python(Call& call, DepthFirstSearch& search);
+// The same from a stream searched with helper threads.
+PyObject* all_covers_to_python(Call& call, CoverStream& stream);
 
 }  // namespace xcover::py

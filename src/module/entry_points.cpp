@@ -2,6 +2,8 @@
 // whose result is converted back.
 #include "entry_points.hpp"
 
+#include <cerrno>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -11,6 +13,8 @@
 #include "../algorithms/knuth_x/algos/get_topp.hpp"
 #include "../algorithms/knuth_x/algos/top_sc_stream.hpp"
 #include "../algorithms/knuth_x/algos/top_stream.hpp"
+#include "../algorithms/knuth_x/pool/thread_pool.hpp"
+#include "../algorithms/knuth_x/search/cover_stream.hpp"
 #include "arguments.hpp"
 #include "command_line.hpp"
 #include "cover_iterator.hpp"
@@ -65,6 +69,10 @@ bool one_per_block(const char* name, const List& list, const BlockList& partitio
     return false;
 }
 
+// The process-wide helpers: with the setting at 1 (the default) every query runs on its
+// caller's thread alone, as it always did.
+ThreadPool* helpers() { return &ThreadPool::shared(); }
+
 template <const FunctionDeclaration& F>
 SearchCaps caps(Arguments& a) {
     return SearchCaps{a.optional_integer(F.slot("max_iter")), a.optional_integer(F.slot("max_heap"))};
@@ -78,7 +86,7 @@ PyObject* count_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, 
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         const std::optional<std::uint64_t> count = run_detached(call.check, [&](Interrupt& interrupt) {
             return count_all(partitions, a.integers(F.slot("include")), &interrupt,
-                             a.integers(F.slot("secondary")));
+                             a.integers(F.slot("secondary")), helpers());
         }, input_items(partitions));
         return count ? PyLong_FromUnsignedLongLong(*count) : nullptr;
     });
@@ -173,6 +181,16 @@ PyObject* get_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, Py
     static constexpr const FunctionDeclaration& F = kGetAll;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         BlockList& partitions = a.blocks(F.slot("partitions"));
+        if (ThreadPool& pool = ThreadPool::shared(); pool.threads() > 1) {
+            std::optional<std::unique_ptr<CoverStream>> stream =
+                run_detached(call.check, [&](Interrupt& interrupt) {
+                    return std::make_unique<CoverStream>(partitions, std::span<const std::uint64_t>{}, pool,
+                                                         CoverStream::kUnbounded, false, &interrupt);
+                }, input_items(partitions));
+            if (!stream) return nullptr;
+            partitions = BlockList{};
+            return all_covers_to_python(call, **stream);
+        }
         std::optional<std::unique_ptr<DepthFirstSearch>> search =
             run_detached(call.check, [&](Interrupt& interrupt) {
                 return std::make_unique<DepthFirstSearch>(partitions, std::span<const std::uint64_t>{},
@@ -189,7 +207,8 @@ PyObject* get_top_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, Py
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         return run_query(call, [&](Interrupt& interrupt) {
-            return get_top(partitions, std::move(a.numbers(F.slot("weights"))), caps<F>(a), &interrupt);
+            return get_top(partitions, std::move(a.numbers(F.slot("weights"))), caps<F>(a), &interrupt,
+                           helpers());
         }, input_items(partitions));
     });
 }
@@ -200,7 +219,7 @@ PyObject* get_topn_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         return run_query(call, [&](Interrupt& interrupt) {
             return get_topn(partitions, std::move(a.numbers(F.slot("weights"))),
-                            a.integer(F.slot("n")), caps<F>(a), &interrupt);
+                            a.integer(F.slot("n")), caps<F>(a), &interrupt, helpers());
         }, input_items(partitions));
     });
 }
@@ -211,7 +230,7 @@ PyObject* get_topp_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         return run_query(call, [&](Interrupt& interrupt) {
             return get_topp(partitions, std::move(a.numbers(F.slot("weights"))),
-                            a.number(F.slot("alpha")), caps<F>(a), &interrupt);
+                            a.number(F.slot("alpha")), caps<F>(a), &interrupt, helpers());
         }, input_items(partitions));
     });
 }
@@ -229,7 +248,7 @@ PyObject* get_topn_sc_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs
             input_items(partitions) + in.labels.size() + in.edge_counts.size();
         return run_query(call, [&](Interrupt& interrupt) {
             return get_topn_sc(partitions, std::move(in), a.integer(F.slot("n")), caps<F>(a),
-                               &interrupt);
+                               &interrupt, helpers());
         }, items);
     });
 }
@@ -276,6 +295,37 @@ PyObject* iter_top_sc_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs
         if (!source) return nullptr;
         return new_ranked_iterator(call.state, std::move(*source), "iter_top_sc");
     });
+}
+
+PyObject* set_threads_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr const FunctionDeclaration& F = kSetThreads;
+    return enter<F>(m, args, nargs, kw, [](Call&, Arguments& a) -> PyObject* {
+        const std::uint64_t n = a.integer(F.slot("n"));
+        // Helpers that must stop finish their current piece of work: no interpreter needed.
+        Py_BEGIN_ALLOW_THREADS
+        ThreadPool::shared().set_threads(
+            static_cast<unsigned>(n < ThreadPool::kMaxThreads ? n : ThreadPool::kMaxThreads));
+        Py_END_ALLOW_THREADS
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* get_threads_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
+    static constexpr const FunctionDeclaration& F = kGetThreads;
+    return enter<F>(m, args, nargs, kw, [](Call&, Arguments&) -> PyObject* {
+        return PyLong_FromUnsignedLong(ThreadPool::shared().threads());
+    });
+}
+
+void apply_thread_setting_from_environment() noexcept {
+    const char* text = std::getenv("XCOVER_THREADS");
+    if (text == nullptr || *text < '0' || *text > '9') return;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long n = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0') return;
+    const unsigned long long limit = ThreadPool::kMaxThreads;
+    ThreadPool::shared().set_threads(n == 0 ? ThreadPool::cores() : static_cast<unsigned>(n < limit ? n : limit));
 }
 
 }  // namespace xcover::py

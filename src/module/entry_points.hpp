@@ -27,5 +27,12 @@ PyObject* number_blocks_entry(PyObject* module, PyObject* const* args, Py_ssize_
 PyObject* main_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* read_dlx_file_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames);
+PyObject* set_threads_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* get_threads_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// The thread setting from the environment variable XCOVER_THREADS, read when the module is
+// imported: a count of threads, or 0 for every processor the process may use. Anything else,
+// or no variable, leaves the setting as it is.
+void apply_thread_setting_from_environment() noexcept;
 
 }  // namespace xcover::py

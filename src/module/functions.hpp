@@ -222,12 +222,34 @@ inline constexpr FunctionDeclaration kMain{
     main_entry,
 };
 
+// The helper threads of every search: not in __all__, registered last.
+inline constexpr FunctionDeclaration kSetThreads{
+    "set_threads",
+    {{{"n", Count}}},
+    "Let every search use up to `n` threads, its caller's included (1: the caller's alone).\n\n"
+    "The helpers beyond the caller's thread are shared by all the searches of the process,\n"
+    "however many threads call at once. Results are the same for every setting: the same\n"
+    "partitions in the same order, the same caps and errors. The environment variable\n"
+    "XCOVER_THREADS, read at import, gives the first setting (0: every processor).",
+    false,
+    set_threads_entry,
+};
+
+inline constexpr FunctionDeclaration kGetThreads{
+    "get_threads",
+    {{}},
+    "The number of threads a search may use, its caller's included (see set_threads).",
+    false,
+    get_threads_entry,
+};
+
 // Registration order; the exported functions' order is the order of __all__: callers list
 // the module and compare, so it stays alphabetical, with the rest after it.
 inline constexpr const FunctionDeclaration* kFunctions[] = {
     &kGetAll,   &kGetTop,  &kGetTopn, &kGetTopnSc, &kGetTopp,
     &kCountAll, &kIterAll, &kSplit,   &kIterTop, &kIterTopSc, &kBlocksFromMatrix,
     &kNumberBlocks, &kEstimateAll, &kReadDlx,  &kReadDlxFile, &kMain,
+    &kSetThreads, &kGetThreads,
 };
 
 inline constexpr std::size_t kFunctionCount = std::size(kFunctions);

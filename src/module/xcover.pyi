@@ -13,6 +13,7 @@
 # read a problem written in Knuth's DLX format; estimate_all estimates the search of count_all
 # by random probes; main is the command line (the console script `xcover`); number_blocks
 # numbers blocks of arbitrary hashable items as element ints.
+# set_threads and get_threads, extra as well, set and read how many threads one search may use.
 #
 # Errors: TypeError for arguments of the wrong shape or type, OverflowError for an integer
 # outside 0..2**64 - 1, MemoryError when memory runs out, and an internal PanicException
@@ -169,6 +170,17 @@ def split(
     `secondary` lists element values that a partition may leave uncovered but never covers
     twice; the search never branches on them, so a block holding only such elements is
     never chosen."""
+
+def set_threads(n: SupportsIndex) -> None:
+    """Let every search use up to `n` threads, its caller's included (1: the caller's alone).
+
+    The helpers beyond the caller's thread are shared by all the searches of the process,
+    however many threads call at once. Results are the same for every setting: the same
+    partitions in the same order, the same caps and errors. The environment variable
+    XCOVER_THREADS, read at import, gives the first setting (0: every processor)."""
+
+def get_threads() -> int:
+    """The number of threads a search may use, its caller's included (see set_threads)."""
 
 def blocks_from_matrix(matrix: _Matrix) -> list[list[int]]:
     """Turn a 0/1 matrix into blocks: one block per row, listing the columns that hold a 1.

@@ -51,7 +51,9 @@ Covers drain(CoverStream& stream, std::mt19937_64& rng, Interrupt* interrupt = n
             more = true;  // the covers found so far stay in the batch
         }
         EXPECT_LE(batch.size(), max_covers);
-        if (batch.size() > 0) EXPECT_LT(batch.total_items() - batch[batch.size() - 1].size(), max_items);
+        if (batch.size() > 0) {
+            EXPECT_LT(batch.total_items() - batch[batch.size() - 1].size(), max_items);
+        }
         all.append_lists(batch, 0, batch.size());
     }
     return all.nested();

@@ -66,6 +66,7 @@ EXPECTED_ANNOTATIONS = {
 EXTRA = [
     "blocks_from_matrix", "count_all", "iter_all", "iter_top", "iter_top_sc", "split",
     "read_dlx", "read_dlx_file", "estimate_all", "main", "number_blocks",
+    "set_threads", "get_threads",
 ]
 RETURNS = {
     "count_all": "int",

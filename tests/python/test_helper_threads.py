@@ -1,0 +1,145 @@
+"""set_threads and get_threads: the same results with helper threads as without, from one
+caller and from several threads at once, the setting from the environment, a forked child."""
+
+import os
+import random
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import xcover
+from conftest import panic_type, run_in_threads, run_python
+
+
+@pytest.fixture(autouse=True)
+def one_thread_afterwards():
+    yield
+    xcover.set_threads(1)
+
+
+def langford_blocks(n):
+    return [[k - 1, n + i, n + i + k + 1] for k in range(1, n + 1) for i in range(2 * n - k - 1)]
+
+
+def every_query(blocks, weights, n, max_iter, max_heap):
+    """Each query's result, or the type of what it raised."""
+    caps = {"max_iter": max_iter, "max_heap": max_heap}
+    sizes = [len(b) for b in blocks]
+    calls = {
+        "get_all": lambda: xcover.get_all(blocks),
+        "count_all": lambda: xcover.count_all(blocks),
+        "get_top": lambda: xcover.get_top(blocks, weights, **caps),
+        "get_topn": lambda: xcover.get_topn(blocks, weights, n, **caps),
+        "get_topp": lambda: xcover.get_topp(blocks, weights, 0.5, **caps),
+        "get_topn_sc": lambda: xcover.get_topn_sc(
+            blocks, weights, sizes, 9, sizes, 6, n, **caps
+        ),
+    }
+    results = {}
+    for name, call in calls.items():
+        try:
+            results[name] = call()
+        except BaseException as e:  # noqa: BLE001 - internal failures are compared too
+            results[name] = type(e)
+    return results
+
+
+def test_setting_round_trips_and_rejects_nonsense():
+    assert xcover.get_threads() == 1
+    xcover.set_threads(3)
+    assert xcover.get_threads() == 3
+    xcover.set_threads(n=2)
+    assert xcover.get_threads() == 2
+    with pytest.raises(ValueError, match="at least 1"):
+        xcover.set_threads(0)
+    with pytest.raises(OverflowError):
+        xcover.set_threads(-1)
+    with pytest.raises(TypeError):
+        xcover.set_threads("2")
+    xcover.set_threads(10**6)  # clamped to what the engine allows
+    assert 2 <= xcover.get_threads() <= 10**6
+    assert "set_threads" not in xcover.__all__ and "get_threads" not in xcover.__all__
+
+
+blocks_strategy = st.lists(
+    st.lists(st.integers(0, 7), min_size=1, max_size=3), min_size=0, max_size=24
+)
+weight_strategy = st.sampled_from([0.0, -0.0, 0.5, 1.0, 1.0, 2.0, float("nan"), float("inf")])
+
+
+@settings(max_examples=150, deadline=None)
+@given(
+    blocks=blocks_strategy,
+    weights=st.lists(weight_strategy, max_size=24),
+    n=st.integers(0, 6),
+    max_iter=st.none() | st.integers(0, 40),
+    max_heap=st.none() | st.integers(0, 30),
+)
+def test_helpers_change_no_result(blocks, weights, n, max_iter, max_heap):
+    xcover.set_threads(1)
+    one = every_query(blocks, weights, n, max_iter, max_heap)
+    for threads in (2, 4):
+        xcover.set_threads(threads)
+        assert every_query(blocks, weights, n, max_iter, max_heap) == one
+
+
+def test_larger_searches_match_one_thread():
+    rng = random.Random(7)
+    blocks = langford_blocks(8)
+    weights = [rng.choice([0.25, 0.5, 0.75, 1.0]) for _ in blocks]
+    one = every_query(blocks, weights, 25, 20_000, None)
+    xcover.set_threads(2)
+    assert every_query(blocks, weights, 25, 20_000, None) == one
+
+
+def test_concurrent_callers_share_the_helpers():
+    xcover.set_threads(3)
+    problems = [langford_blocks(7 + k % 2) for k in range(6)]
+    weights = [[0.5 + (i % 5) / 4 for i in range(len(p))] for p in problems]
+    xcover.set_threads(1)
+    expected = [
+        (xcover.get_all(p), xcover.get_topn(p, w, 30, max_iter=5000)) for p, w in zip(problems, weights)
+    ]
+    xcover.set_threads(3)
+    failures = []
+
+    def worker(k):
+        for _ in range(3):
+            got = (xcover.get_all(problems[k]), xcover.get_topn(problems[k], weights[k], 30, max_iter=5000))
+            if got != expected[k]:
+                failures.append(k)
+
+    run_in_threads(worker, len(problems))
+    assert failures == []
+
+
+def test_internal_failure_with_helpers_is_the_same_panic():
+    xcover.set_threads(2)
+    with pytest.raises(panic_type()):
+        xcover.get_topn(langford_blocks(6), [1.0] * 3, 5)
+
+
+def test_setting_from_the_environment(monkeypatch):
+    code = "import xcover; print(xcover.get_threads())"
+    for value, expected in (("3", "3"), ("1", "1"), ("x", "1"), ("", "1"), ("-2", "1")):
+        monkeypatch.setenv("XCOVER_THREADS", value)
+        result = run_python(code)
+        assert result.stdout.strip() == expected, (value, result.stderr)
+    monkeypatch.setenv("XCOVER_THREADS", "0")
+    assert int(run_python(code).stdout) == len(os.sched_getaffinity(0))
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
+def test_helpers_in_a_forked_child():
+    blocks = langford_blocks(8)
+    expected = xcover.get_all(blocks)
+    xcover.set_threads(2)
+    assert xcover.get_all(blocks) == expected  # helpers running in the parent
+    pid = os.fork()
+    if pid == 0:
+        ok = xcover.get_all(blocks) == expected and xcover.count_all(blocks) == len(expected)
+        os._exit(0 if ok else 1)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
