@@ -11,7 +11,9 @@ namespace xcover {
 
 struct ThreadPool::Helper {
     std::thread thread;
-    bool stop = false;  // under the pool's mutex
+    // Set under the pool's mutex; read between two pieces of work without it, so that a
+    // helper that must stop leaves a busy source after its current piece.
+    std::atomic<bool> stop{false};
 };
 
 namespace {
@@ -162,14 +164,14 @@ void ThreadPool::wake() noexcept {
     }
 }
 
-bool ThreadPool::serve(std::unique_lock<std::mutex>& lock, std::size_t index) {
+bool ThreadPool::serve(std::unique_lock<std::mutex>& lock, std::size_t index, const Helper& self) {
     if (sources_[index].leaving) return false;
     TaskSource* source = sources_[index].source;
     ++sources_[index].busy;
     lock.unlock();
     bool any = false;
     auto idle_since = std::chrono::steady_clock::now();
-    for (;;) {
+    while (!self.stop.load(std::memory_order_relaxed)) {
         if (source->run_one()) {
             any = true;
             idle_since = std::chrono::steady_clock::now();
@@ -192,7 +194,7 @@ void ThreadPool::helper_loop(Helper* self) {
         bool any = false;
         for (std::size_t n = 0; n < sources_.size() && !self->stop; ++n) {
             const std::size_t index = (next_source_ + n) % sources_.size();
-            if (serve(lock, index)) {
+            if (serve(lock, index, *self)) {
                 any = true;
                 next_source_ = index + 1;  // the others get the next turn
                 break;

@@ -93,8 +93,9 @@ private:
     void detach(TaskSource& source);
     void wake() noexcept;
     void helper_loop(Helper* self);
-    // Runs pieces of `entry`'s source until it has none; the lock is held on entry and exit.
-    bool serve(std::unique_lock<std::mutex>& lock, std::size_t index);
+    // Runs pieces of the source at `index` until it has none or `self` must stop; the lock is
+    // held on entry and exit.
+    bool serve(std::unique_lock<std::mutex>& lock, std::size_t index, const Helper& self);
     // Starts or stops helpers to match the setting; the lock is held.
     void adjust_helpers(std::unique_lock<std::mutex>& lock);
 
