@@ -218,11 +218,18 @@ void BM_Ahead_pent6x10w(benchmark::State& state) {
     const BlockList list = BlockList::from(inst.blocks);
     ThreadPool* pool = pool_for(static_cast<unsigned>(state.range(0)));
     AvgSearch::AheadCounts counts;
+    std::uint64_t by_helpers = 0;
+    timespec p0{}, p1{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &p0);
     for (auto _ : state) {
-        AvgSearch search = build_avg_search(list, inst.weights, SearchCaps{200'000, std::nullopt}, nullptr, pool);
+        AvgSearch search = build_avg_search(list, inst.weights, SearchCaps{30'000, std::nullopt}, nullptr, pool);
         while (search.step()) {}
         counts = search.ahead_counts();
+        by_helpers = search.helper_expansions();
     }
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &p1);
+    state.counters["by_helpers"] = static_cast<double>(by_helpers);
+    state.counters["process_cpu_s"] = static_cast<double>(p1.tv_sec - p0.tv_sec) + 1e-9 * static_cast<double>(p1.tv_nsec - p0.tv_nsec);
     state.counters["taken"] = static_cast<double>(counts.taken);
     state.counters["redone"] = static_cast<double>(counts.redone);
     state.counters["here"] = static_cast<double>(counts.here);

@@ -21,7 +21,7 @@ namespace {
 // How long a helper that ran out of work keeps asking its source before it sleeps: a search
 // hands out its next piece within microseconds of the last, and a sleeping helper costs a
 // system call to wake.
-constexpr auto kLinger = std::chrono::microseconds(30);
+constexpr auto kLinger = std::chrono::microseconds(100);
 
 }  // namespace
 

@@ -57,9 +57,13 @@ public:
         std::uint64_t here = 0;
     };
     const AheadCounts& ahead_counts() const noexcept { return counts_; }
+    // Expansions done by helpers so far (some may never be taken).
+    std::uint64_t helper_expansions() const noexcept {
+        return speculation_ ? speculation_->by_helpers() : 0;
+    }
 
     // Slots of expansions done ahead, per helper thread.
-    static constexpr unsigned kSlotsPerHelper = 4;
+    static constexpr unsigned kSlotsPerHelper = 16;
 
     // `make_scorer(index)` builds the scorer once the columns are numbered. With a pool whose
     // setting is above one thread, helpers expand the best pending entries ahead of time.

@@ -94,6 +94,9 @@ public:
             s.state.wait(kRunning, std::memory_order_acquire);
         }
     }
+    // Expansions the helpers did (for benchmarks).
+    std::uint64_t by_helpers() const noexcept { return by_helpers_.load(std::memory_order_relaxed); }
+
     void release(unsigned slot) {
         slots_[slot].state.store(kFree, std::memory_order_relaxed);
         free_.push_back(slot);
@@ -112,6 +115,7 @@ public:
         }
         finish(*s, context->state, context->scorer, context->scratch);
         release_context(std::move(context));
+        by_helpers_.fetch_add(1, std::memory_order_relaxed);
         return true;
     }
 
@@ -224,6 +228,7 @@ private:
     std::vector<unsigned> free_;       // the search's thread only
     Scratch main_scratch_;             // the search's thread only
     std::atomic<bool> cancelled_{false};
+    std::atomic<std::uint64_t> by_helpers_{0};
     std::mutex contexts_mutex_;
     std::vector<std::unique_ptr<Context>> contexts_;
     // Last: destroyed first, it waits for every helper inside run_one.
