@@ -100,8 +100,9 @@ public:
             const ExpansionResult* result = speculation_->collect(*popped.ahead, *state_, *scorer_);
             if (result != nullptr) {
                 ++counts_.taken;
-                arena_.read_path(entry, blocks_);
-                const double entry_sum = weight_sum_of(blocks_);
+                blocks_.assign(speculation_->path(*popped.ahead).begin(),
+                               speculation_->path(*popped.ahead).end());
+                const double entry_sum = result->weight_sum;
                 const StepStatus status = result->status;
                 if (status == StepStatus::Expanded) commit(entry, *result);
                 speculation_->release(*popped.ahead);  // its result may be overwritten now

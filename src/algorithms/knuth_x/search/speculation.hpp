@@ -42,6 +42,7 @@ struct ChildContext {
 // with the key of its score.
 struct ExpansionResult {
     StepStatus status = StepStatus::DeadEnd;
+    double weight_sum = -0.0;  // the entry's own
     std::vector<std::uint32_t> blocks;
     std::vector<std::uint64_t> keys;
 };
@@ -96,6 +97,9 @@ public:
     }
     // Expansions the helpers did (for benchmarks).
     std::uint64_t by_helpers() const noexcept { return by_helpers_.load(std::memory_order_relaxed); }
+
+    // The path handed out in a slot that is taken.
+    const std::vector<std::uint64_t>& path(unsigned slot) const noexcept { return slots_[slot].path; }
 
     void release(unsigned slot) {
         slots_[slot].state.store(kFree, std::memory_order_relaxed);
@@ -189,6 +193,8 @@ private:
                 ExpansionResult& out) {
         out.blocks.clear();
         out.keys.clear();
+        out.weight_sum = -0.0;
+        for (std::uint64_t block : path) out.weight_sum = scorer.child_weight_sum(out.weight_sum, block);
         c.columns.clear();
         for (std::uint64_t block : path) {
             const auto columns = relabeled_[block];
@@ -205,8 +211,7 @@ private:
         c.branch.clear();
         for (std::uint64_t i = links.down(column); i != column; i = links.down(i))
             c.branch.push_back(links.block_of(i));
-        double sum = -0.0;
-        for (std::uint64_t block : path) sum = scorer.child_weight_sum(sum, block);
+        const double sum = out.weight_sum;
         scorer.begin_expansion(links);
         for (auto it = c.branch.rbegin(); it != c.branch.rend(); ++it) {
             if (cancelled_.load(std::memory_order_relaxed)) return false;
