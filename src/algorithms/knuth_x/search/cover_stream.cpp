@@ -3,6 +3,8 @@
 #include <chrono>
 #include <exception>
 
+#include "../algos/get_all.hpp"
+
 namespace xcover {
 
 namespace {
@@ -19,7 +21,11 @@ CoverStream::CoverStream(const BlockList& blocks, std::span<const std::uint64_t>
                          ThreadPool& pool, Bounds bounds, bool count_only, Interrupt* interrupt,
                          std::span<const std::uint64_t> secondary)
     : bounds_(bounds), count_only_(count_only), pristine_(blocks, include, interrupt, secondary) {
-    std::vector<std::vector<std::uint64_t>> paths = pristine_.subtree_paths(kPartsPerThread * pool.threads());
+    const std::uint64_t parts = kPartsPerThread * pool.threads();
+    // Without `include`, split's prefixes are exactly the paths, and split walks forced chains
+    // once where the passes of subtree_paths would replay them from the root at every level.
+    std::vector<std::vector<std::uint64_t>> paths =
+        include.empty() ? split(blocks, parts, {}, interrupt, secondary) : pristine_.subtree_paths(parts);
     pristine_.set_interrupt(nullptr);  // runners are copies: each run sets its own
     parts_.resize(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) parts_[i].path = std::move(paths[i]);
