@@ -42,8 +42,10 @@ namespace {
 #ifdef XCOVER_BENCH_BASELINE
 struct ThreadPool {};
 #define POOL_ARG
+#define COUNT_POOL_ARG
 #else
 #define POOL_ARG , pool
+#define COUNT_POOL_ARG , {}, pool
 #endif
 
 // A pool with the setting of the case; nullptr for one thread.
@@ -155,7 +157,7 @@ void BM_GetAll_pent6x10(benchmark::State& state) {
 
 void BM_CountAll_langford12(benchmark::State& state) {
     timed(state, "countall_langford", [&]([[maybe_unused]] ThreadPool* pool) {
-        return count_all(plain("langford12"), {}, nullptr POOL_ARG);
+        return count_all(plain("langford12"), {}, nullptr COUNT_POOL_ARG);
     });
 }
 
