@@ -9,6 +9,10 @@
 #include <new>
 #include <random>
 
+// The replacement operators below pair operator new with std::malloc and operator delete
+// with std::free, which is what they are for; the compiler cannot see the pairing.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 #include "algorithms/knuth_x/algos/avg_est.hpp"
 #include "algorithms/knuth_x/algos/get_topn_sc.hpp"
 
