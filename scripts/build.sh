@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the toolchain and builds the module, the engine tests and the benchmarks into
-# build/. Prints the free-threaded interpreter's path on stdout.
+# build/, for free-threaded CPython 3.14 (setup-python.sh's default flavour; $PYTHON, when
+# set, names another free-threaded interpreter). Prints the interpreter's path on stdout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PY=$(bash scripts/setup-python.sh)

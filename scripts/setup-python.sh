@@ -3,9 +3,9 @@
 #
 # usage: setup-python.sh [flavour]
 #        setup-python.sh --source [flavour]
-#   ft313  (default) free-threaded 3.13 or later: $PYTHON if set, else python3.14t or
-#          python3.13t on PATH, else built from Debian's python3.13 source (trixie)
-#   ft314  free-threaded 3.14: python3.14t on PATH, else built from python3.14 (sid)
+#   ft314  (default) free-threaded 3.14: $PYTHON if set (any free-threaded CPython >= 3.13),
+#          else python3.14t on PATH, else built from Debian's python3.14 source (sid)
+#   ft313  free-threaded 3.13: python3.13t on PATH, else built from python3.13 (trixie)
 #   gil313 default (GIL) build of 3.13, built from python3.13 (trixie)
 #   tsan313 free-threaded 3.13 built with ThreadSanitizer
 # With --source it prints instead the path of the CPython source tarball that a build of that
@@ -13,32 +13,38 @@
 # build does not install such as Tools/tsan/suppressions_free_threading.txt.
 #
 # Builds go to $XCOVER_CACHE (default ~/.cache/xcover), keyed on version and flavour, and are
-# reused by later runs. The test tools (pytest, hypothesis, mypy, numpy, tqdm; for gil313
-# also dask and distributed) are installed into the interpreter once.
+# reused by later runs. The test tools (pytest, hypothesis, mypy, numpy, tqdm, and but for
+# tsan313 dask and distributed) are installed into the interpreter once, as published wheels;
+# on ft313, where msgpack, tornado and pyyaml publish none, those three are built from their
+# source distributions with the machine's compiler (msgpack falls back to its pure-Python form
+# when that fails), and pip's wheel cache keeps the result for the next interpreter built.
 # Everything but the final path goes to stderr.
 set -euo pipefail
 shopt -s inherit_errexit
 
 MODE=interpreter
 if [ "${1:-}" = --source ]; then MODE=source; shift; fi
-FLAVOUR=${1:-ft313}
+FLAVOUR=${1:-ft314}
 CACHE=${XCOVER_CACHE:-$HOME/.cache/xcover}
 log() { printf '[setup-python] %s\n' "$*" >&2; }
 
 case "$FLAVOUR" in
-    ft313)   SUITE=trixie PKG=python3.13 GIL=0 CONFIGURE="--disable-gil" ;;
     ft314)   SUITE=sid    PKG=python3.14 GIL=0 CONFIGURE="--disable-gil" ;;
+    ft313)   SUITE=trixie PKG=python3.13 GIL=0 CONFIGURE="--disable-gil" ;;
     gil313)  SUITE=trixie PKG=python3.13 GIL=1 CONFIGURE="" ;;
     tsan313) SUITE=trixie PKG=python3.13 GIL=0 CONFIGURE="--disable-gil --with-thread-sanitizer" ;;
     *) log "unknown flavour $FLAVOUR"; exit 2 ;;
 esac
 
-# Checks that $1 is a CPython >= 3.13 of the wanted kind.
+# Checks that $1 is a CPython of the wanted kind: of the flavour's version, or with
+# "any" as $2 of any version from 3.13 on.
 is_wanted() {
-    local want_gil=$GIL
+    local want_gil=$GIL want_minor=${PKG#python3.}
+    [ "${2:-}" = any ] && want_minor=""
     "$1" -c "
 import sys, sysconfig
 assert sys.version_info >= (3, 13)
+assert '$want_minor' in ('', str(sys.version_info.minor))
 ft = bool(sysconfig.get_config_var('Py_GIL_DISABLED'))
 assert ft == (not $want_gil)
 if ft: assert not sys._is_gil_enabled()
@@ -47,19 +53,17 @@ if ft: assert not sys._is_gil_enabled()
 
 pick_existing() {
     case "$FLAVOUR" in
-        ft313)
+        ft314)
             if [ -n "${PYTHON:-}" ]; then
-                is_wanted "$PYTHON" && { echo "$PYTHON"; return 0; }
+                is_wanted "$PYTHON" any && { echo "$PYTHON"; return 0; }
                 log "PYTHON=$PYTHON is not a free-threaded CPython >= 3.13"; exit 1
             fi
-            for name in python3.14t python3.13t; do
-                if command -v "$name" >/dev/null 2>&1 && is_wanted "$(command -v "$name")"; then
-                    command -v "$name"; return 0
-                fi
-            done ;;
-        ft314)
             if command -v python3.14t >/dev/null 2>&1 && is_wanted "$(command -v python3.14t)"; then
                 command -v python3.14t; return 0
+            fi ;;
+        ft313)
+            if command -v python3.13t >/dev/null 2>&1 && is_wanted "$(command -v python3.13t)"; then
+                command -v python3.13t; return 0
             fi ;;
     esac
     return 1
@@ -148,6 +152,24 @@ build_python() {
     echo "$exe"
 }
 
+# The dependencies of distributed that publish no wheel for free-threaded 3.13, built from
+# their source distributions. pip keeps each built wheel in its cache and reuses it while the
+# release is the same, so only the first interpreter pays for the build.
+install_from_source() {
+    local py=$1
+    if ! "$py" -c 'import msgpack' >/dev/null 2>&1; then
+        log "building msgpack from its source distribution"
+        if ! "$py" -m pip install "${PIP[@]}" --no-binary=msgpack msgpack >&2; then
+            log "msgpack's extension did not build: installing its pure-Python form"
+            MSGPACK_PUREPYTHON=1 "$py" -m pip install "${PIP[@]}" --no-binary=msgpack msgpack >&2
+        fi
+    fi
+    if ! "$py" -c 'import tornado, yaml' >/dev/null 2>&1; then
+        log "building tornado and pyyaml from their source distributions"
+        "$py" -m pip install "${PIP[@]}" --no-binary=tornado,pyyaml tornado pyyaml >&2
+    fi
+}
+
 mkdir -p "$CACHE"
 if [ "$MODE" = source ]; then
     fetch_source
@@ -155,14 +177,18 @@ if [ "$MODE" = source ]; then
 fi
 py=$(pick_existing || build_python)
 
-# Test tools inside that interpreter, installed once. Wheels only: some releases ship a
-# native part that would need a toolchain of its own to build.
+# Test tools inside that interpreter, installed once (nothing is fetched when they import).
+PIP=(--disable-pip-version-check --quiet)
 TOOLS=(pytest hypothesis mypy numpy tqdm)
-# dask and distributed, for the test that runs searches on a local cluster: gil313 only, since
-# on free-threaded 3.13 some of their dependencies (msgpack, tornado, pyyaml) have no wheels.
-[ "$FLAVOUR" = gil313 ] && TOOLS+=(dask distributed)
+# dask and distributed, for the tests that run searches on a local cluster (not under
+# ThreadSanitizer, which runs only the concurrency tests).
+[ "$FLAVOUR" = tsan313 ] || TOOLS+=(dask distributed)
 if ! "$py" -c "import $(IFS=,; echo "${TOOLS[*]}")" >/dev/null 2>&1; then
+    if [ "$FLAVOUR" = ft313 ]; then install_from_source "$py"; fi
     log "installing ${TOOLS[*]} into $py"
-    "$py" -m pip install --quiet --disable-pip-version-check --only-binary=:all: "${TOOLS[@]}" >&2
+    # Wheels only: a release whose wheel is missing for this interpreter would otherwise be
+    # built from source, which for numpy takes a toolchain of its own; pip picks instead the
+    # newest release that has a wheel (numpy 2.4 on 3.13t).
+    "$py" -m pip install "${PIP[@]}" --only-binary=:all: "${TOOLS[@]}" >&2
 fi
 echo "$py"
