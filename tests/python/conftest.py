@@ -146,3 +146,19 @@ def run_documented_example(code, where):
         pytest.importorskip("numpy")
     result = run_python(code, timeout=60)
     assert result.returncode == 0, f"{where}:\n{code}\n{result.stderr}"
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "cluster: starts a Dask cluster of worker processes (left out under sanitizers)")
+
+
+def require_distributed():
+    """dask.distributed, for the cluster tests: a skip when it is missing, but a failure when
+    XCOVER_REQUIRE_DASK=1, as in the test parts whose interpreter has it installed, so that
+    those tests cannot go quietly unrun."""
+    if os.environ.get("XCOVER_REQUIRE_DASK") == "1":
+        import distributed
+
+        return distributed
+    return pytest.importorskip("distributed")

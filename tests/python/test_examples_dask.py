@@ -2,19 +2,23 @@
 covers gathered from the workers are those of count_all and get_all, in get_all's order.
 
 Each run starts its own interpreter (the cluster's worker processes are children of it), with
-a generous timeout: starting a cluster takes seconds on a busy machine.
+a generous timeout: starting a cluster takes seconds on a busy machine. On a free-threaded
+interpreter the workers must run without the GIL: none of the modules they load (distributed,
+msgpack, tornado, pyyaml, psutil, xcover) may turn it back on.
 """
 
 import os
 import subprocess
 import sys
+import sysconfig
 import textwrap
 
 import pytest
 
-from conftest import ROOT, run_python
+from conftest import ROOT, require_distributed, run_python
 
-pytest.importorskip("distributed")
+require_distributed()
+pytestmark = pytest.mark.cluster
 
 TIMEOUT = 600
 
@@ -29,6 +33,11 @@ def test_cluster_results_equal_the_single_calls():
             from dask_cluster import dask_count, dask_get_all, scatter
             from langford import langford_blocks
             from pentomino import pentomino_blocks
+
+            def gil_enabled():
+                import sys
+                import msgpack, psutil, tornado.web, yaml
+                return getattr(sys, "_is_gil_enabled", lambda: True)()
 
             if __name__ == "__main__":
                 problems = {
@@ -47,15 +56,18 @@ def test_cluster_results_equal_the_single_calls():
                                 count = dask_count(client, blocks, parts, remote)
                                 print(name, parts, covers == xcover.get_all(blocks),
                                       count == xcover.count_all(blocks) == len(covers))
+                        print("gil", sorted(set(client.run(gil_enabled).values())))
             """
         ),
         timeout=TIMEOUT,
     )
     print(result.stdout, result.stderr[-3000:])
     assert result.returncode == 0, result.stderr
-    lines = result.stdout.splitlines()
+    *lines, gil = result.stdout.splitlines()
     assert len(lines) == 12
     assert all(line.endswith("True True") for line in lines), lines
+    free_threaded = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+    assert gil == ("gil [False]" if free_threaded else "gil [True]"), gil
 
 
 def test_main_on_a_local_cluster():
@@ -72,3 +84,74 @@ def test_main_on_a_local_cluster():
     assert "enumerated 35584 covers" in result.stdout
     assert "count matches count_all: True" in result.stdout
     assert "covers match get_all: True" in result.stdout
+
+
+def test_progress_is_a_bar_over_tasks_or_the_dashboard_address():
+    result = run_python(
+        textwrap.dedent(
+            """
+            import io
+
+            from dask.distributed import Client, LocalCluster
+
+            import dask_cluster
+            import xcover
+            from langford import langford_blocks
+
+            def count_with_progress(client, prefixes, remote):
+                futures = client.map(dask_cluster.count_part, prefixes, partitions=remote)
+                out = io.StringIO()
+                dask_cluster.show_progress(client, futures, file=out)
+                assert all(future.done() for future in futures)
+                return sum(client.gather(futures)), out.getvalue()
+
+            if __name__ == "__main__":
+                blocks = langford_blocks(8)[0]
+                prefixes = xcover.split(blocks, 24)
+                with LocalCluster(n_workers=2, processes=True, threads_per_worker=1) as cluster:
+                    with Client(cluster) as client:
+                        remote = dask_cluster.scatter(client, blocks)
+                        dashboard = dask_cluster.has_dashboard(client)
+                        count, shown = count_with_progress(client, prefixes, remote)
+                        print("dashboard", dashboard, "count", count, "tasks", len(prefixes))
+                        print("shown", repr(shown))
+                        # As with bokeh installed on the scheduler:
+                        dask_cluster.has_dashboard = lambda client: True
+                        count, shown = count_with_progress(client, prefixes, remote)
+                        print("forced count", count)
+                        print("forced", shown == f"progress: {client.dashboard_link}\\n")
+            """
+        ),
+        timeout=TIMEOUT,
+    )
+    print(result.stdout, result.stderr[-3000:])
+    assert result.returncode == 0, result.stderr
+    first, shown, forced_count, forced = result.stdout.splitlines()
+    words = first.split()
+    tasks = int(words[-1])
+    assert tasks >= 24
+    assert words[2:4] == ["count", "300"] and forced_count == "forced count 300"
+    if words[1] == "False":
+        assert f"{tasks}/{tasks} [" in shown, shown     # the bar reached every task
+    else:
+        assert shown.startswith("'progress: http"), shown
+    assert forced == "forced True"
+
+
+class _Versions:
+    """Stands for a client: the package versions its scheduler reports."""
+
+    def __init__(self, bokeh):
+        self.bokeh = bokeh
+
+    def get_versions(self, packages):
+        assert packages == ["bokeh"]
+        return {"scheduler": {"packages": {"bokeh": self.bokeh}}}
+
+
+def test_the_dashboard_counts_only_with_a_recent_enough_bokeh_on_the_scheduler():
+    from dask_cluster import has_dashboard
+
+    assert not has_dashboard(_Versions(None))
+    assert not has_dashboard(_Versions("0.12.0"))
+    assert has_dashboard(_Versions("99.0.0"))
