@@ -13,7 +13,7 @@
 # build does not install such as Tools/tsan/suppressions_free_threading.txt.
 #
 # Builds go to $XCOVER_CACHE (default ~/.cache/xcover), keyed on version and flavour, and are
-# reused by later runs. The test tools (pytest, hypothesis, mypy, numpy, tqdm, and but for
+# reused by later runs. The test tools (pytest, hypothesis, mypy, numpy, tqdm, and except on
 # tsan313 dask and distributed) are installed into the interpreter once, as published wheels;
 # on ft313, where msgpack, tornado and pyyaml publish none, those three are built from their
 # source distributions with the machine's compiler (msgpack falls back to its pure-Python form
