@@ -48,8 +48,15 @@ def count_part(prefix, partitions):
     return xcover.count_all(partitions, include=prefix)
 
 
+class Covers(list):
+    """One part's covers, as a task returns them. Dask sends a plain list (or tuple, set or
+    dict) that a task returns item by item, one message frame per cover: gathering the 35,584
+    covers of langford11 that way took seconds. A list of its own type goes whole, as one
+    pickle, about ten times faster."""
+
+
 def covers_part(prefix, partitions):
-    return list(xcover.iter_all(partitions, include=prefix))
+    return Covers(xcover.iter_all(partitions, include=prefix))
 
 
 def worker_threads(client):
