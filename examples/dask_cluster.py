@@ -1,7 +1,7 @@
 """Count and enumerate the covers of a large instance on a dask.distributed cluster.
 
-The problem is sent to every worker once (``client.scatter(..., broadcast=True)``); the search
-is cut by ``xcover.split`` into disjoint subtrees, each named by a prefix of block indices, and
+The problem goes to the cluster once, as the result of a task that every search task takes as
+its argument (workers fetch it from each other as they need it); the search is cut by ``xcover.split`` into disjoint subtrees, each named by a prefix of block indices, and
 every prefix becomes one task: ``count_all(partitions, include=prefix)`` to count, or
 ``list(iter_all(partitions, include=prefix))`` to enumerate. ``client.gather`` returns the
 results in the order of the prefixes, so the concatenated covers are exactly
@@ -64,11 +64,16 @@ def worker_threads(client):
     return sum(w["nthreads"] for w in client.scheduler_info()["workers"].values()) or 1
 
 
-def scatter(client, partitions):
-    """One future for the whole problem, held by every worker. A bare list would be scattered
-    element by element, hence the wrapping list."""
-    [remote] = client.scatter([partitions], broadcast=True)
-    return remote
+def the_problem(partitions):
+    return partitions
+
+
+def share(client, partitions):
+    """One future for the whole problem, for every task to take as its argument. It is the
+    result of a task rather than scattered data (client.scatter) because the scheduler can
+    compute a task again when every worker that held its result has died, while scattered data
+    is then lost for good, and with it every task that needs it."""
+    return client.submit(the_problem, partitions)
 
 
 def has_dashboard(client):
@@ -105,7 +110,7 @@ def cluster_map(client, function, partitions, parts=None, remote=None, progress=
     Each call is a new task (pure=False): a search asked for twice runs twice."""
     parts = parts or PARTS_PER_WORKER * worker_threads(client)
     prefixes = xcover.split(partitions, parts)
-    remote = remote if remote is not None else scatter(client, partitions)
+    remote = remote if remote is not None else share(client, partitions)
     futures = client.map(function, prefixes, partitions=remote, pure=False)
     if progress:
         show_progress(client, futures)
@@ -142,7 +147,7 @@ def bench(client, name, partitions, parts, repeat):
     """Prints the count's time on the cluster against count_all in this process, and the
     cluster's overhead per task; the counts must agree."""
     workers = len(client.scheduler_info()["workers"])
-    remote = scatter(client, partitions)
+    remote = share(client, partitions)
     dask_count(client, [[0]], None, None)  # the workers import xcover before any timing
     alone, expected = best_time(repeat, lambda: xcover.count_all(partitions))
     spread, count = best_time(repeat, lambda: dask_count(client, partitions, parts, remote))
@@ -152,7 +157,7 @@ def bench(client, name, partitions, parts, repeat):
 
     small = langford_blocks(8)[0]
     prefixes = xcover.split(small, OVERHEAD_TASKS)[:OVERHEAD_TASKS]
-    small_remote = scatter(client, small)
+    small_remote = share(client, small)
 
     def on_cluster():
         futures = client.map(count_part, prefixes, partitions=small_remote, pure=False)
@@ -206,7 +211,7 @@ def main(argv=None):
         if args.bench:
             bench(client, name, partitions, args.parts, args.repeat)
             return
-        remote = scatter(client, partitions)
+        remote = share(client, partitions)
 
         start = time.perf_counter()
         count = dask_count(client, partitions, args.parts, remote, progress)

@@ -30,7 +30,7 @@ def test_cluster_results_equal_the_single_calls():
             from dask.distributed import Client, LocalCluster
 
             import xcover
-            from dask_cluster import dask_count, dask_get_all, scatter
+            from dask_cluster import dask_count, dask_get_all, share
             from langford import langford_blocks
             from pentomino import pentomino_blocks
 
@@ -50,7 +50,7 @@ def test_cluster_results_equal_the_single_calls():
                     with Client(cluster) as client:
                         assert len(client.scheduler_info()["workers"]) == 2
                         for name, blocks in problems.items():
-                            remote = scatter(client, blocks)
+                            remote = share(client, blocks)
                             for parts in (None, 1, 5):
                                 covers = dask_get_all(client, blocks, parts, remote)
                                 count = dask_count(client, blocks, parts, remote)
@@ -110,7 +110,7 @@ def test_progress_is_a_bar_over_tasks_or_the_dashboard_address():
                 prefixes = xcover.split(blocks, 24)
                 with LocalCluster(n_workers=2, processes=True, threads_per_worker=1) as cluster:
                     with Client(cluster) as client:
-                        remote = dask_cluster.scatter(client, blocks)
+                        remote = dask_cluster.share(client, blocks)
                         dashboard = dask_cluster.has_dashboard(client)
                         count, shown = count_with_progress(client, prefixes, remote)
                         print("dashboard", dashboard, "count", count, "tasks", len(prefixes))
