@@ -34,8 +34,8 @@ def kill_a_busy_worker(client):
     pids = client.run(os.getpid)
     deadline = time.monotonic() + 120
     while time.monotonic() < deadline:
-        for worker, keys in client.run(running_keys).items():
-            if keys:
+        for worker, keys in client.run(running_keys, on_error="ignore").items():
+            if keys and worker in pids:
                 os.kill(pids[worker], signal.SIGKILL)
                 return pids[worker]
         time.sleep(0.002)
@@ -43,8 +43,9 @@ def kill_a_busy_worker(client):
 
 
 def worker_pids_once_two_run(client):
+    # A worker the scheduler is still removing makes client.run fail: it is left out.
     deadline = time.monotonic() + 300
-    while len(pids := client.run(os.getpid)) != 2:
+    while len(pids := client.run(os.getpid, on_error="ignore")) != 2:
         assert time.monotonic() < deadline, "the lost worker was not replaced"
         time.sleep(0.1)
     return set(pids.values())
