@@ -143,17 +143,28 @@ def best_time(repeat, function):
     return best, result
 
 
+def workers_cpu_time(client):
+    """The CPU time the worker processes have used so far, summed."""
+    return sum(client.run(time.process_time).values())
+
+
 def bench(client, name, partitions, parts, repeat):
     """Prints the count's time on the cluster against count_all in this process, and the
-    cluster's overhead per task; the counts must agree."""
+    cluster's overhead per task; the counts must agree. CPU times go with the wall-clock
+    times: on a machine that other work keeps busy, they tell what the workers spent."""
     workers = len(client.scheduler_info()["workers"])
     remote = share(client, partitions)
     dask_count(client, [[0]], None, None)  # the workers import xcover before any timing
+    cpu = time.process_time()
     alone, expected = best_time(repeat, lambda: xcover.count_all(partitions))
+    cpu_alone = (time.process_time() - cpu) / repeat
+    cpu = workers_cpu_time(client)
     spread, count = best_time(repeat, lambda: dask_count(client, partitions, parts, remote))
+    cpu_spread = (workers_cpu_time(client) - cpu) / repeat
     assert count == expected, (count, expected)
     print(f"{name} count {count}: one process {alone:.2f} s, {workers} worker processes "
-          f"{spread:.2f} s, speedup {alone / spread:.2f}x (best of {repeat})")
+          f"{spread:.2f} s, speedup {alone / spread:.2f}x (best of {repeat}); CPU per run: "
+          f"one process {cpu_alone:.2f} s, the workers {cpu_spread:.2f} s")
 
     small = langford_blocks(8)[0]
     prefixes = xcover.split(small, OVERHEAD_TASKS)[:OVERHEAD_TASKS]
