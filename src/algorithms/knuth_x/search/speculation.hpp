@@ -74,6 +74,7 @@ public:
         s.ticket.store(next_ticket_++, std::memory_order_relaxed);
         free_.pop_back();
         s.state.store(kPending, std::memory_order_release);
+        pending_.fetch_add(1, std::memory_order_release);
     }
     // Tells sleeping helpers that there is work (after one or more dispatches).
     void wake() noexcept { membership_.wake(); }
@@ -85,7 +86,10 @@ public:
         Slot& s = slots_[slot];
         for (;;) {
             std::uint32_t seen = kPending;
-            if (s.state.compare_exchange_strong(seen, kClaimed, std::memory_order_acq_rel)) return nullptr;
+            if (s.state.compare_exchange_strong(seen, kClaimed, std::memory_order_acq_rel)) {
+                pending_.fetch_sub(1, std::memory_order_relaxed);
+                return nullptr;
+            }
             if (seen == kDone) return &s.result;
             if (seen == kUnavailable) return nullptr;
             if (Slot* other = claim_pending()) {
@@ -106,6 +110,7 @@ public:
         free_.push_back(slot);
     }
 
+    // Expands pending slots, one context held for as many as there are.
     bool run_one() noexcept override {
         Slot* s = claim_pending();
         if (s == nullptr) return false;
@@ -117,9 +122,13 @@ public:
             s->state.notify_one();
             return true;
         }
-        finish(*s, context->state, context->scorer, context->scratch);
+        std::uint64_t done = 0;
+        for (; s != nullptr; s = claim_pending()) {
+            finish(*s, context->state, context->scorer, context->scratch);
+            ++done;
+        }
         release_context(std::move(context));
-        by_helpers_.fetch_add(1, std::memory_order_relaxed);
+        by_helpers_.fetch_add(done, std::memory_order_relaxed);
         return true;
     }
 
@@ -156,9 +165,11 @@ private:
         s.state.notify_one();
     }
 
-    // The pending slot handed out first, now running; nullptr when there is none.
+    // The pending slot handed out first, now running; nullptr when there is none. A helper
+    // with nothing to do reads the count alone, not every slot the search's thread writes.
     Slot* claim_pending() noexcept {
         for (;;) {
+            if (pending_.load(std::memory_order_acquire) <= 0) return nullptr;
             Slot* best = nullptr;
             for (Slot& s : slots_)
                 if (s.state.load(std::memory_order_acquire) == kPending &&
@@ -167,8 +178,10 @@ private:
                     best = &s;
             if (best == nullptr || cancelled_.load(std::memory_order_relaxed)) return nullptr;
             std::uint32_t state = kPending;
-            if (best->state.compare_exchange_strong(state, kRunning, std::memory_order_acq_rel))
+            if (best->state.compare_exchange_strong(state, kRunning, std::memory_order_acq_rel)) {
+                pending_.fetch_sub(1, std::memory_order_relaxed);
                 return best;
+            }
         }
     }
 
@@ -234,6 +247,7 @@ private:
     Scratch main_scratch_;             // the search's thread only
     std::atomic<bool> cancelled_{false};
     std::atomic<std::uint64_t> by_helpers_{0};
+    std::atomic<std::int64_t> pending_{0};  // slots in state kPending
     std::mutex contexts_mutex_;
     std::vector<std::unique_ptr<Context>> contexts_;
     // Last: destroyed first, it waits for every helper inside run_one.
