@@ -99,8 +99,10 @@ part_tsan() {
 
 part_valgrind() {
     bash scripts/build.sh >/dev/null
+    # Not the fork test: in the child, the state that the parent's helper threads own is only
+    # reachable from their stacks, which the child does not have, so memcheck reports it lost.
     valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
-        ./build/engine_tests --gtest_brief=1
+        ./build/engine_tests --gtest_brief=1 --gtest_filter='-ThreadPool.UsableInAForkedChild'
 }
 
 part_wheel() {

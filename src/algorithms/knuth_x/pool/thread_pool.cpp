@@ -215,10 +215,19 @@ void ThreadPool::after_fork_in_parent() noexcept { mutex_.unlock(); }
 
 void ThreadPool::after_fork_in_child() noexcept {
     // The helpers' threads do not exist here: their handles are left as they are (joining or
-    // destroying them would touch threads of the parent), and the waits they were in are
-    // forgotten with fresh condition variables.
-    for (auto& helper : helpers_) (void)helper.release();
-    for (auto& helper : retired_) (void)helper.release();
+    // destroying them would touch threads of the parent), kept in a list that lives to the
+    // end of the process, and the waits they were in are forgotten with fresh condition
+    // variables.
+    static auto* abandoned = new std::vector<Helper*>;
+    for (auto* list : {&helpers_, &retired_})
+        for (auto& helper : *list) {
+            try {
+                abandoned->push_back(helper.get());
+            } catch (...) {
+                // No memory to remember it: it stays unreachable, which is all this costs.
+            }
+            (void)helper.release();
+        }
     helpers_.clear();
     retired_.clear();
     sources_.clear();  // searches of other threads of the parent: they do not go on here
