@@ -73,6 +73,16 @@ bool one_per_block(const char* name, const List& list, const BlockList& partitio
 // caller's thread alone, as it always did.
 ThreadPool* helpers() { return &ThreadPool::shared(); }
 
+// The block-count model's inputs, moved out of the arguments.
+template <const FunctionDeclaration& F>
+BlockCountInputs block_count_inputs(Arguments& a) {
+    return BlockCountInputs{std::move(a.numbers(F.slot("weights"))),
+                            std::move(a.integers(F.slot("edge_counts"))),
+                            a.integer(F.slot("edge_total")),
+                            std::move(a.integers(F.slot("labels"))),
+                            a.integer(F.slot("vertex_total"))};
+}
+
 template <const FunctionDeclaration& F>
 SearchCaps caps(Arguments& a) {
     return SearchCaps{a.optional_integer(F.slot("max_iter")), a.optional_integer(F.slot("max_heap"))};
@@ -239,11 +249,7 @@ PyObject* get_topn_sc_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs
     static constexpr const FunctionDeclaration& F = kGetTopnSc;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
-        BlockCountInputs in{std::move(a.numbers(F.slot("weights"))),
-                            std::move(a.integers(F.slot("edge_counts"))),
-                            a.integer(F.slot("edge_total")),
-                            std::move(a.integers(F.slot("labels"))),
-                            a.integer(F.slot("vertex_total"))};
+        BlockCountInputs in = block_count_inputs<F>(a);
         const std::uint64_t items =
             input_items(partitions) + in.labels.size() + in.edge_counts.size();
         return run_query(call, [&](Interrupt& interrupt) {
@@ -273,11 +279,7 @@ PyObject* iter_top_sc_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs
     static constexpr const FunctionDeclaration& F = kIterTopSc;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
-        BlockCountInputs in{std::move(a.numbers(F.slot("weights"))),
-                            std::move(a.integers(F.slot("edge_counts"))),
-                            a.integer(F.slot("edge_total")),
-                            std::move(a.integers(F.slot("labels"))),
-                            a.integer(F.slot("vertex_total"))};
+        BlockCountInputs in = block_count_inputs<F>(a);
         if (!one_per_block("weights", in.weights, partitions) ||
             !one_per_block("edge_counts", in.edge_counts, partitions) ||
             !one_per_block("labels", in.labels, partitions))

@@ -15,6 +15,11 @@ using enum ArgumentKind;
 inline constexpr Parameter kPartitions{"partitions", Blocks};
 inline constexpr Parameter kWeights{"weights", Numbers};
 inline constexpr Parameter kN{"n", Integer};
+// The block-count model's inputs (get_topn_sc, iter_top_sc).
+inline constexpr Parameter kEdgeCounts{"edge_counts", Integers};
+inline constexpr Parameter kEdgeTotal{"edge_total", Integer};
+inline constexpr Parameter kLabels{"labels", Integers};
+inline constexpr Parameter kVertexTotal{"vertex_total", Integer};
 inline constexpr Parameter kMaxIter{"max_iter", OptionalInteger, "None"};
 inline constexpr Parameter kMaxHeap{"max_heap", OptionalInteger, "None"};
 
@@ -46,10 +51,10 @@ inline constexpr FunctionDeclaration kGetTopnSc{
     "get_topn_sc",
     {{kPartitions,
       kWeights,
-      {"edge_counts", Integers},
-      {"edge_total", Integer},
-      {"labels", Integers},
-      {"vertex_total", Integer},
+      kEdgeCounts,
+      kEdgeTotal,
+      kLabels,
+      kVertexTotal,
       kN,
       kMaxIter,
       kMaxHeap}},
@@ -125,10 +130,10 @@ inline constexpr FunctionDeclaration kIterTopSc{
     "iter_top_sc",
     {{kPartitions,
       kWeights,
-      {"edge_counts", Integers},
-      {"edge_total", Integer},
-      {"labels", Integers},
-      {"vertex_total", Integer},
+      kEdgeCounts,
+      kEdgeTotal,
+      kLabels,
+      kVertexTotal,
       kInclude,
       kMaxIter,
       kMaxHeap}},

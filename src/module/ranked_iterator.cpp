@@ -64,16 +64,20 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
     return PyTuple_Pack(2, score.get(), cover.get());
 }
 
-PyObject* iternext(PyObject* self) {
+// Runs `body(call, state)` with the iterator's lock held, every failure translated.
+template <class Body>
+PyObject* with_lock(PyObject* self, Body&& body) {
     IteratorState& state = state_of(self);
     ModuleState& module = module_of(self);
     return guarded(module, [&]() -> PyObject* {
         Call call(module, state.last_signal_check);
         IteratorGuard guard(state.lock);
         if (!guard.acquire(call, state.what)) return nullptr;
-        return next_pair(call, state);
+        return body(call, state);
     });
 }
+
+PyObject* iternext(PyObject* self) { return with_lock(self, next_pair); }
 
 // log(exp(a) + exp(b)) for a, b that may be -inf.
 double log_add(double a, double b) {
@@ -102,12 +106,7 @@ PyObject* take_until(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyErr_SetString(PyExc_ValueError, "alpha must be between 0 and 1");
         return nullptr;
     }
-    IteratorState& state = state_of(self);
-    ModuleState& module = module_of(self);
-    return guarded(module, [&]() -> PyObject* {
-        Call call(module, state.last_signal_check);
-        IteratorGuard guard(state.lock);
-        if (!guard.acquire(call, state.what)) return nullptr;
+    return with_lock(self, [&](Call& call, IteratorState& state) -> PyObject* {
         ListBuilder taken;
         double log_seen = -std::numeric_limits<double>::infinity();
         double last = -std::numeric_limits<double>::infinity();
