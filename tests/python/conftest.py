@@ -115,6 +115,20 @@ def garbage_then_signal():
     os.kill(os.getpid(), signal.SIGINT)
 """
 
+# Source for a test script that runs a Dask cluster: `end_without_finalizing_on_313()`, called
+# last in its main block. CPython 3.13 can crash while it finalizes with daemon threads still
+# running (distributed leaves some; the interpreter frees their thread states under them, a
+# race of its own fixed in 3.14), so on 3.13 the script ends there once its output is out.
+END_WITHOUT_FINALIZING_ON_313 = """
+import os as _os, sys as _sys
+
+def end_without_finalizing_on_313():
+    _sys.stdout.flush()
+    _sys.stderr.flush()
+    if _sys.version_info < (3, 14):
+        _os._exit(0)
+"""
+
 # Generous: a search polls for signals every few tens of milliseconds.
 SIGNAL_LATENCY_BOUND = 1.5
 

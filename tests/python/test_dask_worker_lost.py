@@ -76,11 +76,12 @@ if __name__ == "__main__":
                     print("count equal", sum(results) == len(expected))
                 else:
                     print("covers equal", [c for piece in results for c in piece] == expected)
+    end_without_finalizing_on_313()
 """
 
 
 def test_a_worker_killed_mid_run_changes_no_result():
-    result = run_python(SCRIPT, timeout=TIMEOUT)
+    result = run_python(END_WITHOUT_FINALIZING_ON_313 + SCRIPT, timeout=TIMEOUT)
     print(result.stdout, result.stderr[-3000:])
     assert result.returncode == 0, result.stderr
     lines = result.stdout.splitlines()

@@ -25,7 +25,7 @@ TIMEOUT = 600
 
 def test_cluster_results_equal_the_single_calls():
     result = run_python(
-        textwrap.dedent(
+        END_WITHOUT_FINALIZING_ON_313 + textwrap.dedent(
             """
             from dask.distributed import Client, LocalCluster
 
@@ -57,6 +57,7 @@ def test_cluster_results_equal_the_single_calls():
                                 print(name, parts, covers == xcover.get_all(blocks),
                                       count == xcover.count_all(blocks) == len(covers))
                         print("gil", sorted(set(client.run(gil_enabled).values())))
+                end_without_finalizing_on_313()
             """
         ),
         timeout=TIMEOUT,
@@ -88,7 +89,7 @@ def test_main_on_a_local_cluster():
 
 def test_progress_is_a_bar_over_tasks_or_the_dashboard_address():
     result = run_python(
-        textwrap.dedent(
+        END_WITHOUT_FINALIZING_ON_313 + textwrap.dedent(
             """
             import io
 
@@ -120,6 +121,7 @@ def test_progress_is_a_bar_over_tasks_or_the_dashboard_address():
                         count, shown = count_with_progress(client, prefixes, remote)
                         print("forced count", count)
                         print("forced", shown == f"progress: {client.dashboard_link}\\n")
+                end_without_finalizing_on_313()
             """
         ),
         timeout=TIMEOUT,
