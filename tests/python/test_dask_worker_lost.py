@@ -7,7 +7,7 @@ The script runs in its own interpreter (the cluster's worker processes are its c
 
 import pytest
 
-from conftest import require_distributed, run_python
+from conftest import END_WITHOUT_FINALIZING_ON_313, require_distributed, run_python
 
 require_distributed()
 pytestmark = pytest.mark.cluster

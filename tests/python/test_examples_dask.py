@@ -15,7 +15,7 @@ import textwrap
 
 import pytest
 
-from conftest import ROOT, require_distributed, run_python
+from conftest import END_WITHOUT_FINALIZING_ON_313, ROOT, require_distributed, run_python
 
 require_distributed()
 pytestmark = pytest.mark.cluster
