@@ -1,5 +1,6 @@
 #include "cover_iterator.hpp"
 
+#include <atomic>
 #include <new>
 
 #include "call.hpp"
@@ -19,7 +20,8 @@ struct IteratorState {
     std::uint64_t next_in_batch = 0;
     // When a refill last checked for signals: `list(iterator)` runs no bytecode between
     // covers, so the refills are where its Ctrl-C is seen, however short each one is.
-    SignalCheck::Clock::time_point last_signal_check = SignalCheck::Clock::now();
+    // Atomic: a thread reads it before it waits for the lock another thread holds.
+    std::atomic<SignalCheck::Clock::time_point> last_signal_check{SignalCheck::Clock::now()};
     IteratorLock lock;  // serialises next() across threads
 };
 
@@ -42,7 +44,7 @@ XCOVER_CATCHES_FORCED_UNWIND bool refill(Call& call, IteratorState& state) {
     std::optional<bool> more;
     try {
         more = fill_batch(*state.search, state.batch, kIteratorBatch, UINT64_MAX, call.check);
-        state.last_signal_check = call.check.last_check();
+        state.last_signal_check.store(call.check.last_check(), std::memory_order_relaxed);
     } catch (const abi::__forced_unwind&) {
         throw;
     } catch (...) {
@@ -73,7 +75,7 @@ PyObject* iternext(PyObject* self) {
     IteratorState& state = reinterpret_cast<CoverIterator*>(self)->state;
     ModuleState& module = *static_cast<ModuleState*>(PyType_GetModuleState(Py_TYPE(self)));
     return guarded(module, [&]() -> PyObject* {
-        Call call(module, state.last_signal_check);
+        Call call(module, state.last_signal_check.load(std::memory_order_relaxed));
         IteratorGuard guard(state.lock);
         if (!guard.acquire(call, "iter_all")) return nullptr;
         return next_cover(call, state);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <atomic>
 #include <new>
 
 #include "call.hpp"
@@ -16,7 +17,8 @@ namespace {
 struct IteratorState {
     std::unique_ptr<RankedSource> source;  // nullptr once the stream has ended or failed
     const char* what = "";
-    SignalCheck::Clock::time_point last_signal_check = SignalCheck::Clock::now();
+    // Atomic: a thread reads it before it waits for the lock another thread holds.
+    std::atomic<SignalCheck::Clock::time_point> last_signal_check{SignalCheck::Clock::now()};
     IteratorLock lock;
 };
 
@@ -46,7 +48,7 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
         found = run_detached(call.check, [&](Interrupt& interrupt) {
             return state.source->next(&interrupt);
         }, 0);
-        state.last_signal_check = call.check.last_check();
+        state.last_signal_check.store(call.check.last_check(), std::memory_order_relaxed);
     } catch (const abi::__forced_unwind&) {
         throw;
     } catch (...) {
@@ -70,7 +72,7 @@ PyObject* with_lock(PyObject* self, Body&& body) {
     IteratorState& state = state_of(self);
     ModuleState& module = module_of(self);
     return guarded(module, [&]() -> PyObject* {
-        Call call(module, state.last_signal_check);
+        Call call(module, state.last_signal_check.load(std::memory_order_relaxed));
         IteratorGuard guard(state.lock);
         if (!guard.acquire(call, state.what)) return nullptr;
         return body(call, state);
