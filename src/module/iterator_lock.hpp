@@ -27,7 +27,7 @@ public:
     void release() noexcept;
 
 private:
-    std::timed_mutex mutex_;
+    std::mutex mutex_;
     std::atomic<unsigned long> owner_{0};
     std::atomic<pid_t> owner_process_{0};
 };
