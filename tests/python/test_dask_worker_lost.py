@@ -5,12 +5,23 @@ get_all's, in its order.
 The script runs in its own interpreter (the cluster's worker processes are its children).
 """
 
+import sys
+import sysconfig
+
 import pytest
 
 from conftest import END_WITHOUT_FINALIZING_ON_313, require_distributed, run_python
 
 require_distributed()
-pytestmark = pytest.mark.cluster
+pytestmark = [
+    pytest.mark.cluster,
+    # Free-threaded 3.13 does not survive this reliably: in 6 runs its client process once
+    # died of SIGSEGV and once hung, with the replacement worker never joining, while a
+    # worker was replaced. 3.14t and the GIL build recover; the guide says so.
+    pytest.mark.skipif(
+        sys.version_info[:2] == (3, 13) and bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
+        reason="free-threaded 3.13 crashes or hangs replacing a lost Dask worker"),
+]
 
 TIMEOUT = 600
 
