@@ -1,11 +1,12 @@
 """Count and enumerate the covers of a large instance on a dask.distributed cluster.
 
-The problem goes to the cluster once, as the result of a task that every search task takes as
-its argument (workers fetch it from each other as they need it); the search is cut by ``xcover.split`` into disjoint subtrees, each named by a prefix of block indices, and
-every prefix becomes one task: ``count_all(partitions, include=prefix)`` to count, or
-``list(iter_all(partitions, include=prefix))`` to enumerate. ``client.gather`` returns the
-results in the order of the prefixes, so the concatenated covers are exactly
-``get_all(partitions)``, in its order.
+The problem goes to the cluster once, as the result of a task that every search task takes
+as its argument (workers fetch it from each other as they need it). The search is cut by
+``xcover.split`` into disjoint subtrees, each named by a prefix of block indices, and every
+prefix becomes one task: ``count_all(partitions, include=prefix)`` to count, or the covers of
+``iter_all(partitions, include=prefix)`` to enumerate. ``client.gather`` returns the results
+in the order of the prefixes, so the concatenated covers are exactly ``get_all(partitions)``,
+in its order.
 
 Subtrees differ a lot in size, so ask for many more parts than workers (the default here is
 16 per worker thread); split itself only walks the top of the tree and is cheap.
@@ -236,6 +237,7 @@ def main(argv=None):
             print(f"enumerated {len(covers)} covers in {time.perf_counter() - start:.2f} s")
             if args.check:
                 print("covers match get_all:", covers == xcover.get_all(partitions))
+        # --rank N (the N cheapest covers, merged from the parts' ranked streams) goes here.
     finally:
         client.close()
         if cluster is not None:
