@@ -11,6 +11,17 @@
 namespace xcover::testing {
 
 using Blocks = std::vector<std::vector<std::uint64_t>>;
+
+// `count` blocks of 1 to 3 elements (repeats possible) over `elements` values: trees with many
+// covers, dead ends and ties.
+inline Blocks dense_blocks(std::mt19937_64& rng, int count, int elements) {
+    Blocks blocks(count);
+    for (auto& b : blocks) {
+        const int size = 1 + static_cast<int>(rng() % 3);
+        for (int i = 0; i < size; ++i) b.push_back(rng() % elements);
+    }
+    return blocks;
+}
 using Covers = std::vector<std::vector<std::uint64_t>>;
 
 // Exact covers as sorted lists of block indices, in increasing subset-mask order.

@@ -13,22 +13,13 @@
 using namespace xcover;
 using xcover::testing::Blocks;
 using xcover::testing::Covers;
+using xcover::testing::dense_blocks;
 
 namespace {
 
 ThreadPool& pool_of(unsigned threads) {
     static ThreadPool two(2), three(3), four(4);
     return threads == 2 ? two : threads == 3 ? three : four;
-}
-
-// Blocks of 1..3 elements over a few elements: trees with many covers and dead ends.
-Blocks dense_blocks(std::mt19937_64& rng, int count, int elements) {
-    Blocks blocks(count);
-    for (auto& b : blocks) {
-        const int size = 1 + static_cast<int>(rng() % 3);
-        for (int i = 0; i < size; ++i) b.push_back(rng() % elements);
-    }
-    return blocks;
 }
 
 std::vector<std::uint64_t> random_include(std::mt19937_64& rng, std::size_t blocks) {

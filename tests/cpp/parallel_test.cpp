@@ -26,6 +26,7 @@
 using namespace xcover;
 using xcover::testing::Blocks;
 using xcover::testing::Covers;
+using xcover::testing::dense_blocks;
 
 namespace {
 
@@ -116,16 +117,6 @@ void check_all_queries(const Blocks& blocks, std::mt19937_64& rng, int& compared
                                        << describe(one[q]) << " against " << describe(many[q]);
         }
     }
-}
-
-// Blocks of 1..4 elements over a few elements: many partial covers, many ties.
-Blocks dense_blocks(std::mt19937_64& rng, int count, int elements) {
-    Blocks blocks(count);
-    for (auto& b : blocks) {
-        const int size = 1 + static_cast<int>(rng() % 3);
-        for (int i = 0; i < size; ++i) b.push_back(rng() % elements);
-    }
-    return blocks;
 }
 
 }  // namespace
