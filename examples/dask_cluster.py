@@ -8,6 +8,12 @@ prefix becomes one task: ``count_all(partitions, include=prefix)`` to count, or 
 in the order of the prefixes, so the concatenated covers are exactly ``get_all(partitions)``,
 in its order.
 
+A ranked search splits the same way (``--rank N``): each task takes the N cheapest covers of
+its part from ``iter_top(partitions, weights, include=prefix)`` (or, for a graph instance with
+edge counts, ``iter_top_sc``, ranked by the block-count score), and the client merges the
+parts' lists by cost with ``heapq.merge`` and keeps the first N. Each part's stream comes in
+nondecreasing cost, so the merged list is the N cheapest covers of the whole problem.
+
 Subtrees differ a lot in size, so ask for many more parts than workers (the default here is
 16 per worker thread); split itself only walks the top of the tree and is cheap.
 
@@ -19,16 +25,22 @@ A worker lost mid-run costs time, not results: the scheduler runs its tasks agai
     python dask_cluster.py                          # a local cluster of 2 worker processes
     python dask_cluster.py --scheduler tcp://host:8786 --instance pent6x10 --enumerate
     python dask_cluster.py --bench --file pent6x10.json    # cluster against one process
+    python dask_cluster.py --instance communities --rank 5 --check   # block-count score
+    python dask_cluster.py --file pent6x10w.json --rank 10           # the file's weights
 
 Every worker needs xcover installed (and this file importable, or it is sent by value).
 """
 
 import argparse
+import heapq
+import itertools
 import json
+import random
 import sys
 import time
 
 import xcover
+from communities import EDGES, VERTICES, community_model
 from langford import langford_blocks
 from pentomino import pentomino_blocks
 
@@ -39,6 +51,7 @@ INSTANCES = {
     "langford12": lambda: langford_blocks(12)[0],
     "langford11": lambda: langford_blocks(11)[0],
     "langford8": lambda: langford_blocks(8)[0],
+    "communities": lambda: community_model()[0],
 }
 PARTS_PER_WORKER = 16
 # The overhead benchmark: a problem whose parts take microseconds, cut into this many tasks.
@@ -129,9 +142,56 @@ def dask_get_all(client, partitions, parts=None, remote=None, progress=False):
     return [cover for piece in pieces for cover in piece]
 
 
-# A ranked search on the cluster (--rank N: the N cheapest covers) belongs beside these two:
-# each task would stream its part's covers in cost order and the client merge the streams.
-# It waits for a module function that streams one part's covers by cost.
+class Ranked(list):
+    """One part's (cost, cover) pairs, sent whole as one pickle (see Covers)."""
+
+
+def ranked_stream(problem, include=()):
+    """The covers of `problem` holding the blocks `include`, as (cost, cover) pairs in
+    nondecreasing cost: by the block-count score when the problem has edge counts, else by
+    the sum of its weights."""
+    if "edge_counts" in problem:
+        return xcover.iter_top_sc(
+            problem["partitions"], problem["weights"], edge_counts=problem["edge_counts"],
+            edge_total=problem["edge_total"], labels=problem["labels"],
+            vertex_total=problem["vertex_total"], include=include)
+    return xcover.iter_top(problem["partitions"], problem["weights"], include=include)
+
+
+def top_part(prefix, problem, n):
+    return Ranked(itertools.islice(ranked_stream(problem, prefix), n))
+
+
+def dask_top(client, problem, n, parts=None, remote=None, progress=False):
+    """The n cheapest covers of `problem` (a dict: partitions, weights, and for the
+    block-count score edge_counts, edge_total, labels, vertex_total) as (cost, cover) pairs,
+    found on the cluster: the n cheapest of each split part, merged by cost. Covers of equal
+    cost come in the order of their parts."""
+    parts = parts or PARTS_PER_WORKER * worker_threads(client)
+    prefixes = xcover.split(problem["partitions"], parts)
+    remote = remote if remote is not None else share(client, problem)
+    futures = client.map(top_part, prefixes, problem=remote, n=n, pure=False)
+    if progress:
+        show_progress(client, futures)
+    pieces = client.gather(futures)
+    return list(itertools.islice(heapq.merge(*pieces, key=lambda pair: pair[0]), n))
+
+
+def ranked_problem(name, instance, seed=0):
+    """The instance as a problem for dask_top: its own weights (and graph terms) when it has
+    them; random weights in [0, 1) from `seed` otherwise. The demo graph of communities.py
+    comes with its block-count terms."""
+    if name == "communities":
+        blocks, weights, inside, labels = community_model()
+        return {"partitions": blocks, "weights": weights, "edge_counts": inside,
+                "edge_total": len(EDGES), "labels": labels, "vertex_total": VERTICES}
+    problem = {key: instance[key] for key in ("partitions", "weights", "edge_counts",
+                                              "edge_total", "labels", "vertex_total")
+               if key in instance}
+    if "weights" not in problem:
+        rng = random.Random(seed)
+        problem["weights"] = [rng.random() for _ in problem["partitions"]]
+    return problem
 
 
 def best_time(repeat, function):
@@ -183,6 +243,31 @@ def bench(client, name, partitions, parts, repeat):
           f"cluster, {local * 1e3:.2f} ms in one process: {per_task * 1e3:.2f} ms per task")
 
 
+def rank(client, problem, args, progress):
+    """Prints the --rank N cheapest covers found on the cluster (and with --check, whether
+    they are those of the single stream: the same costs, to rounding, and the same covers)."""
+    start = time.perf_counter()
+    top = dask_top(client, problem, args.rank, args.parts, None, progress)
+    print(f"ranked {len(top)} covers in {time.perf_counter() - start:.2f} s")
+    for cost, cover in top:
+        print(f"  {cost:.6f}  {sorted(cover)}")
+    if args.check:
+        single = list(itertools.islice(ranked_stream(problem), args.rank))
+        print("ranked covers match the single stream:", same_ranking(top, single))
+
+
+def same_ranking(merged, single):
+    """Whether two ranked lists agree: the same costs (to 1e-9, since a part's stream sums
+    its prefix's weights first) and the same covers, as sets, at every cost below the last
+    (at the last cost, ties beyond the list may be cut differently)."""
+    costs = [round(c, 9) for c, _ in merged]
+    if costs != [round(c, 9) for c, _ in single]:
+        return False
+    below = lambda pairs: sorted((round(c, 9), sorted(cover)) for c, cover in pairs
+                                 if costs and round(c, 9) < costs[-1])
+    return below(merged) == below(single)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--scheduler", metavar="ADDRESS",
@@ -198,6 +283,9 @@ def main(argv=None):
                         help="compare with count_all / get_all run here")
     parser.add_argument("--no-progress", action="store_true",
                         help="neither the dashboard's address nor a progress bar")
+    parser.add_argument("--rank", type=int, metavar="N",
+                        help="also find the N cheapest covers (the instance's weights, else "
+                             "random ones), merged from the parts' ranked streams")
     parser.add_argument("--bench", action="store_true",
                         help="time the count against one process, and the overhead per task")
     parser.add_argument("--repeat", type=int, default=3, help="timed runs of --bench (best kept)")
@@ -211,6 +299,9 @@ def main(argv=None):
         name, partitions = instance.get("name", args.file), instance["partitions"]
     else:
         name, partitions = args.instance, INSTANCES[args.instance]()
+        instance = {"partitions": partitions}
+    if args.rank is not None and args.rank < 0:
+        parser.error("--rank needs a number of covers >= 0")
     progress = not args.no_progress
     cluster = None
     if args.scheduler:
@@ -237,7 +328,8 @@ def main(argv=None):
             print(f"enumerated {len(covers)} covers in {time.perf_counter() - start:.2f} s")
             if args.check:
                 print("covers match get_all:", covers == xcover.get_all(partitions))
-        # --rank N (the N cheapest covers, merged from the parts' ranked streams) goes here.
+        if args.rank is not None:
+            rank(client, ranked_problem(name, instance), args, progress)
     finally:
         client.close()
         if cluster is not None:

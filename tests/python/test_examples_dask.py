@@ -76,7 +76,7 @@ def test_main_on_a_local_cluster():
     env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
     result = subprocess.run(
         [sys.executable, os.path.join(ROOT, "examples", "dask_cluster.py"),
-         "--instance", "langford11", "--enumerate", "--check"],
+         "--instance", "langford11", "--enumerate", "--check", "--rank", "3"],
         capture_output=True, text=True, timeout=TIMEOUT, env=env,
     )
     print(result.stdout, result.stderr[-3000:])
@@ -85,6 +85,56 @@ def test_main_on_a_local_cluster():
     assert "enumerated 35584 covers" in result.stdout
     assert "count matches count_all: True" in result.stdout
     assert "covers match get_all: True" in result.stdout
+    assert "ranked 3 covers in" in result.stdout
+    assert "ranked covers match the single stream: True" in result.stdout
+
+
+def test_ranked_covers_merged_from_the_workers_are_the_single_streams_top_n():
+    """dask_top against the single stream, by weights (iter_top) and by the block-count score
+    (iter_top_sc, whose scores are exact to the bit whatever the prefix): the same costs and
+    the same covers, for several cuts, n past the number of covers, and n = 0."""
+    result = run_python(
+        END_WITHOUT_FINALIZING_ON_313 + textwrap.dedent(
+            """
+            import itertools
+
+            from dask.distributed import Client, LocalCluster
+
+            import xcover
+            from dask_cluster import dask_top, ranked_problem, ranked_stream, same_ranking
+            from langford import langford_blocks
+
+            def is_cover(blocks, cover):
+                covered = sorted(v for b in cover for v in blocks[b])
+                return covered == sorted({v for block in blocks for v in block})
+
+            if __name__ == "__main__":
+                problems = {
+                    "langford8": ranked_problem("langford8", {"partitions": langford_blocks(8)[0]}, 3),
+                    "communities": ranked_problem("communities", None),
+                }
+                with LocalCluster(n_workers=2, processes=True, threads_per_worker=1) as cluster:
+                    with Client(cluster) as client:
+                        for name, problem in problems.items():
+                            blocks = problem["partitions"]
+                            for parts, n in ((None, 12), (1, 5), (7, 40), (5, 0), (3, 10**4)):
+                                top = dask_top(client, problem, n, parts)
+                                single = list(itertools.islice(ranked_stream(problem), n))
+                                exact = "edge_counts" not in problem or (
+                                    [c for c, _ in top] == [c for c, _ in single])
+                                print(name, parts, n, len(top) == len(single),
+                                      same_ranking(top, single), exact,
+                                      all(is_cover(blocks, c) for _, c in top))
+                end_without_finalizing_on_313()
+            """
+        ),
+        timeout=TIMEOUT,
+    )
+    print(result.stdout, result.stderr[-3000:])
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert len(lines) == 10
+    assert all(line.endswith("True True True True") for line in lines), lines
 
 
 def test_progress_is_a_bar_over_tasks_or_the_dashboard_address():
@@ -157,3 +207,14 @@ def test_the_dashboard_counts_only_with_a_recent_enough_bokeh_on_the_scheduler()
     assert not has_dashboard(_Versions(None))
     assert not has_dashboard(_Versions("0.12.0"))
     assert has_dashboard(_Versions("99.0.0"))
+
+
+def test_same_ranking_tells_lists_apart():
+    from dask_cluster import same_ranking
+
+    ranked = [(1.0, [0, 1]), (2.0, [2]), (2.0, [3]), (3.0, [4])]
+    assert same_ranking(ranked, [(1.0 + 1e-12, [1, 0]), (2.0, [3]), (2.0, [2]), (3.0, [4])])
+    assert same_ranking(ranked[:3], ranked[:2] + [(2.0, [5])])  # a tie cut at the end
+    assert not same_ranking(ranked, [(1.0, [0, 1]), (2.0, [2]), (2.0, [5]), (3.0, [4])])
+    assert not same_ranking(ranked, ranked[:3] + [(3.5, [4])])
+    assert not same_ranking(ranked, ranked[:3])
