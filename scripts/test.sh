@@ -92,8 +92,16 @@ part_tsan() {
     tarball=$(bash scripts/setup-python.sh --source tsan313)
     tar -xJOf "$tarball" --wildcards '*/Tools/tsan/suppressions_free_threading.txt' > "$suppressions"
     cat tests/tsan-suppressions.txt >> "$suppressions"
-    XCOVER_SANITIZER=thread TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$suppressions" \
-        run_pytest build-tsan "$py" -k "(thread or stress or concurren) and not mutation"
+    # Reports go to files: a report written to the standard error of a process that pytest
+    # captures would be lost with the capture, leaving only the exit status 66.
+    local reports=$PWD/build-tsan/report
+    rm -f "$reports".*
+    if ! XCOVER_SANITIZER=thread \
+        TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$suppressions log_path=$reports" \
+        run_pytest build-tsan "$py" -k "(thread or stress or concurren) and not mutation"; then
+        cat "$reports".* >&2 2>/dev/null || echo "no ThreadSanitizer report was written" >&2
+        return 1
+    fi
     # The engine's helper threads: the pool, the ranked searches and the cover stream on it.
     # (A fork of a threaded process is beyond what ThreadSanitizer supports.)
     configure_and_build build-tsan-engine "$py" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
