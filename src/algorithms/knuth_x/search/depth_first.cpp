@@ -1,8 +1,10 @@
 #include "depth_first.hpp"
 
+#include <algorithm>
 #include <list>
 
 #include "../links/element_index.hpp"
+#include "branch_order.hpp"
 
 namespace xcover {
 
@@ -46,6 +48,69 @@ std::uint64_t DepthFirstSearch::candidate_from(std::uint64_t node, std::uint64_t
     return node;
 }
 
+std::uint64_t DepthFirstSearch::first_candidate(std::uint64_t column) {
+    if (!seeded_) return candidate_from(problem_.links.down(column), column);
+    const std::uint64_t hash = position_hash();
+    const std::size_t begin = ordered_nodes_.size();
+    push_ordered_nodes(column, hash);
+    if (ordered_nodes_.size() == begin) return column;
+    ordered_levels_.push_back(OrderedLevel{hash, begin, begin});
+    return ordered_nodes_[begin];
+}
+
+std::uint64_t DepthFirstSearch::next_candidate(const Level& level) {
+    if (!seeded_) return candidate_from(problem_.links.down(level.node), level.column);
+    if (ordered_levels_.empty()) fail("a seeded level without its order");
+    OrderedLevel& ordered = ordered_levels_.back();
+    if (++ordered.at < ordered_nodes_.size()) return ordered_nodes_[ordered.at];
+    pop_ordered_level();
+    return level.column;
+}
+
+std::uint64_t DepthFirstSearch::position_hash() const {
+    if (ordered_levels_.size() != levels_.size()) fail("seeded levels out of step with the search");
+    if (levels_.empty()) return root_hash_;
+    return child_path_hash(ordered_levels_.back().hash, problem_.links.block_of(levels_.back().node));
+}
+
+void DepthFirstSearch::push_ordered_nodes(std::uint64_t column, std::uint64_t hash) {
+    const DancingLinks& links = problem_.links;
+    keyed_.clear();
+    for (std::uint64_t node = candidate_from(links.down(column), column); node != column;
+         node = candidate_from(links.down(node), column))
+        keyed_.emplace_back(child_path_hash(hash, links.block_of(node)), static_cast<NodeIndex>(node));
+    // The keys of one position are distinct (branch_order.hpp): the sort is deterministic.
+    std::sort(keyed_.begin(), keyed_.end());
+    for (const auto& [key, node] : keyed_) ordered_nodes_.push_back(node);
+}
+
+void DepthFirstSearch::pop_ordered_level() {
+    if (ordered_levels_.empty()) fail("no seeded level to drop");
+    ordered_nodes_.resize(ordered_levels_.back().begin);
+    ordered_levels_.pop_back();
+}
+
+void DepthFirstSearch::order_chosen_level(std::uint64_t column, std::uint64_t node) {
+    const std::uint64_t hash = position_hash();
+    const std::size_t begin = ordered_nodes_.size();
+    push_ordered_nodes(column, hash);
+    const auto level_nodes = std::span(ordered_nodes_).subspan(begin);
+    auto chosen = std::find(level_nodes.begin(), level_nodes.end(), node);
+    // A block that `include` rules out may still be stepped into: it is tried last, alone.
+    if (chosen == level_nodes.end()) {
+        ordered_nodes_.push_back(static_cast<NodeIndex>(node));
+        ordered_levels_.push_back(OrderedLevel{hash, begin, ordered_nodes_.size() - 1});
+        return;
+    }
+    ordered_levels_.push_back(OrderedLevel{hash, begin, begin + static_cast<std::size_t>(chosen - level_nodes.begin())});
+}
+
+void DepthFirstSearch::order_branches(std::uint64_t seed) {
+    unwind();
+    seeded_ = true;
+    root_hash_ = root_path_hash(seed);
+}
+
 void DepthFirstSearch::descend(std::uint64_t column, std::uint64_t node) {
     DancingLinks& links = problem_.links;
     levels_.push_back(Level{static_cast<NodeIndex>(column), static_cast<NodeIndex>(node)});
@@ -57,7 +122,7 @@ bool DepthFirstSearch::backtrack() {
     while (levels_.size() > floor_) {
         Level& level = levels_.back();
         links.uncover_rest_of_block(level.node);
-        const std::uint64_t next = candidate_from(links.down(level.node), level.column);
+        const std::uint64_t next = next_candidate(level);
         if (next != level.column) {
             level.node = static_cast<NodeIndex>(next);
             links.cover_rest_of_block(next);
@@ -99,7 +164,7 @@ bool DepthFirstSearch::next() {
             return true;
         }
         if (column != DancingLinks::kDeadEnd) {
-            const std::uint64_t first = candidate_from(links.down(column), column);
+            const std::uint64_t first = first_candidate(column);
             if (first != column) {
                 links.cover(column);
                 descend(column, first);
@@ -125,6 +190,8 @@ void DepthFirstSearch::unwind() {
         links.uncover(levels_.back().column);
         levels_.pop_back();
     }
+    ordered_levels_.clear();
+    ordered_nodes_.clear();
     chosen_.clear();
     floor_ = 0;
     phase_ = Phase::Fresh;
@@ -186,10 +253,17 @@ DepthFirstSearch::Outcome DepthFirstSearch::branch_blocks(std::vector<std::uint6
     const DancingLinks& links = problem_.links;
     const std::uint64_t column = links.choose_column();
     if (column == DancingLinks::kComplete) return Outcome::Complete;
-    if (column != DancingLinks::kDeadEnd)
+    if (column != DancingLinks::kDeadEnd && seeded_) {
+        const std::size_t begin = ordered_nodes_.size();
+        push_ordered_nodes(column, position_hash());
+        for (std::size_t i = begin; i < ordered_nodes_.size(); ++i)
+            blocks.push_back(links.block_of(ordered_nodes_[i]));
+        ordered_nodes_.resize(begin);
+    } else if (column != DancingLinks::kDeadEnd) {
         for (std::uint64_t node = candidate_from(links.down(column), column); node != column;
              node = candidate_from(links.down(node), column))
             blocks.push_back(links.block_of(node));
+    }
     return blocks.empty() ? Outcome::DeadEnd : Outcome::Branch;
 }
 
@@ -203,6 +277,7 @@ void DepthFirstSearch::step_into(std::uint64_t block) {
     while (node != column && links.block_of(node) != block) node = links.down(node);
     if (node == column)
         fail("block " + std::to_string(block) + " is not in the branch column of its level");
+    if (seeded_) order_chosen_level(column, node);
     links.cover(column);
     descend(column, node);
     phase_ = Phase::Fresh;
@@ -214,6 +289,7 @@ void DepthFirstSearch::step_back() {
     DancingLinks& links = problem_.links;
     links.uncover_rest_of_block(levels_.back().node);
     links.uncover(levels_.back().column);
+    if (seeded_) pop_ordered_level();
     levels_.pop_back();
 }
 

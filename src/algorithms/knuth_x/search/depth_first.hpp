@@ -10,10 +10,16 @@
 // the tree: a block that shares a column with an included block (and is not included itself)
 // is never tried, so the subtrees left are exactly those of the unrestricted search, in the
 // same order, with the same covers.
+//
+// `order_branches(seed)` changes only the order of the branches: at every position the blocks
+// of the same branch column are tried in an order that is a function of the seed and the
+// path to the position (branch_order.hpp), so the covers are the same, each found once, in
+// another order, and the same seed gives the same order everywhere.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "../links/block_list.hpp"
@@ -45,6 +51,10 @@ public:
     // goes on from there.
     bool next();
     void set_interrupt(Interrupt* interrupt) noexcept { poll_.set(interrupt); }
+    // From now on, tries the blocks of each branch column in the order `seed` gives them at
+    // that position (branch_order.hpp) instead of ascending block index; the search goes back
+    // to the root. branch_blocks, expand, subtree_paths and start_at follow the same order.
+    void order_branches(std::uint64_t seed);
     // The nodes of the matrix: a bound on what one step of the search can touch.
     std::uint64_t node_count() const noexcept { return problem_.links.node_count(); }
     // The blocks of the current cover, in order of choice (after next() returned true), read
@@ -94,9 +104,30 @@ private:
         NodeIndex node;    // the node of the block chosen in it
     };
 
+    // The blocks of one level of a seeded search, in the order they are tried: the level's
+    // nodes are ordered_nodes_[begin, end), the one chosen is at `at`.
+    struct OrderedLevel {
+        std::uint64_t hash;  // of the position the level branches from
+        std::size_t begin;
+        std::size_t at;
+    };
+
     // The first node at or below `node` in `column` whose block may be tried; the column's
     // header when none is left.
     std::uint64_t candidate_from(std::uint64_t node, std::uint64_t column) const;
+    // The first block to try in the branch column `column` of the current position (its node),
+    // the column's header when none may be tried; a seeded search stacks the level's order.
+    std::uint64_t first_candidate(std::uint64_t column);
+    // The node after the chosen one of the deepest level; the header when none is left (a
+    // seeded search then drops the level's order).
+    std::uint64_t next_candidate(const Level& level);
+    // A seeded search: the hash of the current position, and the nodes of `column` that may
+    // be tried there, in seeded order, into ordered_nodes_ (the level not yet stacked).
+    std::uint64_t position_hash() const;
+    void push_ordered_nodes(std::uint64_t column, std::uint64_t hash);
+    void pop_ordered_level();
+    // step_into's part in a seeded search: stacks the order of the level it chooses `node` in.
+    void order_chosen_level(std::uint64_t column, std::uint64_t node);
     // Chooses the block of `node` at a new level on `column` (already covered).
     void descend(std::uint64_t column, std::uint64_t node);
     // Moves the deepest level to its next block; false when every level below the floor is
@@ -122,6 +153,12 @@ private:
     std::vector<std::uint64_t> chosen_;  // filled by read_cover
     Phase phase_ = Phase::Fresh;
     InterruptPoll poll_;
+    // Seeded order (order_branches): one OrderedLevel per level of levels_.
+    bool seeded_ = false;
+    std::uint64_t root_hash_ = 0;
+    std::vector<OrderedLevel> ordered_levels_;
+    std::vector<NodeIndex> ordered_nodes_;
+    std::vector<std::pair<std::uint64_t, NodeIndex>> keyed_;  // scratch of push_ordered_nodes
 };
 
 }  // namespace xcover
