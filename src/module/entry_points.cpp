@@ -108,8 +108,10 @@ PyObject* iter_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         std::optional<std::unique_ptr<DepthFirstSearch>> search =
             run_detached(call.check, [&](Interrupt& interrupt) {
-                return std::make_unique<DepthFirstSearch>(partitions, a.integers(F.slot("include")),
-                                                          &interrupt, a.integers(F.slot("secondary")));
+                auto made = std::make_unique<DepthFirstSearch>(partitions, a.integers(F.slot("include")),
+                                                               &interrupt, a.integers(F.slot("secondary")));
+                if (const auto seed = a.optional_integer(F.slot("seed"))) made->order_branches(*seed);
+                return made;
             }, input_items(partitions));
         if (!search) return nullptr;
         (*search)->set_interrupt(nullptr);

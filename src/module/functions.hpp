@@ -92,11 +92,16 @@ inline constexpr FunctionDeclaration kCountAll{
 
 inline constexpr FunctionDeclaration kIterAll{
     "iter_all",
-    {{kPartitions, kInclude, kSecondary}},
+    {{kPartitions, kInclude, kSecondary, {"seed", OptionalInteger, "None"}}},
     "Iterate over the partitions of get_all, in the same order, one list at a time.\n\n"
     "The iterator owns a copy of the problem and finds partitions as they are asked for.\n"
     "`include` lists block indices that every partition returned must contain.\n"
-    XCOVER_SECONDARY_DOC,
+    XCOVER_SECONDARY_DOC "\n\n"
+    "With `seed` (an int in 0..2**64-1), the blocks of each branch are tried in a pseudo-random\n"
+    "order fixed by the seed and the position: the same partitions, each once, in another\n"
+    "order, the same for the same seed on every platform, so the first one is a random\n"
+    "partition (not a uniform sample: see the guide). A seeded iterator searches on its\n"
+    "caller's thread.",
     false,
     iter_all_entry,
 };

@@ -104,7 +104,10 @@ class CoverIterator(Iterator[list[int]]):
     def __next__(self) -> list[int]: ...
 
 def iter_all(
-    partitions: _Blocks, include: _Integers = (), secondary: _Integers = ()
+    partitions: _Blocks,
+    include: _Integers = (),
+    secondary: _Integers = (),
+    seed: SupportsIndex | None = None,
 ) -> Iterator[list[int]]:
     """Iterate over the partitions of get_all, in the same order, one list at a time.
 
@@ -112,7 +115,13 @@ def iter_all(
     `include` lists block indices that every partition returned must contain.
     `secondary` lists element values that a partition may leave uncovered but never covers
     twice; the search never branches on them, so a block holding only such elements is
-    never chosen."""
+    never chosen.
+
+    With `seed` (an int in 0..2**64-1), the blocks of each branch are tried in a pseudo-random
+    order fixed by the seed and the position: the same partitions, each once, in another
+    order, the same for the same seed on every platform, so the first one is a random
+    partition (not a uniform sample: see the guide). A seeded iterator searches on its
+    caller's thread."""
 
 @final
 class RankedIterator(Iterator[tuple[float, list[int]]]):

@@ -41,7 +41,9 @@ EXPECTED_ANNOTATIONS = {
         "max_iter": CAP, "max_heap": CAP,
     },
     "count_all": {"partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS},
-    "iter_all": {"partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS},
+    "iter_all": {
+        "partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS, "seed": CAP,
+    },
     "split": {"partitions": BLOCKS, "parts": INDEX, "include": INTEGERS, "secondary": INTEGERS},
     "iter_top": {
         "partitions": BLOCKS, "weights": WEIGHTS, "include": INTEGERS, "max_iter": CAP,
