@@ -25,6 +25,65 @@ def brute_force_covers(blocks):
     return covers
 
 
+MASK64 = 2**64 - 1
+
+
+def mix64(z):
+    """splitmix64's finaliser, on Python ints."""
+    z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & MASK64
+    z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & MASK64
+    return z ^ (z >> 31)
+
+
+def seeded_branch_key(parent, block):
+    """The key of `block` below the position hashed `parent` in a seeded search, which is also
+    the hash of the position that choosing it reaches."""
+    return mix64((parent + 0x9E3779B97F4A7C15 * (block + 1)) & MASK64)
+
+
+def seeded_root_hash(seed):
+    return mix64(seed ^ 0x5EED5EED5EED5EED)
+
+
+def depth_first_model(blocks, include=(), secondary=(), seed=None):
+    """The covers of iter_all, in its order, from a plain model of its search: columns by
+    (secondary, count, value), branching on the leftmost primary column of fewest live blocks
+    (blocks ruled out by `include` still count as live), its blocks tried by index, or with a
+    seed by ascending seeded_branch_key."""
+    from collections import Counter
+
+    sets = [set(b) for b in blocks]
+    secondary = set(secondary)
+    counts = Counter(e for s in sets for e in s)
+    primary = [e for e in sorted(counts, key=lambda e: (e in secondary, counts[e], e)) if e not in secondary]
+    owner = {}
+    for b in set(include):
+        if not sets[b] - secondary:
+            return []
+        for e in sets[b]:
+            if owner.setdefault(e, b) != b:
+                return []
+    excluded = {b for b, s in enumerate(sets) if b not in set(include) and any(e in owner for e in s)}
+    covers = []
+
+    def walk(covered, path, position):
+        open_columns = [e for e in primary if e not in covered]
+        if not open_columns:
+            covers.append(list(path))
+            return
+        live = [b for b, s in enumerate(sets) if s and not s & covered]
+        column = min(open_columns, key=lambda e: sum(1 for b in live if e in sets[b]))
+        candidates = [b for b in live if column in sets[b] and b not in excluded]
+        if seed is not None:
+            candidates.sort(key=lambda b: seeded_branch_key(position, b))
+        for b in candidates:
+            child = seeded_branch_key(position, b) if seed is not None else None
+            walk(covered | sets[b], path + [b], child)
+
+    walk(frozenset(), [], seeded_root_hash(seed) if seed is not None else None)
+    return covers
+
+
 def run_in_threads(worker, count):
     """Runs worker(0), ..., worker(count - 1) on their own threads and waits for all."""
     import threading
