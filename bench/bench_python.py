@@ -15,7 +15,8 @@ total work serially (aim: a throughput ratio of at least 1.8x on two free cores)
 Then the extra functions, in the same run:
 4. count_all (best of repeated calls) against the same floor, which also counts only;
 5. iter_all against get_all end to end on langford12: `sum(1 for _ in iter_all(...))` and
-   `list(iter_all(...))`, each as a ratio to get_all;
+   `list(iter_all(...))`, each as a ratio to get_all, and `list(iter_all(..., seed=1))` (the
+   seeded branch order) as a ratio to the unseeded list;
 6. one whole enumeration on two threads through split (iter_all over the prefixes on a
    ThreadPoolExecutor of 2, concatenated in order) against get_all on one thread, wall time,
    on pent6x10 and langford12.
@@ -191,10 +192,14 @@ def iter_all_rows(name, runs):
     (listed_s, _), covers = best_of(lambda: list(xcover.iter_all(blocks)), runs)
     check(name, "list(iter_all)", covers, inst["expected"])
     del covers
+    (seeded_s, _), covers = best_of(lambda: list(xcover.iter_all(blocks, seed=1)), runs)
+    check(name, "list(iter_all(seed=1))", covers, inst["expected"])
+    del covers
     print(f"iter_all against get_all on {name} ({inst['expected']} covers), best of {runs}, ms")
     print(f"  get_all {ms(get_all_s)}   sum(1 for _ in iter_all) {ms(counted_s)}"
           f" ({ratio(counted_s, get_all_s).strip()})   list(iter_all) {ms(listed_s)}"
           f" ({ratio(listed_s, get_all_s).strip()})")
+    print(f"  list(iter_all(seed=1)) {ms(seeded_s)} ({ratio(seeded_s, listed_s).strip()} of list(iter_all))")
 
 
 def split_get_all(blocks, workers, parts):

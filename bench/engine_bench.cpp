@@ -2,7 +2,9 @@
 // get_all and count_all (engine only, no Python) and the floor (bench/dlx_floor.cpp) in both
 // of its layouts, in the same run. Compare GetAll/<instance> and CountAll/<instance> with
 // Floor/<instance> (the textbook L/R/U/D layout, the faster one); FloorDLX1/<instance> is
-// Knuth's DLX1 layout.
+// Knuth's DLX1 layout. CountSeeded/<instance> counts with the seeded branch order
+// (DepthFirstSearch::order_branches): its cost over CountAll/<instance> is what iter_all's
+// seed= costs.
 //
 // Every run's cover count is checked against the instance's `expected`; a wrong count
 // prints a MISMATCH line on stderr and labels the benchmark. Speed never fails anything.
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "algorithms/knuth_x/algos/get_all.hpp"
+#include "algorithms/knuth_x/search/depth_first.hpp"
 #include "dlx_floor.hpp"
 #include "instances.hpp"
 
@@ -66,6 +69,20 @@ void count_all_on(benchmark::State& state, const bench::Instance& inst) {
     set_counters(state, covers);
 }
 
+void count_seeded_on(benchmark::State& state, const bench::Instance& inst) {
+    const BlockList list = BlockList::from(inst.blocks);
+    std::uint64_t covers = 0;
+    for (auto _ : state) {
+        DepthFirstSearch search(list);
+        search.order_branches(1);
+        covers = 0;
+        while (search.next()) ++covers;
+        benchmark::DoNotOptimize(covers);
+        check(state, inst, "seeded count", covers);
+    }
+    set_counters(state, covers);
+}
+
 void floor_on(benchmark::State& state, const bench::Instance& inst, bench::FloorLayout layout) {
     bench::FloorCount f;
     for (auto _ : state) {
@@ -92,6 +109,9 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("CountAll/" + inst.name).c_str(),
                                      [p](benchmark::State& s) { count_all_on(s, *p); })
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("CountSeeded/" + inst.name).c_str(),
+                                     [p](benchmark::State& s) { count_seeded_on(s, *p); })
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("Floor/" + inst.name).c_str(),
                                      [p](benchmark::State& s) { floor_on(s, *p, bench::FloorLayout::Lrud); })
