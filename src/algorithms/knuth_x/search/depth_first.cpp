@@ -102,7 +102,8 @@ void DepthFirstSearch::order_chosen_level(std::uint64_t column, std::uint64_t no
         ordered_levels_.push_back(OrderedLevel{hash, begin, ordered_nodes_.size() - 1});
         return;
     }
-    ordered_levels_.push_back(OrderedLevel{hash, begin, begin + static_cast<std::size_t>(chosen - level_nodes.begin())});
+    const auto at = begin + static_cast<std::size_t>(chosen - level_nodes.begin());
+    ordered_levels_.push_back(OrderedLevel{hash, begin, at});
 }
 
 void DepthFirstSearch::order_branches(std::uint64_t seed) {
