@@ -17,6 +17,8 @@
 //     in get_all's order.
 //   - split: for several part counts, with and without `include`, concatenating get_all
 //     over the prefixes gives get_all(include).
+//   - the seeded branch order (seed n): the covers of get_all, each once; with `include`,
+//     exactly the seeded covers holding those blocks, in the seeded order.
 //   - split, also: the same prefixes as the passes replaying every path (split_passes), for the
 //     passes alone, the level walks alone and the two racing; the bound table of the block
 //     count model bit for bit the quadratic fold (min_est_quadratic).
@@ -47,6 +49,7 @@
 #include "algorithms/knuth_x/algos/get_topp.hpp"
 #include "algorithms/knuth_x/failure.hpp"
 #include "algorithms/knuth_x/links/block_list.hpp"
+#include "algorithms/knuth_x/search/depth_first.hpp"
 #include "algorithms/knuth_x/algos/min_est.hpp"
 #include "algorithms/knuth_x/algos/split_levels.hpp"
 #include "reference/min_est_quadratic.hpp"
@@ -594,6 +597,30 @@ Covers holding(const Covers& covers, const std::vector<std::uint64_t>& include) 
     return kept;
 }
 
+// Every cover of a search seeded with `seed`, restricted to `include`, in order.
+Covers seeded_covers(const BlockList& list, std::uint64_t seed, const std::vector<std::uint64_t>& include) {
+    DepthFirstSearch search(list, include);
+    search.order_branches(seed);
+    Covers covers;
+    while (search.next()) covers.emplace_back(search.cover().begin(), search.cover().end());
+    return covers;
+}
+
+Covers sorted_each(Covers covers) {
+    for (Cover& c : covers) std::sort(c.begin(), c.end());
+    std::sort(covers.begin(), covers.end());
+    return covers;
+}
+
+void check_seeded_order(const Input& in, const BlockList& list, const Covers& everything,
+                        const std::vector<std::uint64_t>& include) {
+    const Covers seeded = seeded_covers(list, in.n, {});
+    CHECK(seeded.size() == everything.size() && sorted_each(seeded) == sorted_each(everything),
+          "the seeded search does not find get_all's covers, each once");
+    CHECK(seeded_covers(list, in.n, include) == holding(seeded, include),
+          "the seeded search with include " + show_list(include) + " is not the filtered seeded order");
+}
+
 void check_depth_first_companions(const Input& in, const BlockList& list) {
     const Covers everything = get_all(list).nested();
     CHECK(count_all(list) == everything.size(), "count_all differs from get_all's length");
@@ -604,6 +631,7 @@ void check_depth_first_companions(const Input& in, const BlockList& list) {
     CHECK(get_all(list, include).nested() == expected,
           "get_all with include " + show_list(include) + " is not the filtered get_all");
     CHECK(count_all(list, include) == expected.size(), "count_all with include differs");
+    check_seeded_order(in, list, everything, include);
     for (std::uint64_t parts : {std::uint64_t{1}, std::uint64_t{2}, std::uint64_t{3}, std::uint64_t{7},
                                 in.n % 13 + 1}) {
         for (const std::vector<std::uint64_t>& base : {include, std::vector<std::uint64_t>{}}) {
