@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <set>
 
 #include "../links/element_index.hpp"
+#include "included_blocks.hpp"
 
 namespace xcover {
 
@@ -42,49 +42,27 @@ std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& 
 }
 
 TopScStream::TopScStream(const BlockList& blocks, BlockCountInputs inputs,
-                         std::span<const std::uint64_t> include, SearchCaps caps)
+                         std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool)
     : problem_(std::make_unique<ScProblem>()), work_(std::make_unique<ScWork>()),
       max_iter_(caps.max_iter), max_heap_(caps.max_heap) {
     const std::string error = top_sc_input_error(blocks, inputs);
     if (!error.empty()) fail("TopScStream: " + error);
     problem_->blocks = blocks;
     problem_->inputs = std::move(inputs);
-    build(include, caps);
+    build(include, caps, pool);
 }
 
-// The included blocks become the prefix; the search runs on the blocks that meet none of
-// them, the others emptied (an empty block is never chosen), so block indices stay.
-void TopScStream::build(std::span<const std::uint64_t> include, SearchCaps caps) {
-    const BlockList& blocks = problem_->blocks;
-    std::set<std::uint64_t> seen, taken;
-    bool possible = true;
-    for (std::uint64_t b : include) {
-        checked(b, blocks.size());
-        if (!seen.insert(b).second) continue;
-        problem_->prefix.push_back(b);
-        if (blocks.list_size(b) == 0) possible = false;
-        for (std::uint64_t e : blocks[b])
-            if (!taken.insert(e).second) possible = false;
-    }
-    BlockList reduced;
-    std::set<std::uint64_t> reachable(taken);
-    for (std::uint64_t b = 0; b < blocks.size(); ++b) {
-        const auto items = blocks[b];
-        const bool meets = std::any_of(items.begin(), items.end(), [&](std::uint64_t e) { return taken.count(e) > 0; });
-        if (!meets) {
-            reduced.push_list(items);
-            reachable.insert(items.begin(), items.end());
-        } else {
-            reduced.close_list();
-        }
-    }
-    if (reachable.size() != problem_->inputs.vertex_total) possible = false;
+// The included blocks become the prefix; the search runs on the blocks beside them.
+void TopScStream::build(std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool) {
+    problem_->prefix = distinct_included(problem_->blocks, include);
     complete_.emplace(*problem_);
-    if (!possible) return;
+    InterruptPoll unpolled;  // the stream is built before any call can be interrupted
+    const std::optional<BlockList> reduced = blocks_beside(problem_->blocks, problem_->prefix, unpolled);
+    if (!reduced) return;
     const ScProblem& problem = *problem_;
     ScWork* work = work_.get();
-    search_.emplace(reduced, SearchCaps{std::nullopt, caps.max_heap}, nullptr,
-                    [&](const ElementIndex&) { return TightScScorer(problem, work); });
+    search_.emplace(*reduced, SearchCaps{std::nullopt, caps.max_heap}, nullptr,
+                    [&](const ElementIndex&) { return TightScScorer(problem, work); }, pool);
 }
 
 std::optional<RankedCover> TopScStream::next(Interrupt* interrupt) {

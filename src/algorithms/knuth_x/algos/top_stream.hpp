@@ -12,6 +12,7 @@
 //
 // Interrupts: next() polls between steps, never inside one, so SearchInterrupted leaves the
 // stream as it was before the step; the next call goes on with nothing lost or repeated.
+// Helpers (see the constructor) never poll it; dropping the stream stops them.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +30,12 @@ namespace xcover {
 class TopStream {
 public:
     // `weights` holds one weight per block at least (the caller checks); `include` indices
-    // below the block count. `interrupt` is polled while the search is set up.
+    // below the block count. `interrupt` is polled while the search is set up. With a pool
+    // set above one thread, helpers expand the best pending entries ahead (OrderedSearch);
+    // the covers, their order and their weight sums are those of one thread.
     TopStream(const BlockList& blocks, std::vector<double> weights,
               std::span<const std::uint64_t> include, SearchCaps caps,
-              Interrupt* interrupt = nullptr);
+              Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr);
 
     // The next cover, or nullopt once the stream has ended (see end()).
     std::optional<RankedCover> next(Interrupt* interrupt = nullptr);

@@ -1,0 +1,55 @@
+#include "included_blocks.hpp"
+
+#include <algorithm>
+
+#include "../failure.hpp"
+#include "../links/element_index.hpp"
+#include "../polled_sort.hpp"
+
+namespace xcover {
+
+std::vector<std::uint64_t> distinct_included(const BlockList& blocks, std::span<const std::uint64_t> include) {
+    std::vector<std::uint64_t> prefix;
+    std::vector<std::uint64_t> seen;  // sorted: include lists can be long
+    for (std::uint64_t b : include) {
+        checked(b, blocks.size());
+        const auto at = std::lower_bound(seen.begin(), seen.end(), b);
+        if (at != seen.end() && *at == b) continue;
+        seen.insert(at, b);
+        prefix.push_back(b);
+    }
+    return prefix;
+}
+
+std::optional<BlockList> blocks_beside(const BlockList& blocks, std::span<const std::uint64_t> prefix,
+                                       InterruptPoll& poll) {
+    std::vector<std::uint64_t> taken;
+    for (std::uint64_t b : prefix) {
+        if (blocks.list_size(b) == 0) return std::nullopt;  // an empty block is never chosen
+        const auto items = blocks[b];
+        taken.insert(taken.end(), items.begin(), items.end());
+    }
+    const std::size_t listed = taken.size();
+    sort_unique_polled(taken, poll);
+    if (taken.size() != listed) return std::nullopt;  // included blocks overlap
+    auto is_taken = [&](std::uint64_t e) { return std::binary_search(taken.begin(), taken.end(), e); };
+    BlockList reduced;
+    std::vector<std::uint64_t> reachable(taken);
+    for (std::uint64_t b = 0; b < blocks.size(); ++b) {
+        const auto items = blocks[b];
+        poll.tick(items.size() + 1);
+        if (std::none_of(items.begin(), items.end(), is_taken)) {
+            reduced.push_list(items);
+            reachable.insert(reachable.end(), items.begin(), items.end());
+        } else {
+            reduced.close_list();
+        }
+    }
+    // Every element must still be coverable: one that only blocks meeting the prefix hold
+    // would vanish from the reduced problem.
+    sort_unique_polled(reachable, poll);
+    if (reachable.size() != count_distinct_elements(blocks)) return std::nullopt;
+    return reduced;
+}
+
+}  // namespace xcover
