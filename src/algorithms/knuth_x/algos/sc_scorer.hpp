@@ -53,7 +53,8 @@ struct ScProblem {
 // bounds. It cannot throw there (the search would lose the entry it is expanding): a request
 // sets `stop_requested`, the step ends with the parent's bound as the key of the children
 // left (lower than their own bounds, so still admissible), and the stream throws once the
-// step is complete.
+// step is complete. Helper threads never see it: their scorers have none (for_helper), so
+// the counters are those of the search's thread alone.
 struct ScWork {
     std::uint64_t bounds = 0;
     std::uint64_t evaluations = 0;
@@ -110,6 +111,16 @@ public:
     }
     double child_score(const DancingLinks& links, const BlockList& relabeled, const ChildContext& child);
     std::uint64_t child_cost(const DancingLinks&) const { return 1; }
+
+    // A copy for a helper thread (Speculation): it neither counts into nor polls through the
+    // stream's ScWork, which belongs to the search's thread; everything else it holds is its
+    // own or read-only (the ScProblem), and its scores are those of this scorer when it is
+    // not asked to stop.
+    TightScScorer for_helper() const {
+        TightScScorer copy(*this);
+        copy.work_ = nullptr;
+        return copy;
+    }
 
     static KelleyOptions root_options() { return KelleyOptions{120, 1e-4, 32}; }
     static KelleyOptions child_options() { return KelleyOptions{40, 1e-3, 24, 4}; }

@@ -32,6 +32,15 @@
 // admissible, so the order stays exact) and throws after it. Either way the stream stands
 // between two steps: the next call goes on with nothing lost or repeated (a cover found by
 // the interrupted step is returned by the next call).
+//
+// Helpers: with a pool set above one thread, helper threads expand the best pending entries
+// ahead, each with a scorer of its own that never polls the Interrupt, and the search takes
+// an expansion done ahead only as it stands, complete: it is the one the search's thread
+// would make uninterrupted. So without interrupts the covers, their order and their scores
+// are those of one thread, bit for bit. An interrupt within a step touches only entries the
+// search's thread expands itself; as with one thread, covers of equal score may then come
+// out in another order (which entries a helper took depends on timing). work() counts the
+// search's thread's bounds only. Dropping the stream stops the helpers.
 #pragma once
 
 #include <cstdint>
@@ -57,9 +66,11 @@ std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& 
 class TopScStream {
 public:
     // Fails with InternalFailure when top_sc_input_error(blocks, inputs) is not empty or an
-    // included index is out of range: the caller checks first. Scores the root.
+    // included index is out of range: the caller checks first. Scores the root. With a pool
+    // set above one thread, helpers bound the children of the best pending entries ahead
+    // (OrderedSearch), each with its own scorer and work counters; see "Helpers" above.
     TopScStream(const BlockList& blocks, BlockCountInputs inputs, std::span<const std::uint64_t> include,
-                SearchCaps caps);
+                SearchCaps caps, ThreadPool* pool = nullptr);
 
     // The next cover in nondecreasing score, or nullopt once the stream has ended (see end()).
     // May throw SearchInterrupted (see above) or InternalFailure.
@@ -72,7 +83,7 @@ public:
     const ScWork& work() const noexcept { return *work_; }
 
 private:
-    void build(std::span<const std::uint64_t> include, SearchCaps caps);
+    void build(std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool);
 
     std::unique_ptr<ScProblem> problem_;  // stable address: the scorer points to it
     std::unique_ptr<ScWork> work_;

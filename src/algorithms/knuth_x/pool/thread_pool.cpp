@@ -133,7 +133,7 @@ void ThreadPool::adjust_helpers(std::unique_lock<std::mutex>&) {
 }
 
 ThreadPool::Membership::Membership(ThreadPool& pool, TaskSource& source)
-    : pool_(pool), source_(source) {
+    : pool_(pool), source_(source), forks_(pool.forks()) {
     pool_.attach(source_);
 }
 
@@ -151,6 +151,8 @@ void ThreadPool::detach(TaskSource& source) {
         return std::find_if(sources_.begin(), sources_.end(),
                             [&](const Registered& r) { return r.source == &source; });
     };
+    // Absent in a child forked since the source registered: nothing serves it there.
+    if (find() == sources_.end()) return;
     find()->leaving = true;
     idle_.wait(lock, [&] { return find()->busy == 0; });
     sources_.erase(find());
@@ -234,6 +236,7 @@ void ThreadPool::after_fork_in_child() noexcept {
     new (&work_ready_) std::condition_variable();
     new (&idle_) std::condition_variable();
     sleepers_.store(0);
+    forks_.fetch_add(1, std::memory_order_relaxed);
     mutex_.unlock();
 }
 

@@ -69,14 +69,24 @@ public:
         // The source has new work.
         void wake() noexcept { pool_.wake(); }
 
+        // False in a child forked since the registration: the helpers that had taken pieces
+        // of the source do not exist there, and the child's helpers never serve it (a source
+        // that lives on in the child, such as an iterator's, runs on its caller's thread).
+        bool in_this_process() const noexcept { return pool_.forks() == forks_; }
+
     private:
         ThreadPool& pool_;
         TaskSource& source_;
+        std::uint64_t forks_;  // the pool's fork count at registration
     };
 
     // The processors this process may run on (its affinity mask), at least 1: a setting for
     // callers that want every core.
     static unsigned cores() noexcept;
+
+    // Children forked from this process so far that this process descends from (0 in the
+    // process that made the pool, 1 in its child, ...).
+    std::uint64_t forks() const noexcept { return forks_.load(std::memory_order_relaxed); }
 
     // Helpers running now (for tests and benchmarks).
     unsigned running_helpers();
@@ -114,6 +124,7 @@ private:
     std::size_t next_source_ = 0;
     std::atomic<std::uint64_t> generation_{0};  // bumped by every wake()
     std::atomic<unsigned> sleepers_{0};
+    std::atomic<std::uint64_t> forks_{0};
 };
 
 }  // namespace xcover

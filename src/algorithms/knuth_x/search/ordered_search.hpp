@@ -97,7 +97,7 @@ public:
         poll_.tick();
         const EntryIndex entry = popped.slot.entry;
         if (popped.ahead) {
-            const ExpansionResult* result = speculation_->collect(*popped.ahead, *state_, *scorer_);
+            const ExpansionResult* result = speculation_->collect(*popped.ahead);
             if (result != nullptr) {
                 ++counts_.taken;
                 blocks_.assign(speculation_->path(*popped.ahead).begin(),

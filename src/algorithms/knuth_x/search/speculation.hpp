@@ -15,6 +15,7 @@
 #pragma once
 
 #include <atomic>
+#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -47,6 +48,18 @@ struct ExpansionResult {
     std::vector<std::uint64_t> keys;
 };
 
+// The scorer helpers start from: `scorer.for_helper()` when the scorer has it (one whose plain
+// copies would share state with the search's thread, such as its work counters or the
+// caller's Interrupt), a plain copy otherwise. A helper's scorer must give the very scores
+// the search's thread would give when not interrupted.
+template <class Scorer>
+Scorer helper_scorer(const Scorer& scorer) {
+    if constexpr (requires { { scorer.for_helper() } -> std::same_as<Scorer>; })
+        return scorer.for_helper();
+    else
+        return scorer;
+}
+
 template <class Scorer>
 class Speculation final : public TaskSource {
 public:
@@ -54,15 +67,16 @@ public:
     // the root: every helper starts from copies of both. `relabeled` outlives this object.
     Speculation(ThreadPool& pool, unsigned slots, const DancingLinks& root, const Scorer& scorer,
                 const BlockList& relabeled)
-        : root_(root), scorer_(scorer), relabeled_(relabeled), slots_(slots), membership_(pool, *this) {
+        : root_(root), scorer_(helper_scorer(scorer)), relabeled_(relabeled), slots_(slots), membership_(pool, *this) {
         for (unsigned i = slots; i > 0; --i) free_.push_back(i - 1);
     }
 
     ~Speculation() { cancelled_.store(true, std::memory_order_relaxed); }
 
-    // A free slot, if any (the search's thread only).
+    // A free slot, if any (the search's thread only). None in a child forked since the
+    // search began: its helpers are not there.
     std::optional<unsigned> free_slot() const noexcept {
-        if (free_.empty()) return std::nullopt;
+        if (free_.empty() || !membership_.in_this_process()) return std::nullopt;
         return free_.back();
     }
 
@@ -80,10 +94,12 @@ public:
     void wake() noexcept { membership_.wake(); }
 
     // The result of slot `slot`: nullptr when the caller must expand the entry itself (no
-    // helper started it, or the helper's expansion is unavailable). While a helper works on
-    // it, the caller expands other pending slots with `state` and `scorer`, or waits.
-    const ExpansionResult* collect(unsigned slot, LinkState& state, Scorer& scorer) {
+    // helper started it, the helper's expansion is unavailable, or the process is a child
+    // forked since the helpers took it, where they do not exist). While a helper works on it,
+    // the caller expands other pending slots as a helper would, or waits.
+    const ExpansionResult* collect(unsigned slot) {
         Slot& s = slots_[slot];
+        if (!membership_.in_this_process()) return s.state.load(std::memory_order_acquire) == kDone ? &s.result : nullptr;
         for (;;) {
             std::uint32_t seen = kPending;
             if (s.state.compare_exchange_strong(seen, kClaimed, std::memory_order_acq_rel)) {
@@ -93,7 +109,7 @@ public:
             if (seen == kDone) return &s.result;
             if (seen == kUnavailable) return nullptr;
             if (Slot* other = claim_pending()) {
-                finish(*other, state, scorer, main_scratch_);
+                expand_claimed(*other);
                 continue;
             }
             s.state.wait(kRunning, std::memory_order_acquire);
@@ -114,20 +130,11 @@ public:
     bool run_one() noexcept override {
         Slot* s = claim_pending();
         if (s == nullptr) return false;
-        std::unique_ptr<Context> context;
-        try {
-            context = acquire_context();
-        } catch (...) {
-            s->state.store(kUnavailable, std::memory_order_release);
-            s->state.notify_one();
-            return true;
-        }
         std::uint64_t done = 0;
         for (; s != nullptr; s = claim_pending()) {
-            finish(*s, context->state, context->scorer, context->scratch);
+            expand_claimed(*s);
             ++done;
         }
-        release_context(std::move(context));
         by_helpers_.fetch_add(done, std::memory_order_relaxed);
         return true;
     }
@@ -152,12 +159,16 @@ private:
         Scratch scratch;
     };
 
-    // Expands the running slot `s` and publishes the result (unavailable when anything threw
-    // or the search was cancelled).
-    void finish(Slot& s, LinkState& state, Scorer& scorer, Scratch& scratch) noexcept {
+    // Expands the running slot `s` with a context of its own and publishes the result
+    // (unavailable when anything threw or the search was cancelled). The search's thread
+    // expands other entries this way too, never with its own scorer: that one may poll the
+    // caller's Interrupt, and a result must not depend on which thread made it.
+    void expand_claimed(Slot& s) noexcept {
         bool ok = false;
         try {
-            ok = expand(state, scorer, scratch, s.path, s.result);
+            std::unique_ptr<Context> context = acquire_context();
+            ok = expand(context->state, context->scorer, context->scratch, s.path, s.result);
+            release_context(std::move(context));
         } catch (...) {
             ok = false;  // the search's thread expands this entry itself
         }
@@ -196,9 +207,14 @@ private:
         }
         return std::make_unique<Context>(Context{LinkState(root_), scorer_, {}});
     }
-    void release_context(std::unique_ptr<Context> context) {
+    // Keeps `context` for the next expansion (or frees it when there is no room to keep it).
+    void release_context(std::unique_ptr<Context> context) noexcept {
         std::lock_guard lock(contexts_mutex_);
-        contexts_.push_back(std::move(context));
+        try {
+            contexts_.push_back(std::move(context));
+        } catch (...) {
+            // freed here instead
+        }
     }
 
     // Expands the entry of `path` into `out`; false when cancelled.
@@ -244,7 +260,6 @@ private:
     std::vector<Slot> slots_;
     std::uint64_t next_ticket_ = 0;     // the search's thread only
     std::vector<unsigned> free_;       // the search's thread only
-    Scratch main_scratch_;             // the search's thread only
     std::atomic<bool> cancelled_{false};
     std::atomic<std::uint64_t> by_helpers_{0};
     std::atomic<std::int64_t> pending_{0};  // slots in state kPending
