@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -20,6 +21,7 @@
 #include "algorithms/knuth_x/algos/get_top.hpp"
 #include "algorithms/knuth_x/algos/get_topn_sc.hpp"
 #include "algorithms/knuth_x/algos/get_topp.hpp"
+#include "algorithms/knuth_x/algos/top_stream.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
 #include "brute_force.hpp"
 
@@ -117,6 +119,76 @@ void check_all_queries(const Blocks& blocks, std::mt19937_64& rng, int& compared
                                        << describe(one[q]) << " against " << describe(many[q]);
         }
     }
+}
+
+
+// A TopStream's pairs (each score by its bits) and how it ended, or what it threw. With
+// `interrupt`, next() is asked to stop at some of its polls and called again after each stop.
+struct StreamRun {
+    std::vector<std::pair<std::uint64_t, std::vector<std::uint64_t>>> pairs;
+    StreamEnd end = StreamEnd::Running;
+    std::string failure;
+    int stops = 0;
+    bool operator==(const StreamRun& o) const { return pairs == o.pairs && end == o.end && failure == o.failure; }
+};
+
+StreamRun run_top_stream(const BlockList& list, const std::vector<double>& weights,
+                         const std::vector<std::uint64_t>& include, SearchCaps caps, ThreadPool* pool,
+                         Interrupt* interrupt = nullptr) {
+    StreamRun run;
+    try {
+        TopStream stream(list, weights, include, caps, nullptr, pool);
+        for (;;) {
+            try {
+                auto cover = stream.next(interrupt);
+                if (!cover) break;
+                run.pairs.emplace_back(std::bit_cast<std::uint64_t>(cover->score), cover->blocks);
+            } catch (const SearchInterrupted&) {
+                ++run.stops;
+            }
+        }
+        run.end = stream.end();
+    } catch (const std::exception& e) {
+        run.failure = std::string(typeid(e).name()) + ": " + e.what();
+    }
+    return run;
+}
+
+// Asks for a stop at every `every`-th poll.
+struct EveryNthPoll final : Interrupt {
+    explicit EveryNthPoll(int every) : every(every) {}
+    bool requested() override { return ++calls % every == 0; }
+    int every;
+    int calls = 0;
+};
+
+// TopStream on `blocks` with random weights (ties, signed zeros, NaN, infinities), include
+// and caps: the same with 2, 3 and 4 threads as on one, and the same again when stopped
+// and resumed at every third poll.
+void check_top_stream(const Blocks& blocks, std::mt19937_64& rng, int& compared,
+                      std::optional<std::uint64_t> step_cap = std::nullopt) {
+    const BlockList list = BlockList::from(blocks);
+    std::vector<double> weights = random_weights(rng, blocks.size());
+    weights.resize(blocks.size(), 1.0);  // the surface gives one per block
+    std::vector<std::uint64_t> include;
+    for (std::uint64_t k = rng() % 3; k > 0 && !blocks.empty(); --k) include.push_back(rng() % blocks.size());
+    SearchCaps caps = random_caps(rng);
+    if (step_cap) caps.max_iter = *step_cap - rng() % (*step_cap / 2);
+    const StreamRun one = run_top_stream(list, weights, include, caps, nullptr);
+    for (unsigned threads : {2u, 3u, 4u}) {
+        ++compared;
+        ASSERT_EQ(run_top_stream(list, weights, include, caps, &pool_of(threads)), one)
+            << threads << " threads, " << one.pairs.size() << " covers";
+    }
+    EveryNthPoll interrupt(3);
+    const StreamRun stopped = run_top_stream(list, weights, include, caps, &pool_of(2), &interrupt);
+    ASSERT_EQ(stopped, one) << "stopped " << stopped.stops << " times";
+}
+
+// `run` without its first `skip` covers.
+StreamRun plain_rest(StreamRun run, std::size_t skip) {
+    run.pairs.erase(run.pairs.begin(), run.pairs.begin() + static_cast<std::ptrdiff_t>(skip));
+    return run;
 }
 
 }  // namespace
@@ -262,4 +334,65 @@ TEST(ThreadPool, UsableInAForkedChild) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(get_top(list, weights, caps, nullptr, &pool).nested(), before);
+}
+
+TEST(ParallelRanked, TopStreamSameAsOneThread) {
+    std::mt19937_64 rng(1208);
+    int compared = 0;
+    for (int round = 0; round < 800; ++round) {
+        const Blocks blocks = round % 2 == 0 ? xcover::testing::random_blocks(rng, 12, 6)
+                                             : dense_blocks(rng, 10 + static_cast<int>(rng() % 30),
+                                                            4 + static_cast<int>(rng() % 8));
+        check_top_stream(blocks, rng, compared);
+        if (HasFatalFailure()) return;
+    }
+    for (int round = 0; round < 8; ++round) {  // thousands of steps: helpers run well ahead
+        check_top_stream(dense_blocks(rng, 60 + static_cast<int>(rng() % 60), 14), rng, compared, 6000);
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_GT(compared, 2000);
+}
+
+TEST(ParallelRanked, DroppingAStreamStopsItsHelpers) {
+    std::mt19937_64 rng(5);
+    const BlockList list = BlockList::from(dense_blocks(rng, 120, 16));
+    const std::vector<double> weights(120, 1.0);
+    const SearchCaps caps{4000, std::nullopt};
+    const StreamRun plain = run_top_stream(list, weights, {}, caps, nullptr);
+    for (int k = 0; k < 30; ++k) {
+        TopStream stream(list, weights, {}, caps, nullptr, &pool_of(4));
+        for (int i = 0; i < k % 4; ++i) ASSERT_TRUE(stream.next().has_value());
+    }  // each dropped with entries handed out ahead
+    EXPECT_EQ(run_top_stream(list, weights, {}, caps, &pool_of(4)), plain);
+}
+
+TEST(ThreadPool, StreamGoesOnInAForkedChild) {
+    std::mt19937_64 rng(17);
+    const BlockList list = BlockList::from(dense_blocks(rng, 90, 14));
+    const std::vector<double> weights(90, 1.0);
+    const SearchCaps caps{5000, std::nullopt};
+    const StreamRun plain = run_top_stream(list, weights, {}, caps, nullptr);
+    ASSERT_GT(plain.pairs.size(), 6u);
+    std::optional<TopStream> stream;
+    stream.emplace(list, weights, std::vector<std::uint64_t>{}, caps, nullptr, &pool_of(3));
+    auto rest = [&] {
+        StreamRun run;
+        while (auto cover = stream->next())
+            run.pairs.emplace_back(std::bit_cast<std::uint64_t>(cover->score), cover->blocks);
+        run.end = stream->end();
+        return run;
+    };
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(stream->next().has_value());
+    const pid_t child = fork();  // helpers may be expanding entries handed out ahead
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        const bool same = rest() == plain_rest(plain, 3);
+        stream.reset();  // its helpers are the parent's: nothing to wait for here
+        pool_of(3).set_threads(1);  // joins the child's helpers: _exit runs no destructor
+        _exit(same ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(rest(), plain_rest(plain, 3));
 }

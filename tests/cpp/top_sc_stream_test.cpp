@@ -16,6 +16,7 @@
 #include "algorithms/knuth_x/algos/sc_bound.hpp"
 #include "algorithms/knuth_x/algos/sp_lp.hpp"
 #include "algorithms/knuth_x/algos/top_sc_stream.hpp"
+#include "algorithms/knuth_x/pool/thread_pool.hpp"
 #include "brute_force.hpp"
 
 using namespace xcover;
@@ -321,6 +322,78 @@ TEST(TopScStream, ResumesAfterEveryInterruptWithNothingLostOrRepeated) {
         EXPECT_EQ(a, b);
     }
     EXPECT_GT(interrupted, 10);
+    EXPECT_GT(within_steps, 0u);
+}
+
+namespace {
+
+ThreadPool& helpers_pool(unsigned threads) {
+    static ThreadPool two(2), four(4);
+    return threads == 2 ? two : four;
+}
+
+// A stream's covers with each score by its bits, and how it ended.
+using Pairs = std::vector<std::pair<std::uint64_t, std::vector<std::uint64_t>>>;
+std::pair<Pairs, StreamEnd> exact_stream(const Case& c, const std::vector<std::uint64_t>& include,
+                                         SearchCaps caps, ThreadPool* pool) {
+    TopScStream stream(BlockList::from(c.blocks), c.inputs, include, caps, pool);
+    Pairs pairs;
+    while (auto cover = stream.next()) pairs.emplace_back(std::bit_cast<std::uint64_t>(cover->score), cover->blocks);
+    return {pairs, stream.end()};
+}
+
+}  // namespace
+
+TEST(TopScStream, HelpersGiveTheStreamOfOneThread) {
+    std::mt19937_64 rng(1208);
+    int helped = 0;
+    for (int round = 0; round < 400; ++round) {
+        const Case c = round % 4 == 3 ? planted_case(rng, 5 + rng() % 4, round % 8 == 3) : random_case(rng);
+        std::vector<std::uint64_t> include;
+        for (std::uint64_t k = rng() % 3; k > 0 && !c.blocks.empty(); --k) include.push_back(rng() % c.blocks.size());
+        SearchCaps caps;
+        if (rng() % 3 == 0) caps.max_iter = rng() % 60;
+        if (rng() % 3 == 0) caps.max_heap = rng() % 80;
+        const auto one = exact_stream(c, include, caps, nullptr);
+        for (unsigned threads : {2u, 4u}) {
+            ASSERT_EQ(exact_stream(c, include, caps, &helpers_pool(threads)), one)
+                << "round " << round << ", " << threads << " threads";
+            helped += one.first.size() > 1;
+        }
+    }
+    EXPECT_GT(helped, 100);
+}
+
+TEST(TopScStream, HelpersKeepEveryCoverThroughInterrupts) {
+    // Stopped within steps too: with helpers as with one thread, the same covers with the
+    // same scores in the same score order (equal scores may change places).
+    std::mt19937_64 rng(9);
+    std::uint64_t within_steps = 0;
+    for (std::uint64_t n : {7, 8, 9}) {
+        const Case c = planted_case(rng, n, true);
+        const auto plain = exact_stream(c, {}, {}, nullptr).first;
+        for (int every : {1, 3}) {
+            TopScStream stream(BlockList::from(c.blocks), c.inputs, {}, {}, &helpers_pool(2));
+            EveryNth interrupt(every);
+            Pairs resumed;
+            for (;;) {
+                try {
+                    auto cover = stream.next(&interrupt);
+                    if (!cover) break;
+                    resumed.emplace_back(std::bit_cast<std::uint64_t>(cover->score), cover->blocks);
+                } catch (const SearchInterrupted&) {
+                }
+            }
+            EXPECT_EQ(stream.end(), StreamEnd::Exhausted);
+            within_steps += stream.work().stops_within_steps;
+            ASSERT_EQ(resumed.size(), plain.size());
+            for (std::size_t i = 0; i < plain.size(); ++i) EXPECT_EQ(resumed[i].first, plain[i].first) << i;
+            Pairs a = plain, b = resumed;
+            std::sort(a.begin(), a.end());
+            std::sort(b.begin(), b.end());
+            EXPECT_EQ(a, b);
+        }
+    }
     EXPECT_GT(within_steps, 0u);
 }
 
