@@ -10,6 +10,12 @@
 //   TopNSc/sbm16       get_topn_sc(sbm16, n=10)
 //   TopP/wgnp30        get_topp(wgnp30, alpha=0.5, max_iter=100,000)
 //   TopN1000/wgnp30    get_topn(wgnp30, n=1000)
+//   TopN100/pent6x10w  get_topn(pent6x10w, n=100)
+//   IterTop100/pent6x10w, IterTop1000/wgnp30
+//                      the first 100 (1000) covers of the stream iter_top searches with
+//                      (TopStream); `over_get_topn` is its wall time over get_topn's for the
+//                      same n and threads, from the same run
+//   IterTopSc10/sbm16  the first 10 covers of iter_top_sc's stream (TopScStream)
 //   GetAll/pent6x10, CountAll/langford12, GetAll/sudoku16
 //   Memory/sbm24       get_topn_sc(sbm24, n=1, max_iter=2,000,000) driven step by step:
 //                      pushed entries, the largest frontier_bytes() (peak_bytes), and
@@ -23,6 +29,8 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,6 +39,8 @@
 #include "algorithms/knuth_x/algos/get_topn_sc.hpp"
 #include "algorithms/knuth_x/algos/get_topp.hpp"
 #ifndef XCOVER_BENCH_BASELINE
+#include "algorithms/knuth_x/algos/top_sc_stream.hpp"
+#include "algorithms/knuth_x/algos/top_stream.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
 #endif
 #include "instances.hpp"
@@ -85,6 +95,12 @@ double thread_cpu_seconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// Wall seconds per iteration of each case timed so far, by name and threads.
+std::map<std::pair<std::string, unsigned>, double>& seconds_of_cases() {
+    static std::map<std::pair<std::string, unsigned>, double> seconds;
+    return seconds;
+}
+
 // Times `run()` (returning a result count) per iteration; reports the speedup over the
 // threads:1 run of the same case.
 template <class Run>
@@ -107,6 +123,7 @@ void timed(benchmark::State& state, const std::string& name, Run&& run) {
     // that does less of the work itself is what the helpers buy.
     state.counters["caller_cpu_s"] = caller_cpu;
     if (threads == 1) one_thread_seconds[name] = seconds;
+    seconds_of_cases()[{name, threads}] = seconds;
     state.counters["results"] = static_cast<double>(results);
     if (auto it = one_thread_seconds.find(name); it != one_thread_seconds.end())
         state.counters["speedup"] = it->second / seconds;
@@ -148,6 +165,61 @@ void BM_TopN1000_wgnp30(benchmark::State& state) {
         return get_topn(list, inst.weights, 1000, {}, nullptr POOL_ARG).size();
     });
 }
+
+void BM_TopN100_pent6x10w(benchmark::State& state) {
+    const auto& inst = ranked("pent6x10w");
+    const BlockList list = BlockList::from(inst.blocks);
+    timed(state, "topn100_pent", [&]([[maybe_unused]] ThreadPool* pool) {
+        return get_topn(list, inst.weights, 100, {}, nullptr POOL_ARG).size();
+    });
+}
+
+#ifndef XCOVER_BENCH_BASELINE
+// The first `n` covers of a stream made by `make(pool)`.
+template <class Make>
+std::uint64_t take_covers(Make&& make, ThreadPool* pool, std::uint64_t n) {
+    auto stream = make(pool);
+    std::uint64_t covers = 0;
+    while (covers < n && stream->next()) ++covers;
+    return covers;
+}
+
+// iter_top's stream for the first `n` covers, against get_topn's case `topn` of the same run.
+void iter_top_case(benchmark::State& state, const std::string& instance, std::uint64_t n,
+                   const std::string& name, const std::string& topn) {
+    const auto& inst = ranked(instance);
+    const BlockList list = BlockList::from(inst.blocks);
+    timed(state, name, [&](ThreadPool* pool) {
+        return take_covers([&](ThreadPool* p) {
+            return std::make_unique<TopStream>(list, inst.weights, std::span<const std::uint64_t>{},
+                                               SearchCaps{}, nullptr, p);
+        }, pool, n);
+    });
+    const auto threads = static_cast<unsigned>(state.range(0));
+    const auto& seconds = seconds_of_cases();
+    if (auto it = seconds.find({topn, threads}); it != seconds.end())
+        state.counters["over_get_topn"] = seconds.at({name, threads}) / it->second;
+}
+
+void BM_IterTop100_pent6x10w(benchmark::State& state) {
+    iter_top_case(state, "pent6x10w", 100, "itertop100_pent", "topn100_pent");
+}
+
+void BM_IterTop1000_wgnp30(benchmark::State& state) {
+    iter_top_case(state, "wgnp30", 1000, "itertop1000_wgnp30", "topn1000_wgnp30");
+}
+
+void BM_IterTopSc10_sbm16(benchmark::State& state) {
+    const auto& inst = ranked("sbm16");
+    const BlockList list = BlockList::from(inst.blocks);
+    timed(state, "itertopsc10_sbm16", [&](ThreadPool* pool) {
+        return take_covers([&](ThreadPool* p) {
+            return std::make_unique<TopScStream>(list, block_count_inputs(inst), std::span<const std::uint64_t>{},
+                                                 SearchCaps{}, p);
+        }, pool, 10);
+    });
+}
+#endif
 
 void BM_GetAll_pent6x10(benchmark::State& state) {
     timed(state, "getall_pent", [&]([[maybe_unused]] ThreadPool* pool) {
@@ -210,6 +282,12 @@ BENCHMARK(BM_TopN_pent6x10w) THREADS->ArgName("threads")->Unit(benchmark::kMilli
 BENCHMARK(BM_TopNSc_sbm16) THREADS->ArgName("threads")->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_TopP_wgnp30) THREADS->ArgName("threads")->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_TopN1000_wgnp30) THREADS->ArgName("threads")->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_TopN100_pent6x10w) THREADS->ArgName("threads")->Unit(benchmark::kMillisecond)->Iterations(1);
+#ifndef XCOVER_BENCH_BASELINE
+BENCHMARK(BM_IterTop100_pent6x10w) THREADS->ArgName("threads")->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_IterTop1000_wgnp30) THREADS->ArgName("threads")->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_IterTopSc10_sbm16) THREADS->ArgName("threads")->Unit(benchmark::kMillisecond)->Iterations(2);
+#endif
 BENCHMARK(BM_GetAll_pent6x10) THREADS->ArgName("threads")->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_CountAll_langford12) THREADS->ArgName("threads")->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_GetAll_sudoku16) THREADS->ArgName("threads")->Unit(benchmark::kMillisecond)->Iterations(5);
