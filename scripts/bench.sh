@@ -4,11 +4,12 @@
 # signal polling; the ranked searches against the literal estimator; the block-count table
 # against its quadratic fold; split against count_all and its former passes; the ranked
 # block-count stream against get_topn_sc's search; every query with one thread and with two,
-# from the same run, and the memory of a long ranked search) and the end-to-end Python
-# benchmarks; then the pentomino 6x10 count on a local Dask cluster of two single-threaded
-# worker processes against one process, and the cluster's overhead per task (when
-# distributed is installed, as setup-python.sh does). Arguments go to the Google Benchmark
-# binaries, e.g.
+# from the same run, the ranked streams against get_topn and with two threads, and the memory
+# of a long ranked search) and the end-to-end Python benchmarks (bench_streams.py: iter_top
+# against get_topn, iter_top_sc with one thread and two); then the pentomino 6x10 count on
+# a local Dask cluster of two single-threaded worker processes against one process, and the
+# cluster's overhead per task (when distributed is installed, as setup-python.sh does).
+# Arguments go to the Google Benchmark binaries, e.g.
 #   scripts/bench.sh --benchmark_filter=sudoku16 --benchmark_repetitions=3
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +25,7 @@ PYTHONPATH="$PWD/build" "$PY" bench/bench_python.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_matrix.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_estimate.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_latency.py
+PYTHONPATH="$PWD/build" "$PY" bench/bench_streams.py
 if "$PY" -c 'import distributed' >/dev/null 2>&1; then
     PYTHONPATH="$PWD/build:$PWD/examples" "$PY" examples/dask_cluster.py --bench \
         --file bench/instances/pent6x10.json
