@@ -8,7 +8,8 @@
 
 namespace xcover {
 
-std::vector<std::uint64_t> distinct_included(const BlockList& blocks, std::span<const std::uint64_t> include) {
+std::vector<std::uint64_t> distinct_included(const BlockList& blocks,
+                                             std::span<const std::uint64_t> include) {
     std::vector<std::uint64_t> prefix;
     std::vector<std::uint64_t> seen;  // sorted: include lists can be long
     for (std::uint64_t b : include) {

@@ -18,7 +18,8 @@ namespace xcover {
 
 // The distinct blocks of `include`, in order of first mention. Every index must be below the
 // block count (InternalFailure otherwise: the caller checks).
-std::vector<std::uint64_t> distinct_included(const BlockList& blocks, std::span<const std::uint64_t> include);
+std::vector<std::uint64_t> distinct_included(const BlockList& blocks,
+                                             std::span<const std::uint64_t> include);
 
 // `blocks` with every block that meets one of `prefix` (distinct indices) emptied, or nullopt
 // when no cover can hold all of `prefix`: an empty block among them, two that overlap, or an

@@ -67,7 +67,8 @@ public:
     // the root: every helper starts from copies of both. `relabeled` outlives this object.
     Speculation(ThreadPool& pool, unsigned slots, const DancingLinks& root, const Scorer& scorer,
                 const BlockList& relabeled)
-        : root_(root), scorer_(helper_scorer(scorer)), relabeled_(relabeled), slots_(slots), membership_(pool, *this) {
+        : root_(root), scorer_(helper_scorer(scorer)), relabeled_(relabeled), slots_(slots),
+          membership_(pool, *this) {
         for (unsigned i = slots; i > 0; --i) free_.push_back(i - 1);
     }
 
@@ -99,7 +100,8 @@ public:
     // the caller expands other pending slots as a helper would, or waits.
     const ExpansionResult* collect(unsigned slot) {
         Slot& s = slots_[slot];
-        if (!membership_.in_this_process()) return s.state.load(std::memory_order_acquire) == kDone ? &s.result : nullptr;
+        if (!membership_.in_this_process())
+            return s.state.load(std::memory_order_acquire) == kDone ? &s.result : nullptr;
         for (;;) {
             std::uint32_t seen = kPending;
             if (s.state.compare_exchange_strong(seen, kClaimed, std::memory_order_acq_rel)) {
