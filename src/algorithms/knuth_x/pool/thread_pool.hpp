@@ -84,8 +84,8 @@ public:
     // callers that want every core.
     static unsigned cores() noexcept;
 
-    // Children forked from this process so far that this process descends from (0 in the
-    // process that made the pool, 1 in its child, ...).
+    // The forks between the process that made the pool and this one: 0 there, 1 in its
+    // child, 2 in a grandchild.
     std::uint64_t forks() const noexcept { return forks_.load(std::memory_order_relaxed); }
 
     // Helpers running now (for tests and benchmarks).
