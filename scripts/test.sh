@@ -102,12 +102,13 @@ part_tsan() {
         cat "$reports".* >&2 2>/dev/null || echo "no ThreadSanitizer report was written" >&2
         return 1
     fi
-    # The engine's helper threads: the pool, the ranked searches and the cover stream on it.
+    # The engine's helper threads: the pool, the ranked searches and streams and the cover
+    # stream on it.
     # (A fork of a threaded process is beyond what ThreadSanitizer supports.)
     configure_and_build build-tsan-engine "$py" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DXCOVER_SANITIZE=thread -DXCOVER_BUILD_MODULE=OFF -DXCOVER_BUILD_BENCH=OFF
     TSAN_OPTIONS="halt_on_error=1 exitcode=66" ./build-tsan-engine/engine_tests --gtest_brief=1 \
-        --gtest_filter='Parallel*:ThreadPool*:-ThreadPool.*InAForkedChild'
+        --gtest_filter='Parallel*:ThreadPool*:TopScStream.Helpers*:-ThreadPool.*InAForkedChild'
 }
 
 part_valgrind() {
