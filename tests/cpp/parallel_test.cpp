@@ -396,3 +396,17 @@ TEST(ThreadPool, StreamGoesOnInAForkedChild) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(rest(), plain_rest(plain, 3));
 }
+
+TEST(ParallelRanked, AnIdleSearchKeepsNoHelperBusy) {
+    // Between steps, helpers only finish the entries handed out ahead: each step frees one
+    // slot and refills it, so however long the search stays idle, the helpers have made no
+    // more expansions than there are slots plus steps.
+    std::mt19937_64 rng(23);
+    const BlockList list = BlockList::from(dense_blocks(rng, 120, 16));
+    const std::vector<double> weights(120, 1.0);
+    AvgSearch search = build_avg_search(list, weights, {}, nullptr, &pool_of(3));
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(search.step().has_value());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LE(search.helper_expansions(), 10u + 2u * AvgSearch::kSlotsPerHelper);
+    EXPECT_GT(search.frontier_size(), 2u * AvgSearch::kSlotsPerHelper);  // work was left
+}
