@@ -157,6 +157,22 @@ def test_streams_dropped_midway_leave_the_helpers_to_other_calls():
     assert exact(itertools.islice(xcover.iter_top_sc(*sc), 5)) == expected_sc
 
 
+def test_a_stream_goes_on_alike_when_the_setting_changes_under_it():
+    blocks = sbm_like(10, 7)[0]
+    weights = tied_weights(blocks, 7)
+    sc = sbm_like(9, 8)
+    for make, take in ((lambda: xcover.iter_top(blocks, weights), 200),
+                       (lambda: xcover.iter_top_sc(*sc), 12)):
+        expected = with_threads(1, make, take)
+        for first, then in ((2, 1), (1, 3), (3, 2)):
+            xcover.set_threads(first)
+            stream = make()
+            got = exact(itertools.islice(stream, take // 2))
+            xcover.set_threads(then)  # helpers come and go; the stream keeps its own slots
+            got += exact(itertools.islice(stream, take - take // 2))
+            assert got == expected, (first, then)
+
+
 def test_threads_sharing_a_stream_with_helpers_split_it_without_loss():
     blocks = langford_blocks(8)
     weights = tied_weights(blocks, 2)
