@@ -129,6 +129,7 @@ struct StreamRun {
     StreamEnd end = StreamEnd::Running;
     std::string failure;
     int stops = 0;
+    std::uint64_t taken = 0;  // steps whose expansion came from a helper
     bool operator==(const StreamRun& o) const { return pairs == o.pairs && end == o.end && failure == o.failure; }
 };
 
@@ -148,6 +149,7 @@ StreamRun run_top_stream(const BlockList& list, const std::vector<double>& weigh
             }
         }
         run.end = stream.end();
+        run.taken = stream.ahead_counts().taken;
     } catch (const std::exception& e) {
         run.failure = std::string(typeid(e).name()) + ": " + e.what();
     }
@@ -165,7 +167,7 @@ struct EveryNthPoll final : Interrupt {
 // TopStream on `blocks` with random weights (ties, signed zeros, NaN, infinities), include
 // and caps: the same with 2, 3 and 4 threads as on one, and the same again when stopped
 // and resumed at every third poll.
-void check_top_stream(const Blocks& blocks, std::mt19937_64& rng, int& compared,
+void check_top_stream(const Blocks& blocks, std::mt19937_64& rng, int& compared, std::uint64_t& taken,
                       std::optional<std::uint64_t> step_cap = std::nullopt) {
     const BlockList list = BlockList::from(blocks);
     std::vector<double> weights = random_weights(rng, blocks.size());
@@ -177,8 +179,9 @@ void check_top_stream(const Blocks& blocks, std::mt19937_64& rng, int& compared,
     const StreamRun one = run_top_stream(list, weights, include, caps, nullptr);
     for (unsigned threads : {2u, 3u, 4u}) {
         ++compared;
-        ASSERT_EQ(run_top_stream(list, weights, include, caps, &pool_of(threads)), one)
-            << threads << " threads, " << one.pairs.size() << " covers";
+        const StreamRun many = run_top_stream(list, weights, include, caps, &pool_of(threads));
+        ASSERT_EQ(many, one) << threads << " threads, " << one.pairs.size() << " covers";
+        taken += many.taken;
     }
     EveryNthPoll interrupt(3);
     const StreamRun stopped = run_top_stream(list, weights, include, caps, &pool_of(2), &interrupt);
@@ -339,18 +342,20 @@ TEST(ThreadPool, UsableInAForkedChild) {
 TEST(ParallelRanked, TopStreamSameAsOneThread) {
     std::mt19937_64 rng(1208);
     int compared = 0;
+    std::uint64_t taken = 0;
     for (int round = 0; round < 800; ++round) {
         const Blocks blocks = round % 2 == 0 ? xcover::testing::random_blocks(rng, 12, 6)
                                              : dense_blocks(rng, 10 + static_cast<int>(rng() % 30),
                                                             4 + static_cast<int>(rng() % 8));
-        check_top_stream(blocks, rng, compared);
+        check_top_stream(blocks, rng, compared, taken);
         if (HasFatalFailure()) return;
     }
     for (int round = 0; round < 8; ++round) {  // thousands of steps: helpers run well ahead
-        check_top_stream(dense_blocks(rng, 60 + static_cast<int>(rng() % 60), 14), rng, compared, 6000);
+        check_top_stream(dense_blocks(rng, 60 + static_cast<int>(rng() % 60), 14), rng, compared, taken, 6000);
         if (HasFatalFailure()) return;
     }
     EXPECT_GT(compared, 2000);
+    EXPECT_GT(taken, 0u);  // the helpers' expansions were used, not only the caller's
 }
 
 TEST(ParallelRanked, DroppingAStreamStopsItsHelpers) {

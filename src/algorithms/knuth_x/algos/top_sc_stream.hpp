@@ -80,6 +80,10 @@ public:
 
     StreamEnd end() const noexcept { return end_; }
     std::uint64_t steps() const noexcept { return steps_; }
+    // Steps whose expansion a helper made, and the others (for tests and benchmarks).
+    OrderedSearch<TightScScorer>::AheadCounts ahead_counts() const noexcept {
+        return search_ ? search_->ahead_counts() : OrderedSearch<TightScScorer>::AheadCounts{};
+    }
     std::uint64_t frontier_size() const noexcept { return search_ ? search_->frontier_size() : 0; }
     std::uint64_t frontier_bytes() const noexcept { return search_ ? search_->frontier_bytes() : 0; }
     const ScWork& work() const noexcept { return *work_; }

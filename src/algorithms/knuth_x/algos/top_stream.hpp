@@ -41,6 +41,10 @@ public:
     std::optional<RankedCover> next(Interrupt* interrupt = nullptr);
 
     StreamEnd end() const noexcept { return end_; }
+    // Steps whose expansion a helper made, and the others (for tests and benchmarks).
+    AvgSearch::AheadCounts ahead_counts() const noexcept {
+        return search_ ? search_->ahead_counts() : AvgSearch::AheadCounts{};
+    }
 
 private:
     // Forwards to the caller's interrupt while the search is set up, and never asks after:
