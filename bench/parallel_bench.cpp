@@ -16,6 +16,7 @@
 //                      (TopStream); `over_get_topn` is its wall time over get_topn's for the
 //                      same n and threads, from the same run
 //   IterTopSc10/sbm16  the first 10 covers of iter_top_sc's stream (TopScStream)
+//                      (stream cases: `taken`, the steps whose expansion a helper made)
 //   GetAll/pent6x10, CountAll/langford12, GetAll/sudoku16
 //   Memory/sbm24       get_topn_sc(sbm24, n=1, max_iter=2,000,000) driven step by step:
 //                      pushed entries, the largest frontier_bytes() (peak_bytes), and
@@ -175,12 +176,14 @@ void BM_TopN100_pent6x10w(benchmark::State& state) {
 }
 
 #ifndef XCOVER_BENCH_BASELINE
-// The first `n` covers of a stream made by `make(pool)`.
+// The first `n` covers of a stream made by `make(pool)`; `taken` receives the steps whose
+// expansion a helper made.
 template <class Make>
-std::uint64_t take_covers(Make&& make, ThreadPool* pool, std::uint64_t n) {
+std::uint64_t take_covers(Make&& make, ThreadPool* pool, std::uint64_t n, std::uint64_t& taken) {
     auto stream = make(pool);
     std::uint64_t covers = 0;
     while (covers < n && stream->next()) ++covers;
+    taken = stream->ahead_counts().taken;
     return covers;
 }
 
@@ -189,12 +192,14 @@ void iter_top_case(benchmark::State& state, const std::string& instance, std::ui
                    const std::string& name, const std::string& topn) {
     const auto& inst = ranked(instance);
     const BlockList list = BlockList::from(inst.blocks);
+    std::uint64_t taken = 0;
     timed(state, name, [&](ThreadPool* pool) {
         return take_covers([&](ThreadPool* p) {
             return std::make_unique<TopStream>(list, inst.weights, std::span<const std::uint64_t>{},
                                                SearchCaps{}, nullptr, p);
-        }, pool, n);
+        }, pool, n, taken);
     });
+    state.counters["taken"] = static_cast<double>(taken);
     const auto threads = static_cast<unsigned>(state.range(0));
     const auto& seconds = seconds_of_cases();
     if (auto it = seconds.find({topn, threads}); it != seconds.end())
@@ -212,12 +217,14 @@ void BM_IterTop1000_wgnp30(benchmark::State& state) {
 void BM_IterTopSc10_sbm16(benchmark::State& state) {
     const auto& inst = ranked("sbm16");
     const BlockList list = BlockList::from(inst.blocks);
+    std::uint64_t taken = 0;
     timed(state, "itertopsc10_sbm16", [&](ThreadPool* pool) {
         return take_covers([&](ThreadPool* p) {
             return std::make_unique<TopScStream>(list, block_count_inputs(inst), std::span<const std::uint64_t>{},
                                                  SearchCaps{}, p);
-        }, pool, 10);
+        }, pool, 10, taken);
     });
+    state.counters["taken"] = static_cast<double>(taken);
 }
 #endif
 
