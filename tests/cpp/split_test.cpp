@@ -8,6 +8,8 @@
 
 #include "algorithms/knuth_x/algos/get_all.hpp"
 #include "algorithms/knuth_x/algos/split_levels.hpp"
+#include "algorithms/knuth_x/pool/thread_pool.hpp"
+#include "algorithms/knuth_x/search/cover_stream.hpp"
 #include "brute_force.hpp"
 #include "reference/split_passes.hpp"
 
@@ -29,6 +31,8 @@ void expect_same_split(const Blocks& blocks, const std::vector<std::uint64_t>& i
             << "walks alone, round " << round << " parts " << parts;
         ASSERT_EQ(split_racing(list, parts, include, nullptr, 0), expected)
             << "racing, round " << round << " parts " << parts;
+        ASSERT_EQ(split_paths(list, parts, include), reference::split_passes(list, parts, include, false))
+            << "bare paths, round " << round << " parts " << parts;
     }
 }
 
@@ -110,6 +114,24 @@ TEST(Split, FortyThousandForcedLevelsAreWalkedOnce) {
     }
     StopAfter stop(2);
     EXPECT_THROW(split(list, 2, {}, &stop), SearchInterrupted);
+}
+
+TEST(Split, CoverStreamWithIncludeCutsALongForcedChainOnce) {
+    // The stream cuts the tree of the restricted search: a chain of 40000 forced levels is
+    // walked once, not replayed from the root per level, and the covers are get_all's.
+    const std::uint64_t length = 40000;
+    const BlockList list = BlockList::from(forced_then_branch(length, 3));
+    const std::vector<std::uint64_t> include = {length / 2, length + 1};
+    const auto paths = split_paths(list, 2, include);
+    ASSERT_EQ(paths.size(), 1u);  // the other two branches meet an included block
+    EXPECT_EQ(paths[0].size(), length + 1);
+    ThreadPool pool(2);
+    CoverStream stream(list, include, pool, CoverStream::bounded(2));
+    CoverList covers;
+    while (stream.next_batch(covers, UINT64_MAX, UINT64_MAX, nullptr)) {
+    }
+    EXPECT_EQ(covers.nested(), get_all(list, include).nested());
+    EXPECT_EQ(covers.size(), 1u);
 }
 
 TEST(SplitDifferential, LargerTreesWhereTheRaceDecides) {

@@ -1,7 +1,8 @@
 // A reference model of split: the passes written the long way. Each part owns a copy of its
 // path, and expanding it replays the path from the root (DepthFirstSearch::expand). Slow
 // (quadratic in the depth), and independent of the product's cursor and forced chains, so
-// the tests compare the two prefix for prefix.
+// the tests compare the two prefix for prefix. Without `append_include`, each part is its
+// bare path (split_paths).
 #pragma once
 
 #include <algorithm>
@@ -15,7 +16,8 @@
 namespace xcover::reference {
 
 inline std::vector<std::vector<std::uint64_t>> split_passes(const BlockList& blocks, std::uint64_t parts,
-                                                           std::span<const std::uint64_t> include = {}) {
+                                                           std::span<const std::uint64_t> include = {},
+                                                           bool append_include = true) {
     DepthFirstSearch search(blocks, include);
     struct Part {
         std::vector<std::uint64_t> path;
@@ -50,7 +52,7 @@ inline std::vector<std::vector<std::uint64_t>> split_passes(const BlockList& blo
     std::vector<std::vector<std::uint64_t>> prefixes;
     for (Part& part : frontier) {
         std::vector<std::uint64_t> prefix = std::move(part.path);
-        for (std::uint64_t b : include)
+        for (std::uint64_t b : append_include ? include : std::span<const std::uint64_t>{})
             if (std::find(prefix.begin(), prefix.end(), b) == prefix.end()) prefix.push_back(b);
         prefixes.push_back(std::move(prefix));
     }

@@ -42,4 +42,13 @@ std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint
                                               Interrupt* interrupt = nullptr,
                                               std::span<const std::uint64_t> secondary = {});
 
+// split's parts as bare paths: the blocks chosen from the root down to each part's top,
+// without the `include` blocks after them. A DepthFirstSearch built with the same `include`
+// and `secondary` searches one part with start_at(path); the parts in order give its covers
+// in order. This is how CoverStream cuts the tree, with or without `include`.
+std::vector<std::vector<std::uint64_t>> split_paths(const BlockList& blocks, std::uint64_t parts,
+                                                    std::span<const std::uint64_t> include = {},
+                                                    Interrupt* interrupt = nullptr,
+                                                    std::span<const std::uint64_t> secondary = {});
+
 }  // namespace xcover

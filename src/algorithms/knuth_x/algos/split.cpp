@@ -155,16 +155,19 @@ class Splitter {
 public:
     // Without `race_after`, the walk starts once the passes have done more work than
     // building its search costs.
+    // `bare`: each part is written as its path alone, without the `include` blocks after it.
     Splitter(const BlockList& blocks, std::span<const std::uint64_t> include, Interrupt* interrupt,
-             std::optional<std::uint64_t> race_after, std::span<const std::uint64_t> secondary = {})
+             std::optional<std::uint64_t> race_after, std::span<const std::uint64_t> secondary = {},
+             bool bare = false)
         : blocks_(blocks),
           include_(include),
+          written_include_(bare ? std::span<const std::uint64_t>{} : include),
           secondary_(secondary),
           interrupt_(interrupt),
           search_(blocks, include, interrupt, secondary),
           cursor_(search_, tree_),
           poll_(interrupt),
-          writer_(include, blocks.size()) {
+          writer_(written_include_, blocks.size()) {
         race_after_ = race_after ? *race_after : search_.node_count() + 4096;
     }
 
@@ -195,6 +198,7 @@ private:
 
     const BlockList& blocks_;
     std::span<const std::uint64_t> include_;
+    std::span<const std::uint64_t> written_include_;  // appended to each part's path
     std::span<const std::uint64_t> secondary_;
     Interrupt* interrupt_;
     std::uint64_t race_after_ = 0;
@@ -222,7 +226,7 @@ std::optional<std::vector<std::vector<std::uint64_t>>> Splitter::race(std::uint6
     const std::uint64_t share = done - race_->work;
     race_->work = done;
     if (!race_->walk.advance(race_->counter, share)) return std::nullopt;
-    return prefixes_at_cut(race_->search, race_->counter.cut(), parts, include_, blocks_.size());
+    return prefixes_at_cut(race_->search, race_->counter.cut(), parts, written_include_, blocks_.size());
 }
 
 void Splitter::join(CoverRun& run, const CoverRun& more, Covers& covers) {
@@ -369,6 +373,14 @@ std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint
                                               Interrupt* interrupt,
                                               std::span<const std::uint64_t> secondary) {
     Splitter splitter(blocks, include, interrupt, std::nullopt, secondary);
+    return splitter.run(parts);
+}
+
+std::vector<std::vector<std::uint64_t>> split_paths(const BlockList& blocks, std::uint64_t parts,
+                                                    std::span<const std::uint64_t> include,
+                                                    Interrupt* interrupt,
+                                                    std::span<const std::uint64_t> secondary) {
+    Splitter splitter(blocks, include, interrupt, std::nullopt, secondary, true);
     return splitter.run(parts);
 }
 

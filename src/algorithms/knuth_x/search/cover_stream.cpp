@@ -22,10 +22,9 @@ CoverStream::CoverStream(const BlockList& blocks, std::span<const std::uint64_t>
                          std::span<const std::uint64_t> secondary)
     : bounds_(bounds), count_only_(count_only), pristine_(blocks, include, interrupt, secondary) {
     const std::uint64_t parts = kPartsPerThread * pool.threads();
-    // Without `include`, split's prefixes are exactly the paths, and split walks forced chains
-    // once where the passes of subtree_paths would replay them from the root at every level.
-    std::vector<std::vector<std::uint64_t>> paths =
-        include.empty() ? split(blocks, parts, {}, interrupt, secondary) : pristine_.subtree_paths(parts);
+    // split's cut walks a forced chain once and moves one search between parts, where
+    // replaying each path from the root would be quadratic in the depth of the chain.
+    std::vector<std::vector<std::uint64_t>> paths = split_paths(blocks, parts, include, interrupt, secondary);
     pristine_.set_interrupt(nullptr);  // runners are copies: each run sets its own
     parts_.resize(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) parts_[i].path = std::move(paths[i]);

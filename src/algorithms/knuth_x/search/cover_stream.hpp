@@ -1,7 +1,7 @@
 // The covers of a depth-first search, in get_all's order, found by the caller's thread and
 // the pool's helpers together.
 //
-// The search tree is cut into subtrees (parts) in depth-first order (subtree_paths). Each part
+// The search tree is cut into subtrees (parts) in depth-first order (split_paths). Each part
 // is searched by one thread at a time with a matrix of its own (a copy of the search), and its
 // covers are kept with the part until the caller takes them; parts are handed out in order,
 // and the caller takes covers from the first part not yet used up, so the covers come out in

@@ -1,7 +1,6 @@
 #include "depth_first.hpp"
 
 #include <algorithm>
-#include <list>
 
 #include "../links/element_index.hpp"
 #include "branch_order.hpp"
@@ -207,44 +206,6 @@ void DepthFirstSearch::start_at(std::span<const std::uint64_t> path) {
     for (std::uint64_t block : path) step_into(block);
     floor_ = levels_.size();
     phase_ = Phase::Fresh;
-}
-
-std::vector<std::vector<std::uint64_t>> DepthFirstSearch::subtree_paths(std::uint64_t parts) {
-    struct Part {
-        std::vector<std::uint64_t> path;
-        bool leaf = false;  // a cover: nothing below it to split
-    };
-    // Expanded breadth first, pass after pass, each part replaced in place by its children,
-    // so the list stays in depth-first order; stops as soon as it is long enough.
-    std::list<Part> frontier{Part{}};
-    bool grew = true;
-    while (frontier.size() < parts && grew) {
-        grew = false;
-        for (auto it = frontier.begin(); it != frontier.end() && frontier.size() < parts;) {
-            if (it->leaf) {
-                ++it;
-                continue;
-            }
-            const Expansion expansion = expand(it->path);
-            if (expansion.complete) {
-                it->leaf = true;
-                ++it;
-                continue;
-            }
-            for (std::uint64_t block : expansion.blocks) {
-                Part child{it->path, false};
-                child.path.push_back(block);
-                frontier.insert(it, std::move(child));
-            }
-            it = frontier.erase(it);
-            grew = true;
-        }
-    }
-    unwind();
-    std::vector<std::vector<std::uint64_t>> paths;
-    paths.reserve(frontier.size());
-    for (Part& part : frontier) paths.push_back(std::move(part.path));
-    return paths;
 }
 
 DepthFirstSearch::Outcome DepthFirstSearch::branch_blocks(std::vector<std::uint64_t>& blocks) {

@@ -79,12 +79,6 @@ public:
     // or reset leaves it.
     void start_at(std::span<const std::uint64_t> path);
 
-    // Paths to the tops of disjoint subtrees, in depth-first order, at least `parts` of them
-    // when the tree branches that much: each pass replaces every path by its children; a
-    // complete cover above that depth is a path of its own, and dead ends are left out.
-    // Leaves the search reset.
-    std::vector<std::vector<std::uint64_t>> subtree_paths(std::uint64_t parts);
-
     // The search held at one position and moved one level at a time, for split (which walks
     // many positions near each other). reset() goes back to the root, whatever next() did.
     void reset() { unwind(); }
