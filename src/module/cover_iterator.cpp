@@ -1,5 +1,7 @@
 #include "cover_iterator.hpp"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <new>
 
@@ -16,6 +18,10 @@ namespace {
 // The C++ state of an iterator, built in place after the object header.
 struct IteratorState {
     std::unique_ptr<DepthFirstSearch> search;  // nullptr once the search is over or failed
+    // With helper threads, the stream instead of `search` (nullptr likewise), and the process
+    // whose pool its helpers belong to: a forked child has none of them.
+    std::unique_ptr<CoverStream> stream;
+    pid_t stream_process = 0;
     CoverList batch;
     std::uint64_t next_in_batch = 0;
     // When a refill last checked for signals: `list(iterator)` runs no bytecode between
@@ -30,8 +36,22 @@ struct CoverIterator {
     IteratorState state;
 };
 
+// Whether covers may remain beyond the batch in hand.
+bool searching(const IteratorState& state) { return state.search || state.stream; }
+
+void end_search(IteratorState& state) {
+    state.search.reset();
+    state.stream.reset();  // waits for its helpers to leave it
+}
+
+bool forked_away(const IteratorState& state) { return state.stream && state.stream_process != getpid(); }
+
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
+    IteratorState& state = reinterpret_cast<CoverIterator*>(self)->state;
+    // In a forked child the stream's helpers and its place in the pool are the parent's: it is
+    // left alone (the child's copy of its memory goes with the process).
+    if (forked_away(state)) (void)state.stream.release();
     reinterpret_cast<CoverIterator*>(self)->state.~IteratorState();
     type->tp_free(self);
     Py_DECREF(type);
@@ -43,25 +63,33 @@ XCOVER_CATCHES_FORCED_UNWIND bool refill(Call& call, IteratorState& state) {
     state.next_in_batch = 0;
     std::optional<bool> more;
     try {
-        more = fill_batch(*state.search, state.batch, kIteratorBatch, UINT64_MAX, call.check);
+        more = state.stream
+                   ? fill_batch(*state.stream, state.batch, kIteratorBatch, UINT64_MAX, call.check)
+                   : fill_batch(*state.search, state.batch, kIteratorBatch, UINT64_MAX, call.check);
         state.last_signal_check.store(call.check.last_check(), std::memory_order_relaxed);
     } catch (const abi::__forced_unwind&) {
         throw;
     } catch (...) {
         // A search that failed midway cannot resume: the iterator ends after reporting it.
-        state.search.reset();
+        end_search(state);
         throw;
     }
     // After a signal handler raised, the covers found so far stay in the batch and the
     // search resumes where it stopped.
     if (!more) return false;
-    if (!*more) state.search.reset();
+    if (!*more) end_search(state);
     return true;
 }
 
 PyObject* next_cover(Call& call, IteratorState& state) {
     if (state.next_in_batch == state.batch.size()) {
-        if (!state.search) return nullptr;  // exhausted: StopIteration
+        if (!searching(state)) return nullptr;  // exhausted: StopIteration
+        if (forked_away(state)) {
+            PyErr_SetString(PyExc_RuntimeError,
+                            "iter_all iterator searches with helper threads of the parent process; "
+                            "it cannot continue in a forked child");
+            return nullptr;
+        }
         if (!refill(call, state)) return nullptr;
         if (state.next_in_batch == state.batch.size()) return nullptr;
     }
@@ -104,13 +132,31 @@ PyObject* new_cover_iterator_type(PyObject* module) {
     return PyType_FromModuleAndSpec(module, &iterator_spec, nullptr);
 }
 
-PyObject* new_cover_iterator(ModuleState& state, std::unique_ptr<DepthFirstSearch> search) {
+namespace {
+
+// A new iterator with an empty state; nullptr with an exception set on failure.
+CoverIterator* new_iterator_object(ModuleState& state) {
     auto* type = reinterpret_cast<PyTypeObject*>(state.cover_iterator_type);
     if (type == nullptr) fail("the module has no iterator type");
     auto* object = PyObject_New(CoverIterator, type);
+    if (object != nullptr) new (&object->state) IteratorState();
+    return object;
+}
+
+}  // namespace
+
+PyObject* new_cover_iterator(ModuleState& state, std::unique_ptr<DepthFirstSearch> search) {
+    CoverIterator* object = new_iterator_object(state);
     if (object == nullptr) return nullptr;
-    new (&object->state) IteratorState();
     object->state.search = std::move(search);
+    return reinterpret_cast<PyObject*>(object);
+}
+
+PyObject* new_cover_iterator(ModuleState& state, std::unique_ptr<CoverStream> stream) {
+    CoverIterator* object = new_iterator_object(state);
+    if (object == nullptr) return nullptr;
+    object->state.stream_process = getpid();
+    object->state.stream = std::move(stream);
     return reinterpret_cast<PyObject*>(object);
 }
 

@@ -21,6 +21,13 @@ std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
     }, search.node_count());
 }
 
+std::optional<bool> fill_batch(CoverStream& stream, CoverList& batch, std::uint64_t max_covers,
+                               std::uint64_t max_items, SignalCheck& check) {
+    return run_detached(check, [&](Interrupt& interrupt) {
+        return stream.next_batch(batch, max_covers, max_items, &interrupt);
+    }, stream.part_count() + kAttachedInputItems + 1);
+}
+
 PyObject* all_covers_to_python(Call& call, DepthFirstSearch& search) {
     PythonCovers covers(call);
     if (!covers.start()) return nullptr;
@@ -42,9 +49,7 @@ PyObject* all_covers_to_python(Call& call, CoverStream& stream) {
     CoverList batch;
     for (bool more = true; more;) {
         batch.clear();
-        const std::optional<bool> filled = run_detached(call.check, [&](Interrupt& interrupt) {
-            return stream.next_batch(batch, UINT64_MAX, kAllBatchItems, &interrupt);
-        }, stream.part_count() + kAttachedInputItems + 1);
+        const std::optional<bool> filled = fill_batch(stream, batch, UINT64_MAX, kAllBatchItems, call.check);
         if (!filled) return nullptr;
         more = *filled;
         if (!covers.append(batch)) return nullptr;

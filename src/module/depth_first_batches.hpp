@@ -1,6 +1,6 @@
 // Depth-first searches run from Python a batch at a time, through the engine's get_all loop
-// (collect_covers): get_all turns each batch into lists as it comes, and the iterator of
-// iter_all hands a batch out one cover at a time.
+// (collect_covers) or a CoverStream's next_batch: get_all turns each batch into lists as it
+// comes, and the iterator of iter_all hands a batch out one cover at a time.
 #pragma once
 
 #include "python_ref.hpp"
@@ -21,6 +21,11 @@ namespace xcover::py {
 std::optional<bool> fill_batch(DepthFirstSearch& search, CoverList& batch,
                                std::uint64_t max_covers, std::uint64_t max_items,
                                SignalCheck& check);
+
+// The same from a stream searched with helper threads: detached from the start, since the
+// caller may wait for a helper's part.
+std::optional<bool> fill_batch(CoverStream& stream, CoverList& batch, std::uint64_t max_covers,
+                               std::uint64_t max_items, SignalCheck& check);
 
 // get_all's result list, built batch by batch; nullptr with an exception set on failure.
 PyObject* all_covers_to_python(Call& call, DepthFirstSearch& search);

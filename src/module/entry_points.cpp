@@ -106,6 +106,18 @@ PyObject* iter_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
     static constexpr const FunctionDeclaration& F = kIterAll;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
+        if (ThreadPool& pool = ThreadPool::shared(); pool.threads() > 1) {
+            // Helpers search a window of parts ahead of the iterator, each part pausing at a
+            // bound: what waits in memory is bounded whatever the number of covers.
+            std::optional<std::unique_ptr<CoverStream>> stream =
+                run_detached(call.check, [&](Interrupt& interrupt) {
+                    return std::make_unique<CoverStream>(
+                        partitions, a.integers(F.slot("include")), pool, CoverStream::bounded(pool.threads()),
+                        false, &interrupt, a.integers(F.slot("secondary")));
+                }, input_items(partitions));
+            if (!stream) return nullptr;
+            return new_cover_iterator(call.state, std::move(*stream));
+        }
         std::optional<std::unique_ptr<DepthFirstSearch>> search =
             run_detached(call.check, [&](Interrupt& interrupt) {
                 auto made = std::make_unique<DepthFirstSearch>(partitions, a.integers(F.slot("include")),
