@@ -19,7 +19,9 @@ Then the extra functions, in the same run:
    seeded branch order) as a ratio to the unseeded list;
 6. one whole enumeration on two threads through split (iter_all over the prefixes on a
    ThreadPoolExecutor of 2, concatenated in order) against get_all on one thread, wall time,
-   on pent6x10 and langford12.
+   on pent6x10 and langford12;
+7. iter_all on the process-wide pool (`set_threads`) with two threads against one, wall
+   clock, `sum(1 for _ in iter_all(...))` on the same instances.
 
 Every cover count is checked against the instance's `expected`; a wrong one prints a
 MISMATCH line.
@@ -240,6 +242,34 @@ def split_threads_rows(names, runs):
               f" about {cores:.2f} cores busy over the two-thread runs)")
 
 
+def iter_all_threads_rows(names, runs):
+    """iter_all on the pool: set_threads(2) against set_threads(1), in the same run."""
+    import xcover
+
+    print(f"iter_all with set_threads(2) against set_threads(1), sum(1 for _ in iter_all),"
+          f" wall clock, best of {runs}, ms")
+    before = xcover.get_threads()
+    try:
+        for name in names:
+            inst = load(name)
+            blocks = inst["partitions"]
+            seconds = {}
+            for threads in (1, 2):
+                xcover.set_threads(threads)
+                start, start_cpu = time.perf_counter(), time.process_time()
+                (seconds[threads], _), counted = best_of(
+                    lambda: sum(1 for _ in xcover.iter_all(blocks)), runs)
+                cores = (time.process_time() - start_cpu) / (time.perf_counter() - start)
+                if counted != inst["expected"]:
+                    print(f"  !!! MISMATCH !!! iter_all on {threads} threads on {name}: {counted},"
+                          f" expected {inst['expected']}")
+            print(f"  {name:<11} 1 thread {ms(seconds[1])}  2 threads {ms(seconds[2])}  speed-up"
+                  f" {ratio(seconds[1], seconds[2])}  (about {cores:.2f} cores busy over the"
+                  f" two-thread runs)")
+    finally:
+        xcover.set_threads(before)
+
+
 def ms(seconds):
     return f"{seconds * 1e3:9.1f}" if seconds is not None else f"{'-':>9}"
 
@@ -324,6 +354,7 @@ def main():
         split_names = [n for n in SPLIT_INSTANCES if n in names]
         if split_names:
             split_threads_rows(split_names, min(runs_of[n] for n in split_names))
+            iter_all_threads_rows(split_names, min(runs_of[n] for n in split_names))
 
 
 if __name__ == "__main__":
