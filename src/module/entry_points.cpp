@@ -106,9 +106,11 @@ PyObject* iter_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
     static constexpr const FunctionDeclaration& F = kIterAll;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
-        if (ThreadPool& pool = ThreadPool::shared(); pool.threads() > 1) {
+        const std::optional<std::uint64_t> seed = a.optional_integer(F.slot("seed"));
+        if (ThreadPool& pool = ThreadPool::shared(); pool.threads() > 1 && !seed) {
             // Helpers search a window of parts ahead of the iterator, each part pausing at a
-            // bound: what waits in memory is bounded whatever the number of covers.
+            // bound: what waits in memory is bounded whatever the number of covers. A seeded
+            // order is searched on the caller's thread.
             std::optional<std::unique_ptr<CoverStream>> stream =
                 run_detached(call.check, [&](Interrupt& interrupt) {
                     return std::make_unique<CoverStream>(
@@ -122,7 +124,7 @@ PyObject* iter_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
             run_detached(call.check, [&](Interrupt& interrupt) {
                 auto made = std::make_unique<DepthFirstSearch>(partitions, a.integers(F.slot("include")),
                                                                &interrupt, a.integers(F.slot("secondary")));
-                if (const auto seed = a.optional_integer(F.slot("seed"))) made->order_branches(*seed);
+                if (seed) made->order_branches(*seed);
                 return made;
             }, input_items(partitions));
         if (!search) return nullptr;

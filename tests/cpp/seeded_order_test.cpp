@@ -9,6 +9,7 @@
 #include "algorithms/knuth_x/algos/get_all.hpp"
 #include "algorithms/knuth_x/search/depth_first.hpp"
 #include "brute_force.hpp"
+#include "reference/split_passes.hpp"
 
 using namespace xcover;
 using xcover::testing::Blocks;
@@ -115,7 +116,7 @@ TEST(SeededOrder, SubtreesInOrderGiveTheWholeSearch) {
         DepthFirstSearch search(list);
         search.order_branches(seed);
         Covers joined;
-        for (const auto& path : search.subtree_paths(1 + rng() % 9)) {
+        for (const auto& path : reference::split_passes(search, 1 + rng() % 9, {}, false)) {
             search.start_at(path);
             const Covers part = drain(search);
             joined.insert(joined.end(), part.begin(), part.end());

@@ -159,3 +159,13 @@ def test_a_forked_child_is_told_the_helpers_are_the_parents():
         print(first + list(it) == xcover.get_all(blocks))
         """))
     assert out == ["exit", "0", "True"]
+
+
+@settings(max_examples=60, deadline=None)
+@given(problem=problems(), seed=st.integers(0, 2**64 - 1))
+def test_a_seeded_order_is_the_same_with_helpers_set(problem, seed):
+    blocks, include, secondary = problem
+    xcover.set_threads(1)
+    one = list(xcover.iter_all(blocks, include, secondary, seed=seed))
+    xcover.set_threads(3)
+    assert list(xcover.iter_all(blocks, include, secondary, seed=seed)) == one

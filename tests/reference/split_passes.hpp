@@ -15,10 +15,11 @@
 
 namespace xcover::reference {
 
-inline std::vector<std::vector<std::uint64_t>> split_passes(const BlockList& blocks, std::uint64_t parts,
-                                                           std::span<const std::uint64_t> include = {},
-                                                           bool append_include = true) {
-    DepthFirstSearch search(blocks, include);
+// The passes on a search as it is (built with `include`, its branch order set): the parts'
+// paths, each followed by the `include` blocks not on it when `append_include`.
+inline std::vector<std::vector<std::uint64_t>> split_passes(DepthFirstSearch& search, std::uint64_t parts,
+                                                           std::span<const std::uint64_t> include,
+                                                           bool append_include) {
     struct Part {
         std::vector<std::uint64_t> path;
         bool leaf = false;  // a cover: nothing below it to split
@@ -57,6 +58,13 @@ inline std::vector<std::vector<std::uint64_t>> split_passes(const BlockList& blo
         prefixes.push_back(std::move(prefix));
     }
     return prefixes;
+}
+
+inline std::vector<std::vector<std::uint64_t>> split_passes(const BlockList& blocks, std::uint64_t parts,
+                                                           std::span<const std::uint64_t> include = {},
+                                                           bool append_include = true) {
+    DepthFirstSearch search(blocks, include);
+    return split_passes(search, parts, include, append_include);
 }
 
 }  // namespace xcover::reference

@@ -53,7 +53,7 @@ public:
     void set_interrupt(Interrupt* interrupt) noexcept { poll_.set(interrupt); }
     // From now on, tries the blocks of each branch column in the order `seed` gives them at
     // that position (branch_order.hpp) instead of ascending block index; the search goes back
-    // to the root. branch_blocks, expand, subtree_paths and start_at follow the same order.
+    // to the root. branch_blocks, expand and start_at follow the same order.
     void order_branches(std::uint64_t seed);
     // The nodes of the matrix: a bound on what one step of the search can touch.
     std::uint64_t node_count() const noexcept { return problem_.links.node_count(); }
