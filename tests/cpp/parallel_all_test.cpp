@@ -3,7 +3,10 @@
 // interrupt.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <random>
+#include <thread>
 
 #include "algorithms/knuth_x/algos/get_all.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
@@ -115,5 +118,35 @@ TEST(ParallelAll, DroppedStreamStopsItsHelpers) {
         CoverList batch;
         stream.next_batch(batch, 3, UINT64_MAX, nullptr);
         EXPECT_LE(batch.size(), 3u);
+    }
+}
+
+TEST(ParallelAll, HelpersNeverPollTheCallersInterrupt) {
+    // Each batch gets an Interrupt of its own that ends with it, as an iterator's refills do;
+    // runners the caller's thread used go back to the helpers, which must not poll it.
+    struct CallerOnly final : Interrupt {
+        std::thread::id caller = std::this_thread::get_id();
+        std::atomic<int> foreign{0};
+        bool requested() override {
+            if (std::this_thread::get_id() != caller) foreign.fetch_add(1);
+            return false;
+        }
+    };
+    std::mt19937_64 rng(8);
+    const BlockList list = BlockList::from(dense_blocks(rng, 60, 15));
+    const Covers one = get_all(list).nested();
+    for (int round = 0; round < 4; ++round) {
+        CoverStream stream(list, {}, pool_of(4), CoverStream::Bounds{8, 32});
+        CoverList all;
+        int foreign = 0;
+        for (bool more = true; more;) {
+            auto interrupt = std::make_unique<CallerOnly>();
+            CoverList batch;
+            more = stream.next_batch(batch, 5, UINT64_MAX, interrupt.get());
+            all.append_lists(batch, 0, batch.size());
+            foreign += interrupt->foreign.load();
+        }
+        EXPECT_EQ(all.nested(), one);
+        EXPECT_EQ(foreign, 0);
     }
 }

@@ -10,7 +10,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import xcover
-from conftest import SEND_LATER, brute_force_covers, run_in_threads, run_script_words
+from conftest import SEND_LATER, brute_force_covers, run_in_threads, run_python, run_script_words
 from langford import langford_blocks
 from pentomino import pentomino_blocks
 
@@ -101,6 +101,34 @@ def test_many_threads_with_their_own_iterators():
 
     run_in_threads(worker, 6)
     assert errors == []
+
+
+def test_memory_with_helpers_does_not_grow_with_the_covers():
+    # Peak resident size of a fresh process walking 216288 covers with helpers: a window of
+    # parts ahead, each paused at a bound, where get_all holds every cover (tens of MiB).
+    code = """
+        import xcover
+        from langford import langford_blocks
+
+        def peak():
+            with open("/proc/self/status") as status:
+                return next(int(l.split()[1]) for l in status if l.startswith("VmHWM:"))
+
+        blocks = langford_blocks(12)[0]
+        xcover.set_threads(3)
+        list(xcover.iter_all(langford_blocks(7)[0]))  # the helpers' threads and stacks exist
+        before = peak()
+        print(sum(1 for _ in xcover.iter_all(blocks)), peak() - before)
+        xcover.set_threads(1)
+        print(len(xcover.get_all(blocks)), peak() - before)
+    """
+    result = run_python(textwrap.dedent(code))
+    assert result.returncode == 0, result.stderr
+    (walked, iter_kib), (listed, get_all_kib) = [map(int, line.split())
+                                                  for line in result.stdout.splitlines()]
+    print("peak growth, KiB: iter_all with helpers", iter_kib, "get_all", get_all_kib)
+    assert walked == listed == 216288
+    assert iter_kib < 8192 < get_all_kib
 
 
 PRELUDE = SEND_LATER + """

@@ -70,19 +70,35 @@ void CoverStream::give_back(std::unique_ptr<DepthFirstSearch> runner) {
 }
 
 bool CoverStream::run_part(Part& part, Interrupt* interrupt) {
-    if (!part.search) {
-        part.search = take_runner();
-        part.search->start_at(part.path);
-    }
+    if (!part.search) part.search = take_runner();
     DepthFirstSearch& search = *part.search;
+    // The Interrupt is this run's alone: a caller's may end with its call (an iterator's
+    // refill), and a helper must never poll it.
     search.set_interrupt(interrupt);
+    bool finished = false;
+    try {
+        finished = search_part(part, search);
+    } catch (...) {
+        search.set_interrupt(nullptr);
+        throw;
+    }
+    search.set_interrupt(nullptr);
+    if (finished) give_back(std::move(part.search));
+    return finished;
+}
+
+bool CoverStream::search_part(Part& part, DepthFirstSearch& search) {
+    if (!part.started) {
+        search.start_at(part.path);  // may be interrupted midway: the next run starts again
+        part.started = true;
+    }
     if (part.cover_pending) {
         part.covers.push_list(search.cover());
         part.cover_pending = false;
     }
     for (;;) {
         if (!has_room(part)) return false;
-        if (!search.next()) break;
+        if (!search.next()) return true;
         if (count_only_) {
             ++part.count;
         } else {
@@ -91,8 +107,6 @@ bool CoverStream::run_part(Part& part, Interrupt* interrupt) {
             part.cover_pending = false;
         }
     }
-    give_back(std::move(part.search));
-    return true;
 }
 
 void CoverStream::run_locked(std::unique_lock<std::mutex>& lock, Part& part, Interrupt* interrupt,

@@ -67,7 +67,8 @@ private:
     struct Part {
         std::vector<std::uint64_t> path;
         PartState state = PartState::Waiting;
-        std::unique_ptr<DepthFirstSearch> search;  // started, while the part is unfinished
+        std::unique_ptr<DepthFirstSearch> search;  // taken for the part, while it is unfinished
+        bool started = false;                      // `search` stands in the part's subtree
         CoverList covers;                          // found, not yet taken
         std::uint64_t taken = 0;                   // covers taken from `covers`
         std::uint64_t count = 0;                   // covers found (count_only)
@@ -86,6 +87,8 @@ private:
     // Runs `part` (marked Running) until it finishes (true) or keeps enough covers. Throws
     // what the search throws; the part stays consistent, resumable.
     bool run_part(Part& part, Interrupt* interrupt);
+    // run_part's search, with `search` polling the run's Interrupt.
+    bool search_part(Part& part, DepthFirstSearch& search);
     // Runs `part` under the lock discipline: marks it, unlocks, runs, relocks, marks it.
     void run_locked(std::unique_lock<std::mutex>& lock, Part& part, Interrupt* interrupt, bool by_caller);
     std::unique_ptr<DepthFirstSearch> take_runner();
