@@ -101,7 +101,8 @@ inline constexpr FunctionDeclaration kIterAll{
     "order fixed by the seed and the position: the same partitions, each once, in another\n"
     "order, the same for the same seed on every platform, so the first one is a random\n"
     "partition (not a uniform sample: see the guide). A seeded iterator searches on its\n"
-    "caller's thread.",
+    "caller's thread; an unseeded one, with set_threads above 1, has helper threads search\n"
+    "a bounded window of the tree ahead of it.",
     false,
     iter_all_entry,
 };

@@ -121,7 +121,8 @@ def iter_all(
     order fixed by the seed and the position: the same partitions, each once, in another
     order, the same for the same seed on every platform, so the first one is a random
     partition (not a uniform sample: see the guide). A seeded iterator searches on its
-    caller's thread."""
+    caller's thread; an unseeded one, with set_threads above 1, has helper threads search
+    a bounded window of the tree ahead of it."""
 
 @final
 class RankedIterator(Iterator[tuple[float, list[int]]]):
