@@ -150,3 +150,30 @@ TEST(ParallelAll, HelpersNeverPollTheCallersInterrupt) {
         EXPECT_EQ(foreign, 0);
     }
 }
+
+TEST(ParallelAll, InterruptsNeverLandOnTheWayToAPart) {
+    // A chain of forced levels above every part: reaching a part's subtree takes many steps,
+    // which poll nothing, while the search below polls the interrupt. The stream runs on the
+    // caller's thread alone (a pool set to 1), so each part's runner is one an interrupted
+    // part used before.
+    struct EveryThird final : Interrupt {
+        int polls = 0;
+        bool requested() override { return ++polls % 3 == 0; }
+    } interrupt;
+    Blocks blocks;
+    const std::uint64_t length = 500;
+    for (std::uint64_t i = 0; i < length; ++i) blocks.push_back({2 * i, 2 * i + 1});
+    for (std::uint64_t k = 0; k < 13; ++k) {  // then 2^13 covers below the chain
+        const std::uint64_t a = (1u << 30) + 2 * k, b = a + 1;
+        blocks.insert(blocks.end(), {{a}, {b}, {a, b}});
+    }
+    const BlockList list = BlockList::from(blocks);
+    const std::vector<std::uint64_t> include = {length / 3};
+    const Covers one = get_all(list, include).nested();
+    ASSERT_GT(one.size(), 1u);
+    ThreadPool alone(1);
+    std::mt19937_64 rng(10);
+    CoverStream stream(list, include, alone, CoverStream::bounded(1), false);
+    EXPECT_EQ(drain(stream, rng, &interrupt), one);
+    EXPECT_GT(interrupt.polls, 3);
+}

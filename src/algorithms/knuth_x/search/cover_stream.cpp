@@ -72,6 +72,12 @@ void CoverStream::give_back(std::unique_ptr<DepthFirstSearch> runner) {
 bool CoverStream::run_part(Part& part, Interrupt* interrupt) {
     if (!part.search) part.search = take_runner();
     DepthFirstSearch& search = *part.search;
+    if (!part.started) {
+        // Unpolled (a runner at rest has no Interrupt): a walk down stopped midway would start
+        // again from the root, and it is bounded by the depth of the tree.
+        search.start_at(part.path);
+        part.started = true;
+    }
     // The Interrupt is this run's alone: a caller's may end with its call (an iterator's
     // refill), and a helper must never poll it.
     search.set_interrupt(interrupt);
@@ -88,10 +94,6 @@ bool CoverStream::run_part(Part& part, Interrupt* interrupt) {
 }
 
 bool CoverStream::search_part(Part& part, DepthFirstSearch& search) {
-    if (!part.started) {
-        search.start_at(part.path);  // may be interrupted midway: the next run starts again
-        part.started = true;
-    }
     if (part.cover_pending) {
         part.covers.push_list(search.cover());
         part.cover_pending = false;

@@ -87,7 +87,7 @@ private:
     // Runs `part` (marked Running) until it finishes (true) or keeps enough covers. Throws
     // what the search throws; the part stays consistent, resumable.
     bool run_part(Part& part, Interrupt* interrupt);
-    // run_part's search, with `search` polling the run's Interrupt.
+    // run_part's search below the part's top, with `search` polling the run's Interrupt.
     bool search_part(Part& part, DepthFirstSearch& search);
     // Runs `part` under the lock discipline: marks it, unlocks, runs, relocks, marks it.
     void run_locked(std::unique_lock<std::mutex>& lock, Part& part, Interrupt* interrupt, bool by_caller);
