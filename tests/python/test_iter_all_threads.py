@@ -103,6 +103,8 @@ def test_many_threads_with_their_own_iterators():
     assert errors == []
 
 
+@pytest.mark.skipif(bool(os.environ.get("XCOVER_SANITIZER")),
+                    reason="a sanitizer's shadow memory and quarantine inflate the resident size")
 def test_memory_with_helpers_does_not_grow_with_the_covers():
     # Peak resident size of a fresh process walking 216288 covers with helpers: a window of
     # parts ahead, each paused at a bound, where get_all holds every cover (tens of MiB).
