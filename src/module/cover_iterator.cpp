@@ -1,7 +1,5 @@
 #include "cover_iterator.hpp"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <new>
 
@@ -18,10 +16,8 @@ namespace {
 // The C++ state of an iterator, built in place after the object header.
 struct IteratorState {
     std::unique_ptr<DepthFirstSearch> search;  // nullptr once the search is over or failed
-    // With helper threads, the stream instead of `search` (nullptr likewise), and the process
-    // whose pool its helpers belong to: a forked child has none of them.
+    // With helper threads, the stream instead of `search` (nullptr likewise).
     std::unique_ptr<CoverStream> stream;
-    pid_t stream_process = 0;
     CoverList batch;
     std::uint64_t next_in_batch = 0;
     // When a refill last checked for signals: `list(iterator)` runs no bytecode between
@@ -44,7 +40,7 @@ void end_search(IteratorState& state) {
     state.stream.reset();  // waits for its helpers to leave it
 }
 
-bool forked_away(const IteratorState& state) { return state.stream && state.stream_process != getpid(); }
+bool forked_away(const IteratorState& state) { return state.stream && !state.stream->in_this_process(); }
 
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
@@ -155,7 +151,6 @@ PyObject* new_cover_iterator(ModuleState& state, std::unique_ptr<DepthFirstSearc
 PyObject* new_cover_iterator(ModuleState& state, std::unique_ptr<CoverStream> stream) {
     CoverIterator* object = new_iterator_object(state);
     if (object == nullptr) return nullptr;
-    object->state.stream_process = getpid();
     object->state.stream = std::move(stream);
     return reinterpret_cast<PyObject*>(object);
 }

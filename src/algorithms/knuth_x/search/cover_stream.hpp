@@ -59,6 +59,8 @@ public:
 
     // The parts the tree was cut into.
     std::uint64_t part_count() const noexcept { return parts_.size(); }
+    // False in a child forked since the stream was made: its helpers were the parent's.
+    bool in_this_process() const noexcept { return membership_->in_this_process(); }
 
     bool run_one() noexcept override;
 
