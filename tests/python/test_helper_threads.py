@@ -9,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import xcover
-from conftest import panic_type, run_in_threads, run_python
+from conftest import fork_with_helpers, panic_type, run_in_threads, run_python
 
 
 @pytest.fixture(autouse=True)
@@ -131,9 +131,7 @@ def test_setting_from_the_environment(monkeypatch):
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
-@pytest.mark.skipif(os.environ.get("XCOVER_SANITIZER") == "thread",
-                    reason="ThreadSanitizer does not support threads started after a fork of a "
-                           "threaded process (the engine's part leaves this test out too)")
+@fork_with_helpers
 @pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_helpers_in_a_forked_child():
     blocks = langford_blocks(8)

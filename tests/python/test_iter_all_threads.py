@@ -10,7 +10,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import xcover
-from conftest import SEND_LATER, brute_force_covers, run_in_threads, run_python, run_script_words
+from conftest import SEND_LATER, fork_with_helpers, brute_force_covers, run_in_threads, run_python, run_script_words
 from langford import langford_blocks
 from pentomino import pentomino_blocks
 
@@ -164,9 +164,7 @@ def test_interrupted_iteration_with_helpers_loses_and_repeats_nothing():
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
-@pytest.mark.skipif(os.environ.get("XCOVER_SANITIZER") == "thread",
-                    reason="ThreadSanitizer does not support threads started after a fork of a "
-                           "threaded process")
+@fork_with_helpers
 def test_a_forked_child_is_told_the_helpers_are_the_parents():
     out = run_script_words(PRELUDE + textwrap.dedent("""
         import warnings

@@ -14,7 +14,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import xcover
-from conftest import SEND_LATER, SIGNAL_LATENCY_BOUND, run_in_threads, run_script_words
+from conftest import SEND_LATER, fork_with_helpers, SIGNAL_LATENCY_BOUND, run_in_threads, run_script_words
 from test_helper_threads import langford_blocks
 from test_ranked_streams import graphs, planted
 
@@ -215,9 +215,7 @@ def test_an_interrupted_stream_with_helpers_resumes_as_one_thread_would_go_on():
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
-@pytest.mark.skipif(os.environ.get("XCOVER_SANITIZER") == "thread",
-                    reason="ThreadSanitizer does not support threads started after a fork of a "
-                           "threaded process")
+@fork_with_helpers
 @pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_a_stream_with_helpers_goes_on_in_a_forked_child():
     blocks = langford_blocks(8)
