@@ -67,25 +67,15 @@ bool SignalCheck::run_due_check() {
     return thread_ != Thread::Main || run_signal_handlers();
 }
 
-// PyErr_CheckSignals runs a scheduled garbage collection before the handlers. A finalizer or
-// weakref callback run by that collection executes Python code, the interpreter runs the
-// pending handler inside it, and the KeyboardInterrupt is then discarded with the
-// finalizer's other errors ("Exception ignored in ..."): the signal is lost. Evaluating a
-// constant goes through the interpreter's own pending-work step instead, which runs the
-// handlers before it collects. PyErr_CheckSignals stays as the fallback.
-bool SignalCheck::run_signal_handlers() {
-    if (!probe_) {
-        probe_globals_ = own(PyDict_New());
-        probe_ = probe_globals_ ? own(Py_CompileString("None", "<signal check>", Py_eval_input))
-                                : nullptr;
-        if (!probe_) PyErr_Clear();  // the fallback alone then
-    }
-    if (probe_) {
-        Ref value = own(PyEval_EvalCode(probe_.get(), probe_globals_.get(), probe_globals_.get()));
-        if (!value) return false;
-    }
-    return PyErr_CheckSignals() == 0;
-}
+// Runs the handlers and nothing else: no Python code of ours, no allocation, no collection.
+// PyErr_CheckSignals runs a scheduled garbage collection first, and evaluating code would
+// collect after the handlers; either way a finalizer or weakref callback executes Python code
+// inside the check, and a signal that arrives meanwhile has its handler run there, where the
+// interpreter discards the KeyboardInterrupt with the finalizer's other errors ("Exception
+// ignored in ..."): the signal is lost. Py_MakePendingCalls handles the pending signals and
+// the calls queued with Py_AddPendingCall, and leaves the collection to the interpreter's next
+// bytecode after the call returns.
+bool SignalCheck::run_signal_handlers() { return Py_MakePendingCalls() == 0; }
 
 void SignalCheck::restore_exception() {
     PyObject* exception = std::exchange(exception_, nullptr);

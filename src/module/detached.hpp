@@ -106,8 +106,6 @@ private:
     PyThreadState* saved_ = nullptr;  // while detached
     PyObject* exception_ = nullptr;   // owned; released only while attached
     Thread thread_ = Thread::Unknown;
-    Ref probe_;  // main thread: a constant's code, evaluated to run the pending work
-    Ref probe_globals_;
     Clock::time_point last_check_;
     std::int64_t attached_budget_ = kAttachedPollItems;
 };

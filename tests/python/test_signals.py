@@ -161,3 +161,29 @@ def test_sigint_is_not_lost_to_a_finalizer_run_by_the_collector():
     )
     assert out[:2] == ["0", "10"]
     assert float(out[2]) < LATENCY_BOUND
+
+
+def test_signal_checks_run_no_collection():
+    # The other half of the race above, made certain: any collection run by a signal check
+    # executes finalizers, where a signal arriving meanwhile is discarded. With a threshold
+    # of 1 a check that collects would do so on nearly every poll of this one-second call.
+    out = run(
+        """
+        import gc
+        main, calling, collections = threading.get_ident(), [], []
+        def record(phase, info):
+            if phase == "start" and calling and threading.get_ident() == main:
+                collections.append(info["generation"])
+        gc.callbacks.append(record)
+        gc.set_threshold(1)
+        sent = send_later(signal.SIGINT)
+        gc.collect()
+        calling.append(1)
+        try:
+            xcover.get_all(BLOCKS)
+        except KeyboardInterrupt:
+            calling.clear()
+        print("interrupted" if not calling else "completed", len(collections))
+        """
+    )
+    assert out == ["interrupted", "0"]
