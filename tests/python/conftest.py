@@ -151,6 +151,13 @@ def send_later(signum, delay=1.0):
     return sent
 """
 
+# Source for a test script: `peak()`, the peak resident size of the process in KiB.
+PEAK_RSS = """
+def peak():
+    with open("/proc/self/status") as status:
+        return next(int(l.split()[1]) for l in status if l.startswith("VmHWM:"))
+"""
+
 # Source for a test script, after SEND_LATER: `garbage_then_signal()` (for a timer thread)
 # appends the time to the global list `sent`, leaves cyclic garbage with Python finalizers
 # and weakref callbacks, then sends SIGINT. A collection is then due when the signal is

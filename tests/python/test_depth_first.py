@@ -15,6 +15,7 @@ from hypothesis import given, settings, strategies as st
 
 import xcover
 from conftest import (
+    PEAK_RSS,
     SEND_LATER,
     SIGNAL_LATENCY_BOUND,
     brute_force_covers,
@@ -396,17 +397,13 @@ def test_iteration_memory_does_not_grow_with_the_covers():
         import xcover
         from langford import langford_blocks
 
-        def peak():
-            with open("/proc/self/status") as status:
-                return next(int(l.split()[1]) for l in status if l.startswith("VmHWM:"))
-
         blocks = langford_blocks(12)[0]
         before = peak()
         print(sum(1 for _ in xcover.iter_all(blocks)), peak() - before)
         covers = xcover.get_all(blocks)
         print(len(covers), peak() - before)
     """
-    result = run_python(textwrap.dedent(code))
+    result = run_python(PEAK_RSS + textwrap.dedent(code))
     assert result.returncode == 0, result.stderr
     (walked, iter_kib), (listed, get_all_kib) = [map(int, line.split())
                                                   for line in result.stdout.splitlines()]

@@ -10,7 +10,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import xcover
-from conftest import SEND_LATER, fork_with_helpers, brute_force_covers, run_in_threads, run_python, run_script_words
+from conftest import (PEAK_RSS, SEND_LATER, brute_force_covers, fork_with_helpers, run_in_threads,
+                      run_python, run_script_words)
 from langford import langford_blocks
 from pentomino import pentomino_blocks
 
@@ -112,10 +113,6 @@ def test_memory_with_helpers_does_not_grow_with_the_covers():
         import xcover
         from langford import langford_blocks
 
-        def peak():
-            with open("/proc/self/status") as status:
-                return next(int(l.split()[1]) for l in status if l.startswith("VmHWM:"))
-
         blocks = langford_blocks(12)[0]
         xcover.set_threads(3)
         list(xcover.iter_all(langford_blocks(7)[0]))  # the helpers' threads and stacks exist
@@ -124,7 +121,7 @@ def test_memory_with_helpers_does_not_grow_with_the_covers():
         xcover.set_threads(1)
         print(len(xcover.get_all(blocks)), peak() - before)
     """
-    result = run_python(textwrap.dedent(code))
+    result = run_python(PEAK_RSS + textwrap.dedent(code))
     assert result.returncode == 0, result.stderr
     (walked, iter_kib), (listed, get_all_kib) = [map(int, line.split())
                                                   for line in result.stdout.splitlines()]
