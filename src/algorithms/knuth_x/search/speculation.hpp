@@ -12,8 +12,17 @@
 // refused allocation), the result is marked unavailable and the search expands that entry
 // itself when it pops it, stopping where one thread stops and failing as one thread fails.
 // An entry that a helper has not started yet is expanded by the search's thread too.
+//
+// Helpers take the pending entries in the order they were handed out, the order in which the
+// search's thread will want them. While it waits for one, the search's thread expands other
+// pending entries in a matrix of its own, and there it takes the entry that shares the
+// longest prefix with the last one that matrix showed (the earliest among equals): bringing a
+// matrix to an entry undoes and redoes the columns after that prefix, the bulk of an
+// expansion's cost, and any pending entry is as useful to it as another.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <concepts>
 #include <cstdint>
@@ -86,6 +95,9 @@ public:
     void dispatch(unsigned slot, const std::vector<std::uint64_t>& path) {
         Slot& s = slots_[slot];
         s.path.assign(path.begin(), path.end());
+        const std::size_t head = std::min(path.size(), kHeadBlocks);
+        for (std::size_t i = 0; i < head; ++i) s.head[i].store(path[i], std::memory_order_relaxed);
+        s.head_size.store(static_cast<std::uint32_t>(head), std::memory_order_relaxed);
         s.ticket.store(next_ticket_++, std::memory_order_relaxed);
         free_.pop_back();
         s.state.store(kPending, std::memory_order_release);
@@ -110,8 +122,9 @@ public:
             }
             if (seen == kDone) return &s.result;
             if (seen == kUnavailable) return nullptr;
-            if (Slot* other = claim_pending()) {
-                expand_claimed(*other);
+            Context* context = own_context();
+            if (Slot* other = claim_pending(context)) {
+                expand_claimed(*other, context);
                 continue;
             }
             s.state.wait(kRunning, std::memory_order_acquire);
@@ -130,13 +143,15 @@ public:
 
     // Expands pending slots, one context held for as many as there are.
     bool run_one() noexcept override {
-        Slot* s = claim_pending();
+        Slot* s = claim_pending(nullptr);
         if (s == nullptr) return false;
+        std::unique_ptr<Context> context = acquire_context();
         std::uint64_t done = 0;
-        for (; s != nullptr; s = claim_pending()) {
-            expand_claimed(*s);
+        for (; s != nullptr; s = claim_pending(nullptr)) {
+            expand_claimed(*s, context.get());
             ++done;
         }
+        release_context(std::move(context));
         by_helpers_.fetch_add(done, std::memory_order_relaxed);
         return true;
     }
@@ -144,16 +159,25 @@ public:
 private:
     enum : std::uint32_t { kFree, kPending, kRunning, kDone, kUnavailable, kClaimed };
 
+    // Blocks of a path compared when a thread looks for the pending entry nearest its matrix:
+    // entries that share more are equally near.
+    static constexpr std::size_t kHeadBlocks = 32;
+
     struct Slot {
         std::atomic<std::uint32_t> state{kFree};
         std::atomic<std::uint64_t> ticket{0};
         std::vector<std::uint64_t> path;
+        // The first blocks of `path`, which threads that have not claimed the slot may read
+        // (a slot can be handed out again meanwhile: what they read then only guides a choice).
+        std::array<std::atomic<std::uint64_t>, kHeadBlocks> head{};
+        std::atomic<std::uint32_t> head_size{0};
         ExpansionResult result;
     };
 
     struct Scratch {
         std::vector<std::uint64_t> columns;
         std::vector<std::uint64_t> branch;
+        std::vector<std::uint64_t> last;  // the first blocks of the entry the matrix shows
     };
     struct Context {
         LinkState state;
@@ -161,16 +185,16 @@ private:
         Scratch scratch;
     };
 
-    // Expands the running slot `s` with a context of its own and publishes the result
-    // (unavailable when anything threw or the search was cancelled). The search's thread
-    // expands other entries this way too, never with its own scorer: that one may poll the
-    // caller's Interrupt, and a result must not depend on which thread made it.
-    void expand_claimed(Slot& s) noexcept {
+    // Expands the running slot `s` in `context` and publishes the result (unavailable when
+    // there is no context, anything threw or the search was cancelled). The search's thread
+    // expands other entries this way too, in a context of its own, never with its own scorer:
+    // that one may poll the caller's Interrupt, and a result must not depend on which thread
+    // made it.
+    void expand_claimed(Slot& s, Context* context) noexcept {
         bool ok = false;
         try {
-            std::unique_ptr<Context> context = acquire_context();
-            ok = expand(context->state, context->scorer, context->scratch, s.path, s.result);
-            release_context(std::move(context));
+            ok = context != nullptr &&
+                 expand(context->state, context->scorer, context->scratch, s.path, s.result);
         } catch (...) {
             ok = false;  // the search's thread expands this entry itself
         }
@@ -178,17 +202,35 @@ private:
         s.state.notify_one();
     }
 
-    // The pending slot handed out first, now running; nullptr when there is none. A helper
-    // with nothing to do reads the count alone, not every slot the search's thread writes.
-    Slot* claim_pending() noexcept {
+    // How many of the first blocks of the pending slot `s` the entry of `last` shares.
+    static std::size_t shared_head(const Slot& s, const std::vector<std::uint64_t>& last) noexcept {
+        const std::size_t size =
+            std::min<std::size_t>(s.head_size.load(std::memory_order_relaxed), last.size());
+        std::size_t i = 0;
+        while (i < size && s.head[i].load(std::memory_order_relaxed) == last[i]) ++i;
+        return i;
+    }
+
+    // The pending slot handed out first, or with a `context`, the one nearest its matrix (the
+    // first handed out among equals); now running; nullptr when there is none. A helper with
+    // nothing to do reads the count alone, not every slot the search's thread writes.
+    Slot* claim_pending(const Context* context) noexcept {
         for (;;) {
             if (pending_.load(std::memory_order_acquire) <= 0) return nullptr;
             Slot* best = nullptr;
-            for (Slot& s : slots_)
-                if (s.state.load(std::memory_order_acquire) == kPending &&
-                    (best == nullptr || s.ticket.load(std::memory_order_relaxed) <
-                                            best->ticket.load(std::memory_order_relaxed)))
+            std::size_t best_shared = 0;
+            std::uint64_t best_ticket = 0;
+            for (Slot& s : slots_) {
+                if (s.state.load(std::memory_order_acquire) != kPending) continue;
+                const std::size_t shared = context ? shared_head(s, context->scratch.last) : 0;
+                const std::uint64_t ticket = s.ticket.load(std::memory_order_relaxed);
+                if (best == nullptr || shared > best_shared ||
+                    (shared == best_shared && ticket < best_ticket)) {
                     best = &s;
+                    best_shared = shared;
+                    best_ticket = ticket;
+                }
+            }
             if (best == nullptr || cancelled_.load(std::memory_order_relaxed)) return nullptr;
             std::uint32_t state = kPending;
             if (best->state.compare_exchange_strong(state, kRunning, std::memory_order_acq_rel)) {
@@ -198,7 +240,10 @@ private:
         }
     }
 
-    std::unique_ptr<Context> acquire_context() {
+    // A context for a helper's run: one kept from an earlier run, or a new one; nullptr when
+    // there is no memory for it. One is held per run of a helper, not per entry: the
+    // contexts' lock is then taken rarely.
+    std::unique_ptr<Context> acquire_context() noexcept {
         {
             std::lock_guard lock(contexts_mutex_);
             if (!contexts_.empty()) {
@@ -207,15 +252,28 @@ private:
                 return context;
             }
         }
-        return std::make_unique<Context>(Context{LinkState(root_), scorer_, {}});
+        return new_context();
     }
-    // Keeps `context` for the next expansion (or frees it when there is no room to keep it).
+    // Keeps `context` for the next run (or frees it when there is no room to keep it).
     void release_context(std::unique_ptr<Context> context) noexcept {
+        if (context == nullptr) return;
         std::lock_guard lock(contexts_mutex_);
         try {
             contexts_.push_back(std::move(context));
         } catch (...) {
             // freed here instead
+        }
+    }
+    // The search's thread's own context, made at its first use (nullptr without memory).
+    Context* own_context() noexcept {
+        if (own_context_ == nullptr) own_context_ = new_context();
+        return own_context_.get();
+    }
+    std::unique_ptr<Context> new_context() noexcept {
+        try {
+            return std::make_unique<Context>(Context{LinkState(root_), scorer_, {}});
+        } catch (...) {
+            return nullptr;
         }
     }
 
@@ -232,6 +290,8 @@ private:
             c.columns.insert(c.columns.end(), columns.begin(), columns.end());
         }
         state.restore(c.columns);
+        c.last.assign(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(
+                                                      std::min(path.size(), kHeadBlocks)));
         const DancingLinks& links = state.links();
         const std::uint64_t column = links.choose_column();
         if (column == DancingLinks::kComplete || column == DancingLinks::kDeadEnd) {
@@ -266,7 +326,8 @@ private:
     std::atomic<std::uint64_t> by_helpers_{0};
     std::atomic<std::int64_t> pending_{0};  // slots in state kPending
     std::mutex contexts_mutex_;
-    std::vector<std::unique_ptr<Context>> contexts_;
+    std::vector<std::unique_ptr<Context>> contexts_;  // the helpers'
+    std::unique_ptr<Context> own_context_;             // the search's thread's
     // Last: destroyed first, it waits for every helper inside run_one.
     ThreadPool::Membership membership_;
 };
