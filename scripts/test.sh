@@ -12,6 +12,7 @@
 #   wheel    a wheel for free-threaded 3.14 built, repaired and installed into a fresh
 #            environment, examples run
 #   fuzz     the engine's libFuzzer target for ${FUZZ_SECONDS:-60} seconds from the seed corpus
+# `make test` runs the main part, `make test-all` every part.
 # XCOVER_TEST_PARTS="main asan" runs only those parts; extra arguments go to every pytest.
 # Every requested part runs even when an earlier one fails; a part stops at its own first
 # failing command. The summary gives each part's outcome and time, and the exit status is
