@@ -28,6 +28,7 @@
 #include "../links/dancinglinks.hpp"
 #include "../links/element_index.hpp"
 #include "covers.hpp"
+#include "expansion.hpp"
 #include "frontier.hpp"
 #include "../interrupt.hpp"
 #include "linkstate.hpp"
@@ -139,41 +140,36 @@ public:
     }
 
 private:
+    // Pushes the children of an expansion on this thread under the `max_heap` cap, polling.
+    struct PushUnderCaps {
+        OrderedSearch& search;
+        EntryIndex parent;
+        bool admit() { return search.room_for_child(); }
+        void charge(std::uint64_t work) { search.poll_.tick(work); }
+        void accept(std::uint64_t block, double score) { search.push_child(parent, block, score); }
+    };
+
     // Expands `entry` on this thread, pushing its children as they are scored.
     Step expand_here(EntryIndex entry) {
-        move_to(entry);
-        const double entry_sum = weight_sum_of(blocks_);
-        const DancingLinks& links = state_->links();
+        arena_.read_path(entry, blocks_);
+        restore_path(*state_, relabeled_, blocks_, target_columns_);
+        const double entry_sum = weight_sum_of(*scorer_, blocks_);
+        PushUnderCaps sink{*this, entry};
+        const StepStatus status =
+            expand_entry(state_->links(), *scorer_, relabeled_, blocks_, entry_sum, branch_blocks_, sink);
+        return Step{blocks_, entry_sum, status};
+    }
 
-        const std::uint64_t column = links.choose_column();
-        if (column == DancingLinks::kComplete) return Step{blocks_, entry_sum, StepStatus::Complete};
-        if (column == DancingLinks::kDeadEnd) return Step{blocks_, entry_sum, StepStatus::DeadEnd};
-
-        branch_blocks_.clear();
-        for (std::uint64_t i = links.down(column); i != column; i = links.down(i))
-            branch_blocks_.push_back(links.block_of(i));
-
-        bool prepared = false;
-        for (auto it = branch_blocks_.rbegin(); it != branch_blocks_.rend(); ++it) {
-            if (max_heap_) {
-                if (done_) continue;
-                if (frontier_size() >= *max_heap_) {
-                    done_ = true;
-                    continue;
-                }
-            }
-            if (!prepared) {
-                scorer_->begin_expansion(links);
-                prepared = true;
-            }
-            poll_.tick(scorer_->child_cost(links));
-            const std::uint64_t block = *it;
-            const double weight_sum = scorer_->child_weight_sum(entry_sum, block);
-            const double score =
-                scorer_->child_score(links, relabeled_, ChildContext{blocks_, block, weight_sum});
-            push_child(entry, block, score);
+    // Whether the `max_heap` cap leaves room for one more child; the search ends at the first
+    // child it refuses, so one thread and helpers stop scoring at the same entry.
+    bool room_for_child() {
+        if (!max_heap_) return true;
+        if (done_) return false;
+        if (frontier_size() >= *max_heap_) {
+            done_ = true;
+            return false;
         }
-        return Step{blocks_, entry_sum, StepStatus::Expanded};
+        return true;
     }
 
     // A pending entry taken out of the frontier, with its slot when it was handed out ahead.
@@ -217,13 +213,7 @@ private:
     // Pushes the children of an expansion done ahead, under the caps as step() pushes them.
     void commit(EntryIndex entry, const ExpansionResult& result) {
         for (std::size_t i = 0; i < result.blocks.size(); ++i) {
-            if (max_heap_) {
-                if (done_) break;
-                if (frontier_size() >= *max_heap_) {
-                    done_ = true;
-                    break;
-                }
-            }
+            if (!room_for_child()) break;
             poll_.tick();
             const EntryIndex child = arena_.push(entry, result.blocks[i]);
             frontier_.push(FrontierSlot{result.keys[i], child});
@@ -233,23 +223,6 @@ private:
     void push_child(EntryIndex parent, std::uint64_t block, double score) {
         const EntryIndex child = arena_.push(parent, block);
         frontier_.push(FrontierSlot{score_key(score), child});
-    }
-
-    double weight_sum_of(const std::vector<std::uint64_t>& blocks) const {
-        double sum = -0.0;
-        for (std::uint64_t block : blocks) sum = scorer_->child_weight_sum(sum, block);
-        return sum;
-    }
-
-    // Brings the matrix and blocks_ to entry `target`.
-    void move_to(EntryIndex target) {
-        arena_.read_path(target, blocks_);
-        target_columns_.clear();
-        for (std::uint64_t block : blocks_) {
-            const auto columns = relabeled_[block];
-            target_columns_.insert(target_columns_.end(), columns.begin(), columns.end());
-        }
-        state_->restore(target_columns_);
     }
 
     std::optional<std::uint64_t> step_limit_;

@@ -34,28 +34,11 @@
 #include "../links/block_list.hpp"
 #include "../links/dancinglinks.hpp"
 #include "../pool/thread_pool.hpp"
+#include "expansion.hpp"
 #include "frontier.hpp"
 #include "linkstate.hpp"
 
 namespace xcover {
-
-enum class StepStatus { Expanded, Complete, DeadEnd };
-
-// What a scorer may read about the child it scores.
-struct ChildContext {
-    const std::vector<std::uint64_t>& parent_blocks;  // in order of choice
-    std::uint64_t block;                              // the block the child adds
-    double weight_sum;                                // the child's weight sum
-};
-
-// An expansion done ahead: the entry's status and, when expanded, every child in push order
-// with the key of its score.
-struct ExpansionResult {
-    StepStatus status = StepStatus::DeadEnd;
-    double weight_sum = -0.0;  // the entry's own
-    std::vector<std::uint32_t> blocks;
-    std::vector<std::uint64_t> keys;
-};
 
 // The scorer helpers start from: `scorer.for_helper()` when the scorer has it (one whose plain
 // copies would share state with the search's thread, such as its work counters or the
@@ -277,43 +260,34 @@ private:
         }
     }
 
+    // Keeps every child of a helper's expansion; stops when the search is cancelled.
+    struct KeepAll {
+        const std::atomic<bool>& cancelled;
+        ExpansionResult& out;
+        bool stopped = false;
+        bool admit() noexcept {
+            stopped = cancelled.load(std::memory_order_relaxed);
+            return !stopped;
+        }
+        void charge(std::uint64_t) noexcept {}
+        void accept(std::uint64_t block, double score) {
+            out.blocks.push_back(static_cast<std::uint32_t>(block));
+            out.keys.push_back(score_key(score));
+        }
+    };
+
     // Expands the entry of `path` into `out`; false when cancelled.
     bool expand(LinkState& state, Scorer& scorer, Scratch& c, const std::vector<std::uint64_t>& path,
                 ExpansionResult& out) {
         out.blocks.clear();
         out.keys.clear();
-        out.weight_sum = -0.0;
-        for (std::uint64_t block : path) out.weight_sum = scorer.child_weight_sum(out.weight_sum, block);
-        c.columns.clear();
-        for (std::uint64_t block : path) {
-            const auto columns = relabeled_[block];
-            c.columns.insert(c.columns.end(), columns.begin(), columns.end());
-        }
-        state.restore(c.columns);
+        out.weight_sum = weight_sum_of(scorer, path);
+        restore_path(state, relabeled_, path, c.columns);
         c.last.assign(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(
                                                       std::min(path.size(), kHeadBlocks)));
-        const DancingLinks& links = state.links();
-        const std::uint64_t column = links.choose_column();
-        if (column == DancingLinks::kComplete || column == DancingLinks::kDeadEnd) {
-            out.status = column == DancingLinks::kComplete ? StepStatus::Complete : StepStatus::DeadEnd;
-            return true;
-        }
-        out.status = StepStatus::Expanded;
-        c.branch.clear();
-        for (std::uint64_t i = links.down(column); i != column; i = links.down(i))
-            c.branch.push_back(links.block_of(i));
-        const double sum = out.weight_sum;
-        scorer.begin_expansion(links);
-        for (auto it = c.branch.rbegin(); it != c.branch.rend(); ++it) {
-            if (cancelled_.load(std::memory_order_relaxed)) return false;
-            const std::uint64_t block = *it;
-            const double weight_sum = scorer.child_weight_sum(sum, block);
-            const double score =
-                scorer.child_score(links, relabeled_, ChildContext{path, block, weight_sum});
-            out.blocks.push_back(static_cast<std::uint32_t>(block));
-            out.keys.push_back(score_key(score));
-        }
-        return true;
+        KeepAll sink{cancelled_, out};
+        out.status = expand_entry(state.links(), scorer, relabeled_, path, out.weight_sum, c.branch, sink);
+        return !sink.stopped;
     }
 
     const DancingLinks root_;

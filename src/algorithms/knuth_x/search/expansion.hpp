@@ -1,0 +1,91 @@
+// Expanding one entry of a best-first search: the one routine both the search's own thread
+// and its helpers run.
+//
+// An entry is a partial cover, its blocks in order of choice. Expanding it brings a matrix to
+// it, chooses the branch column and scores one child per block of that column, last block
+// first. What is kept of the children, and when to stop scoring them, is the sink's to decide:
+// the search's thread applies the `max_heap` cap and polls its Interrupt, a helper keeps every
+// child and stops only when the search is cancelled. The children a sink keeps are the same,
+// with the same scores, whoever expands the entry.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "../links/block_list.hpp"
+#include "../links/dancinglinks.hpp"
+#include "linkstate.hpp"
+
+namespace xcover {
+
+enum class StepStatus { Expanded, Complete, DeadEnd };
+
+// What a scorer may read about the child it scores.
+struct ChildContext {
+    const std::vector<std::uint64_t>& parent_blocks;  // in order of choice
+    std::uint64_t block;                              // the block the child adds
+    double weight_sum;                                // the child's weight sum
+};
+
+// An expansion done ahead: the entry's status and, when expanded, every child in push order
+// with the key of its score.
+struct ExpansionResult {
+    StepStatus status = StepStatus::DeadEnd;
+    double weight_sum = -0.0;  // the entry's own
+    std::vector<std::uint32_t> blocks;
+    std::vector<std::uint64_t> keys;
+};
+
+// An entry's weight sum: the scorer's child_weight_sum folded along its blocks from -0.0.
+template <class Scorer>
+double weight_sum_of(const Scorer& scorer, const std::vector<std::uint64_t>& path) {
+    double sum = -0.0;
+    for (std::uint64_t block : path) sum = scorer.child_weight_sum(sum, block);
+    return sum;
+}
+
+// Brings the matrix of `state` to the entry of `path` (`columns` is scratch).
+inline void restore_path(LinkState& state, const BlockList& relabeled,
+                         const std::vector<std::uint64_t>& path, std::vector<std::uint64_t>& columns) {
+    columns.clear();
+    for (std::uint64_t block : path) {
+        const auto covered = relabeled[block];
+        columns.insert(columns.end(), covered.begin(), covered.end());
+    }
+    state.restore(columns);
+}
+
+// Expands the entry of `path` (weight sum `entry_sum`) that `links` shows. A sink provides
+//   bool admit();                      // may another child be scored? false ends the expansion
+//   void charge(std::uint64_t work);   // the work of the child about to be scored
+//   void accept(std::uint64_t block, double score);
+// The scorer prepares (begin_expansion) only once a first child is admitted. `branch` is
+// scratch.
+template <class Scorer, class Sink>
+StepStatus expand_entry(const DancingLinks& links, Scorer& scorer, const BlockList& relabeled,
+                        const std::vector<std::uint64_t>& path, double entry_sum,
+                        std::vector<std::uint64_t>& branch, Sink& sink) {
+    const std::uint64_t column = links.choose_column();
+    if (column == DancingLinks::kComplete) return StepStatus::Complete;
+    if (column == DancingLinks::kDeadEnd) return StepStatus::DeadEnd;
+
+    branch.clear();
+    for (std::uint64_t i = links.down(column); i != column; i = links.down(i))
+        branch.push_back(links.block_of(i));
+
+    bool prepared = false;
+    for (auto it = branch.rbegin(); it != branch.rend(); ++it) {
+        if (!sink.admit()) break;
+        if (!prepared) {
+            scorer.begin_expansion(links);
+            prepared = true;
+        }
+        sink.charge(scorer.child_cost(links));
+        const std::uint64_t block = *it;
+        const double weight_sum = scorer.child_weight_sum(entry_sum, block);
+        sink.accept(block, scorer.child_score(links, relabeled, ChildContext{path, block, weight_sum}));
+    }
+    return StepStatus::Expanded;
+}
+
+}  // namespace xcover
