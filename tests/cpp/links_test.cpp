@@ -172,6 +172,7 @@ TEST(DancingLinks, ChoiceMatchesAFullScanThroughRandomCoverSequences) {
         std::vector<std::uint64_t> covered;
         for (int move = 0; move < 40; ++move) {
             ASSERT_EQ(links.choose_column(), scan_choice(links)) << round << " " << move;
+            ASSERT_NO_THROW(links.check_links()) << round << " " << move;
             std::vector<std::uint64_t> active;
             for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) active.push_back(c);
             if (!active.empty() && (covered.empty() || rng() % 3 != 0)) {

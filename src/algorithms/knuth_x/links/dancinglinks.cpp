@@ -70,4 +70,32 @@ DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrup
     for (std::uint64_t c = p + 1; c <= m; ++c) ++sizes_[c];  // never 0: see the header
 }
 
+void DancingLinks::check_links() const {
+    const std::uint64_t nodes = up_.size();
+    auto require = [](bool holds, const char* what, std::uint64_t at) {
+        if (!holds) fail(std::string("broken links: ") + what + " at node " + std::to_string(at));
+    };
+    for (std::uint64_t c = 1; c < sizes_.size(); ++c) {
+        std::uint64_t count = 0;
+        for (std::uint64_t i = down_[c]; i != c; i = down_[i]) {
+            require(i < nodes && i >= sizes_.size(), "a column list leaves the block nodes", c);
+            require(up_[down_[i]] == i, "up of down is not the node", i);
+            require(column_[i] == c, "a node in another column's list", i);
+            require(++count <= nodes, "a column list without end", c);
+        }
+        require(up_[down_[c]] == c, "up of down is not the header", c);
+        const std::uint64_t stored = sizes_[c] - (c > primary_count_ ? 1 : 0);
+        require(stored == count, "a size that is not the column's count", c);
+    }
+    std::uint64_t empty = 0, steps = 0;
+    for (std::uint64_t c = right_[0]; c != 0; c = right_[c]) {
+        require(c <= primary_count_, "a secondary or block node in the ring of active columns", c);
+        require(left_[right_[c]] == c, "left of right is not the column", c);
+        require(++steps <= primary_count_, "a ring of active columns without end", c);
+        empty += sizes_[c] == 0;
+    }
+    require(left_[right_[0]] == 0, "left of right is not the root", 0);
+    require(empty == empty_columns_, "the count of empty active columns", 0);
+}
+
 }  // namespace xcover

@@ -73,18 +73,32 @@ public:
         return best;
     }
 
-    void cover(std::uint64_t column) { cover_column(checked_column(column)); }
-    void uncover(std::uint64_t column) { uncover_column(checked_column(column)); }
+    void cover(std::uint64_t column) {
+        cover_column(checked_column(column));
+        check_links_when_asked();
+    }
+    void uncover(std::uint64_t column) {
+        uncover_column(checked_column(column));
+        check_links_when_asked();
+    }
     // Covers the columns of `node`'s block other than the node's own, left to right.
     void cover_rest_of_block(std::uint64_t node) {
         const NodeIndex p = checked_block_node(node);
         for (NodeIndex q = right_[p]; q != p; q = right_[q]) cover_column(column_[q]);
+        check_links_when_asked();
     }
     // The inverse of cover_rest_of_block, right to left.
     void uncover_rest_of_block(std::uint64_t node) {
         const NodeIndex p = checked_block_node(node);
         for (NodeIndex q = left_[p]; q != p; q = left_[q]) uncover_column(column_[q]);
+        check_links_when_asked();
     }
+
+    // Knuth's sanity check: every column list is a consistent ring holding its size's count of
+    // nodes of that column, the ring of active columns is consistent, and the count of empty
+    // active columns is right. Fails with InternalFailure otherwise. Linear in the matrix:
+    // built with XCOVER_CHECK_LINKS (the fuzzer's build), every cover and uncover runs it.
+    void check_links() const;
 
     // Reading the matrix.
     std::uint64_t size(std::uint64_t column) const {
@@ -111,6 +125,11 @@ public:
     }
 
 private:
+    void check_links_when_asked() const {
+#ifdef XCOVER_CHECK_LINKS
+        check_links();
+#endif
+    }
     NodeIndex checked_column(std::uint64_t column) const {
         if (column == 0 || column >= sizes_.size()) [[unlikely]]
             fail_not_a_column(column);
