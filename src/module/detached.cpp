@@ -1,31 +1,10 @@
 #include "detached.hpp"
 
-#include "failure_boundary.hpp"
+#include <cxxabi.h>
+
+#include "../algorithms/knuth_x/failure.hpp"
 
 namespace xcover::py {
-
-std::optional<bool> on_main_thread() {
-    // Bytecode would let the interpreter run a pending signal handler here, and its exception
-    // would be lost: only C functions are called.
-    Ref name = own(PyUnicode_FromString("_thread"));
-    Ref module = name ? own(PyImport_GetModule(name.get())) : nullptr;
-    Ref get_ident = module ? own(PyObject_GetAttrString(module.get(), "_get_main_thread_ident"))
-                           : nullptr;
-    Ref ident = get_ident && PyCFunction_Check(get_ident.get())
-                    ? own(PyObject_CallNoArgs(get_ident.get()))
-                    : nullptr;
-    const unsigned long value = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
-    if (ident == nullptr || PyErr_Occurred()) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    return value == PyThread_get_thread_ident();
-}
-
-SignalCheck::~SignalCheck() {
-    // Attached unless the thread is being ended by a forced unwind; then it is left behind.
-    if (exception_ != nullptr && may_release_objects()) Py_DecRef(exception_);
-}
 
 void SignalCheck::detach() noexcept {
     if (saved_ != nullptr) return;
@@ -42,7 +21,7 @@ bool SignalCheck::requested() {
     if (exception_ == nullptr && thread_ != Thread::Other && due() && !Py_IsFinalizing()) {
         last_check_ = Clock::now();
         attach();
-        if (!run_due_check()) exception_ = PyErr_GetRaisedException();
+        if (!run_due_check()) exception_ = own(PyErr_GetRaisedException());
     }
     // Also the first poll of work that started attached: it is longer than a short call.
     detach();
@@ -78,9 +57,8 @@ bool SignalCheck::run_due_check() {
 bool SignalCheck::run_signal_handlers() { return Py_MakePendingCalls() == 0; }
 
 void SignalCheck::restore_exception() {
-    PyObject* exception = std::exchange(exception_, nullptr);
-    if (exception == nullptr) fail("search interrupted with no exception to report");
-    PyErr_SetRaisedException(exception);
+    if (exception_ == nullptr) fail("search interrupted with no exception to report");
+    PyErr_SetRaisedException(exception_.release());
 }
 
 XCOVER_CATCHES_FORCED_UNWIND DetachedOutcome run_detached_call(

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "../algorithms/knuth_x/interrupt.hpp"
+#include "interpreter_thread.hpp"
 
 namespace xcover::py {
 
@@ -43,11 +44,6 @@ inline constexpr std::uint64_t kIteratorBatch = 256;
 // Block indices get_all gathers per release: a buffer that stays in the processor's cache.
 inline constexpr std::uint64_t kAllBatchItems = std::uint64_t{1} << 15;
 
-// Whether the calling (attached) thread is the interpreter's main thread, the one that runs
-// signal handlers; nullopt if the interpreter cannot tell. Runs no Python code and leaves no
-// exception pending.
-std::optional<bool> on_main_thread();
-
 // The signal check of one call (or one refill of an iterator).
 //
 // Detached work polls it as the engine's Interrupt: the thread leaves the interpreter at the
@@ -68,7 +64,7 @@ public:
     explicit SignalCheck(Clock::time_point last_check = Clock::now()) : last_check_(last_check) {}
     SignalCheck(const SignalCheck&) = delete;
     SignalCheck& operator=(const SignalCheck&) = delete;
-    ~SignalCheck();
+    ~SignalCheck() = default;
 
     Clock::time_point last_check() const { return last_check_; }
 
@@ -104,7 +100,7 @@ private:
     bool run_signal_handlers();
 
     PyThreadState* saved_ = nullptr;  // while detached
-    PyObject* exception_ = nullptr;   // owned; released only while attached
+    Ref exception_;                   // released only while attached (Ref's rule)
     Thread thread_ = Thread::Unknown;
     Clock::time_point last_check_;
     std::int64_t attached_budget_ = kAttachedPollItems;

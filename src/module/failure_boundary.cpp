@@ -1,7 +1,5 @@
 #include "failure_boundary.hpp"
 
-#include "detached.hpp"
-
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -38,16 +36,6 @@ void report_internal_failure(const InternalFailure& failure) {
     std::fflush(stderr);
 }
 
-// str(exception), or nullopt if that fails (the failure is left pending).
-std::optional<std::string> exception_text(PyObject* exception) {
-    Ref text = own(PyObject_Str(exception));
-    if (!text) return std::nullopt;
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-    if (utf8 == nullptr) return std::nullopt;
-    return std::string(utf8, static_cast<std::size_t>(size));
-}
-
 // Prints a resumed panic with its traceback through sys.excepthook. On the main thread
 // that is PyErr_PrintEx, where a hook raising SystemExit exits the process. On any other
 // thread the hook is called the way threads call it: a SystemExit it raises is ignored,
@@ -78,6 +66,22 @@ void print_resumed_panic(Ref exception) {
 }
 
 }  // namespace
+
+std::optional<std::string> exception_text(PyObject* exception) {
+    Ref text = own(PyObject_Str(exception));
+    if (!text) return std::nullopt;
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+    if (utf8 == nullptr) return std::nullopt;
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+std::string take_exception_text(const char* fallback) {
+    Ref error = own(PyErr_GetRaisedException());
+    std::optional<std::string> text = error ? exception_text(error.get()) : std::nullopt;
+    PyErr_Clear();
+    return text ? *text : fallback;
+}
 
 PyObject* panic_exception_type(ModuleState& state) {
     return state.panic_type.get([] {

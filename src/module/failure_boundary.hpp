@@ -11,23 +11,25 @@
 #include <cxxabi.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <type_traits>
 
 #include "../algorithms/knuth_x/failure.hpp"
+#include "interpreter_thread.hpp"
 #include "module_state.hpp"
-
-// Marks a function with a `catch (abi::__forced_unwind&)` clause. The forced unwind by which
-// a thread ends is not a C++ exception object, so the clause binds its reference to nothing;
-// that is how the runtime works, and the sanitizer's null-reference check must not stop it.
-// (The attribute is not honoured on templates: such clauses live in plain functions.)
-#define XCOVER_CATCHES_FORCED_UNWIND __attribute__((no_sanitize("null")))
 
 namespace xcover::py {
 
 // The PanicException type of this module's interpreter (borrowed), created at first use;
 // nullptr with an exception set if the interpreter refuses to create it.
 PyObject* panic_exception_type(ModuleState& state);
+
+// str(exception), or nullopt if that fails (the failure is left pending).
+std::optional<std::string> exception_text(PyObject* exception);
+// str() of the pending exception, which is cleared; `fallback` when there is none or its
+// text cannot be had.
+std::string take_exception_text(const char* fallback);
 
 // Sets PanicException(message) as the pending exception.
 void raise_internal_failure(ModuleState& state, const std::string& message);

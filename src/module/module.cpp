@@ -77,13 +77,8 @@ bool register_function(PyObject* module, PyMethodDef* entry, bool exported, PyOb
     Ref all = module_all(module, all_key);
     if (!all) return false;
     if (PyList_Append(all.get(), name.get()) < 0) {
-        Ref error = own(PyErr_GetRaisedException());
-        Ref text = error ? own(PyObject_Str(error.get())) : nullptr;
-        const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-        PyErr_Clear();
         // Deliberate text, matched by callers.
-        fail(std::string("could not append __name__ to __all__: ") +
-             (utf8 != nullptr ? utf8 : "unknown error"));
+        fail("could not append __name__ to __all__: " + take_exception_text("unknown error"));
     }
     return PyObject_SetAttr(module, name.get(), function.get()) == 0;
 }

@@ -1,0 +1,23 @@
+#include "interpreter_thread.hpp"
+
+namespace xcover::py {
+
+std::optional<bool> on_main_thread() {
+    // Bytecode would let the interpreter run a pending signal handler here, and its exception
+    // would be lost: only C functions are called.
+    Ref name = own(PyUnicode_FromString("_thread"));
+    Ref module = name ? own(PyImport_GetModule(name.get())) : nullptr;
+    Ref get_ident = module ? own(PyObject_GetAttrString(module.get(), "_get_main_thread_ident"))
+                           : nullptr;
+    Ref ident = get_ident && PyCFunction_Check(get_ident.get())
+                    ? own(PyObject_CallNoArgs(get_ident.get()))
+                    : nullptr;
+    const unsigned long value = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+    if (ident == nullptr || PyErr_Occurred()) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return value == PyThread_get_thread_ident();
+}
+
+}  // namespace xcover::py
