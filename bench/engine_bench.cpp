@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "algorithms/knuth_x/algos/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
 #include "algorithms/knuth_x/search/depth_first.hpp"
 #include "dlx_floor.hpp"
 #include "instances.hpp"

@@ -16,8 +16,8 @@
 #include <random>
 #include <vector>
 
-#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
-#include "algorithms/knuth_x/algos/min_est.hpp"
+#include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/block_count/min_est.hpp"
 #include "reference/min_est_quadratic.hpp"
 
 using namespace xcover;

@@ -35,13 +35,13 @@
 #include <string>
 #include <vector>
 
-#include "algorithms/knuth_x/algos/get_all.hpp"
-#include "algorithms/knuth_x/algos/get_top.hpp"
-#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
-#include "algorithms/knuth_x/algos/get_topp.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
+#include "algorithms/knuth_x/algos/average/get_top.hpp"
+#include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/average/get_topp.hpp"
 #ifndef XCOVER_BENCH_BASELINE
-#include "algorithms/knuth_x/algos/top_sc_stream.hpp"
-#include "algorithms/knuth_x/algos/top_stream.hpp"
+#include "algorithms/knuth_x/algos/block_count/top_sc_stream.hpp"
+#include "algorithms/knuth_x/algos/average/top_stream.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
 #endif
 #include "instances.hpp"

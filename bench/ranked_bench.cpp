@@ -26,10 +26,10 @@
 #include <utility>
 #include <vector>
 
-#include "algorithms/knuth_x/algos/avg_est.hpp"
-#include "algorithms/knuth_x/algos/get_top.hpp"
-#include "algorithms/knuth_x/algos/get_topp.hpp"
-#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/average/avg_est.hpp"
+#include "algorithms/knuth_x/algos/average/get_top.hpp"
+#include "algorithms/knuth_x/algos/average/get_topp.hpp"
+#include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
 #include "reference/avg_est_literal.hpp"
 
 using namespace xcover;

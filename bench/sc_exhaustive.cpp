@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "algorithms/knuth_x/algos/block_count.hpp"
-#include "algorithms/knuth_x/algos/ln_gamma.hpp"
-#include "algorithms/knuth_x/algos/top_sc_stream.hpp"
+#include "algorithms/knuth_x/algos/block_count/block_count.hpp"
+#include "algorithms/knuth_x/algos/numeric/ln_gamma.hpp"
+#include "algorithms/knuth_x/algos/block_count/top_sc_stream.hpp"
 #include "algorithms/knuth_x/search/depth_first.hpp"
 #include "sc_instances.hpp"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "algorithms/knuth_x/algos/block_count.hpp"
+#include "algorithms/knuth_x/algos/block_count/block_count.hpp"
 #include "algorithms/knuth_x/links/block_list.hpp"
 #include "instances.hpp"
 

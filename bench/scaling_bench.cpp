@@ -12,8 +12,8 @@
 #include <random>
 #include <vector>
 
-#include "algorithms/knuth_x/algos/get_all.hpp"
-#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
+#include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
 #include "instances.hpp"
 
 using namespace xcover;

@@ -15,8 +15,9 @@
 #include <cstdint>
 #include <string>
 
-#include "algorithms/knuth_x/algos/get_all.hpp"
-#include "algorithms/knuth_x/algos/split_levels.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/split.hpp"
+#include "algorithms/knuth_x/algos/depth_first/split_levels.hpp"
 #include "instances.hpp"
 #include "reference/split_passes.hpp"
 

@@ -17,8 +17,8 @@
 #include <map>
 #include <string>
 
-#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
-#include "algorithms/knuth_x/algos/top_sc_stream.hpp"
+#include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/block_count/top_sc_stream.hpp"
 #include "sc_instances.hpp"
 
 using namespace xcover;

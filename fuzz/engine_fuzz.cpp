@@ -43,15 +43,16 @@
 #include <string>
 #include <vector>
 
-#include "algorithms/knuth_x/algos/get_all.hpp"
-#include "algorithms/knuth_x/algos/get_top.hpp"
-#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
-#include "algorithms/knuth_x/algos/get_topp.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/split.hpp"
+#include "algorithms/knuth_x/algos/average/get_top.hpp"
+#include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/average/get_topp.hpp"
 #include "algorithms/knuth_x/failure.hpp"
 #include "algorithms/knuth_x/links/block_list.hpp"
 #include "algorithms/knuth_x/search/depth_first.hpp"
-#include "algorithms/knuth_x/algos/min_est.hpp"
-#include "algorithms/knuth_x/algos/split_levels.hpp"
+#include "algorithms/knuth_x/algos/block_count/min_est.hpp"
+#include "algorithms/knuth_x/algos/depth_first/split_levels.hpp"
 #include "reference/min_est_quadratic.hpp"
 #include "reference/split_passes.hpp"
 #include "reference/stepwise.hpp"

@@ -15,9 +15,7 @@ namespace {
 
 // The C++ state of an iterator, built in place after the object header.
 struct IteratorState {
-    std::unique_ptr<DepthFirstSearch> search;  // nullptr once the search is over or failed
-    // With helper threads, the stream instead of `search` (nullptr likewise).
-    std::unique_ptr<CoverStream> stream;
+    std::unique_ptr<CoverSource> source;  // nullptr once the search is over or failed
     CoverList batch;
     std::uint64_t next_in_batch = 0;
     // When a refill last checked for signals: `list(iterator)` runs no bytecode between
@@ -33,21 +31,16 @@ struct CoverIterator {
 };
 
 // Whether covers may remain beyond the batch in hand.
-bool searching(const IteratorState& state) { return state.search || state.stream; }
+bool searching(const IteratorState& state) { return state.source != nullptr; }
 
 void end_search(IteratorState& state) {
-    state.search.reset();
-    state.stream.reset();  // waits for its helpers to leave it
+    state.source.reset();  // waits for its helpers to leave it
 }
 
-bool forked_away(const IteratorState& state) { return state.stream && !state.stream->in_this_process(); }
+bool forked_away(const IteratorState& state) { return state.source && !state.source->in_this_process(); }
 
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    IteratorState& state = reinterpret_cast<CoverIterator*>(self)->state;
-    // In a forked child the stream's helpers and its place in the pool are the parent's: it is
-    // left alone (the child's copy of its memory goes with the process).
-    if (forked_away(state)) (void)state.stream.release();
     reinterpret_cast<CoverIterator*>(self)->state.~IteratorState();
     type->tp_free(self);
     Py_DECREF(type);
@@ -59,9 +52,7 @@ XCOVER_CATCHES_FORCED_UNWIND bool refill(Call& call, IteratorState& state) {
     state.next_in_batch = 0;
     std::optional<bool> more;
     try {
-        more = state.stream
-                   ? fill_batch(*state.stream, state.batch, kIteratorBatch, UINT64_MAX, call.check)
-                   : fill_batch(*state.search, state.batch, kIteratorBatch, UINT64_MAX, call.check);
+        more = fill_batch(*state.source, state.batch, kIteratorBatch, UINT64_MAX, call.check);
         state.last_signal_check.store(call.check.last_check(), std::memory_order_relaxed);
     } catch (const abi::__forced_unwind&) {
         throw;
@@ -141,17 +132,10 @@ CoverIterator* new_iterator_object(ModuleState& state) {
 
 }  // namespace
 
-PyObject* new_cover_iterator(ModuleState& state, std::unique_ptr<DepthFirstSearch> search) {
+PyObject* new_cover_iterator(ModuleState& state, std::unique_ptr<CoverSource> source) {
     CoverIterator* object = new_iterator_object(state);
     if (object == nullptr) return nullptr;
-    object->state.search = std::move(search);
-    return reinterpret_cast<PyObject*>(object);
-}
-
-PyObject* new_cover_iterator(ModuleState& state, std::unique_ptr<CoverStream> stream) {
-    CoverIterator* object = new_iterator_object(state);
-    if (object == nullptr) return nullptr;
-    object->state.stream = std::move(stream);
+    object->state.source = std::move(source);
     return reinterpret_cast<PyObject*>(object);
 }
 

@@ -7,14 +7,14 @@
 #include <optional>
 #include <vector>
 
-#include "../algorithms/knuth_x/algos/get_all.hpp"
-#include "../algorithms/knuth_x/algos/get_top.hpp"
-#include "../algorithms/knuth_x/algos/get_topn_sc.hpp"
-#include "../algorithms/knuth_x/algos/get_topp.hpp"
-#include "../algorithms/knuth_x/algos/top_sc_stream.hpp"
-#include "../algorithms/knuth_x/algos/top_stream.hpp"
+#include "../algorithms/knuth_x/algos/depth_first/get_all.hpp"
+#include "../algorithms/knuth_x/algos/depth_first/split.hpp"
+#include "../algorithms/knuth_x/algos/average/get_top.hpp"
+#include "../algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
+#include "../algorithms/knuth_x/algos/average/get_topp.hpp"
+#include "../algorithms/knuth_x/algos/block_count/top_sc_stream.hpp"
+#include "../algorithms/knuth_x/algos/average/top_stream.hpp"
 #include "../algorithms/knuth_x/pool/thread_pool.hpp"
-#include "../algorithms/knuth_x/search/cover_stream.hpp"
 #include "arguments.hpp"
 #include "command_line.hpp"
 #include "cover_iterator.hpp"
@@ -107,29 +107,18 @@ PyObject* iter_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         const std::optional<std::uint64_t> seed = a.optional_integer(F.slot("seed"));
-        if (ThreadPool& pool = ThreadPool::shared(); pool.threads() > 1 && !seed) {
-            // Helpers search a window of parts ahead of the iterator, each part pausing at a
-            // bound: what waits in memory is bounded whatever the number of covers. A seeded
-            // order is searched on the caller's thread.
-            std::optional<std::unique_ptr<CoverStream>> stream =
-                run_detached(call.check, [&](Interrupt& interrupt) {
-                    return std::make_unique<CoverStream>(
-                        partitions, a.integers(F.slot("include")), pool, CoverStream::bounded(pool.threads()),
-                        false, &interrupt, a.integers(F.slot("secondary")));
-                }, input_items(partitions));
-            if (!stream) return nullptr;
-            return new_cover_iterator(call.state, std::move(*stream));
-        }
-        std::optional<std::unique_ptr<DepthFirstSearch>> search =
+        // With helpers, they search a window of parts ahead of the iterator, each part pausing
+        // at a bound: what waits in memory is bounded whatever the number of covers.
+        const DepthFirstQuery query{.include = a.integers(F.slot("include")),
+                                    .secondary = a.integers(F.slot("secondary")),
+                                    .seed = seed,
+                                    .use = DepthFirstQuery::Use::Batches};
+        std::optional<std::unique_ptr<CoverSource>> source =
             run_detached(call.check, [&](Interrupt& interrupt) {
-                auto made = std::make_unique<DepthFirstSearch>(partitions, a.integers(F.slot("include")),
-                                                               &interrupt, a.integers(F.slot("secondary")));
-                if (seed) made->order_branches(*seed);
-                return made;
+                return depth_first_source(partitions, query, helpers(), &interrupt);
             }, input_items(partitions));
-        if (!search) return nullptr;
-        (*search)->set_interrupt(nullptr);
-        return new_cover_iterator(call.state, std::move(*search));
+        if (!source) return nullptr;
+        return new_cover_iterator(call.state, std::move(*source));
     });
 }
 
@@ -207,24 +196,13 @@ PyObject* get_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, Py
     static constexpr const FunctionDeclaration& F = kGetAll;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         BlockList& partitions = a.blocks(F.slot("partitions"));
-        if (ThreadPool& pool = ThreadPool::shared(); pool.threads() > 1) {
-            std::optional<std::unique_ptr<CoverStream>> stream =
-                run_detached(call.check, [&](Interrupt& interrupt) {
-                    return std::make_unique<CoverStream>(partitions, std::span<const std::uint64_t>{}, pool,
-                                                         CoverStream::kUnbounded, false, &interrupt);
-                }, input_items(partitions));
-            if (!stream) return nullptr;
-            partitions = BlockList{};
-            return all_covers_to_python(call, **stream);
-        }
-        std::optional<std::unique_ptr<DepthFirstSearch>> search =
+        std::optional<std::unique_ptr<CoverSource>> source =
             run_detached(call.check, [&](Interrupt& interrupt) {
-                return std::make_unique<DepthFirstSearch>(partitions, std::span<const std::uint64_t>{},
-                                                          &interrupt);
+                return depth_first_source(partitions, DepthFirstQuery{}, helpers(), &interrupt);
             }, input_items(partitions));
-        if (!search) return nullptr;
+        if (!source) return nullptr;
         partitions = BlockList{};  // the search holds its own copy: free the caller's now
-        return all_covers_to_python(call, **search);
+        return all_covers_to_python(call, **source);
     });
 }
 

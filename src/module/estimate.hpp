@@ -4,7 +4,7 @@
 
 #include "python_ref.hpp"
 
-#include "../algorithms/knuth_x/algos/estimate.hpp"
+#include "../algorithms/knuth_x/algos/depth_first/estimate.hpp"
 #include "call.hpp"
 
 #include <optional>

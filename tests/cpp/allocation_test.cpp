@@ -13,8 +13,8 @@
 // with std::free, which is what they are for; the compiler cannot see the pairing.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
-#include "algorithms/knuth_x/algos/avg_est.hpp"
-#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/average/avg_est.hpp"
+#include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <set>
 
-#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
-#include "algorithms/knuth_x/algos/min_est.hpp"
+#include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/block_count/min_est.hpp"
 #include "algorithms/knuth_x/seeded_hash.hpp"
 #include "brute_force.hpp"
 

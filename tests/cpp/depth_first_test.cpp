@@ -5,7 +5,8 @@
 #include <random>
 #include <set>
 
-#include "algorithms/knuth_x/algos/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/split.hpp"
 #include "algorithms/knuth_x/search/depth_first.hpp"
 #include "brute_force.hpp"
 

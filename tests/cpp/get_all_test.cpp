@@ -1,7 +1,7 @@
 // Enumeration of all exact covers.
 #include <gtest/gtest.h>
 
-#include "algorithms/knuth_x/algos/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
 #include "brute_force.hpp"
 #include "reference/stepwise.hpp"
 

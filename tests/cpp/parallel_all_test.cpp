@@ -8,9 +8,10 @@
 #include <random>
 #include <thread>
 
-#include "algorithms/knuth_x/algos/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/split.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
-#include "algorithms/knuth_x/search/cover_stream.hpp"
+#include "algorithms/knuth_x/algos/depth_first/cover_stream.hpp"
 #include "brute_force.hpp"
 
 using namespace xcover;
@@ -77,7 +78,8 @@ TEST(ParallelAll, SameAsOneThreadOnRandomProblems) {
             ASSERT_EQ(count_all(list, include, nullptr, {}, &pool), count) << "round " << round;
             ASSERT_EQ(count_all(list, include, nullptr, secondary, &pool), count_secondary)
                 << "round " << round;
-            CoverStream stream(list, include, pool, CoverStream::bounded(threads));
+            const auto stream_owner = CoverStream::listing(list, include, pool, CoverStream::bounded(threads));
+            CoverStream& stream = *stream_owner;
             ASSERT_EQ(drain(stream, rng), one) << "round " << round;
         }
     }
@@ -89,7 +91,8 @@ TEST(ParallelAll, LargerTreesWithSmallWindows) {
         const BlockList list = BlockList::from(dense_blocks(rng, 55, 14));
         const Covers one = get_all(list).nested();
         for (unsigned threads : {2u, 4u}) {
-            CoverStream stream(list, {}, pool_of(threads), CoverStream::Bounds{2, 64});
+            const auto stream_owner = CoverStream::listing(list, {}, pool_of(threads), CoverStream::Bounds{2, 64});
+            CoverStream& stream = *stream_owner;
             EXPECT_EQ(drain(stream, rng), one);
             EXPECT_EQ(count_all(list, {}, nullptr, {}, &pool_of(threads)), one.size());
         }
@@ -105,7 +108,8 @@ TEST(ParallelAll, StreamGoesOnAfterInterrupts) {
     std::mt19937_64 rng(5);
     const BlockList list = BlockList::from(dense_blocks(rng, 60, 15));
     const Covers one = get_all(list).nested();
-    CoverStream stream(list, {}, pool_of(3), CoverStream::bounded(3));
+    const auto stream_owner = CoverStream::listing(list, {}, pool_of(3), CoverStream::bounded(3));
+    CoverStream& stream = *stream_owner;
     EXPECT_EQ(drain(stream, rng, &interrupt), one);
     EXPECT_GT(interrupt.polls, 3);
 }
@@ -114,7 +118,8 @@ TEST(ParallelAll, DroppedStreamStopsItsHelpers) {
     std::mt19937_64 rng(6);
     const BlockList list = BlockList::from(dense_blocks(rng, 60, 15));
     for (int i = 0; i < 20; ++i) {
-        CoverStream stream(list, {}, pool_of(4), CoverStream::kUnbounded);
+        const auto stream_owner = CoverStream::listing(list, {}, pool_of(4), CoverStream::kUnbounded);
+        CoverStream& stream = *stream_owner;
         CoverList batch;
         stream.next_batch(batch, 3, UINT64_MAX, nullptr);
         EXPECT_LE(batch.size(), 3u);
@@ -136,7 +141,8 @@ TEST(ParallelAll, HelpersNeverPollTheCallersInterrupt) {
     const BlockList list = BlockList::from(dense_blocks(rng, 60, 15));
     const Covers one = get_all(list).nested();
     for (int round = 0; round < 4; ++round) {
-        CoverStream stream(list, {}, pool_of(4), CoverStream::Bounds{8, 32});
+        const auto stream_owner = CoverStream::listing(list, {}, pool_of(4), CoverStream::Bounds{8, 32});
+        CoverStream& stream = *stream_owner;
         CoverList all;
         int foreign = 0;
         for (bool more = true; more;) {
@@ -173,7 +179,8 @@ TEST(ParallelAll, InterruptsNeverLandOnTheWayToAPart) {
     ASSERT_GT(one.size(), 1u);
     ThreadPool alone(1);
     std::mt19937_64 rng(10);
-    CoverStream stream(list, include, alone, CoverStream::bounded(1), false);
+    const auto stream_owner = CoverStream::listing(list, include, alone, CoverStream::bounded(1));
+    CoverStream& stream = *stream_owner;
     EXPECT_EQ(drain(stream, rng, &interrupt), one);
     EXPECT_GT(interrupt.polls, 3);
 }

@@ -18,10 +18,10 @@
 #include <typeinfo>
 #include <variant>
 
-#include "algorithms/knuth_x/algos/get_top.hpp"
-#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
-#include "algorithms/knuth_x/algos/get_topp.hpp"
-#include "algorithms/knuth_x/algos/top_stream.hpp"
+#include "algorithms/knuth_x/algos/average/get_top.hpp"
+#include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/average/get_topp.hpp"
+#include "algorithms/knuth_x/algos/average/top_stream.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
 #include "brute_force.hpp"
 

@@ -6,10 +6,10 @@
 #include <limits>
 #include <random>
 
-#include "algorithms/knuth_x/algos/get_top.hpp"
-#include "algorithms/knuth_x/algos/get_topp.hpp"
-#include "algorithms/knuth_x/algos/ln_gamma.hpp"
-#include "algorithms/knuth_x/algos/log_sum_exp.hpp"
+#include "algorithms/knuth_x/algos/average/get_top.hpp"
+#include "algorithms/knuth_x/algos/average/get_topp.hpp"
+#include "algorithms/knuth_x/algos/numeric/ln_gamma.hpp"
+#include "algorithms/knuth_x/algos/numeric/log_sum_exp.hpp"
 #include "reference/avg_est_literal.hpp"
 #include "brute_force.hpp"
 

@@ -5,8 +5,8 @@
 #include <random>
 #include <set>
 
-#include "algorithms/knuth_x/algos/estimate.hpp"
-#include "algorithms/knuth_x/algos/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/estimate.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
 #include "algorithms/knuth_x/format/dlx_format.hpp"
 #include "algorithms/knuth_x/links/dancinglinks.hpp"
 #include "algorithms/knuth_x/links/element_index.hpp"

@@ -6,7 +6,7 @@
 #include <random>
 #include <set>
 
-#include "algorithms/knuth_x/algos/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
 #include "algorithms/knuth_x/search/depth_first.hpp"
 #include "brute_force.hpp"
 #include "reference/split_passes.hpp"

@@ -6,10 +6,11 @@
 
 #include <random>
 
-#include "algorithms/knuth_x/algos/get_all.hpp"
-#include "algorithms/knuth_x/algos/split_levels.hpp"
+#include "algorithms/knuth_x/algos/depth_first/get_all.hpp"
+#include "algorithms/knuth_x/algos/depth_first/split.hpp"
+#include "algorithms/knuth_x/algos/depth_first/split_levels.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
-#include "algorithms/knuth_x/search/cover_stream.hpp"
+#include "algorithms/knuth_x/algos/depth_first/cover_stream.hpp"
 #include "brute_force.hpp"
 #include "reference/split_passes.hpp"
 
@@ -126,7 +127,8 @@ TEST(Split, CoverStreamWithIncludeCutsALongForcedChainOnce) {
     ASSERT_EQ(paths.size(), 1u);  // the other two branches meet an included block
     EXPECT_EQ(paths[0].size(), length + 1);
     ThreadPool pool(2);
-    CoverStream stream(list, include, pool, CoverStream::bounded(2));
+    const auto stream_owner = CoverStream::listing(list, include, pool, CoverStream::bounded(2));
+    CoverStream& stream = *stream_owner;
     CoverList covers;
     while (stream.next_batch(covers, UINT64_MAX, UINT64_MAX, nullptr)) {
     }

@@ -11,11 +11,11 @@
 #include <random>
 #include <set>
 
-#include "algorithms/knuth_x/algos/get_topn_sc.hpp"
-#include "algorithms/knuth_x/algos/kelley.hpp"
-#include "algorithms/knuth_x/algos/sc_bound.hpp"
-#include "algorithms/knuth_x/algos/sp_lp.hpp"
-#include "algorithms/knuth_x/algos/top_sc_stream.hpp"
+#include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
+#include "algorithms/knuth_x/algos/numeric/kelley.hpp"
+#include "algorithms/knuth_x/algos/block_count/sc_bound.hpp"
+#include "algorithms/knuth_x/algos/numeric/sp_lp.hpp"
+#include "algorithms/knuth_x/algos/block_count/top_sc_stream.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
 #include "brute_force.hpp"
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "algorithms/knuth_x/algos/avg_est.hpp"
+#include "algorithms/knuth_x/algos/average/avg_est.hpp"
 #include "algorithms/knuth_x/search/ordered_search.hpp"
 
 namespace xcover::reference {

@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include "../links/block_list.hpp"
-#include "../links/dancinglinks.hpp"
-#include "../links/element_index.hpp"
-#include "../search/ordered_search.hpp"
+#include "../../links/block_list.hpp"
+#include "../../links/dancinglinks.hpp"
+#include "../../links/element_index.hpp"
+#include "../../search/ordered_search.hpp"
 
 namespace xcover {
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "../links/block_list.hpp"
-#include "../search/covers.hpp"
-#include "../search/ordered_search.hpp"
+#include "../../links/block_list.hpp"
+#include "../../search/covers.hpp"
+#include "../../search/ordered_search.hpp"
 #include "avg_est.hpp"
 
 namespace xcover {

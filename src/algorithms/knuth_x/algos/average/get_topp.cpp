@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "../links/element_index.hpp"
-#include "../numbers.hpp"
+#include "../../links/element_index.hpp"
+#include "../../numbers.hpp"
 #include "get_top.hpp"
-#include "log_sum_exp.hpp"
+#include "../numeric/log_sum_exp.hpp"
 
 namespace xcover {
 

@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "../links/block_list.hpp"
-#include "../search/covers.hpp"
-#include "../search/ordered_search.hpp"
+#include "../../links/block_list.hpp"
+#include "../../search/covers.hpp"
+#include "../../search/ordered_search.hpp"
 
 namespace xcover {
 

@@ -1,6 +1,6 @@
 #include "top_stream.hpp"
 
-#include "included_blocks.hpp"
+#include "../included_blocks.hpp"
 
 namespace xcover {
 

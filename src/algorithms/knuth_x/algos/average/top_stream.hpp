@@ -20,9 +20,9 @@
 #include <span>
 #include <vector>
 
-#include "../interrupt.hpp"
-#include "../links/block_list.hpp"
-#include "../search/ranked_cover.hpp"
+#include "../../interrupt.hpp"
+#include "../../links/block_list.hpp"
+#include "../../search/ranked_cover.hpp"
 #include "get_top.hpp"
 
 namespace xcover {

@@ -3,9 +3,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "../links/element_index.hpp"
-#include "../seeded_hash.hpp"
-#include "ln_gamma.hpp"
+#include "../../links/element_index.hpp"
+#include "../../seeded_hash.hpp"
+#include "../numeric/ln_gamma.hpp"
 #include "min_est.hpp"
 
 namespace xcover {

@@ -16,9 +16,9 @@
 #include <span>
 #include <vector>
 
-#include "../links/block_list.hpp"
-#include "../links/dancinglinks.hpp"
-#include "../search/ordered_search.hpp"
+#include "../../links/block_list.hpp"
+#include "../../links/dancinglinks.hpp"
+#include "../../search/ordered_search.hpp"
 
 namespace xcover {
 

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "../links/block_list.hpp"
-#include "../search/covers.hpp"
-#include "../search/ordered_search.hpp"
+#include "../../links/block_list.hpp"
+#include "../../search/covers.hpp"
+#include "../../search/ordered_search.hpp"
 #include "block_count.hpp"
 
 namespace xcover {

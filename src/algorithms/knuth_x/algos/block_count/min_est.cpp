@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "../numbers.hpp"
+#include "../../numbers.hpp"
 
 namespace xcover {
 

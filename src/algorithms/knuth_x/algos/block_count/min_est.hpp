@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "../interrupt.hpp"
+#include "../../interrupt.hpp"
 
 namespace xcover {
 

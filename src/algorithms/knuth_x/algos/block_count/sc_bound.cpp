@@ -7,8 +7,8 @@
 #include <queue>
 #include <set>
 
-#include "../links/element_index.hpp"
-#include "ln_gamma.hpp"
+#include "../../links/element_index.hpp"
+#include "../numeric/ln_gamma.hpp"
 
 namespace xcover {
 

@@ -50,10 +50,10 @@
 #include <span>
 #include <vector>
 
-#include "../links/block_list.hpp"
+#include "../../links/block_list.hpp"
 #include "block_count.hpp"
-#include "kelley.hpp"
-#include "sp_lp.hpp"
+#include "../numeric/kelley.hpp"
+#include "../numeric/sp_lp.hpp"
 
 namespace xcover {
 

@@ -16,13 +16,13 @@
 #include <span>
 #include <vector>
 
-#include "../links/block_list.hpp"
-#include "../links/dancinglinks.hpp"
-#include "../search/depth_first.hpp"
-#include "../interrupt.hpp"
-#include "../search/ordered_search.hpp"
+#include "../../links/block_list.hpp"
+#include "../../links/dancinglinks.hpp"
+#include "../../search/depth_first.hpp"
+#include "../../interrupt.hpp"
+#include "../../search/ordered_search.hpp"
 #include "block_count.hpp"
-#include "kelley.hpp"
+#include "../numeric/kelley.hpp"
 #include "sc_bound.hpp"
 
 namespace xcover {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "../links/element_index.hpp"
-#include "included_blocks.hpp"
+#include "../../links/element_index.hpp"
+#include "../included_blocks.hpp"
 
 namespace xcover {
 

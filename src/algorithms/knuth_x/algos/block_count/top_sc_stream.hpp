@@ -52,10 +52,10 @@
 #include <string>
 #include <vector>
 
-#include "../links/block_list.hpp"
-#include "../interrupt.hpp"
-#include "../search/ordered_search.hpp"
-#include "../search/ranked_cover.hpp"
+#include "../../links/block_list.hpp"
+#include "../../interrupt.hpp"
+#include "../../search/ordered_search.hpp"
+#include "../../search/ranked_cover.hpp"
 #include "block_count.hpp"
 #include "sc_scorer.hpp"
 

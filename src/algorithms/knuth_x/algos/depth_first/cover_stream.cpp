@@ -3,7 +3,7 @@
 #include <chrono>
 #include <exception>
 
-#include "../algos/get_all.hpp"
+#include "split.hpp"
 
 namespace xcover {
 
@@ -17,10 +17,26 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(2);
 
 }  // namespace
 
+std::unique_ptr<CoverStream> CoverStream::listing(const BlockList& blocks,
+                                                  std::span<const std::uint64_t> include, ThreadPool& pool,
+                                                  Bounds bounds, Interrupt* interrupt,
+                                                  std::span<const std::uint64_t> secondary) {
+    return std::unique_ptr<CoverStream>(
+        new CoverStream(blocks, include, pool, bounds, Keep::Covers, interrupt, secondary));
+}
+
+std::unique_ptr<CoverStream> CoverStream::counting(const BlockList& blocks,
+                                                   std::span<const std::uint64_t> include, ThreadPool& pool,
+                                                   Interrupt* interrupt,
+                                                   std::span<const std::uint64_t> secondary) {
+    return std::unique_ptr<CoverStream>(
+        new CoverStream(blocks, include, pool, kUnbounded, Keep::CountOnly, interrupt, secondary));
+}
+
 CoverStream::CoverStream(const BlockList& blocks, std::span<const std::uint64_t> include,
-                         ThreadPool& pool, Bounds bounds, bool count_only, Interrupt* interrupt,
+                         ThreadPool& pool, Bounds bounds, Keep keep, Interrupt* interrupt,
                          std::span<const std::uint64_t> secondary)
-    : bounds_(bounds), count_only_(count_only), pristine_(blocks, include, interrupt, secondary) {
+    : bounds_(bounds), count_only_(keep == Keep::CountOnly), pristine_(blocks, include, interrupt, secondary) {
     const std::uint64_t parts = kPartsPerThread * pool.threads();
     // split's cut walks a forced chain once and moves one search between parts, where
     // replaying each path from the root would be quadratic in the depth of the chain.

@@ -23,11 +23,11 @@
 #include <span>
 #include <vector>
 
-#include "../links/block_list.hpp"
-#include "../pool/thread_pool.hpp"
-#include "covers.hpp"
-#include "depth_first.hpp"
-#include "../interrupt.hpp"
+#include "../../links/block_list.hpp"
+#include "../../pool/thread_pool.hpp"
+#include "../../search/covers.hpp"
+#include "../../search/depth_first.hpp"
+#include "../../interrupt.hpp"
 
 namespace xcover {
 
@@ -42,19 +42,25 @@ public:
     // Bounds for a caller that takes covers a batch at a time (an iterator).
     static Bounds bounded(unsigned threads) { return Bounds{2 * std::uint64_t{threads}, std::uint64_t{1} << 14}; }
 
-    // `count_only`: covers are counted, not kept (count_rest). The pool's setting decides the
-    // number of parts; `include` and `secondary` as for DepthFirstSearch. Building the matrix
-    // and cutting the tree poll `interrupt`.
-    CoverStream(const BlockList& blocks, std::span<const std::uint64_t> include, ThreadPool& pool,
-                Bounds bounds, bool count_only = false, Interrupt* interrupt = nullptr,
-                std::span<const std::uint64_t> secondary = {});
+    // A stream whose covers are kept for next_batch. The pool's setting decides the number of
+    // parts; `include` and `secondary` as for DepthFirstSearch. Building the matrix and
+    // cutting the tree poll `interrupt`.
+    static std::unique_ptr<CoverStream> listing(const BlockList& blocks,
+                                                std::span<const std::uint64_t> include, ThreadPool& pool,
+                                                Bounds bounds, Interrupt* interrupt = nullptr,
+                                                std::span<const std::uint64_t> secondary = {});
+    // A stream whose covers are only counted (count_rest), built as `listing` builds one.
+    static std::unique_ptr<CoverStream> counting(const BlockList& blocks,
+                                                 std::span<const std::uint64_t> include, ThreadPool& pool,
+                                                 Interrupt* interrupt = nullptr,
+                                                 std::span<const std::uint64_t> secondary = {});
     ~CoverStream();
 
     // Appends the next covers to `batch` until it holds `max_covers` covers or at least
     // `max_items` block indices, or the covers run out; returns whether covers may remain.
     bool next_batch(CoverList& batch, std::uint64_t max_covers, std::uint64_t max_items,
                     Interrupt* interrupt);
-    // The number of covers not yet taken (a stream built with count_only).
+    // The number of covers not yet taken (a counting stream).
     std::uint64_t count_rest(Interrupt* interrupt);
 
     // The parts the tree was cut into.
@@ -65,6 +71,10 @@ public:
     bool run_one() noexcept override;
 
 private:
+    enum class Keep { Covers, CountOnly };
+    CoverStream(const BlockList& blocks, std::span<const std::uint64_t> include, ThreadPool& pool,
+                Bounds bounds, Keep keep, Interrupt* interrupt, std::span<const std::uint64_t> secondary);
+
     enum class PartState { Waiting, Running, Finished };
     struct Part {
         std::vector<std::uint64_t> path;
@@ -73,7 +83,7 @@ private:
         bool started = false;                      // `search` stands in the part's subtree
         CoverList covers;                          // found, not yet taken
         std::uint64_t taken = 0;                   // covers taken from `covers`
-        std::uint64_t count = 0;                   // covers found (count_only)
+        std::uint64_t count = 0;                   // covers found (a counting stream)
         bool cover_pending = false;  // the search stands at a cover not yet kept
         bool stalled = false;        // a helper failed on it: the caller's thread goes on
     };

@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "../search/depth_first.hpp"
+#include "../../search/depth_first.hpp"
 
 namespace xcover {
 

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <span>
 
-#include "../interrupt.hpp"
-#include "../links/block_list.hpp"
+#include "../../interrupt.hpp"
+#include "../../links/block_list.hpp"
 
 namespace xcover {
 

@@ -1,6 +1,6 @@
 #include "get_all.hpp"
 
-#include "../search/cover_stream.hpp"
+#include "cover_source.hpp"
 
 namespace xcover {
 
@@ -15,28 +15,17 @@ bool collect_covers(DepthFirstSearch& search, CoverList& batch, std::uint64_t ma
 
 CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> include,
                   Interrupt* interrupt, ThreadPool* pool) {
-    if (pool != nullptr && pool->threads() > 1) {
-        CoverStream stream(blocks, include, *pool, CoverStream::kUnbounded, false, interrupt);
-        CoverList covers;
-        stream.next_batch(covers, UINT64_MAX, UINT64_MAX, interrupt);
-        return covers;
-    }
-    DepthFirstSearch search(blocks, include, interrupt);
+    const auto source = depth_first_source(blocks, DepthFirstQuery{.include = include}, pool, interrupt);
     CoverList covers;
-    collect_covers(search, covers, UINT64_MAX, UINT64_MAX);
+    source->next_batch(covers, UINT64_MAX, UINT64_MAX, interrupt);
     return covers;
 }
 
 std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> include,
                         Interrupt* interrupt, std::span<const std::uint64_t> secondary,
                         ThreadPool* pool) {
-    if (pool != nullptr && pool->threads() > 1)
-        return CoverStream(blocks, include, *pool, CoverStream::kUnbounded, true, interrupt, secondary)
-            .count_rest(interrupt);
-    DepthFirstSearch search(blocks, include, interrupt, secondary);
-    std::uint64_t count = 0;
-    while (search.next()) ++count;
-    return count;
+    const DepthFirstQuery query{.include = include, .secondary = secondary, .use = DepthFirstQuery::Use::Count};
+    return depth_first_source(blocks, query, pool, interrupt)->count_rest(interrupt);
 }
 
 }  // namespace xcover

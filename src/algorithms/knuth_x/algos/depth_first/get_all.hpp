@@ -1,17 +1,17 @@
-// The depth-first queries: every cover (get_all), their number (count_all), and the split of
-// the search tree into subtrees that can run apart (split). All walk the tree of
-// DepthFirstSearch, so they agree cover for cover and in order.
+// The depth-first queries: every cover (get_all) and their number (count_all). They walk the
+// tree of DepthFirstSearch, as split (split.hpp) does, so they agree cover for cover and in
+// order.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
-#include "../links/block_list.hpp"
-#include "../pool/thread_pool.hpp"
-#include "../search/covers.hpp"
-#include "../search/depth_first.hpp"
-#include "../interrupt.hpp"
+#include "../../links/block_list.hpp"
+#include "../../pool/thread_pool.hpp"
+#include "../../search/covers.hpp"
+#include "../../search/depth_first.hpp"
+#include "../../interrupt.hpp"
 
 namespace xcover {
 
@@ -32,23 +32,5 @@ CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> includ
 std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> include = {},
                         Interrupt* interrupt = nullptr,
                         std::span<const std::uint64_t> secondary = {}, ThreadPool* pool = nullptr);
-
-// Tops of disjoint subtrees of the search tree, in depth-first order, at least `parts` of
-// them when the tree branches that much: each is a path of chosen blocks followed by the
-// `include` blocks not on it. Running get_all with each as `include` and concatenating the
-// results gives get_all(blocks, include). Subtrees found to be dead ends are left out.
-std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint64_t parts,
-                                              std::span<const std::uint64_t> include = {},
-                                              Interrupt* interrupt = nullptr,
-                                              std::span<const std::uint64_t> secondary = {});
-
-// split's parts as bare paths: the blocks chosen from the root down to each part's top,
-// without the `include` blocks after them. A DepthFirstSearch built with the same `include`
-// and `secondary` searches one part with start_at(path); the parts in order give its covers
-// in order. This is how CoverStream cuts the tree, with or without `include`.
-std::vector<std::vector<std::uint64_t>> split_paths(const BlockList& blocks, std::uint64_t parts,
-                                                    std::span<const std::uint64_t> include = {},
-                                                    Interrupt* interrupt = nullptr,
-                                                    std::span<const std::uint64_t> secondary = {});
 
 }  // namespace xcover

@@ -23,8 +23,8 @@
 #include <optional>
 #include <utility>
 
-#include "../search/depth_first.hpp"
-#include "get_all.hpp"
+#include "../../search/depth_first.hpp"
+#include "split.hpp"
 #include "split_levels.hpp"
 
 namespace xcover {

@@ -15,7 +15,7 @@
 #include <span>
 #include <vector>
 
-#include "../search/depth_first.hpp"
+#include "../../search/depth_first.hpp"
 
 namespace xcover {
 

@@ -1,10 +1,12 @@
 #include "kelley.hpp"
 
+#include "dense_inverse.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "../failure.hpp"
+#include "../../failure.hpp"
 
 namespace xcover {
 
@@ -99,32 +101,7 @@ bool Kelley::refactor() {
     scratch_.assign(m * m, 0.0);
     for (std::uint64_t r = 0; r < m; ++r)
         for (std::uint64_t k = 0; k < m; ++k) scratch_[k * m + r] = columns_[basis_[r]].entries[k];
-    binv_.assign(m * m, 0.0);
-    for (std::uint64_t k = 0; k < m; ++k) binv_[k * m + k] = 1.0;
-    for (std::uint64_t col = 0; col < m; ++col) {
-        std::uint64_t piv = col;
-        for (std::uint64_t r = col + 1; r < m; ++r)
-            if (std::fabs(scratch_[r * m + col]) > std::fabs(scratch_[piv * m + col])) piv = r;
-        if (std::fabs(scratch_[piv * m + col]) < 1e-12) return false;
-        for (std::uint64_t k = 0; k < m; ++k) {
-            std::swap(scratch_[col * m + k], scratch_[piv * m + k]);
-            std::swap(binv_[col * m + k], binv_[piv * m + k]);
-        }
-        const double inv = 1.0 / scratch_[col * m + col];
-        for (std::uint64_t k = 0; k < m; ++k) {
-            scratch_[col * m + k] *= inv;
-            binv_[col * m + k] *= inv;
-        }
-        for (std::uint64_t r = 0; r < m; ++r) {
-            if (r == col) continue;
-            const double f = scratch_[r * m + col];
-            if (f == 0.0) continue;
-            for (std::uint64_t k = 0; k < m; ++k) {
-                scratch_[r * m + k] -= f * scratch_[col * m + k];
-                binv_[r * m + k] -= f * binv_[col * m + k];
-            }
-        }
-    }
+    if (!invert_dense(scratch_, binv_, m)) return false;
     // x_B = B^-1 e_0; a basis that is no longer feasible is rebuilt.
     xb_.resize(m);
     for (std::uint64_t r = 0; r < m; ++r) {

@@ -1,7 +1,7 @@
 #include "log_sum_exp.hpp"
 
 #include <cmath>
-#include "../numbers.hpp"
+#include "../../numbers.hpp"
 
 namespace xcover {
 

@@ -1,10 +1,12 @@
 #include "sp_lp.hpp"
 
+#include "dense_inverse.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "../failure.hpp"
+#include "../../failure.hpp"
 
 namespace xcover {
 
@@ -78,36 +80,9 @@ void SetPartitionLp::refactor() {
         }
     }
     // Invert B (m x m): solve B X = I, with X = B^-1 row major (X[r][k]).
-    std::vector<double>& a = scratch_;
-    binv_.assign(m_ * m_, 0.0);
-    for (std::uint64_t k = 0; k < m_; ++k) binv_[k * m_ + k] = 1.0;
-    for (std::uint64_t col = 0; col < m_; ++col) {
-        std::uint64_t piv = col;
-        for (std::uint64_t r = col + 1; r < m_; ++r)
-            if (std::fabs(a[r * m_ + col]) > std::fabs(a[piv * m_ + col])) piv = r;
-        if (std::fabs(a[piv * m_ + col]) < 1e-12) {
-            reset_basis();
-            return;
-        }
-        if (piv != col)
-            for (std::uint64_t k = 0; k < m_; ++k) {
-                std::swap(a[col * m_ + k], a[piv * m_ + k]);
-                std::swap(binv_[col * m_ + k], binv_[piv * m_ + k]);
-            }
-        const double inv = 1.0 / a[col * m_ + col];
-        for (std::uint64_t k = 0; k < m_; ++k) {
-            a[col * m_ + k] *= inv;
-            binv_[col * m_ + k] *= inv;
-        }
-        for (std::uint64_t r = 0; r < m_; ++r) {
-            if (r == col) continue;
-            const double f = a[r * m_ + col];
-            if (f == 0.0) continue;
-            for (std::uint64_t k = 0; k < m_; ++k) {
-                a[r * m_ + k] -= f * a[col * m_ + k];
-                binv_[r * m_ + k] -= f * binv_[col * m_ + k];
-            }
-        }
+    if (!invert_dense(scratch_, binv_, m_)) {
+        reset_basis();
+        return;
     }
     // Gauss-Jordan on B's rows yields B^-1 with rows indexed by basis position: row r of
     // B^-1 pairs with basis_[r] because column r of B is basis_[r].
