@@ -99,7 +99,7 @@ part_tsan() {
     rm -f "$reports".*
     if ! XCOVER_SANITIZER=thread \
         TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$suppressions log_path=$reports" \
-        run_pytest build-tsan "$py" -k "(thread or stress or concurren) and not mutation"; then
+        run_pytest build-tsan "$py" -m concurrency; then
         cat "$reports".* >&2 2>/dev/null || echo "no ThreadSanitizer report was written" >&2
         return 1
     fi

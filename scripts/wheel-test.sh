@@ -151,9 +151,10 @@ mkdir -p "$RUN/tests/python"
 cp -r "$ROOT/examples" "$RUN/examples"
 [ -d "$ROOT/docs" ] && cp -r "$ROOT/docs" "$RUN/docs"
 cp "$ROOT/README.md" "$ROOT/pyproject.toml" "$RUN/"
-for t in conftest.py signatures.py test_examples.py test_examples_more.py test_stub.py \
-        test_matrix.py test_readme.py; do
-    cp "$ROOT/tests/python/$t" "$RUN/tests/python/"
+for t in conftest.py signatures.py examples/test_examples.py examples/test_examples_more.py \
+        module/test_stub.py input/test_matrix.py module/test_readme.py; do
+    mkdir -p "$RUN/tests/python/$(dirname "$t")"
+    cp "$ROOT/tests/python/$t" "$RUN/tests/python/$t"
 done
 rm -rf "$RUN/examples/__pycache__"
 

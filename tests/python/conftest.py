@@ -8,6 +8,12 @@ import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "examples"))
+# The tests live in folders by concern and share helpers across them (`from test_ranked_streams
+# import graphs`): every folder is importable whichever file pytest collects first.
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE] + sorted(
+    os.path.join(HERE, name) for name in os.listdir(HERE)
+    if os.path.isdir(os.path.join(HERE, name)) and not name.startswith((".", "_")))
 
 
 def brute_force_covers(blocks):
@@ -240,6 +246,8 @@ def run_documented_example(code, where):
 def pytest_configure(config):
     config.addinivalue_line(
         "markers", "cluster: starts a Dask cluster of worker processes (left out under sanitizers)")
+    config.addinivalue_line(
+        "markers", "concurrency: runs searches on several threads at once (the ThreadSanitizer part's tests)")
 
 
 def require_distributed():

@@ -16,6 +16,7 @@ def run(code, timeout=300):
     return run_script_words(SEND_LATER + "import xcover\n" + textwrap.dedent(code), timeout)
 
 
+@pytest.mark.concurrency
 def test_a_matrix_result_is_never_seen_half_built_by_another_thread():
     # The reader lets other threads in between rows. A thread that finds the result list
     # through the collector while it is being built, and reads its last slot, would crash
@@ -107,6 +108,7 @@ BLOCKS, _ = langford_blocks(13)
 """
 
 
+@pytest.mark.concurrency
 def test_a_thread_waiting_for_a_shared_iterator_can_be_interrupted():
     out = run(
         LONG_NEXT
@@ -128,6 +130,7 @@ def test_a_thread_waiting_for_a_shared_iterator_can_be_interrupted():
     assert float(out[1]) < SIGNAL_LATENCY_BOUND
 
 
+@pytest.mark.concurrency
 def test_a_child_forked_while_a_thread_is_inside_next_gets_an_error_not_a_hang():
     out = run(
         LONG_NEXT

@@ -412,6 +412,7 @@ def test_iteration_memory_does_not_grow_with_the_covers():
     assert iter_kib < 4096 < get_all_kib
 
 
+@pytest.mark.concurrency
 def test_threads_sharing_one_iterator_get_every_cover_once():
     blocks = langford_blocks(11)[0]
     expected = xcover.get_all(blocks)
@@ -445,6 +446,7 @@ def test_threads_sharing_one_iterator_get_every_cover_once():
         next(it)
 
 
+@pytest.mark.concurrency
 def test_threads_with_their_own_iterators():
     problems = [
         (langford_blocks(8)[0], ()),
@@ -560,6 +562,7 @@ def test_sigint_stops_a_list_built_from_quick_batches():
     assert float(out[1]) < LATENCY_BOUND
 
 
+@pytest.mark.concurrency
 @pytest.mark.parametrize("shared", [False, True], ids=["alone", "shared-with-a-thread"])
 def test_interrupted_iteration_loses_and_repeats_nothing(shared):
     # list.extend keeps what it appended before the error, and no Python code runs between

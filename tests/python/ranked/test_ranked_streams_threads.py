@@ -63,6 +63,7 @@ top_problems = st.lists(
 )
 
 
+@pytest.mark.concurrency
 @settings(max_examples=150, deadline=None)
 @given(top_problems)
 def test_iter_top_with_helpers_is_iter_top_on_one_thread(problem):
@@ -94,6 +95,7 @@ def tied_weights(blocks, seed):
     return [rng.choice([0.25, 0.5, 0.75, 1.0]) for _ in blocks]
 
 
+@pytest.mark.concurrency
 @pytest.mark.parametrize("seed", range(3))
 def test_larger_iter_top_streams_match_one_thread(seed):
     problems = [langford_blocks(8), sbm_like(11, seed)[0]]
@@ -110,6 +112,7 @@ def test_larger_iter_top_streams_match_one_thread(seed):
         assert with_threads(3, make, 300) == one
 
 
+@pytest.mark.concurrency
 @settings(max_examples=40, deadline=None)
 @given(graphs, st.data())
 def test_iter_top_sc_with_helpers_is_iter_top_sc_on_one_thread(graph, data):
@@ -127,6 +130,7 @@ def test_iter_top_sc_with_helpers_is_iter_top_sc_on_one_thread(graph, data):
     assert outcome(4, make) == one
 
 
+@pytest.mark.concurrency
 @pytest.mark.parametrize("seed", range(2))
 def test_larger_iter_top_sc_streams_match_one_thread(seed):
     problem = sbm_like(9, seed)
@@ -139,6 +143,7 @@ def test_larger_iter_top_sc_streams_match_one_thread(seed):
     assert with_threads(2, make, 60) == one
 
 
+@pytest.mark.concurrency
 def test_streams_dropped_midway_leave_the_helpers_to_other_calls():
     blocks = langford_blocks(8)
     weights = tied_weights(blocks, 1)
@@ -157,6 +162,7 @@ def test_streams_dropped_midway_leave_the_helpers_to_other_calls():
     assert exact(itertools.islice(xcover.iter_top_sc(*sc), 5)) == expected_sc
 
 
+@pytest.mark.concurrency
 def test_a_stream_goes_on_alike_when_the_setting_changes_under_it():
     blocks = sbm_like(10, 7)[0]
     weights = tied_weights(blocks, 7)
@@ -173,6 +179,7 @@ def test_a_stream_goes_on_alike_when_the_setting_changes_under_it():
             assert got == expected, (first, then)
 
 
+@pytest.mark.concurrency
 def test_threads_sharing_a_stream_with_helpers_split_it_without_loss():
     blocks = langford_blocks(8)
     weights = tied_weights(blocks, 2)
@@ -190,6 +197,7 @@ def test_threads_sharing_a_stream_with_helpers_split_it_without_loss():
             assert positions == sorted(positions)
 
 
+@pytest.mark.concurrency
 def test_an_interrupted_stream_with_helpers_resumes_as_one_thread_would_go_on():
     out = run_script_words(SEND_LATER + textwrap.dedent(
         """
@@ -214,6 +222,7 @@ def test_an_interrupted_stream_with_helpers_resumes_as_one_thread_would_go_on():
     assert out[2] == "True"
 
 
+@pytest.mark.concurrency
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 @fork_with_helpers
 @pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")

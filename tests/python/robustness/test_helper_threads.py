@@ -45,6 +45,7 @@ def every_query(blocks, weights, n, max_iter, max_heap):
     return results
 
 
+@pytest.mark.concurrency
 def test_setting_round_trips_and_rejects_nonsense():
     assert xcover.get_threads() == 1
     xcover.set_threads(3)
@@ -68,6 +69,7 @@ blocks_strategy = st.lists(
 weight_strategy = st.sampled_from([0.0, -0.0, 0.5, 1.0, 1.0, 2.0, float("nan"), float("inf")])
 
 
+@pytest.mark.concurrency
 @settings(max_examples=150, deadline=None)
 @given(
     blocks=blocks_strategy,
@@ -84,6 +86,7 @@ def test_helpers_change_no_result(blocks, weights, n, max_iter, max_heap):
         assert every_query(blocks, weights, n, max_iter, max_heap) == one
 
 
+@pytest.mark.concurrency
 def test_larger_searches_match_one_thread():
     rng = random.Random(7)
     blocks = langford_blocks(8)
@@ -93,6 +96,7 @@ def test_larger_searches_match_one_thread():
     assert every_query(blocks, weights, 25, 20_000, None) == one
 
 
+@pytest.mark.concurrency
 def test_concurrent_callers_share_the_helpers():
     xcover.set_threads(3)
     problems = [langford_blocks(7 + k % 2) for k in range(6)]
@@ -114,12 +118,14 @@ def test_concurrent_callers_share_the_helpers():
     assert failures == []
 
 
+@pytest.mark.concurrency
 def test_internal_failure_with_helpers_is_the_same_panic():
     xcover.set_threads(2)
     with pytest.raises(panic_type()):
         xcover.get_topn(langford_blocks(6), [1.0] * 3, 5)
 
 
+@pytest.mark.concurrency
 def test_setting_from_the_environment(monkeypatch):
     code = "import xcover; print(xcover.get_threads())"
     for value, expected in (("3", "3"), ("1", "1"), ("x", "1"), ("", "1"), ("-2", "1")):
@@ -130,6 +136,7 @@ def test_setting_from_the_environment(monkeypatch):
     assert int(run_python(code).stdout) == len(os.sched_getaffinity(0))
 
 
+@pytest.mark.concurrency
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 @fork_with_helpers
 @pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")

@@ -147,6 +147,7 @@ def test_take_until_stops_once_the_share_left_is_provably_small(problem, alpha):
         assert k == 0 or bound > alpha * (seen + bound) * (1 - 1e-9)
 
 
+@pytest.mark.concurrency
 def test_threads_sharing_a_stream_split_it_without_loss():
     from pentomino import pentomino_blocks
 

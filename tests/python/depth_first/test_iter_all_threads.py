@@ -31,6 +31,7 @@ def problems(draw):
     return blocks, include, secondary
 
 
+@pytest.mark.concurrency
 @settings(max_examples=200, deadline=None)
 @given(problem=problems(), threads=st.sampled_from([2, 3, 4]))
 def test_helpers_give_the_covers_of_one_thread(problem, threads):
@@ -44,6 +45,7 @@ def test_helpers_give_the_covers_of_one_thread(problem, threads):
         assert sorted(map(sorted, one)) == sorted(map(sorted, model))
 
 
+@pytest.mark.concurrency
 @pytest.mark.parametrize("picked", [(), (1,), (0, 2)])
 def test_larger_trees_with_include(picked):
     blocks, _ = langford_blocks(11)
@@ -57,6 +59,7 @@ def test_larger_trees_with_include(picked):
     assert xcover.count_all(blocks, include) == len(one)
 
 
+@pytest.mark.concurrency
 def test_iterators_left_midway_stop_their_helpers():
     blocks, _ = pentomino_blocks(6, 10)  # thousands of covers, seconds of search
     xcover.set_threads(1)
@@ -70,6 +73,7 @@ def test_iterators_left_midway_stop_their_helpers():
     assert list(xcover.iter_all(langford_blocks(7)[0])) == xcover.get_all(langford_blocks(7)[0])
 
 
+@pytest.mark.concurrency
 def test_threads_sharing_one_iterator_get_every_cover_once():
     blocks, _ = langford_blocks(11)
     expected = xcover.get_all(blocks)
@@ -88,6 +92,7 @@ def test_threads_sharing_one_iterator_get_every_cover_once():
         assert mine == sorted(mine)  # next() is serialised
 
 
+@pytest.mark.concurrency
 def test_many_threads_with_their_own_iterators():
     problems = [(langford_blocks(8)[0], ()), (langford_blocks(9)[0], (5,)), ([[0], [1], [0, 1]], (2,))]
     expected = [[c for c in xcover.get_all(b) if set(inc) <= set(c)] for b, inc in problems]
@@ -104,6 +109,7 @@ def test_many_threads_with_their_own_iterators():
     assert errors == []
 
 
+@pytest.mark.concurrency
 @pytest.mark.skipif(bool(os.environ.get("XCOVER_SANITIZER")),
                     reason="a sanitizer's shadow memory and quarantine inflate the resident size")
 def test_memory_with_helpers_does_not_grow_with_the_covers():
@@ -137,6 +143,7 @@ xcover.set_threads(2)
 """
 
 
+@pytest.mark.concurrency
 def test_interrupted_iteration_with_helpers_loses_and_repeats_nothing():
     board = (4, 15) if os.environ.get("XCOVER_SANITIZER") else (5, 12)
     out = run_script_words(PRELUDE + textwrap.dedent(f"""
@@ -160,6 +167,7 @@ def test_interrupted_iteration_with_helpers_loses_and_repeats_nothing():
     assert out[3:] == ["1", "True"]
 
 
+@pytest.mark.concurrency
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 @fork_with_helpers
 def test_a_forked_child_is_told_the_helpers_are_the_parents():
@@ -186,6 +194,7 @@ def test_a_forked_child_is_told_the_helpers_are_the_parents():
     assert out == ["exit", "0", "True"]
 
 
+@pytest.mark.concurrency
 @settings(max_examples=60, deadline=None)
 @given(problem=problems(), seed=st.integers(0, 2**64 - 1))
 def test_a_seeded_order_is_the_same_with_helpers_set(problem, seed):

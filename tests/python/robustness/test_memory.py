@@ -53,6 +53,7 @@ def test_overstated_len_under_address_space_limit():
     assert result.stdout.split() == ["[[0,", "1]]", "[[0]]"]
 
 
+@pytest.mark.concurrency
 @pytest.mark.parametrize("limit", [60 << 20, 100 << 20, 150 << 20])
 def test_memory_error_on_a_fresh_thread_whose_first_exception_is_the_refusal(limit):
     # A thread started under the limit goes straight into a call that exhausts memory: the
@@ -85,6 +86,7 @@ def test_memory_error_on_a_fresh_thread_whose_first_exception_is_the_refusal(lim
     assert result.stdout.split() == ["memory-error", "memory-error", "[[0,", "1]]"]
 
 
+@pytest.mark.concurrency
 def test_get_topn_sc_on_a_thread_runs_out_of_memory_promptly():
     # A thread's malloc arena cannot reserve a new heap under the limit, so every small
     # allocation then gets its own mapping: a search that allocated per scored child spent

@@ -83,6 +83,7 @@ def langford(n):
     return [[k - 1, n + i, n + i + k + 1] for k in range(1, n + 1) for i in range(2 * n - k - 1)]
 
 
+@pytest.mark.concurrency
 def test_threads_share_inputs_and_match_serial_results():
     inputs = [langford(7), langford(8), pentomino_blocks(3, 20)[0], [[0], [1], [0, 1]]]
     expected = [xcover.get_all(p) for p in inputs]
@@ -128,6 +129,7 @@ def test_mutation_by_another_thread_does_not_crash_or_change_a_running_search():
         t.join()
 
 
+@pytest.mark.concurrency
 def test_long_search_does_not_stall_garbage_collection_in_other_threads():
     blocks, _ = pentomino_blocks(6, 10)
     started = threading.Event()

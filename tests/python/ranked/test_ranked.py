@@ -132,6 +132,7 @@ def test_panic_exception_from_a_len_is_resumed(capfd):
     assert "Python stack trace below:" in err
 
 
+@pytest.mark.concurrency
 def test_threads_calling_ranked_functions_match_serial_results():
     import random
     import threading

@@ -72,6 +72,7 @@ SCENARIOS = {
 }
 
 
+@pytest.mark.concurrency
 @pytest.mark.parametrize("scenario", sorted(SCENARIOS))
 def test_exit_while_threads_search(scenario):
     import textwrap

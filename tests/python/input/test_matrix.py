@@ -249,6 +249,7 @@ def test_errors_raised_by_the_rows_themselves_pass_through():
 # ---------------------------------------------------------------- threads and signals
 
 
+@pytest.mark.concurrency
 @needs_numpy
 def test_threads_reading_one_array_at_once_agree():
     rng = np.random.default_rng(3)

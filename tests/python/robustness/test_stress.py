@@ -148,6 +148,7 @@ class Mutated:
 MUTATE = os.environ.get("XCOVER_SANITIZER") != "thread"
 
 
+@pytest.mark.concurrency
 @pytest.mark.parametrize("thread_count", [2, 4, 8, 16])
 def test_threads_on_shared_and_mutated_inputs(thread_count):
     stable = [
@@ -233,6 +234,7 @@ def median_gc_seconds(times=3):
     return sorted(spans)[times // 2]
 
 
+@pytest.mark.concurrency
 def test_long_ranked_search_does_not_stall_garbage_collection_in_other_threads():
     # Langford pairings for n = 13 do not exist, so a ranked search never finishes early;
     # max_iter sets its length. It is calibrated to last about SEARCH_SECONDS here, so that a

@@ -23,6 +23,7 @@ def run(code):
     return run_script_words(PRELUDE + textwrap.dedent(code))
 
 
+@pytest.mark.concurrency
 def test_sigint_stops_get_all_on_the_main_thread():
     out = run(
         """
@@ -103,6 +104,7 @@ def test_handler_that_does_not_raise_lets_the_search_finish():
     assert out == ["9356", "9356", "1"]
 
 
+@pytest.mark.concurrency
 def test_call_on_another_thread_is_not_stopped():
     # The handler raises on the main thread, which waits; the search on the other thread
     # must run to its end.
