@@ -58,6 +58,35 @@ def test_include_and_merged_split_streams_give_the_whole_stream(problem, data):
     assert all(a <= b + 1e-9 for (a, _), (b, _) in zip(merged, merged[1:]))
 
 
+# Blocks may list an element twice (it counts once).
+problems_with_repeats = st.lists(
+    st.lists(st.integers(0, 5), min_size=1, max_size=4), max_size=8
+).flatmap(
+    lambda blocks: st.tuples(
+        st.just(blocks),
+        st.lists(st.floats(0, 4, allow_subnormal=False), min_size=len(blocks), max_size=len(blocks)),
+    )
+)
+
+
+def test_an_element_listed_twice_in_an_included_block_counts_once():
+    blocks, weights = [[0, 0], [1], [0], [0, 1]], [1.0, 1.0, 1.0, 5.0]
+    assert [sorted(c) for _, c in xcover.iter_top(blocks, weights, include=[0])] == [
+        sorted(c) for c in xcover.get_top(blocks, weights) if 0 in c]
+
+
+@settings(max_examples=200, deadline=None)
+@given(problems_with_repeats, st.data())
+def test_include_with_repeated_elements_keeps_the_covers_holding_the_blocks(problem, data):
+    blocks, weights = problem
+    if not blocks:
+        return
+    chosen = data.draw(st.lists(st.integers(0, len(blocks) - 1), max_size=2))
+    held = [sorted(c) for _, c in xcover.iter_top(blocks, weights, include=chosen)]
+    expected = [sorted(c) for c in xcover.get_top(blocks, weights) if set(chosen) <= set(c)]
+    assert sorted(held) == sorted(expected)
+
+
 graphs = st.integers(3, 6).flatmap(
     lambda n: st.tuples(
         st.just(n),

@@ -25,10 +25,14 @@ std::vector<std::uint64_t> distinct_included(const BlockList& blocks,
 std::optional<BlockList> blocks_beside(const BlockList& blocks, std::span<const std::uint64_t> prefix,
                                        InterruptPoll& poll) {
     std::vector<std::uint64_t> taken;
+    std::vector<std::uint64_t> own;
     for (std::uint64_t b : prefix) {
         if (blocks.list_size(b) == 0) return std::nullopt;  // an empty block is never chosen
-        const auto items = blocks[b];
-        taken.insert(taken.end(), items.begin(), items.end());
+        // An element listed twice in one block counts once: only elements shared between
+        // included blocks make them overlap.
+        own.assign(blocks[b].begin(), blocks[b].end());
+        sort_unique_polled(own, poll);
+        taken.insert(taken.end(), own.begin(), own.end());
     }
     const std::size_t listed = taken.size();
     sort_unique_polled(taken, poll);
