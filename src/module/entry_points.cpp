@@ -63,7 +63,7 @@ PyObject* run_query(Call& call, Work&& work, std::uint64_t input_items) {
 // The streams take the clear error: one entry per block, said when the call is made.
 template <class List>
 bool one_per_block(const char* name, const List& list, const BlockList& partitions) {
-    if (list.size() >= partitions.size()) return true;
+    if (list.size() == partitions.size()) return true;
     PyErr_Format(PyExc_ValueError, "%s has %zu entries for %llu partitions: give one per block",
                  name, list.size(), static_cast<unsigned long long>(partitions.size()));
     return false;

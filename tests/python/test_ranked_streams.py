@@ -157,6 +157,16 @@ def test_bad_input_is_refused_when_the_call_is_made():
         xcover.RankedIterator()
 
 
+@pytest.mark.parametrize("stream", ["iter_top", "iter_top_sc"])
+@pytest.mark.parametrize("length", [2, 4])
+def test_a_weights_list_of_another_length_is_refused_naming_both_lengths(stream, length):
+    blocks = [[0], [1], [0, 1]]
+    sc = dict(edge_counts=[0, 0, 1], edge_total=1, labels=[0, 0, 0], vertex_total=2)
+    args = (blocks, [1.0] * length) + ((sc,) if stream == "iter_top_sc" else ({},))
+    with pytest.raises(ValueError, match=f"weights has {length} entries for 3 partitions"):
+        getattr(xcover, stream)(*args[:2], **args[2])
+
+
 @settings(max_examples=150, deadline=None)
 @given(problems, st.sampled_from([0.0, 0.01, 0.2, 0.5, 0.99, 1.0]))
 def test_take_until_stops_once_the_share_left_is_provably_small(problem, alpha):
