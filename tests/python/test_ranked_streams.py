@@ -186,6 +186,41 @@ def test_take_until_stops_once_the_share_left_is_provably_small(problem, alpha):
         assert k == 0 or bound > alpha * (seen + bound) * (1 - 1e-9)
 
 
+@pytest.mark.parametrize("count, error", [
+    (2 ** 64, OverflowError), (2 ** 64 + 3, OverflowError), (10 ** 400, OverflowError),
+    (-1, OverflowError), (1.5, TypeError), ("8", TypeError),
+])
+def test_take_until_refuses_a_count_out_of_range(count, error):
+    stream = xcover.iter_top([[0], [1], [0, 1]], [1.0, 1.0, 1.5])
+    with pytest.raises(error):
+        stream.take_until(0.0, count)
+    assert len(list(stream)) == 2  # nothing was taken
+
+
+@settings(max_examples=100, deadline=None)
+@given(problems, st.integers(0, 4), st.sampled_from([0.0, 0.1, 0.5]))
+def test_take_until_counts_the_pairs_given_before(problem, before, alpha):
+    blocks, weights = problem
+    whole = list(xcover.iter_top(blocks, weights))
+    stream = xcover.iter_top(blocks, weights)
+    given = list(itertools.islice(stream, before))
+    if len(given) > 0:
+        with pytest.raises(ValueError, match=f"count is {len(given) - 1}, but the stream has "
+                                             f"already given {len(given)} covers"):
+            stream.take_until(alpha, len(given) - 1)
+    taken = stream.take_until(alpha, len(whole))
+    assert given + taken == whole[:len(given) + len(taken)]
+    # The bound covers every pair given: it stops at the first k where it holds.
+    k = len(given) + len(taken)
+    seen = sum(math.exp(-c) for c, _ in whole[:k])
+    left = sum(math.exp(-c) for c, _ in whole[k:])
+    assert left <= alpha * (seen + left) * (1 + 1e-9) + 1e-300
+    if taken and alpha > 0:
+        k -= 1
+        bound = (len(whole) - k) * math.exp(-whole[k - 1][0])
+        assert k == 0 or bound > alpha * (sum(math.exp(-c) for c, _ in whole[:k]) + bound) * (1 - 1e-9)
+
+
 def test_threads_sharing_a_stream_split_it_without_loss():
     from pentomino import pentomino_blocks
 
