@@ -147,9 +147,10 @@ inline constexpr FunctionDeclaration kIterTopSc{
     "by), as (score, partition) pairs.\n\n"
     "A stronger bound than get_topn_sc's lets the search reach far larger graphs. The order is\n"
     "exact for finite weights, no element listed twice in a block, and `vertex_total` equal\n"
-    "to the number of elements; other input raises ValueError. `weights`, `edge_counts` and\n"
-    "`labels` need one entry per block. `include` lists block indices that every partition\n"
-    "returned must contain.",
+    "to the number of elements; other input raises ValueError, as does reaching a partition\n"
+    "whose blocks hold more edges than `edge_total`. `weights`, `edge_counts` and `labels`\n"
+    "need one entry per block. `include` lists block indices that every partition returned\n"
+    "must contain.",
     false,
     iter_top_sc_entry,
 };

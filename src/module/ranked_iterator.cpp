@@ -5,6 +5,7 @@
 #include <atomic>
 #include <new>
 
+#include "../algorithms/knuth_x/algos/top_sc_stream.hpp"
 #include "call.hpp"
 #include "failure_boundary.hpp"
 #include "iterator_lock.hpp"
@@ -63,6 +64,11 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
         state.last_signal_check.store(call.check.last_check(), std::memory_order_relaxed);
     } catch (const abi::__forced_unwind&) {
         throw;
+    } catch (const UnrankableCover& unrankable) {
+        state.source.reset();  // the stream cannot go past it
+        PyErr_Format(PyExc_ValueError, "%s cannot rank this input exactly: %s", state.what,
+                     unrankable.what());
+        return nullptr;
     } catch (...) {
         state.source.reset();  // a stream that failed midway cannot resume
         throw;

@@ -162,9 +162,10 @@ def iter_top_sc(
 
     A stronger bound than get_topn_sc's lets the search reach far larger graphs. The order is
     exact for finite weights, no element listed twice in a block, and `vertex_total` equal
-    to the number of elements; other input raises ValueError. `weights`, `edge_counts` and
-    `labels` need one entry per block. `include` lists block indices that every partition
-    returned must contain."""
+    to the number of elements; other input raises ValueError, as does reaching a partition
+    whose blocks hold more edges than `edge_total`. `weights`, `edge_counts` and `labels`
+    need one entry per block. `include` lists block indices that every partition returned
+    must contain."""
 
 def split(
     partitions: _Blocks,

@@ -167,6 +167,22 @@ def test_a_weights_list_of_another_length_is_refused_naming_both_lengths(stream,
         getattr(xcover, stream)(*args[:2], **args[2])
 
 
+def test_iter_top_sc_refuses_a_partition_holding_more_edges_than_edge_total():
+    # A triangle: the whole vertex set holds 3 edges, but edge_total says 2. Partitions
+    # holding at most 2 edges come first, in order; the whole set is refused when reached.
+    blocks, weights, inside, _, labels, n = planted(3, {(0, 1), (0, 2), (1, 2)}, [0.0] * 8, [0] * 8)
+    stream = xcover.iter_top_sc(blocks, weights, inside, 2, labels, n)
+    given = []
+    with pytest.raises(ValueError, match=r"cannot rank this input exactly: the partition \[6\] "
+                                         r"holds 3 edges inside its blocks, more than edge_total \(2\)"):
+        given.extend(stream)
+    assert sorted(sorted(c) for _, c in given) == sorted(
+        sorted(c) for c in ([0, 1, 3], [0, 5], [1, 4], [2, 3]))
+    assert [s for s, _ in given] == sorted(s for s, _ in given)
+    assert all(s < 1e6 for s, _ in given)
+    assert list(stream) == []  # the stream has ended
+
+
 @settings(max_examples=150, deadline=None)
 @given(problems, st.sampled_from([0.0, 0.01, 0.2, 0.5, 0.99, 1.0]))
 def test_take_until_stops_once_the_share_left_is_provably_small(problem, alpha):
