@@ -127,7 +127,8 @@ inline constexpr FunctionDeclaration kIterTop{
     "Iterate over the partitions of get_top, in the same order, as (cost, partition) pairs.\n\n"
     "The cost is the sum of the partition's weights. The iterator owns a copy of the problem\n"
     "and searches as pairs are asked for. `include` lists block indices that every partition\n"
-    "returned must contain. `weights` needs one weight per block.",
+    "returned must contain: the pairs are then those of the stream without `include` that\n"
+    "hold them, in the same order, to the bit. `weights` needs one weight per block.",
     false,
     iter_top_entry,
 };

@@ -144,7 +144,8 @@ def iter_top(
 
     The cost is the sum of the partition's weights. The iterator owns a copy of the problem
     and searches as pairs are asked for. `include` lists block indices that every partition
-    returned must contain. `weights` needs one weight per block."""
+    returned must contain: the pairs are then those of the stream without `include` that
+    hold them, in the same order, to the bit. `weights` needs one weight per block."""
 
 def iter_top_sc(
     partitions: _Blocks,

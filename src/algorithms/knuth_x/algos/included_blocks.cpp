@@ -22,8 +22,9 @@ std::vector<std::uint64_t> distinct_included(const BlockList& blocks,
     return prefix;
 }
 
-std::optional<BlockList> blocks_beside(const BlockList& blocks, std::span<const std::uint64_t> prefix,
-                                       InterruptPoll& poll) {
+std::optional<std::vector<char>> blocks_meeting(const BlockList& blocks,
+                                                std::span<const std::uint64_t> prefix,
+                                                InterruptPoll& poll) {
     std::vector<std::uint64_t> taken;
     std::vector<std::uint64_t> own;
     for (std::uint64_t b : prefix) {
@@ -38,22 +39,36 @@ std::optional<BlockList> blocks_beside(const BlockList& blocks, std::span<const 
     sort_unique_polled(taken, poll);
     if (taken.size() != listed) return std::nullopt;  // included blocks overlap
     auto is_taken = [&](std::uint64_t e) { return std::binary_search(taken.begin(), taken.end(), e); };
-    BlockList reduced;
+    std::vector<char> meets(blocks.size(), 0);
     std::vector<std::uint64_t> reachable(taken);
     for (std::uint64_t b = 0; b < blocks.size(); ++b) {
         const auto items = blocks[b];
         poll.tick(items.size() + 1);
-        if (std::none_of(items.begin(), items.end(), is_taken)) {
-            reduced.push_list(items);
-            reachable.insert(reachable.end(), items.begin(), items.end());
+        if (std::any_of(items.begin(), items.end(), is_taken)) {
+            meets[b] = 1;
         } else {
-            reduced.close_list();
+            reachable.insert(reachable.end(), items.begin(), items.end());
         }
     }
     // Every element must still be coverable: one that only blocks meeting the prefix hold
     // would vanish from the reduced problem.
     sort_unique_polled(reachable, poll);
     if (reachable.size() != count_distinct_elements(blocks)) return std::nullopt;
+    return meets;
+}
+
+std::optional<BlockList> blocks_beside(const BlockList& blocks, std::span<const std::uint64_t> prefix,
+                                       InterruptPoll& poll) {
+    const std::optional<std::vector<char>> meets = blocks_meeting(blocks, prefix, poll);
+    if (!meets) return std::nullopt;
+    BlockList reduced;
+    for (std::uint64_t b = 0; b < blocks.size(); ++b) {
+        if ((*meets)[b]) {
+            reduced.close_list();
+        } else {
+            reduced.push_list(blocks[b]);
+        }
+    }
     return reduced;
 }
 

@@ -48,6 +48,18 @@ struct ChildContext {
     double weight_sum;                                // the child's weight sum
 };
 
+// Whether the scorer rules `block` out as a child: a scorer may declare
+//   bool rules_out(std::uint64_t block) const;
+// to keep the search to the covers without such blocks (ranked streams with `include`). A
+// child ruled out is never scored nor pushed; the others keep their scores and their order.
+template <class Scorer>
+bool rules_out(const Scorer& scorer, std::uint64_t block) {
+    if constexpr (requires { { scorer.rules_out(block) } -> std::convertible_to<bool>; })
+        return scorer.rules_out(block);
+    else
+        return false;
+}
+
 // An expansion done ahead: the entry's status and, when expanded, every child in push order
 // with the key of its score.
 struct ExpansionResult {
@@ -301,7 +313,7 @@ private:
         out.status = StepStatus::Expanded;
         c.branch.clear();
         for (std::uint64_t i = links.down(column); i != column; i = links.down(i))
-            c.branch.push_back(links.block_of(i));
+            if (!xcover::rules_out(scorer, links.block_of(i))) c.branch.push_back(links.block_of(i));
         const double sum = out.weight_sum;
         scorer.begin_expansion(links);
         for (auto it = c.branch.rbegin(); it != c.branch.rend(); ++it) {
