@@ -175,11 +175,7 @@ PyObject* estimate_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t narg
     static constexpr const FunctionDeclaration& F = kEstimateAll;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
-        const std::uint64_t samples = a.optional_integer(F.slot("samples")).value_or(1000);
-        if (samples == 0) {
-            PyErr_SetString(PyExc_ValueError, "samples must be at least 1");
-            return nullptr;
-        }
+        const std::uint64_t samples = a.integer(F.slot("samples"));
         const std::uint64_t seed = seed_or_random(a.optional_integer(F.slot("seed")));
         const std::optional<TreeEstimate> estimate = run_detached(call.check, [&](Interrupt& interrupt) {
             return estimate_all(partitions, a.integers(F.slot("include")),

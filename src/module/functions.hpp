@@ -184,15 +184,17 @@ inline constexpr FunctionDeclaration kNumberBlocks{
 // Estimating the search of count_all by random probes: not in __all__.
 inline constexpr FunctionDeclaration kEstimateAll{
     "estimate_all",
-    {{kPartitions, kInclude, kSecondary, {"samples", OptionalInteger, "1000"},
+    {{kPartitions, kInclude, kSecondary, {"samples", Size, "1000"},
       {"seed", OptionalInteger, "None"}}},
     "Estimate the size of the search of count_all by Knuth's random probes.\n\n"
     "Each of `samples` probes walks from the root of the search tree to a leaf, choosing a\n"
     "block of each branch column at random, and multiplies the branching degrees it meets.\n"
     "Returns TreeEstimate(covers, nodes, covers_stderr, nodes_stderr): unbiased estimates\n"
     "of the number of partitions count_all counts and of the positions of its search tree\n"
-    "(the root included), with their standard errors. `seed` fixes the random choices (a\n"
-    "fresh seed each call when None); `include` and `secondary` are those of count_all.",
+    "(the root included), with their standard errors (inf for one probe, whose spread is\n"
+    "unknown). An estimate beyond the range of a float is inf, as is then its standard\n"
+    "error. `samples` is an int of at least 1. `seed` fixes the random choices (a fresh seed\n"
+    "each call when None); `include` and `secondary` are those of count_all.",
     false,
     estimate_all_entry,
 };

@@ -235,7 +235,7 @@ def estimate_all(
     partitions: _Blocks,
     include: _Integers = (),
     secondary: _Integers = (),
-    samples: SupportsIndex | None = 1000,
+    samples: SupportsIndex = 1000,
     seed: SupportsIndex | None = None,
 ) -> _TreeEstimate:
     """Estimate the size of the search of count_all by Knuth's random probes.
@@ -244,8 +244,10 @@ def estimate_all(
     block of each branch column at random, and multiplies the branching degrees it meets.
     Returns TreeEstimate(covers, nodes, covers_stderr, nodes_stderr): unbiased estimates
     of the number of partitions count_all counts and of the positions of its search tree
-    (the root included), with their standard errors. `seed` fixes the random choices (a
-    fresh seed each call when None); `include` and `secondary` are those of count_all."""
+    (the root included), with their standard errors (inf for one probe, whose spread is
+    unknown). An estimate beyond the range of a float is inf, as is then its standard
+    error. `samples` is an int of at least 1. `seed` fixes the random choices (a fresh seed
+    each call when None); `include` and `secondary` are those of count_all."""
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Run xcover's command line with `argv` (a list of str; sys.argv[1:] when None) and
