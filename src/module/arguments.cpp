@@ -1,6 +1,7 @@
 #include "arguments.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -253,9 +254,10 @@ bool check_block_indices(const char* name, const std::vector<std::uint64_t>& ind
     return true;
 }
 
-// The value of an argument left out: the empty value of its kind.
-ArgumentValue absent_value(ArgumentKind kind) {
-    switch (kind) {
+// The value of an argument left out: the empty value of its kind, or a Size's default.
+ArgumentValue absent_value(const Parameter& parameter) {
+    switch (parameter.kind) {
+    case ArgumentKind::Size: return std::uint64_t{std::strtoull(parameter.default_text, nullptr, 10)};
     case ArgumentKind::BlockIndices:
     case ArgumentKind::Integers: return std::vector<std::uint64_t>{};
     case ArgumentKind::OptionalInteger: return std::optional<std::uint64_t>{};
@@ -276,6 +278,13 @@ bool convert_value(Call& call, ArgumentKind kind, PyObject* object, ArgumentValu
         return convert_u64_list(call, object, value.emplace<std::vector<std::uint64_t>>());
     case ArgumentKind::Integer:
     case ArgumentKind::Count: return convert_u64(object, value.emplace<std::uint64_t>());
+    case ArgumentKind::Size:
+        // True would be a count of 1, None a default nobody wrote: both are mistakes here.
+        if (PyBool_Check(object)) {
+            PyErr_SetString(PyExc_TypeError, "expected an int, not 'bool'");
+            return false;
+        }
+        return convert_u64(object, value.emplace<std::uint64_t>());
     case ArgumentKind::Number: return convert_f64(object, value.emplace<double>());
     case ArgumentKind::OptionalInteger:
         return convert_optional_u64(object, value.emplace<std::optional<std::uint64_t>>());
@@ -321,7 +330,7 @@ bool Arguments::convert(Call& call, const FunctionDeclaration& function, PyObjec
     for (std::size_t p = 0; p < function.count(); ++p) {
         const Parameter& parameter = function.parameters[p];
         if (slots[p] == nullptr) {
-            values_[p] = absent_value(parameter.kind);
+            values_[p] = absent_value(parameter);
             continue;
         }
         if (!convert_value(call, parameter.kind, slots[p], values_[p])) {
@@ -333,7 +342,8 @@ bool Arguments::convert(Call& call, const FunctionDeclaration& function, PyObjec
             !check_block_indices(parameter.name, std::get<std::vector<std::uint64_t>>(values_[p]),
                                  blocks))
             return false;
-        if (parameter.kind == ArgumentKind::Count && std::get<std::uint64_t>(values_[p]) == 0) {
+        if ((parameter.kind == ArgumentKind::Count || parameter.kind == ArgumentKind::Size) &&
+            std::get<std::uint64_t>(values_[p]) == 0) {
             PyErr_Format(PyExc_ValueError, "%s must be at least 1", parameter.name);
             return false;
         }

@@ -21,8 +21,8 @@ namespace xcover::py {
 
 // The value of one converted argument. By kind: Object -> PyObject* (borrowed), Blocks ->
 // BlockList, Numbers -> vector<double>, Integers and BlockIndices -> vector<uint64_t>,
-// Integer and Count -> uint64_t, Number -> double, OptionalInteger -> optional<uint64_t>.
-// An absent argument with a default is the empty value of its kind.
+// Integer, Count and Size -> uint64_t, Number -> double, OptionalInteger -> optional<uint64_t>.
+// An absent argument with a default is the empty value of its kind (a Size: its default).
 using ArgumentValue = std::variant<std::monostate, PyObject*, BlockList, std::vector<double>,
                                    std::vector<std::uint64_t>, std::uint64_t, double,
                                    std::optional<std::uint64_t>>;

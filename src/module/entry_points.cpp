@@ -63,7 +63,7 @@ PyObject* run_query(Call& call, Work&& work, std::uint64_t input_items) {
 // The streams take the clear error: one entry per block, said when the call is made.
 template <class List>
 bool one_per_block(const char* name, const List& list, const BlockList& partitions) {
-    if (list.size() >= partitions.size()) return true;
+    if (list.size() == partitions.size()) return true;
     PyErr_Format(PyExc_ValueError, "%s has %zu entries for %llu partitions: give one per block",
                  name, list.size(), static_cast<unsigned long long>(partitions.size()));
     return false;
@@ -164,11 +164,7 @@ PyObject* estimate_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t narg
     static constexpr const FunctionDeclaration& F = kEstimateAll;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
-        const std::uint64_t samples = a.optional_integer(F.slot("samples")).value_or(1000);
-        if (samples == 0) {
-            PyErr_SetString(PyExc_ValueError, "samples must be at least 1");
-            return nullptr;
-        }
+        const std::uint64_t samples = a.integer(F.slot("samples"));
         const std::uint64_t seed = seed_or_random(a.optional_integer(F.slot("seed")));
         const std::optional<TreeEstimate> estimate = run_detached(call.check, [&](Interrupt& interrupt) {
             return estimate_all(partitions, a.integers(F.slot("include")),

@@ -127,7 +127,8 @@ inline constexpr FunctionDeclaration kIterTop{
     "Iterate over the partitions of get_top, in the same order, as (cost, partition) pairs.\n\n"
     "The cost is the sum of the partition's weights. The iterator owns a copy of the problem\n"
     "and searches as pairs are asked for. `include` lists block indices that every partition\n"
-    "returned must contain. `weights` needs one weight per block.",
+    "returned must contain: the pairs are then those of the stream without `include` that\n"
+    "hold them, in the same order, to the bit. `weights` needs one weight per block.",
     false,
     iter_top_entry,
 };
@@ -147,9 +148,10 @@ inline constexpr FunctionDeclaration kIterTopSc{
     "by), as (score, partition) pairs.\n\n"
     "A stronger bound than get_topn_sc's lets the search reach far larger graphs. The order is\n"
     "exact for finite weights, no element listed twice in a block, and `vertex_total` equal\n"
-    "to the number of elements; other input raises ValueError. `weights`, `edge_counts` and\n"
-    "`labels` need one entry per block. `include` lists block indices that every partition\n"
-    "returned must contain.",
+    "to the number of elements; other input raises ValueError, as does reaching a partition\n"
+    "whose blocks hold more edges than `edge_total`. `weights`, `edge_counts` and `labels`\n"
+    "need one entry per block. `include` lists block indices that every partition returned\n"
+    "must contain.",
     false,
     iter_top_sc_entry,
 };
@@ -182,15 +184,17 @@ inline constexpr FunctionDeclaration kNumberBlocks{
 // Estimating the search of count_all by random probes: not in __all__.
 inline constexpr FunctionDeclaration kEstimateAll{
     "estimate_all",
-    {{kPartitions, kInclude, kSecondary, {"samples", OptionalInteger, "1000"},
+    {{kPartitions, kInclude, kSecondary, {"samples", Size, "1000"},
       {"seed", OptionalInteger, "None"}}},
     "Estimate the size of the search of count_all by Knuth's random probes.\n\n"
     "Each of `samples` probes walks from the root of the search tree to a leaf, choosing a\n"
     "block of each branch column at random, and multiplies the branching degrees it meets.\n"
     "Returns TreeEstimate(covers, nodes, covers_stderr, nodes_stderr): unbiased estimates\n"
     "of the number of partitions count_all counts and of the positions of its search tree\n"
-    "(the root included), with their standard errors. `seed` fixes the random choices (a\n"
-    "fresh seed each call when None); `include` and `secondary` are those of count_all.",
+    "(the root included), with their standard errors (inf for one probe, whose spread is\n"
+    "unknown). An estimate beyond the range of a float is inf, as is then its standard\n"
+    "error. `samples` is an int of at least 1. `seed` fixes the random choices (a fresh seed\n"
+    "each call when None); `include` and `secondary` are those of count_all.",
     false,
     estimate_all_entry,
 };

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <new>
 
+#include "../algorithms/knuth_x/algos/block_count/top_sc_stream.hpp"
 #include "call.hpp"
 #include "failure_boundary.hpp"
 #include "iterator_lock.hpp"
@@ -20,6 +21,11 @@ struct IteratorState {
     // Atomic: a thread reads it before it waits for the lock another thread holds.
     std::atomic<SignalCheck::Clock::time_point> last_signal_check{SignalCheck::Clock::now()};
     IteratorLock lock;
+    // What take_until needs of the pairs handed out so far (by next or take_until): their
+    // number, log of the sum of exp(-cost), and the last cost. Read and written under `lock`.
+    std::uint64_t handed = 0;
+    double log_seen = -std::numeric_limits<double>::infinity();
+    double last_cost = -std::numeric_limits<double>::infinity();
 };
 
 struct RankedIterator {
@@ -39,6 +45,13 @@ void dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
+// log(exp(a) + exp(b)) for a, b that may be -inf.
+double log_add(double a, double b) {
+    if (a < b) std::swap(a, b);
+    if (a == -std::numeric_limits<double>::infinity()) return a;
+    return a + std::log1p(std::exp(b - a));
+}
+
 // The next (score, cover) pair as a new tuple; nullptr at the end (no exception) or with an
 // exception set. The lock is held.
 XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& state) {
@@ -51,6 +64,11 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
         state.last_signal_check.store(call.check.last_check(), std::memory_order_relaxed);
     } catch (const abi::__forced_unwind&) {
         throw;
+    } catch (const UnrankableCover& unrankable) {
+        state.source.reset();  // the stream cannot go past it
+        PyErr_Format(PyExc_ValueError, "%s cannot rank this input exactly: %s", state.what,
+                     unrankable.what());
+        return nullptr;
     } catch (...) {
         state.source.reset();  // a stream that failed midway cannot resume
         throw;
@@ -60,7 +78,12 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
         state.source.reset();
         return nullptr;
     }
-    Ref score = own(PyFloat_FromDouble((*found)->score));
+    // Counted once taken from the source, even if building the pair fails: it is gone.
+    const double cost = (*found)->score;
+    ++state.handed;
+    state.log_seen = log_add(state.log_seen, -cost);
+    state.last_cost = cost;
+    Ref score = own(PyFloat_FromDouble(cost));
     Ref cover = score ? own(cover_to_python((*found)->blocks)) : nullptr;
     if (!cover) return nullptr;
     return PyTuple_Pack(2, score.get(), cover.get());
@@ -81,13 +104,6 @@ PyObject* with_lock(PyObject* self, Body&& body) {
 
 PyObject* iternext(PyObject* self) { return with_lock(self, next_pair); }
 
-// log(exp(a) + exp(b)) for a, b that may be -inf.
-double log_add(double a, double b) {
-    if (a < b) std::swap(a, b);
-    if (a == -std::numeric_limits<double>::infinity()) return a;
-    return a + std::log1p(std::exp(b - a));
-}
-
 // Whether, after covers of seen mass exp(log_seen) with the last cost `last`, the covers not
 // yet taken (at most `left` of them, none cheaper than `last`) can hold at most the share
 // `alpha` of the total.
@@ -97,39 +113,60 @@ bool share_left_is_small(double log_seen, double last, std::uint64_t left, doubl
     return log_unseen <= std::log(alpha) + log_add(log_seen, log_unseen);
 }
 
+// `count` as a 64-bit count: OverflowError when negative or too large, TypeError when it
+// is not an integer.
+bool count_from(PyObject* object, std::uint64_t& count) {
+    Ref index = own(PyNumber_Index(object));
+    if (!index) return false;
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    count = value;
+    return true;
+}
+
+// Whether the pairs handed out so far show the share left to be at most `alpha`.
+bool handed_share_is_small(const IteratorState& state, std::uint64_t count, double alpha) {
+    return state.handed > 0 && share_left_is_small(state.log_seen, state.last_cost, count - state.handed, alpha);
+}
+
 PyObject* take_until(PyObject* self, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"alpha", "count", nullptr};
     double alpha = 0;
-    unsigned long long count = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "dK:take_until", const_cast<char**>(keywords),
-                                     &alpha, &count))
+    PyObject* count_object = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "dO:take_until", const_cast<char**>(keywords),
+                                     &alpha, &count_object))
         return nullptr;
     if (!(alpha >= 0.0 && alpha <= 1.0)) {
         PyErr_SetString(PyExc_ValueError, "alpha must be between 0 and 1");
         return nullptr;
     }
+    std::uint64_t count = 0;
+    if (!count_from(count_object, count)) return nullptr;
     return with_lock(self, [&](Call& call, IteratorState& state) -> PyObject* {
+        // `count` is the number of covers in all, those handed out before included.
+        if (count < state.handed) {
+            PyErr_Format(PyExc_ValueError,
+                         "count is %llu, but the stream has already given %llu covers",
+                         static_cast<unsigned long long>(count),
+                         static_cast<unsigned long long>(state.handed));
+            return nullptr;
+        }
         ListBuilder taken;
-        double log_seen = -std::numeric_limits<double>::infinity();
-        double last = -std::numeric_limits<double>::infinity();
-        for (std::uint64_t k = 0; alpha < 1.0 && k < count; ++k) {
+        while (alpha < 1.0 && state.handed < count && !handed_share_is_small(state, count, alpha)) {
+            const double before = state.last_cost;
             Ref pair = own(next_pair(call, state));
             if (!pair) {
                 if (PyErr_Occurred()) return nullptr;
                 break;
             }
-            const double cost = PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(pair.get(), 0));
             if (!taken.push(pair.release())) return nullptr;
-            if (!(cost >= last)) {
+            if (!(state.last_cost >= before)) {
                 PyErr_Format(PyExc_ValueError,
                              "take_until needs costs in nondecreasing order: cover %llu costs "
                              "less than the one before it, or is NaN",
-                             static_cast<unsigned long long>(k));
+                             static_cast<unsigned long long>(state.handed - 1));
                 return nullptr;
             }
-            last = cost;
-            log_seen = log_add(log_seen, -cost);
-            if (share_left_is_small(log_seen, last, count - k - 1, alpha)) break;
         }
         return taken.finish();
     });
@@ -141,8 +178,10 @@ constexpr const char* kTakeUntilDoc =
     "most the share `alpha` of the total probability, a cover's probability being taken as\n"
     "proportional to exp(-cost), given that the problem has `count` covers in all (for\n"
     "example from count_all). After k covers, the last costing s_k, the mass not yet seen is\n"
-    "at most (count - k) * exp(-s_k), since the stream comes in nondecreasing cost. Returns\n"
-    "the list of pairs taken; the stream goes on after them.";
+    "at most (count - k) * exp(-s_k), since the stream comes in nondecreasing cost; k counts\n"
+    "every pair the stream has given, by next() or an earlier take_until. Returns the list of\n"
+    "pairs taken; the stream goes on after them. A count below the pairs already given raises\n"
+    "ValueError, a negative or too large one OverflowError.";
 
 PyMethodDef methods[] = {
     {"take_until", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(take_until)),

@@ -32,6 +32,8 @@ enum class ArgumentKind : unsigned char {
     Count,         // an Integer of at least 1
     Number,        // a float
     OptionalInteger,  // None or an Integer: std::optional<std::uint64_t>
+    Size,          // an int of at least 1, never None nor a bool; defaults to the number of
+                   // its default_text: std::uint64_t
 };
 
 struct Parameter {

@@ -144,7 +144,8 @@ def iter_top(
 
     The cost is the sum of the partition's weights. The iterator owns a copy of the problem
     and searches as pairs are asked for. `include` lists block indices that every partition
-    returned must contain. `weights` needs one weight per block."""
+    returned must contain: the pairs are then those of the stream without `include` that
+    hold them, in the same order, to the bit. `weights` needs one weight per block."""
 
 def iter_top_sc(
     partitions: _Blocks,
@@ -162,9 +163,10 @@ def iter_top_sc(
 
     A stronger bound than get_topn_sc's lets the search reach far larger graphs. The order is
     exact for finite weights, no element listed twice in a block, and `vertex_total` equal
-    to the number of elements; other input raises ValueError. `weights`, `edge_counts` and
-    `labels` need one entry per block. `include` lists block indices that every partition
-    returned must contain."""
+    to the number of elements; other input raises ValueError, as does reaching a partition
+    whose blocks hold more edges than `edge_total`. `weights`, `edge_counts` and `labels`
+    need one entry per block. `include` lists block indices that every partition returned
+    must contain."""
 
 def split(
     partitions: _Blocks,
@@ -233,7 +235,7 @@ def estimate_all(
     partitions: _Blocks,
     include: _Integers = (),
     secondary: _Integers = (),
-    samples: SupportsIndex | None = 1000,
+    samples: SupportsIndex = 1000,
     seed: SupportsIndex | None = None,
 ) -> _TreeEstimate:
     """Estimate the size of the search of count_all by Knuth's random probes.
@@ -242,8 +244,10 @@ def estimate_all(
     block of each branch column at random, and multiplies the branching degrees it meets.
     Returns TreeEstimate(covers, nodes, covers_stderr, nodes_stderr): unbiased estimates
     of the number of partitions count_all counts and of the positions of its search tree
-    (the root included), with their standard errors. `seed` fixes the random choices (a
-    fresh seed each call when None); `include` and `secondary` are those of count_all."""
+    (the root included), with their standard errors (inf for one probe, whose spread is
+    unknown). An estimate beyond the range of a float is inf, as is then its standard
+    error. `samples` is an int of at least 1. `seed` fixes the random choices (a fresh seed
+    each call when None); `include` and `secondary` are those of count_all."""
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Run xcover's command line with `argv` (a list of str; sys.argv[1:] when None) and

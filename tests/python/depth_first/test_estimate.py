@@ -3,6 +3,7 @@ walks (its column order and choice, include and secondary) gives the true number
 positions, and the estimates over many small problems fall within a few standard errors of them;
 seeds reproduce; bad arguments."""
 
+import math
 import random
 from collections import Counter
 
@@ -105,7 +106,6 @@ def test_seeds_defaults_and_shape():
     blocks = langford_blocks(6)[0]
     a = xcover.estimate_all(blocks, seed=5)
     assert a == xcover.estimate_all(blocks, (), (), 1000, 5)
-    assert a == xcover.estimate_all(blocks, seed=5, samples=None)
     assert (a.covers, a.nodes, a.covers_stderr, a.nodes_stderr) == tuple(a)
     assert type(a).__name__ == "TreeEstimate"
     assert all(isinstance(x, float) for x in a)
@@ -118,6 +118,9 @@ def test_seeds_defaults_and_shape():
     [
         ({"samples": 0}, ValueError, "samples must be at least 1"),
         ({"samples": -1}, OverflowError, "negative"),
+        ({"samples": None}, TypeError, "argument 'samples'"),
+        ({"samples": True}, TypeError, "argument 'samples': expected an int, not 'bool'"),
+        ({"samples": 2 ** 64}, OverflowError, "too big"),
         ({"seed": "x"}, TypeError, "argument 'seed'"),
         ({"include": [9]}, ValueError, "include: block index 9 is out of range"),
         ({"secondary": [-1]}, OverflowError, "negative"),
@@ -126,3 +129,22 @@ def test_seeds_defaults_and_shape():
 def test_bad_arguments(kwargs, error, message):
     with pytest.raises(error, match=message):
         xcover.estimate_all([[0], [1]], **kwargs)
+
+
+@pytest.mark.parametrize("groups, samples", [(309, 1), (309, 50), (400, 3)])
+def test_a_tree_beyond_the_range_of_a_float_is_estimated_as_infinite(groups, samples):
+    # `groups` elements with 10 singletons each: 10**groups covers, every probe finds one.
+    blocks = [[e] for e in range(groups) for _ in range(10)]
+    e = xcover.estimate_all(blocks, samples=samples, seed=3)
+    assert e == (math.inf, math.inf, math.inf, math.inf)
+    budget = 10 ** 6
+    assert e.nodes > budget and e.nodes + 3 * e.nodes_stderr > budget
+
+
+def test_one_probe_has_an_unknown_spread():
+    blocks = langford_blocks(5)[0]
+    one = xcover.estimate_all(blocks, samples=1, seed=2)
+    assert one.covers_stderr == one.nodes_stderr == math.inf
+    assert one.nodes == xcover.estimate_all(blocks, samples=1, seed=2).nodes >= 1
+    two = xcover.estimate_all(blocks, samples=2, seed=2)
+    assert math.isfinite(two.covers_stderr) and math.isfinite(two.nodes_stderr)

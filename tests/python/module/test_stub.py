@@ -58,7 +58,7 @@ EXPECTED_ANNOTATIONS = {
     "read_dlx_file": {"path": "str | bytes | PathLike[str] | PathLike[bytes]"},
     "estimate_all": {
         "partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS,
-        "samples": CAP, "seed": CAP,
+        "samples": INDEX, "seed": CAP,
     },
     "main": {"argv": "Sequence[str] | None"},
     "number_blocks": {"blocks": "Sequence[Sequence[Hashable]]"},

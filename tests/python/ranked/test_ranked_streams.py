@@ -43,19 +43,46 @@ def test_iter_top_is_get_top_with_each_cost(problem):
 def test_include_and_merged_split_streams_give_the_whole_stream(problem, data):
     blocks, weights = problem
     whole = list(xcover.iter_top(blocks, weights))
-    key = lambda pair: (round(pair[0], 9), sorted(pair[1]))
     if blocks:
-        chosen = data.draw(st.lists(st.integers(0, len(blocks) - 1), max_size=2))
+        # The covers of the whole stream holding the blocks, in its order, with its lists
+        # and its costs to the bit.
+        chosen = data.draw(st.lists(st.integers(0, len(blocks) - 1), max_size=3))
         held = list(xcover.iter_top(blocks, weights, include=chosen))
-        assert sorted(map(key, held)) == sorted(key(p) for p in whole if set(chosen) <= set(p[1]))
-        assert all(a <= b + 1e-9 for (a, _), (b, _) in zip(held, held[1:]))
+        assert held == [p for p in whole if set(chosen) <= set(p[1])]
     prefixes = xcover.split(blocks, data.draw(st.integers(1, 6)))
     merged = list(heapq.merge(*(xcover.iter_top(blocks, weights, include=p) for p in prefixes),
                               key=lambda pair: pair[0]))
-    assert sorted(map(key, merged)) == sorted(map(key, whole))
-    # A prefix's blocks are summed first, so a cost may differ from the whole stream's in the
-    # last bit: the merged order holds up to that rounding.
-    assert all(a <= b + 1e-9 for (a, _), (b, _) in zip(merged, merged[1:]))
+    # Each pair as in the whole stream: only pairs of equal cost may change places.
+    assert sorted(merged) == sorted(whole)
+    assert [c for c, _ in merged] == [c for c, _ in whole]
+
+
+# Blocks may list an element twice (it counts once).
+problems_with_repeats = st.lists(
+    st.lists(st.integers(0, 5), min_size=1, max_size=4), max_size=8
+).flatmap(
+    lambda blocks: st.tuples(
+        st.just(blocks),
+        st.lists(st.floats(0, 4, allow_subnormal=False), min_size=len(blocks), max_size=len(blocks)),
+    )
+)
+
+
+def test_an_element_listed_twice_in_an_included_block_counts_once():
+    blocks, weights = [[0, 0], [1], [0], [0, 1]], [1.0, 1.0, 1.0, 5.0]
+    assert [c for _, c in xcover.iter_top(blocks, weights, include=[0])] == [
+        c for c in xcover.get_top(blocks, weights) if 0 in c]
+
+
+@settings(max_examples=200, deadline=None)
+@given(problems_with_repeats, st.data())
+def test_include_with_repeated_elements_keeps_the_covers_holding_the_blocks(problem, data):
+    blocks, weights = problem
+    if not blocks:
+        return
+    chosen = data.draw(st.lists(st.integers(0, len(blocks) - 1), max_size=2))
+    held = [c for _, c in xcover.iter_top(blocks, weights, include=chosen)]
+    assert held == [c for c in xcover.get_top(blocks, weights) if set(chosen) <= set(c)]
 
 
 graphs = st.integers(3, 6).flatmap(
@@ -128,6 +155,32 @@ def test_bad_input_is_refused_when_the_call_is_made():
         xcover.RankedIterator()
 
 
+@pytest.mark.parametrize("stream", ["iter_top", "iter_top_sc"])
+@pytest.mark.parametrize("length", [2, 4])
+def test_a_weights_list_of_another_length_is_refused_naming_both_lengths(stream, length):
+    blocks = [[0], [1], [0, 1]]
+    sc = dict(edge_counts=[0, 0, 1], edge_total=1, labels=[0, 0, 0], vertex_total=2)
+    args = (blocks, [1.0] * length) + ((sc,) if stream == "iter_top_sc" else ({},))
+    with pytest.raises(ValueError, match=f"weights has {length} entries for 3 partitions"):
+        getattr(xcover, stream)(*args[:2], **args[2])
+
+
+def test_iter_top_sc_refuses_a_partition_holding_more_edges_than_edge_total():
+    # A triangle: the whole vertex set holds 3 edges, but edge_total says 2. Partitions
+    # holding at most 2 edges come first, in order; the whole set is refused when reached.
+    blocks, weights, inside, _, labels, n = planted(3, {(0, 1), (0, 2), (1, 2)}, [0.0] * 8, [0] * 8)
+    stream = xcover.iter_top_sc(blocks, weights, inside, 2, labels, n)
+    given = []
+    with pytest.raises(ValueError, match=r"cannot rank this input exactly: the partition \[6\] "
+                                         r"holds 3 edges inside its blocks, more than edge_total \(2\)"):
+        given.extend(stream)
+    assert sorted(sorted(c) for _, c in given) == sorted(
+        sorted(c) for c in ([0, 1, 3], [0, 5], [1, 4], [2, 3]))
+    assert [s for s, _ in given] == sorted(s for s, _ in given)
+    assert all(s < 1e6 for s, _ in given)
+    assert list(stream) == []  # the stream has ended
+
+
 @settings(max_examples=150, deadline=None)
 @given(problems, st.sampled_from([0.0, 0.01, 0.2, 0.5, 0.99, 1.0]))
 def test_take_until_stops_once_the_share_left_is_provably_small(problem, alpha):
@@ -145,6 +198,41 @@ def test_take_until_stops_once_the_share_left_is_provably_small(problem, alpha):
         seen = sum(math.exp(-c) for c, _ in whole[:k])
         bound = (len(whole) - k) * math.exp(-whole[k - 1][0]) if k else math.inf
         assert k == 0 or bound > alpha * (seen + bound) * (1 - 1e-9)
+
+
+@pytest.mark.parametrize("count, error", [
+    (2 ** 64, OverflowError), (2 ** 64 + 3, OverflowError), (10 ** 400, OverflowError),
+    (-1, OverflowError), (1.5, TypeError), ("8", TypeError),
+])
+def test_take_until_refuses_a_count_out_of_range(count, error):
+    stream = xcover.iter_top([[0], [1], [0, 1]], [1.0, 1.0, 1.5])
+    with pytest.raises(error):
+        stream.take_until(0.0, count)
+    assert len(list(stream)) == 2  # nothing was taken
+
+
+@settings(max_examples=100, deadline=None)
+@given(problems, st.integers(0, 4), st.sampled_from([0.0, 0.1, 0.5]))
+def test_take_until_counts_the_pairs_given_before(problem, before, alpha):
+    blocks, weights = problem
+    whole = list(xcover.iter_top(blocks, weights))
+    stream = xcover.iter_top(blocks, weights)
+    given = list(itertools.islice(stream, before))
+    if len(given) > 0:
+        with pytest.raises(ValueError, match=f"count is {len(given) - 1}, but the stream has "
+                                             f"already given {len(given)} covers"):
+            stream.take_until(alpha, len(given) - 1)
+    taken = stream.take_until(alpha, len(whole))
+    assert given + taken == whole[:len(given) + len(taken)]
+    # The bound covers every pair given: it stops at the first k where it holds.
+    k = len(given) + len(taken)
+    seen = sum(math.exp(-c) for c, _ in whole[:k])
+    left = sum(math.exp(-c) for c, _ in whole[k:])
+    assert left <= alpha * (seen + left) * (1 + 1e-9) + 1e-300
+    if taken and alpha > 0:
+        k -= 1
+        bound = (len(whole) - k) * math.exp(-whole[k - 1][0])
+        assert k == 0 or bound > alpha * (sum(math.exp(-c) for c, _ in whole[:k]) + bound) * (1 - 1e-9)
 
 
 @pytest.mark.concurrency

@@ -1,9 +1,10 @@
 // Covers that must hold given blocks: the search on what those blocks leave.
 //
-// The ranked streams take `include`, a list of blocks every cover they give must hold. The
-// included blocks form a fixed prefix of every cover, and the search runs on the blocks that
-// meet none of them, the others emptied (an empty block is never chosen), so block indices
-// stay those of the caller.
+// The ranked streams take `include`, a list of blocks every cover they give must hold.
+// iter_top's search keeps every block but never chooses one that meets an included block
+// without being one (blocks_meeting); iter_top_sc's makes the included blocks a fixed prefix
+// of every cover and runs on the blocks that meet none of them, the others emptied (an empty
+// block is never chosen), so block indices stay those of the caller (blocks_beside).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,13 @@ namespace xcover {
 // block count (InternalFailure otherwise: the caller checks).
 std::vector<std::uint64_t> distinct_included(const BlockList& blocks,
                                              std::span<const std::uint64_t> include);
+
+// Per block, 1 when it meets one of `prefix` (distinct indices; those blocks included), or
+// nullopt when no cover can hold all of `prefix`: an empty block among them, two that overlap,
+// or an element that only blocks meeting them hold. Polls `poll` as it goes.
+std::optional<std::vector<char>> blocks_meeting(const BlockList& blocks,
+                                                std::span<const std::uint64_t> prefix,
+                                                InterruptPoll& poll);
 
 // `blocks` with every block that meets one of `prefix` (distinct indices) emptied, or nullopt
 // when no cover can hold all of `prefix`: an empty block among them, two that overlap, or an

@@ -9,6 +9,7 @@
 // with the same scores, whoever expands the entry.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <vector>
 
@@ -26,6 +27,18 @@ struct ChildContext {
     std::uint64_t block;                              // the block the child adds
     double weight_sum;                                // the child's weight sum
 };
+
+// Whether the scorer rules `block` out as a child: a scorer may declare
+//   bool rules_out(std::uint64_t block) const;
+// to keep the search to the covers without such blocks (ranked streams with `include`). A
+// child ruled out is never scored nor pushed; the others keep their scores and their order.
+template <class Scorer>
+bool rules_out(const Scorer& scorer, std::uint64_t block) {
+    if constexpr (requires { { scorer.rules_out(block) } -> std::convertible_to<bool>; })
+        return scorer.rules_out(block);
+    else
+        return false;
+}
 
 // An expansion done ahead: the entry's status and, when expanded, every child in push order
 // with the key of its score.
@@ -71,7 +84,7 @@ StepStatus expand_entry(const DancingLinks& links, Scorer& scorer, const BlockLi
 
     branch.clear();
     for (std::uint64_t i = links.down(column); i != column; i = links.down(i))
-        branch.push_back(links.block_of(i));
+        if (!rules_out(scorer, links.block_of(i))) branch.push_back(links.block_of(i));
 
     bool prepared = false;
     for (auto it = branch.rbegin(); it != branch.rend(); ++it) {

@@ -15,6 +15,7 @@
 //   double child_weight_sum(double parent_sum, std::uint64_t block) const;
 //   double child_score(const DancingLinks&, const BlockList& relabeled, const ChildContext&);
 //   std::uint64_t child_cost(const DancingLinks&) const;  // work units of one child_score
+// and may provide rules_out (expansion.hpp) to keep some blocks out of every entry.
 // An entry's weight sum is child_weight_sum folded along its blocks from -0.0: the scorer
 // must give the same bits for the same arguments every time.
 #pragma once

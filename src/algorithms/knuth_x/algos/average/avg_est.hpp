@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -35,6 +36,12 @@ std::vector<double> block_shares(const BlockList& blocks, std::span<const double
 class AvgScorer {
 public:
     AvgScorer(const BlockList& blocks, std::vector<double> weights, const ElementIndex& index);
+
+    // Keeps the search to the covers without the blocks flagged in `ruled_out` (one flag per
+    // block): they stay in the matrix, so columns are chosen and children scored exactly as
+    // without it, but they are never children. Shared, read-only, by the helpers' copies.
+    void rule_out(std::shared_ptr<const std::vector<char>> ruled_out) { ruled_out_ = std::move(ruled_out); }
+    bool rules_out(std::uint64_t block) const { return ruled_out_ != nullptr && at(*ruled_out_, block) != 0; }
 
     // Score of the root: every block can still be chosen. Also indexes the matrix.
     double root_score(const DancingLinks& links);
@@ -88,6 +95,7 @@ private:
     std::vector<std::uint64_t> signature_;
     std::uint64_t child_signature_ = 0;
     std::uint64_t child_counter_ = 0;
+    std::shared_ptr<const std::vector<char>> ruled_out_;  // null: no block ruled out
 };
 
 }  // namespace xcover

@@ -7,24 +7,25 @@ namespace xcover {
 TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
                      std::span<const std::uint64_t> include, SearchCaps caps,
                      Interrupt* interrupt, ThreadPool* pool)
-    : weights_(std::move(weights)), max_heap_(caps.max_heap), poll_(interrupt) {
-    prefix_ = distinct_included(blocks, include);
-    for (std::uint64_t b : prefix_) prefix_sum_ += at(weights_, b);
+    : max_heap_(caps.max_heap), poll_(interrupt) {
     // The step cap counts the stream's own steps; the search keeps the heap cap.
     step_limit_ = caps.max_iter;
     const SearchCaps search_caps{std::nullopt, caps.max_heap};
-    setup_.target = interrupt;
-    auto build = [&](const BlockList& searched) {
-        // Built in place: a search stays where it was built.
-        search_.emplace(searched, search_caps, &setup_, [&](const ElementIndex& index) {
-            return AvgScorer(searched, weights_, index);
-        }, pool);
-    };
-    if (prefix_.empty()) {
-        build(blocks);
-    } else if (std::optional<BlockList> reduced = blocks_beside(blocks, prefix_, poll_)) {
-        build(*reduced);
+    std::shared_ptr<std::vector<char>> ruled_out;
+    if (!include.empty()) {
+        const std::vector<std::uint64_t> prefix = distinct_included(blocks, include);
+        std::optional<std::vector<char>> meets = blocks_meeting(blocks, prefix, poll_);
+        if (!meets) return;  // no cover holds them all
+        for (std::uint64_t b : prefix) at(*meets, b) = 0;  // chosen, not ruled out
+        ruled_out = std::make_shared<std::vector<char>>(std::move(*meets));
     }
+    setup_.target = interrupt;
+    // Built in place: a search stays where it was built.
+    search_.emplace(blocks, search_caps, &setup_, [&](const ElementIndex& index) {
+        AvgScorer scorer(blocks, std::move(weights), index);
+        scorer.rule_out(ruled_out);
+        return scorer;
+    }, pool);
     setup_.target = nullptr;
 }
 
@@ -50,12 +51,7 @@ std::optional<RankedCover> TopStream::next(Interrupt* interrupt) {
         }
         if (step_limit_) --*step_limit_;
         if (step->status != StepStatus::Complete) continue;
-        RankedCover cover{prefix_, prefix_.empty() ? step->weight_sum : prefix_sum_};
-        for (std::uint64_t b : step->blocks) {
-            cover.blocks.push_back(b);
-            if (!prefix_.empty()) cover.score += at(weights_, b);
-        }
-        return cover;
+        return RankedCover{step->blocks, step->weight_sum};
     }
     return std::nullopt;
 }

@@ -1,14 +1,16 @@
 // The covers of get_top one at a time, each with its weight sum: a stream a caller can stop
 // (when the costs become uninteresting, or on an interrupt) and resume.
 //
-// Without `include` the stream is get_top's search itself: the same covers in the same order,
-// each with the weight sum get_top's order is built on (the blocks' weights summed from -0.0
-// in order of choice). With `include`, only covers holding every listed block (repeats
-// ignored) come out: the included blocks form a fixed prefix of every cover, and the search
-// runs on the blocks that meet none of them (the others emptied, so block indices stay), in
-// nondecreasing weight sum when the weights allow it as for get_top. Included blocks that
-// overlap, an empty one, or an element that only blocks meeting them hold give an empty
-// stream.
+// The stream is get_top's search itself: the same covers in the same order, each with the
+// weight sum get_top's order is built on (the blocks' weights summed from -0.0 in order of
+// choice). With `include`, only covers holding every listed block (repeats ignored) come out:
+// the search never chooses a block that meets an included block without being one, and is
+// otherwise unchanged (the matrix keeps every block, so columns are chosen and entries scored
+// as without `include`). Its pops are then get_top's with the entries holding such a block
+// left out, so the covers are get_top's covers that hold the included blocks, in get_top's
+// order, listing their blocks in the same order with the same weight sums, bit for bit.
+// Included blocks that overlap, an empty one, or an element that only blocks meeting them
+// hold give an empty stream.
 //
 // Interrupts: next() polls between steps, never inside one, so SearchInterrupted leaves the
 // stream as it was before the step; the next call goes on with nothing lost or repeated.
@@ -56,9 +58,6 @@ private:
     };
 
     SetupOnly setup_;  // outlives the search, which holds it
-    std::vector<double> weights_;
-    std::vector<std::uint64_t> prefix_;  // the included blocks, in order of first mention
-    double prefix_sum_ = -0.0;
     std::optional<AvgSearch> search_;  // absent when no cover can exist
     std::optional<std::uint64_t> step_limit_;
     std::optional<std::uint64_t> max_heap_;

@@ -65,6 +65,20 @@ void TopScStream::build(std::span<const std::uint64_t> include, SearchCaps caps,
                     [&](const ElementIndex&) { return TightScScorer(problem, work); }, pool);
 }
 
+void TopScStream::check_edges(const std::vector<std::uint64_t>& cover) const {
+    const BlockCountInputs& inputs = problem_->inputs;
+    std::uint64_t inside = 0;
+    bool beyond = false;  // the sum passed 2^64 - 1, so edge_total too
+    for (std::uint64_t b : cover) beyond |= __builtin_add_overflow(inside, at(inputs.edge_counts, b), &inside);
+    if (!beyond && inside <= inputs.edge_total) return;
+    std::string blocks;
+    for (std::uint64_t b : cover) blocks += (blocks.empty() ? "" : ", ") + std::to_string(b);
+    throw UnrankableCover("the partition [" + blocks + "] holds " +
+                          (beyond ? std::string("more than 2**64 - 1") : std::to_string(inside)) +
+                          " edges inside its blocks, more than edge_total (" +
+                          std::to_string(inputs.edge_total) + ")");
+}
+
 std::optional<RankedCover> TopScStream::next(Interrupt* interrupt) {
     work_->interrupt = interrupt;
     if (held_) {
@@ -97,6 +111,7 @@ std::optional<RankedCover> TopScStream::next(Interrupt* interrupt) {
         if (step->status == StepStatus::Complete) {
             cover.emplace();
             cover->score = complete_->score(step->blocks, cover->blocks);
+            check_edges(cover->blocks);
         }
         if (work_->stop_requested) {  // asked within the step, which is now complete
             work_->stop_requested = false;

@@ -49,6 +49,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,16 @@
 #include "sc_scorer.hpp"
 
 namespace xcover {
+
+// Thrown by next() on reaching a cover whose blocks hold more edges than edge_total: its
+// score has no meaning ((2R - 1)!! with R below zero), so the stream cannot rank it. The
+// covers given before it are in exact order (none of them is below a partial cover holding
+// too many edges), and the stream cannot go on. what() says which cover, in words the caller
+// can show.
+class UnrankableCover : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // Empty when the stream's order is exact for this input; otherwise what is wrong, in words
 // the caller can show (e.g. "weights[3] is not finite").
@@ -75,7 +86,7 @@ public:
                 SearchCaps caps, ThreadPool* pool = nullptr);
 
     // The next cover in nondecreasing score, or nullopt once the stream has ended (see end()).
-    // May throw SearchInterrupted (see above) or InternalFailure.
+    // May throw SearchInterrupted (see above), UnrankableCover or InternalFailure.
     std::optional<RankedCover> next(Interrupt* interrupt = nullptr);
 
     StreamEnd end() const noexcept { return end_; }
@@ -90,6 +101,8 @@ public:
 
 private:
     void build(std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool);
+    // Throws UnrankableCover when `cover` holds more edges than edge_total.
+    void check_edges(const std::vector<std::uint64_t>& cover) const;
 
     std::unique_ptr<ScProblem> problem_;  // stable address: the scorer points to it
     std::unique_ptr<ScWork> work_;

@@ -1,6 +1,7 @@
 #include "estimate.hpp"
 
 #include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -10,25 +11,32 @@ namespace xcover {
 
 namespace {
 
-// Mean and variance of a stream of values (Welford's update: no cancellation on large sums).
+// Mean and variance of a stream of nonnegative values (Welford's update: no cancellation on
+// large sums). A value beyond the range of a double (+inf) makes the mean and its standard
+// error +inf, never NaN: a caller comparing them with a budget sees a search too large.
 class RunningMoments {
 public:
     void add(double x) {
         ++count_;
+        if (std::isinf(x)) infinite_ = true;
+        if (infinite_) return;  // inf - inf would poison the sums with NaN
         const double delta = x - mean_;
         mean_ += delta / static_cast<double>(count_);
         squares_ += delta * (x - mean_);
     }
-    double mean() const { return mean_; }
-    // The standard error of the mean; 0 for a single value.
+    double mean() const { return infinite_ ? kInfinity : mean_; }
+    // The standard error of the mean: +inf for a single value, whose spread is unknown
+    // (0 would claim an exact estimate), and once the mean is +inf.
     double stderr_of_mean() const {
-        if (count_ < 2) return 0;
+        if (count_ < 2 || infinite_) return kInfinity;
         const double n = static_cast<double>(count_);
         return std::sqrt(squares_ / (n - 1) / n);
     }
 
 private:
+    static constexpr double kInfinity = std::numeric_limits<double>::infinity();
     std::uint64_t count_ = 0;
+    bool infinite_ = false;
     double mean_ = 0;
     double squares_ = 0;
 };

@@ -7,7 +7,9 @@
 // so 1 + D_1 + D_2 + ... estimates the positions of the tree (the root included) and, when
 // the probe ends at a cover, D_depth estimates the covers (0 at a dead end). The estimates
 // are the means over the probes, with their standard errors (sample standard deviation over
-// the square root of the number of probes).
+// the square root of the number of probes). A product beyond the range of a double is +inf,
+// and so are the mean it enters and its standard error; with one probe the standard errors
+// are +inf too (a spread needs two values).
 #pragma once
 
 #include <cstdint>
