@@ -1,22 +1,29 @@
 #include "iterator_lock.hpp"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
 
+#include "../algorithms/knuth_x/pool/thread_pool.hpp"
+
 namespace xcover::py {
+
+namespace {
+
+// This process as the lock records it: the pool's fork count, plus one so that 0 means free.
+std::uint64_t this_process() noexcept { return ThreadPool::shared().forks() + 1; }
+
+}  // namespace
 
 bool IteratorLock::acquire(Call& call, const char* what) {
     const unsigned long me = PyThread_get_thread_ident();
     if (owner_.load(std::memory_order_acquire) == me &&
-        owner_process_.load(std::memory_order_acquire) == getpid()) {
+        owner_forks_.load(std::memory_order_acquire) == this_process()) {
         PyErr_Format(PyExc_ValueError, "%s iterator already executing", what);
         return false;
     }
     while (!mutex_.try_lock()) {
-        const pid_t holder = owner_process_.load(std::memory_order_acquire);
-        if (holder != 0 && holder != getpid()) {
+        const std::uint64_t holder = owner_forks_.load(std::memory_order_acquire);
+        if (holder != 0 && holder != this_process()) {
             PyErr_Format(PyExc_RuntimeError,
                          "%s iterator was in use by a thread of the parent process when this "
                          "process was forked; it cannot continue here",
@@ -33,14 +40,14 @@ bool IteratorLock::acquire(Call& call, const char* what) {
         if (taken) break;
         if (!call.check.poll_attached(kAttachedPollItems)) return false;
     }
-    owner_process_.store(getpid(), std::memory_order_release);
+    owner_forks_.store(this_process(), std::memory_order_release);
     owner_.store(me, std::memory_order_release);
     return true;
 }
 
 void IteratorLock::release() noexcept {
     owner_.store(0, std::memory_order_release);
-    owner_process_.store(0, std::memory_order_release);
+    owner_forks_.store(0, std::memory_order_release);
     mutex_.unlock();
 }
 

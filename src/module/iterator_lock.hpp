@@ -3,15 +3,15 @@
 // A thread that waits for another thread's `next` waits detached from the interpreter and
 // keeps running signal handlers, so Ctrl-C reaches it. `owner` tells a thread that re-enters
 // its own `next` (from a signal handler run by the search's signal check) from one that must
-// wait; `owner_process` tells a child forked while another thread held the iterator, where
-// the holder does not exist and never releases it.
+// wait; `owner_forks` tells a child forked while another thread held the iterator, where the
+// holder does not exist and never releases it. A forked child is told, here as everywhere in
+// the module, by the process-wide pool's count of forks (ThreadPool::forks).
 #pragma once
 
 #include "python_ref.hpp"
 
-#include <sys/types.h>
-
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 
 #include "call.hpp"
@@ -29,7 +29,7 @@ public:
 private:
     std::mutex mutex_;
     std::atomic<unsigned long> owner_{0};
-    std::atomic<pid_t> owner_process_{0};
+    std::atomic<std::uint64_t> owner_forks_{0};  // the pool's fork count + 1 while held
 };
 
 // Holds an IteratorLock for a scope.

@@ -6,44 +6,22 @@
 #include <new>
 
 #include "../algorithms/knuth_x/algos/block_count/top_sc_stream.hpp"
-#include "call.hpp"
-#include "failure_boundary.hpp"
-#include "iterator_lock.hpp"
+#include "iterator_base.hpp"
 #include "results.hpp"
 
 namespace xcover::py {
 
 namespace {
 
-struct IteratorState {
+struct IteratorState : IteratorCommon {
     std::unique_ptr<RankedSource> source;  // nullptr once the stream has ended or failed
     const char* what = "";
-    // Atomic: a thread reads it before it waits for the lock another thread holds.
-    std::atomic<SignalCheck::Clock::time_point> last_signal_check{SignalCheck::Clock::now()};
-    IteratorLock lock;
     // What take_until needs of the pairs handed out so far (by next or take_until): their
     // number, log of the sum of exp(-cost), and the last cost. Read and written under `lock`.
     std::uint64_t handed = 0;
     double log_seen = -std::numeric_limits<double>::infinity();
     double last_cost = -std::numeric_limits<double>::infinity();
 };
-
-struct RankedIterator {
-    PyObject_HEAD
-    IteratorState state;
-};
-
-IteratorState& state_of(PyObject* self) { return reinterpret_cast<RankedIterator*>(self)->state; }
-ModuleState& module_of(PyObject* self) {
-    return *static_cast<ModuleState*>(PyType_GetModuleState(Py_TYPE(self)));
-}
-
-void dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    state_of(self).~IteratorState();
-    type->tp_free(self);
-    Py_DECREF(type);
-}
 
 // log(exp(a) + exp(b)) for a, b that may be -inf.
 double log_add(double a, double b) {
@@ -61,7 +39,6 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
         found = run_detached(call.check, [&](Interrupt& interrupt) {
             return state.source->next(&interrupt);
         }, 0);
-        state.last_signal_check.store(call.check.last_check(), std::memory_order_relaxed);
     } catch (const abi::__forced_unwind&) {
         throw;
     } catch (const UnrankableCover& unrankable) {
@@ -92,14 +69,7 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
 // Runs `body(call, state)` with the iterator's lock held, every failure translated.
 template <class Body>
 PyObject* with_lock(PyObject* self, Body&& body) {
-    IteratorState& state = state_of(self);
-    ModuleState& module = module_of(self);
-    return guarded(module, [&]() -> PyObject* {
-        Call call(module, state.last_signal_check.load(std::memory_order_relaxed));
-        IteratorGuard guard(state.lock);
-        if (!guard.acquire(call, state.what)) return nullptr;
-        return body(call, state);
-    });
+    return call_locked<IteratorState>(self, iterator_state<IteratorState>(self).what, std::forward<Body>(body));
 }
 
 PyObject* iternext(PyObject* self) { return with_lock(self, next_pair); }
@@ -190,7 +160,7 @@ PyMethodDef methods[] = {
 };
 
 PyType_Slot iterator_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_iterator<IteratorState>)},
     {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
     {Py_tp_iternext, reinterpret_cast<void*>(iternext)},
     {Py_tp_methods, methods},
@@ -198,27 +168,18 @@ PyType_Slot iterator_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec iterator_spec = {
-    "xcover.RankedIterator",
-    sizeof(RankedIterator),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
-    iterator_slots,
-};
+PyType_Spec type_spec = iterator_spec<IteratorState>("xcover.RankedIterator", iterator_slots);
 
 }  // namespace
 
 PyObject* new_ranked_iterator_type(PyObject* module) {
-    return PyType_FromModuleAndSpec(module, &iterator_spec, nullptr);
+    return PyType_FromModuleAndSpec(module, &type_spec, nullptr);
 }
 
 PyObject* new_ranked_iterator(ModuleState& state, std::unique_ptr<RankedSource> source,
                               const char* what) {
-    auto* type = reinterpret_cast<PyTypeObject*>(state.ranked_iterator_type);
-    if (type == nullptr) fail("the module has no ranked iterator type");
-    auto* object = PyObject_New(RankedIterator, type);
+    auto* object = new_iterator_object<IteratorState>(state.ranked_iterator_type, "ranked iterator");
     if (object == nullptr) return nullptr;
-    new (&object->state) IteratorState();
     object->state.source = std::move(source);
     object->state.what = what;
     return reinterpret_cast<PyObject*>(object);
