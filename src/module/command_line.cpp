@@ -35,6 +35,7 @@ PyObject* status(Status s) { return PyLong_FromLong(static_cast<long>(s)); }
 
 struct Options {
     bool all = false;
+    bool count = false;
     bool help = false;
     std::string path;
     std::string error;  // a usage error, or empty
@@ -45,7 +46,7 @@ Options parse_options(const std::vector<std::string>& args) {
     bool have_path = false;
     for (const std::string& arg : args) {
         if (arg == "--count") {
-            options.all = false;
+            options.count = true;
         } else if (arg == "--all") {
             options.all = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -59,6 +60,8 @@ Options parse_options(const std::vector<std::string>& args) {
             have_path = true;
         }
     }
+    if (options.error.empty() && options.all && options.count)
+        options.error = "--count and --all exclude each other";
     if (options.error.empty() && !have_path && !options.help) options.error = "no FILE given";
     return options;
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -16,12 +17,17 @@ PyStructSequence_Field kProblemFields[] = {
     {"blocks", "the options, each a list of item numbers"},
     {"secondary", "the numbers of the secondary items"},
     {"names", "the item names, by number"},
+    {"unmet", "the primary items no option holds: then the problem has no cover"},
     {nullptr, nullptr},
 };
 
+// `unmet` is an attribute only, outside the tuple: `blocks, secondary, names = problem`
+// keeps working.
 PyStructSequence_Desc kProblemDesc = {
     "xcover.DlxProblem",
-    "An exact-cover problem read from the DLX format: (blocks, secondary, names).",
+    "An exact-cover problem read from the DLX format: (blocks, secondary, names), and the\n"
+    "attribute unmet, the primary items no option holds (the blocks then end with three\n"
+    "that leave the problem without a cover).",
     kProblemFields,
     3,
 };
@@ -50,12 +56,13 @@ PyObject* problem_to_python(Call& call, const DlxProblem& problem) {
         if (!blocks.push(index_list(block, ints))) return nullptr;
     }
     Ref fields[] = {own(blocks.finish()), own(index_list(problem.secondary, ints)),
-                    own(names_to_python(problem.names))};
+                    own(names_to_python(problem.names)), own(index_list(problem.unmet, ints))};
     for (const Ref& field : fields)
         if (!field) return nullptr;
     Ref result = own(PyStructSequence_New(reinterpret_cast<PyTypeObject*>(type)));
     if (!result) return nullptr;
-    for (Py_ssize_t i = 0; i < 3; ++i) PyStructSequence_SetItem(result.get(), i, fields[i].release());
+    for (Py_ssize_t i = 0; i < std::ssize(fields); ++i)
+        PyStructSequence_SetItem(result.get(), i, fields[i].release());
     return result.release();
 }
 

@@ -132,6 +132,14 @@ TEST(DlxFormat, ReadsItemsOptionsAndComments) {
     EXPECT_EQ(p.blocks, (std::vector<std::vector<std::uint64_t>>{{0, 3}, {1, 2, 4}}));
 }
 
+TEST(DlxFormat, PrimaryItemsNoOptionHoldsLeaveNoCover) {
+    const DlxProblem p = parse_dlx("a b c | x y\na x\nb\n");
+    EXPECT_EQ(p.unmet, (std::vector<std::uint64_t>{2}));
+    EXPECT_EQ(p.blocks, (std::vector<std::vector<std::uint64_t>>{{0, 3}, {1}, {2, 5}, {5, 6}, {2, 6}}));
+    EXPECT_EQ(count_all(BlockList::from(p.blocks), {}, nullptr, p.secondary), 0u);
+    EXPECT_TRUE(parse_dlx("a | x\na\n").unmet.empty());
+}
+
 TEST(DlxFormat, ErrorsNameLineAndColumn) {
     const std::pair<const char*, std::pair<std::size_t, std::size_t>> cases[] = {
         {"a b\na  q\n", {2, 4}},     {"a b\nb b\n", {2, 3}},   {"a a\n", {1, 3}},

@@ -108,6 +108,22 @@ def test_bad_input_says_what_and_fails(args, stdin, status, message):
         assert result.stderr.startswith("usage: xcover")
 
 
+@pytest.mark.parametrize("text", ["a b c\na\nb\n", "a b\n", "| x\na b | y\na y\n"])
+def test_a_primary_item_without_options_leaves_no_cover(tmp_path, text):
+    path = tmp_path / "p.dlx"
+    path.write_text(text)
+    assert run_command(str(path)).stdout == "0\n"
+    listed = run_command("--all", str(path))
+    assert (listed.returncode, listed.stdout, listed.stderr) == (0, "", "")
+
+
+def test_count_and_all_exclude_each_other():
+    for args in (("--all", "--count", TOY), ("--count", "--all", TOY)):
+        result = run_command(*args)
+        assert (result.returncode, result.stdout) == (2, "")
+        assert result.stderr.startswith("usage: xcover") and "exclude each other" in result.stderr
+
+
 def test_help():
     result = run_command("--help")
     assert result.returncode == 0

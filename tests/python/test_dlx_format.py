@@ -50,9 +50,63 @@ def test_written_problems_read_back(problem, blank, crlf):
     if crlf:
         text = text.replace("\n", "\r\n")
     got = xcover.read_dlx(text)
-    assert got == (options, list(range(primary, len(names))), names)
+    unmet = [i for i in range(primary) if not any(i in o for o in options)]
+    assert got.unmet == unmet
+    assert got == (options + unmet_blocks(unmet, names), list(range(primary, len(names))), names)
     assert (got.blocks, got.secondary, got.names) == tuple(got)
     assert type(got).__name__ == "DlxProblem"
+
+
+def unmet_blocks(unmet, names):
+    """The blocks that end a problem with primary items no option holds."""
+    if not unmet:
+        return []
+    u, n = unmet[0], len(names)
+    return [[u, n], [n, n + 1], [u, n + 1]]
+
+
+def dlx_covers(primary, options, names):
+    """The covers in the format's meaning: every primary item once, the others at most once,
+    from options holding a primary item."""
+    import itertools
+
+    usable = [i for i, o in enumerate(options) if min(o) < primary]
+    found = []
+    for r in range(len(usable) + 1):
+        for combo in itertools.combinations(usable, r):
+            seen = [e for i in combo for e in options[i]]
+            if len(seen) == len(set(seen)) and set(range(primary)) <= set(seen):
+                found.append(combo)
+    return found
+
+
+@settings(max_examples=200, deadline=None)
+@given(problems())
+def test_counts_follow_the_format_when_a_primary_item_has_no_option(problem):
+    names, primary, options = problem
+    got = xcover.read_dlx(write(names, primary, options))
+    expected = dlx_covers(primary, options, names)
+    assert xcover.count_all(got.blocks, secondary=got.secondary) == len(expected)
+    if got.unmet:
+        assert expected == []
+
+
+def test_every_function_finds_no_cover_when_a_primary_item_has_no_option():
+    for text in ["a b c\na\nb\n", "a b\n", "a b | x\na x\n"]:
+        p = xcover.read_dlx(text)
+        assert p.unmet and len(p) == 3
+        b, s, n = p.blocks, p.secondary, len(p.blocks)
+        w = [1.0] * n
+        elements = len({e for block in b for e in block})
+        sc = dict(edge_counts=[0] * n, edge_total=0, labels=[0] * n, vertex_total=elements)
+        assert xcover.count_all(b, secondary=s) == 0
+        assert list(xcover.iter_all(b, secondary=s)) == []
+        assert all(xcover.count_all(b, include=part, secondary=s) == 0 for part in xcover.split(b, 4, secondary=s))
+        assert xcover.estimate_all(b, secondary=s, samples=50, seed=1).covers == 0
+        assert xcover.get_all(b) == xcover.get_top(b, w) == xcover.get_topn(b, w, 3) == []
+        assert xcover.get_topp(b, w, 0.0) == []
+        assert xcover.get_topn_sc(b, w, n=3, **sc) == []
+        assert list(xcover.iter_top(b, w)) == list(xcover.iter_top_sc(b, w, **sc)) == []
 
 
 def error_position(text):

@@ -67,6 +67,7 @@ public:
             }
         }
         if (!have_items) throw DlxFormatError(line_ == 0 ? 1 : line_, 1, "missing items line");
+        close_unmet_items();
         return std::move(problem_);
     }
 
@@ -121,6 +122,22 @@ private:
             block.push_back(found->second);
         }
         problem_.blocks.push_back(std::move(block));
+    }
+
+    // Lists the primary items no option holds and, when there are some, appends the blocks
+    // that leave the problem without a cover (see kUnmetBlocks).
+    void close_unmet_items() {
+        std::vector<bool> held(problem_.names.size(), false);
+        for (std::uint64_t item : problem_.secondary) held[item] = true;
+        for (const auto& block : problem_.blocks)
+            for (std::uint64_t item : block) held[item] = true;
+        for (std::uint64_t item = 0; item < held.size(); ++item)
+            if (!held[item]) problem_.unmet.push_back(item);
+        if (problem_.unmet.empty()) return;
+        const std::uint64_t u = problem_.unmet.front(), n = problem_.names.size();
+        problem_.blocks.push_back({u, n});
+        problem_.blocks.push_back({n, n + 1});
+        problem_.blocks.push_back({u, n + 1});
     }
 
     DlxProblem problem_;

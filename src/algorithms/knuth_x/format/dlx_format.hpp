@@ -10,6 +10,11 @@
 // spaces or tabs, hold at most kMaxItemName characters and no ':' or '|'; blank lines are
 // skipped and a trailing '\r' is ignored. Colors (`item:color`, DLX2) and multiplicities
 // (`u:v|item`, MCC) are refused as not supported yet. Engine-independent: plain C++.
+//
+// A primary item that no option holds must still be covered, so such a problem has no
+// cover. The solvers cannot see that (for them an element is only what some block holds),
+// so the reader lists those items in `unmet` and ends the blocks with three that no exact
+// cover can use (see kUnmetBlocks): every query on the blocks then finds no cover.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +31,14 @@ struct DlxProblem {
     std::vector<std::vector<std::uint64_t>> blocks;  // the options, as item numbers
     std::vector<std::uint64_t> secondary;            // the secondary items' numbers, ascending
     std::vector<std::string> names;                  // item number -> name
+    std::vector<std::uint64_t> unmet;  // primary items that no option holds, ascending
 };
+
+// When `unmet` is not empty, the last kUnmetBlocks blocks are {u, n}, {n, n + 1}, {u, n + 1}
+// for u = unmet[0] and n = names.size(): three blocks pairwise sharing an element, each
+// element in two of them, over elements no option holds. An exact cover would hold one of
+// them for u and then none is left for the third element, so none exists.
+inline constexpr std::size_t kUnmetBlocks = 3;
 
 // A malformed file: the message names the line and column (both from 1; the column counts
 // characters of the UTF-8 text, not bytes).
