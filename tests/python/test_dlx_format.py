@@ -9,6 +9,7 @@ import pytest
 from hypothesis import assume, given, settings, strategies as st
 
 import xcover
+from conftest import run_python
 
 NAME_CHARS = st.characters(
     blacklist_characters=" \t\r\n|:", blacklist_categories=("Cs", "Zl", "Zp", "Cc")
@@ -180,6 +181,32 @@ def test_a_fault_in_the_items_line_is_reported_where_it_is(names, data):
 )
 def test_malformed_headers(text, expected):
     assert error_position(text) == expected
+
+
+LONG_LINES = """
+import xcover
+m, n = 3 * 10**5, 10**6
+names = [f"i{k}" for k in range(m)]
+p = xcover.read_dlx(" ".join(names) + " | s\\n" + "\\n".join(names) + "\\n")
+assert p.blocks == [[k] for k in range(m)] and p.secondary == [m] and p.names == names + ["s"]
+for text, where in [("a " + "| " * n, "column 5: a second '|'"),
+                    ("a b\\n" + "a " * n, "column 3: item 'a' repeated in an option"),
+                    ("a " + "q" * 10**7, "column 3: item name longer than 64")]:
+    try:
+        xcover.read_dlx(text)
+    except ValueError as e:
+        assert where in str(e), e
+    else:
+        raise AssertionError("no fault reported")
+print("read")
+"""
+
+
+def test_long_lines_read_at_once_and_faults_reported_where_they_are_read():
+    # 300,000 items in the items line, a million tokens after a fault, a ten-million
+    # character name: each read in one pass (a reading quadratic in the line never ends here).
+    result = run_python(LONG_LINES, timeout=120)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "read\n", "")
 
 
 def test_a_problem_with_secondary_items_runs_as_the_guide_says():
