@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "dlx.hpp"
+
 namespace xcover::py {
 
 namespace {
@@ -91,19 +93,22 @@ bool read_arguments(PyObject* argv, std::vector<std::string>& out) {
     return true;
 }
 
-// The problem read from the path or standard input: a new DlxProblem, or nullptr.
-PyObject* read_problem(PyObject* module, const std::string& path) {
-    if (path == "-") {
-        PyObject* in = PySys_GetObject("stdin");  // borrowed
-        if (in == nullptr || in == Py_None) {
-            PyErr_SetString(PyExc_OSError, "no standard input");
-            return nullptr;
-        }
-        Ref text = own(PyObject_CallMethod(in, "read", nullptr));
-        if (!text) return nullptr;
-        return PyObject_CallMethod(module, "read_dlx", "O", text.get());
+// The problem read from the path or standard input (its binary buffer when it has one), a
+// piece at a time: a new DlxProblem, or nullptr.
+PyObject* read_problem(Call& call, const std::string& path) {
+    if (path != "-") {
+        Ref name = own(PyUnicode_FromStringAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+        return name ? dlx_file_to_python(call, name.get()) : nullptr;
     }
-    return PyObject_CallMethod(module, "read_dlx_file", "s", path.c_str());
+    PyObject* in = PySys_GetObject("stdin");  // borrowed
+    if (in == nullptr || in == Py_None) {
+        PyErr_SetString(PyExc_OSError, "no standard input");
+        return nullptr;
+    }
+    PyObject* buffer = nullptr;
+    if (PyObject_GetOptionalAttrString(in, "buffer", &buffer) < 0) return nullptr;
+    Ref binary = own(buffer);
+    return dlx_stream_to_python(call, binary ? binary.get() : in);
 }
 
 // One cover as a line: its options' item names, options separated by " | ".
@@ -172,7 +177,7 @@ std::string take_message() {
 
 }  // namespace
 
-PyObject* run_command_line(Call&, PyObject* module, PyObject* argv) {
+PyObject* run_command_line(Call& call, PyObject* module, PyObject* argv) {
     std::vector<std::string> args;
     if (!read_arguments(argv, args)) return nullptr;
     const Options options = parse_options(args);
@@ -181,7 +186,7 @@ PyObject* run_command_line(Call&, PyObject* module, PyObject* argv) {
                    ? status(Status::Usage) : nullptr;
     if (options.help) return write("stdout", std::string(kUsage) + kHelp) ? status(Status::Ok) : nullptr;
 
-    Ref problem = own(read_problem(module, options.path));
+    Ref problem = own(read_problem(call, options.path));
     if (problem && !(options.all ? print_all(module, problem.get()) : print_count(module, problem.get())))
         problem.reset();
     if (problem) return status(Status::Ok);
@@ -189,10 +194,13 @@ PyObject* run_command_line(Call&, PyObject* module, PyObject* argv) {
         PyErr_Clear();
         return write("stderr", "xcover: interrupted\n") ? status(Status::Interrupted) : nullptr;
     }
-    if (!PyErr_ExceptionMatches(PyExc_ValueError) && !PyErr_ExceptionMatches(PyExc_OSError))
+    const bool out_of_memory = PyErr_ExceptionMatches(PyExc_MemoryError);
+    if (!out_of_memory && !PyErr_ExceptionMatches(PyExc_ValueError) &&
+        !PyErr_ExceptionMatches(PyExc_OSError))
         return nullptr;  // not the input's fault: the caller sees the exception
     const std::string where = options.path == "-" ? "<stdin>" : options.path;
-    const std::string message = take_message();
+    std::string message = take_message();
+    if (out_of_memory) message = "out of memory" + (message.empty() ? "" : " (" + message + ")");
     return write("stderr", "xcover: " + where + ": " + message + "\n") ? status(Status::BadInput)
                                                                        : nullptr;
 }

@@ -218,7 +218,10 @@ inline constexpr FunctionDeclaration kReadDlxFile{
     "read_dlx_file",
     {{{"path", Object}}},
     "Read an exact-cover problem in Knuth's DLX format from the UTF-8 file at `path`.\n\n"
-    "As read_dlx(open(path).read()); OSError when the file cannot be read.",
+    "As read_dlx(open(path).read()), read a piece at a time: the first fault, malformed\n"
+    "UTF-8 or a NUL character included, raises ValueError naming its line and column\n"
+    "without reading further; a byte-order mark at the start is skipped. OSError when the\n"
+    "file cannot be read.",
     false,
     read_dlx_file_entry,
 };

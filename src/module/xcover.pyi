@@ -226,7 +226,10 @@ def read_dlx(text: str) -> _DlxProblem:
 def read_dlx_file(path: str | bytes | PathLike[str] | PathLike[bytes]) -> _DlxProblem:
     """Read an exact-cover problem in Knuth's DLX format from the UTF-8 file at `path`.
 
-    As read_dlx(open(path).read()); OSError when the file cannot be read."""
+    As read_dlx(open(path).read()), read a piece at a time: the first fault, malformed
+    UTF-8 or a NUL character included, raises ValueError naming its line and column
+    without reading further; a byte-order mark at the start is skipped. OSError when the
+    file cannot be read."""
 
 # The named tuple (a struct sequence) that estimate_all returns.
 class _TreeEstimate(NamedTuple):

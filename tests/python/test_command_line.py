@@ -124,6 +124,32 @@ def test_count_and_all_exclude_each_other():
         assert result.stderr.startswith("usage: xcover") and "exclude each other" in result.stderr
 
 
+def test_an_endless_or_binary_input_stops_at_its_first_fault(tmp_path):
+    # Read whole, these inputs would fill the 1 GiB of address space allowed here.
+    import resource
+
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    bom = tmp_path / "bom.dlx"
+    bom.write_bytes(b"\xef\xbb\xbf" + open(TOY, "rb").read())
+    cases = [
+        (["/dev/zero"], None, "xcover: /dev/zero: line 1, column 1: a NUL character"),
+        (["/dev/urandom"], None, "xcover: /dev/urandom: line 1, column "),
+        (["-"], "/dev/zero", "xcover: <stdin>: line 1, column 1: a NUL character"),
+    ]
+    for args, stdin, message in cases:
+        with open(stdin or os.devnull, "rb") as source:
+            result = subprocess.run(
+                [sys.executable, "-c", COMMAND, *args], stdin=source, capture_output=True,
+                text=True, timeout=120, env=env, preexec_fn=limit,
+            )
+        assert (result.returncode, result.stdout) == (1, ""), result.stderr
+        assert result.stderr.startswith(message) and result.stderr.count("\n") == 1
+    assert run_command(str(bom)).stdout == run_command(TOY).stdout
+
+
 def test_help():
     result = run_command("--help")
     assert result.returncode == 0

@@ -227,11 +227,59 @@ def test_files(tmp_path):
     with pytest.raises(IsADirectoryError):
         xcover.read_dlx_file(tmp_path)
     path.write_bytes(b"a \xff\n")
-    with pytest.raises(UnicodeDecodeError):
+    with pytest.raises(ValueError, match=r"^line 1, column 3: not UTF-8: byte 0xff$"):
         xcover.read_dlx_file(path)
+    path.write_bytes(b"\xef\xbb\xbfa b\r\na b\r\n")  # a byte-order mark, Windows lines
+    assert xcover.read_dlx_file(path) == ([[0, 1]], [], ["a", "b"])
+    assert xcover.read_dlx("\ufeffa b\na b\n") == ([[0, 1]], [], ["a", "b"])
+    with pytest.raises(ValueError, match="^line 2, column 1: unknown item '\ufeffa'$"):
+        xcover.read_dlx("a\n\ufeffa\n")  # only at the start is it a mark
     path.write_text("a b\na x\n", encoding="utf-8")
     with pytest.raises(ValueError, match=r"^line 2, column 3: unknown item 'x'$"):
         xcover.read_dlx_file(path)
+
+
+BAD_SEQUENCES = [b"\xff", b"\x80", b"\xc0\xaf", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xe2\x82x"]
+
+
+@settings(max_examples=200, deadline=None)
+@given(problems(), st.sampled_from(BAD_SEQUENCES), st.data())
+def test_malformed_utf8_is_reported_where_python_finds_it(tmp_path_factory, problem, bad, data):
+    names, primary, options = problem
+    text = write(names, primary, options, comments=["| a comment"]).encode()
+    at = data.draw(st.integers(0, len(text)))
+    damaged = text[:at] + bad + text[at:]
+    start = pytest.raises(UnicodeDecodeError, damaged.decode, "utf-8").value.start
+    line = damaged[:start].count(b"\n") + 1
+    column = len(damaged[:start].split(b"\n")[-1].decode()) + 1
+    path = tmp_path_factory.mktemp("utf8") / "p.dlx"
+    path.write_bytes(damaged)
+    with pytest.raises(ValueError) as raised:
+        xcover.read_dlx_file(path)
+    assert str(raised.value).startswith(f"line {line}, column {column}: not UTF-8: byte 0x")
+    path.write_bytes(text + b"\xe2\x82")
+    with pytest.raises(ValueError, match="not UTF-8: the text ends inside a character"):
+        xcover.read_dlx_file(path)
+
+
+ENDLESS = """
+import xcover
+for device, message in [("/dev/zero", "line 1, column 1: a NUL character"), ("/dev/urandom", "not ")]:
+    try:
+        xcover.read_dlx_file(device)
+    except ValueError as e:
+        assert str(e).startswith("line 1, column ") and message in str(e), e
+    else:
+        raise AssertionError(device)
+print("stopped")
+"""
+
+
+def test_an_endless_input_stops_at_its_first_fault():
+    # /dev/zero is all NUL characters; /dev/urandom is not UTF-8 within a few bytes (or holds
+    # a NUL). Read whole, either would fill the address space allowed here.
+    result = run_python(ENDLESS, limit_as=1 << 30)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "stopped\n", "")
 
 
 def test_bad_arguments():

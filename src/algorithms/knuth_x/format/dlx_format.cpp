@@ -25,15 +25,18 @@ bool is_multiplicity(std::string_view token) {
 // what one line holds must not grow without bound before its fault is reported.
 constexpr std::size_t kMaxToken = 4 * kMaxItemName;
 
+}  // namespace
+
 // Reads the text a byte at a time, each token as soon as it ends, so that a fault is
 // reported when it is read and the work is linear in the text.
-class Parser {
+class DlxParser {
 public:
     void feed(std::string_view bytes) {
-        for (const char c : bytes) character(c);
+        for (const char c : bytes) byte(static_cast<unsigned char>(c));
     }
 
     DlxProblem finish() {
+        if (sequence_left_ > 0) error(column_, "not UTF-8: the text ends inside a character");
         cr_pending_ = false;  // a '\r' that ends the text is dropped like one before '\n'
         close_line();
         if (!have_items_) throw DlxFormatError(line_, 1, "missing items line");
@@ -46,9 +49,57 @@ private:
         throw DlxFormatError(line_, column, what);
     }
 
-    // One byte; a continuation byte of UTF-8 extends the character before it and takes no
-    // column of its own.
+    // Checks the bytes are UTF-8 as Python's strict decoder does (no overlong forms, no
+    // surrogates, nothing above U+10FFFF) and hands on each character's bytes once whole.
+    void byte(unsigned char b) {
+        if (sequence_left_ == 0) {
+            if (b < 0x80) return character(static_cast<char>(b));
+            start_sequence(b);
+            return;
+        }
+        if (b < next_low_ || b > next_high_) not_utf8(b);
+        next_low_ = 0x80;
+        next_high_ = 0xBF;
+        sequence_[sequence_size_++] = b;
+        if (--sequence_left_ == 0) end_sequence();
+    }
+
+    void start_sequence(unsigned char b) {
+        next_low_ = 0x80;
+        next_high_ = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            sequence_left_ = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            sequence_left_ = 2;
+            if (b == 0xE0) next_low_ = 0xA0;   // no overlong form
+            if (b == 0xED) next_high_ = 0x9F;  // no surrogate
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            sequence_left_ = 3;
+            if (b == 0xF0) next_low_ = 0x90;   // no overlong form
+            if (b == 0xF4) next_high_ = 0x8F;  // nothing above U+10FFFF
+        } else {
+            not_utf8(b);
+        }
+        sequence_[0] = b;
+        sequence_size_ = 1;
+    }
+
+    void end_sequence() {
+        const bool mark = sequence_size_ == 3 && sequence_[0] == 0xEF && sequence_[1] == 0xBB &&
+                          sequence_[2] == 0xBF;
+        if (mark && line_ == 1 && column_ == 1 && line_start_) return;  // the byte-order mark
+        for (std::size_t i = 0; i < sequence_size_; ++i) character(static_cast<char>(sequence_[i]));
+    }
+
+    [[noreturn]] void not_utf8(unsigned char b) const {
+        static constexpr char kHex[] = "0123456789abcdef";
+        error(column_, std::string("not UTF-8: byte 0x") + kHex[b >> 4] + kHex[b & 0xF]);
+    }
+
+    // One byte of a whole character; a continuation byte of UTF-8 extends the character
+    // before it and takes no column of its own.
     void character(char c) {
+        if (c == '\0') error(column_, "a NUL character (binary data, not text)");
         if (c == '\n') {
             cr_pending_ = false;
             close_line();
@@ -188,9 +239,12 @@ private:
     std::size_t cr_column_ = 0;
     bool line_start_ = true, comment_ = false, cr_pending_ = false;
     bool have_items_ = false, secondary_ = false;
+    // The UTF-8 sequence being read: its bytes so far, how many are still due, and the
+    // range the next one must fall in.
+    unsigned char sequence_[4] = {};
+    std::size_t sequence_size_ = 0, sequence_left_ = 0;
+    unsigned char next_low_ = 0x80, next_high_ = 0xBF;
 };
-
-}  // namespace
 
 DlxFormatError::DlxFormatError(std::size_t line, std::size_t column, const std::string& what)
     : std::runtime_error("line " + std::to_string(line) + ", column " + std::to_string(column) +
@@ -198,10 +252,16 @@ DlxFormatError::DlxFormatError(std::size_t line, std::size_t column, const std::
       line_(line),
       column_(column) {}
 
+DlxReader::DlxReader() : parser_(std::make_unique<DlxParser>()) {}
+DlxReader::~DlxReader() = default;
+
+void DlxReader::feed(std::string_view bytes) { parser_->feed(bytes); }
+DlxProblem DlxReader::finish() { return parser_->finish(); }
+
 DlxProblem parse_dlx(std::string_view text) {
-    Parser parser;
-    parser.feed(text);
-    return parser.finish();
+    DlxReader reader;
+    reader.feed(text);
+    return reader.finish();
 }
 
 }  // namespace xcover
