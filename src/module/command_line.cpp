@@ -1,5 +1,8 @@
 #include "command_line.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -22,9 +25,11 @@ constexpr const char* kHelp =
     "  -h, --help  print this help and exit\n"
     "\n"
     "Exit status: 0 on success, 1 when FILE cannot be read or is malformed, 2 for bad\n"
-    "arguments, 130 when interrupted (Ctrl-C).\n";
+    "arguments, 130 when interrupted (Ctrl-C), 141 when the output is closed early (as by\n"
+    "`| head`), quietly.\n";
 
-enum class Status { Ok = 0, BadInput = 1, Usage = 2, Interrupted = 130 };
+// 141 is 128 + SIGPIPE: what a shell reports for `cat` or `seq` ended by a closed pipe.
+enum class Status { Ok = 0, BadInput = 1, Usage = 2, Interrupted = 130, OutputClosed = 141 };
 
 // Writes `text` to sys.stdout or sys.stderr; false with an exception set.
 bool write(const char* stream, const std::string& text) {
@@ -34,6 +39,30 @@ bool write(const char* stream, const std::string& text) {
 }
 
 PyObject* status(Status s) { return PyLong_FromLong(static_cast<long>(s)); }
+
+// Flushes sys.stdout, so that a closed output is seen here rather than at exit; false with
+// an exception set.
+bool flush_stdout() {
+    PyObject* file = PySys_GetObject("stdout");  // borrowed
+    if (file == nullptr || file == Py_None) return true;
+    Ref done = own(PyObject_CallMethod(file, "flush", nullptr));
+    return static_cast<bool>(done);
+}
+
+// Points sys.stdout's descriptor at the null device, as Python's documentation advises for
+// a closed pipe: what stays in its buffer is then dropped at exit without a second error.
+void silence_stdout() {
+    PyObject* file = PySys_GetObject("stdout");  // borrowed
+    const int fd = file == nullptr || file == Py_None ? -1 : PyObject_AsFileDescriptor(file);
+    if (fd < 0) {
+        PyErr_Clear();  // no descriptor (a StringIO): nothing will be written to a closed pipe
+        return;
+    }
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) return;
+    ::dup2(null, fd);
+    ::close(null);
+}
 
 struct Options {
     bool all = false;
@@ -184,12 +213,19 @@ PyObject* run_command_line(Call& call, PyObject* module, PyObject* argv) {
     if (!options.error.empty())
         return write("stderr", std::string(kUsage) + "xcover: error: " + options.error + "\n")
                    ? status(Status::Usage) : nullptr;
-    if (options.help) return write("stdout", std::string(kUsage) + kHelp) ? status(Status::Ok) : nullptr;
-
-    Ref problem = own(read_problem(call, options.path));
-    if (problem && !(options.all ? print_all(module, problem.get()) : print_count(module, problem.get())))
-        problem.reset();
-    if (problem) return status(Status::Ok);
+    bool done = false;
+    if (options.help) {
+        done = write("stdout", std::string(kUsage) + kHelp) && flush_stdout();
+    } else if (Ref problem = own(read_problem(call, options.path))) {
+        done = (options.all ? print_all(module, problem.get()) : print_count(module, problem.get())) &&
+               flush_stdout();
+    }
+    if (done) return status(Status::Ok);
+    if (PyErr_ExceptionMatches(PyExc_BrokenPipeError)) {  // the reader has gone: end quietly
+        PyErr_Clear();
+        silence_stdout();
+        return status(Status::OutputClosed);
+    }
     if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) {
         PyErr_Clear();
         return write("stderr", "xcover: interrupted\n") ? status(Status::Interrupted) : nullptr;

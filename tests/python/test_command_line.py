@@ -150,6 +150,29 @@ def test_an_endless_or_binary_input_stops_at_its_first_fault(tmp_path):
     assert run_command(str(bom)).stdout == run_command(TOY).stdout
 
 
+def test_a_closed_output_ends_the_command_quietly(tmp_path):
+    # 2**20 covers, 60 MB of lines: the reader leaves after one, as `| head -1` does.
+    path = tmp_path / "many.dlx"
+    path.write_text(dlx_text([[v] for v in range(20) for _ in range(2)]))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    command = [sys.executable, "-c", COMMAND]
+    process = subprocess.Popen(
+        [*command, "--all", str(path)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env
+    )
+    assert process.stdout.readline().count(b" | ") == 19
+    process.stdout.close()
+    err = process.stderr.read()
+    assert (process.wait(timeout=120), err) == (141, b"")
+    # The count, and the help, into a pipe nobody reads any more.
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    for args in ([str(path)], ["--help"]):
+        result = subprocess.run([*command, *args], stdout=write_end, capture_output=False,
+                                stderr=subprocess.PIPE, env=env, timeout=120)
+        assert (result.returncode, result.stderr) == (141, b"")
+    os.close(write_end)
+
+
 def test_help():
     result = run_command("--help")
     assert result.returncode == 0
