@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dlx.hpp"
+#include "functions.hpp"
 
 namespace xcover::py {
 
@@ -161,13 +162,22 @@ bool cover_line(PyObject* cover, PyObject* blocks, PyObject* names, std::string&
     return true;
 }
 
+using Entry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+// `entry(blocks, secondary=...)` for the problem: the module function's entry point called
+// directly, never looked up among the module's attributes (which a caller may replace), the
+// secondary items passed by their parameter's declared name.
+PyObject* call_on_problem(Entry entry, PyObject* module, PyObject* problem) {
+    Ref kwnames = own(Py_BuildValue("(s)", kSecondary.name));
+    if (!kwnames) return nullptr;
+    PyObject* args[] = {PyTuple_GET_ITEM(problem, 0), PyTuple_GET_ITEM(problem, 1)};
+    return entry(module, args, 1, kwnames.get());
+}
+
 bool print_all(PyObject* module, PyObject* problem) {
     PyObject* blocks = PyTuple_GET_ITEM(problem, 0);
-    PyObject* secondary = PyTuple_GET_ITEM(problem, 1);
     PyObject* names = PyTuple_GET_ITEM(problem, 2);
-    Ref none = own(PyTuple_New(0));
-    if (!none) return false;
-    Ref iterator = own(PyObject_CallMethod(module, "iter_all", "OOO", blocks, none.get(), secondary));
+    Ref iterator = own(call_on_problem(iter_all_entry, module, problem));
     if (!iterator) return false;
     std::string line;
     while (Ref cover = own(PyIter_Next(iterator.get()))) {
@@ -181,10 +191,7 @@ bool print_all(PyObject* module, PyObject* problem) {
 }
 
 bool print_count(PyObject* module, PyObject* problem) {
-    Ref none = own(PyTuple_New(0));
-    if (!none) return false;
-    Ref count = own(PyObject_CallMethod(module, "count_all", "OOO", PyTuple_GET_ITEM(problem, 0),
-                                        none.get(), PyTuple_GET_ITEM(problem, 1)));
+    Ref count = own(call_on_problem(count_all_entry, module, problem));
     if (!count) return false;
     Ref text = own(PyObject_Str(count.get()));
     if (!text) return false;

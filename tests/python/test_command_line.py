@@ -81,6 +81,21 @@ def test_standard_input_and_in_process_calls(capsys):
     assert capsys.readouterr().out == run_command(TOY).stdout
 
 
+def test_the_module_attributes_do_not_steer_the_command(monkeypatch, capsys):
+    # The command runs its own functions, whatever a caller puts in the module's namespace.
+    def replaced(*args, **kwargs):
+        raise AssertionError("the command looked the function up by name")
+
+    expected = [run_command(TOY).stdout, run_command("--all", TOY).stdout]
+    for name in ("count_all", "iter_all", "read_dlx", "read_dlx_file"):
+        monkeypatch.setattr(xcover, name, replaced)
+    got = []
+    for args in ([TOY], ["--all", TOY]):
+        assert xcover.main(args) == 0
+        got.append(capsys.readouterr().out)
+    assert got == expected
+
+
 def test_secondary_items_reach_the_search():
     blocks = [[0, 9], [1, 9], [0], [1]]
     result = run_command("-", stdin=dlx_text(blocks, secondary={9}))
