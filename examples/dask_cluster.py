@@ -243,14 +243,20 @@ def bench(client, name, partitions, parts, repeat):
           f"cluster, {local * 1e3:.2f} ms in one process: {per_task * 1e3:.2f} ms per task")
 
 
+def cover_items(blocks, cover):
+    """A cover as its blocks' items, blocks separated by " | " (as `xcover --all` prints)."""
+    return " | ".join(" ".join(map(str, blocks[b])) for b in sorted(cover))
+
+
 def rank(client, problem, args, progress):
-    """Prints the --rank N cheapest covers found on the cluster (and with --check, whether
-    they are those of the single stream: the same costs, to rounding, and the same covers)."""
+    """Prints the --rank N cheapest covers found on the cluster, each as its blocks' items
+    (and with --check, whether they are those of the single stream: the same costs, to
+    rounding, and the same covers)."""
     start = time.perf_counter()
     top = dask_top(client, problem, args.rank, args.parts, None, progress)
     print(f"ranked {len(top)} covers in {time.perf_counter() - start:.2f} s")
     for cost, cover in top:
-        print(f"  {cost:.6f}  {sorted(cover)}")
+        print(f"  {cost:.6f}  {cover_items(problem['partitions'], cover)}")
     if args.check:
         single = list(itertools.islice(ranked_stream(problem), args.rank))
         print("ranked covers match the single stream:", same_ranking(top, single))
@@ -268,46 +274,155 @@ def same_ranking(merged, single):
     return below(merged) == below(single)
 
 
+def count_argument(least):
+    """An argparse type: an int of at least `least`."""
+    def convert(text):
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+        if value < least:
+            raise argparse.ArgumentTypeError(f"{value} is below {least}")
+        return value
+    return convert
+
+
+def is_element(value):
+    return type(value) is int and 0 <= value < 2**64
+
+
+def load_instance(parser, path):
+    """The instance in the JSON file at `path`, checked: a JSON object whose 'partitions' is
+    a list of lists of elements (ints in 0..2**64-1), with 'weights', when given, one number
+    per block. Anything else is an argument error (parser.error exits with status 2)."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            instance = json.load(f)
+    except OSError as e:
+        parser.error(f"--file {path}: {e.strerror or e}")
+    except (ValueError, UnicodeDecodeError) as e:
+        parser.error(f"--file {path}: not JSON: {e}")
+    if not isinstance(instance, dict) or "partitions" not in instance:
+        parser.error(f"--file {path}: a JSON object with a 'partitions' key is needed")
+    partitions = instance["partitions"]
+    if not isinstance(partitions, list) or not all(isinstance(b, list) for b in partitions):
+        parser.error(f"--file {path}: 'partitions' must be a list of lists of elements")
+    for index, block in enumerate(partitions):
+        for value in block:
+            if not is_element(value):
+                parser.error(f"--file {path}: block {index} holds {value!r}, "
+                             "not an element (an int from 0 to 2**64 - 1)")
+    weights = instance.get("weights")
+    if weights is not None and not (
+            isinstance(weights, list) and len(weights) == len(partitions)
+            and all(type(w) in (int, float) for w in weights)):
+        parser.error(f"--file {path}: 'weights' must be a list of {len(partitions)} numbers, "
+                     "one per block")
+    return instance
+
+
+def connect(parser, address, timeout):
+    """A client of the scheduler at `address`; a clear error (status 1) when it cannot be
+    reached within `timeout` seconds."""
+    from dask.distributed import Client
+
+    try:
+        return Client(address, timeout=timeout)
+    except (OSError, TimeoutError, ValueError) as e:
+        parser.exit(1, f"{parser.prog}: error: cannot reach the scheduler at {address} "
+                       f"within {timeout:g} s: {e}\n")
+
+
+def quiet_shutdown():
+    """After Ctrl-C: the gathers it cut short and the workers stopped mid-task would each log
+    a traceback (asyncio's "Task exception was never retrieved", the nanny's warnings) while
+    the cluster closes; the user asked for the stop, so they are not shown."""
+    import logging
+
+    for name in ("asyncio", "distributed", "tornado"):
+        logging.getLogger(name).setLevel(logging.CRITICAL + 1)
+
+
+def interrupt(signum, frame):
+    """SIGINT: this process's logs are quieted at once, before KeyboardInterrupt unwinds the
+    call that was waiting (which starts the shutdown on Dask's own thread)."""
+    quiet_shutdown()
+    raise KeyboardInterrupt
+
+
+async def quiet_shutdown_there():
+    quiet_shutdown()
+
+
+def quiet_cluster(client):
+    """quiet_shutdown on the workers and their nannies too, whose logs share this terminal;
+    best effort, without waiting: the cluster is closed right after."""
+    for nanny in (False, True):
+        try:
+            client.run(quiet_shutdown_there, nanny=nanny, wait=False)
+        except Exception:  # noqa: BLE001 - a worker already gone needs no quieting
+            pass
+
+
+def local_cluster():
+    """Two single-threaded worker processes here. They start with SIGINT ignored (and pass
+    that on to the workers their nannies restart): Ctrl-C in a terminal signals every process
+    of the group, and the workers are stopped by this process closing the cluster, not by
+    their own tracebacks."""
+    import signal
+
+    from dask.distributed import LocalCluster
+
+    handler = signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        return LocalCluster(n_workers=2, processes=True, threads_per_worker=1)
+    finally:
+        signal.signal(signal.SIGINT, handler)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--scheduler", metavar="ADDRESS",
                         help="address of a running scheduler (default: a local cluster)")
+    parser.add_argument("--connect-timeout", type=float, default=10.0, metavar="SECONDS",
+                        help="how long to try to reach --scheduler (default: 10)")
     source = parser.add_mutually_exclusive_group()
     source.add_argument("--instance", choices=sorted(INSTANCES), default="pent6x10")
     source.add_argument("--file", metavar="JSON",
                         help="an instance file: a JSON object whose 'partitions' are the blocks")
-    parser.add_argument("--parts", type=int, help="split parts (default: 16 per worker thread)")
+    parser.add_argument("--parts", type=count_argument(1),
+                        help="split parts (default: 16 per worker thread)")
     parser.add_argument("--enumerate", action="store_true",
                         help="also gather every cover, not only the count")
     parser.add_argument("--check", action="store_true",
                         help="compare with count_all / get_all run here")
     parser.add_argument("--no-progress", action="store_true",
                         help="neither the dashboard's address nor a progress bar")
-    parser.add_argument("--rank", type=int, metavar="N",
+    parser.add_argument("--rank", type=count_argument(0), metavar="N",
                         help="also find the N cheapest covers (the instance's weights, else "
-                             "random ones), merged from the parts' ranked streams")
+                             "random ones), merged from the parts' ranked streams, and print "
+                             "each as its blocks' items")
     parser.add_argument("--bench", action="store_true",
                         help="time the count against one process, and the overhead per task")
-    parser.add_argument("--repeat", type=int, default=3, help="timed runs of --bench (best kept)")
+    parser.add_argument("--repeat", type=count_argument(1), default=3,
+                        help="timed runs of --bench (best kept)")
     args = parser.parse_args(argv)
 
-    from dask.distributed import Client, LocalCluster
-
     if args.file:
-        with open(args.file, encoding="utf-8") as f:
-            instance = json.load(f)
+        instance = load_instance(parser, args.file)
         name, partitions = instance.get("name", args.file), instance["partitions"]
     else:
         name, partitions = args.instance, INSTANCES[args.instance]()
         instance = {"partitions": partitions}
-    if args.rank is not None and args.rank < 0:
-        parser.error("--rank needs a number of covers >= 0")
+
+    from dask.distributed import Client
+
     progress = not args.no_progress
     cluster = None
     if args.scheduler:
-        client = Client(args.scheduler)
+        client = connect(parser, args.scheduler, args.connect_timeout)
     else:
-        cluster = LocalCluster(n_workers=2, processes=True, threads_per_worker=1)
+        cluster = local_cluster()
         client = Client(cluster)
     try:
         print(f"{name}: {len(partitions)} blocks, {worker_threads(client)} worker threads")
@@ -330,6 +445,9 @@ def main(argv=None):
                 print("covers match get_all:", covers == xcover.get_all(partitions))
         if args.rank is not None:
             rank(client, ranked_problem(name, instance), args, progress)
+    except KeyboardInterrupt:
+        quiet_cluster(client)
+        raise
     finally:
         client.close()
         if cluster is not None:
@@ -337,4 +455,12 @@ def main(argv=None):
 
 
 if __name__ == "__main__":
-    main()
+    import signal
+
+    signal.signal(signal.SIGINT, interrupt)
+    try:
+        main()
+    except KeyboardInterrupt:
+        # Ctrl-C: the cluster is closed on the way out (main's finally); no traceback.
+        print("interrupted", file=sys.stderr)
+        sys.exit(130)

@@ -1,7 +1,13 @@
 #include "command_line.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
+
+#include "dlx.hpp"
+#include "functions.hpp"
 
 namespace xcover::py {
 
@@ -20,9 +26,11 @@ constexpr const char* kHelp =
     "  -h, --help  print this help and exit\n"
     "\n"
     "Exit status: 0 on success, 1 when FILE cannot be read or is malformed, 2 for bad\n"
-    "arguments, 130 when interrupted (Ctrl-C).\n";
+    "arguments, 130 when interrupted (Ctrl-C), 141 when the output is closed early (as by\n"
+    "`| head`), quietly.\n";
 
-enum class Status { Ok = 0, BadInput = 1, Usage = 2, Interrupted = 130 };
+// 141 is 128 + SIGPIPE: what a shell reports for `cat` or `seq` ended by a closed pipe.
+enum class Status { Ok = 0, BadInput = 1, Usage = 2, Interrupted = 130, OutputClosed = 141 };
 
 // Writes `text` to sys.stdout or sys.stderr; false with an exception set.
 bool write(const char* stream, const std::string& text) {
@@ -33,8 +41,33 @@ bool write(const char* stream, const std::string& text) {
 
 PyObject* status(Status s) { return PyLong_FromLong(static_cast<long>(s)); }
 
+// Flushes sys.stdout, so that a closed output is seen here rather than at exit; false with
+// an exception set.
+bool flush_stdout() {
+    PyObject* file = PySys_GetObject("stdout");  // borrowed
+    if (file == nullptr || file == Py_None) return true;
+    Ref done = own(PyObject_CallMethod(file, "flush", nullptr));
+    return static_cast<bool>(done);
+}
+
+// Points sys.stdout's descriptor at the null device, as Python's documentation advises for
+// a closed pipe: what stays in its buffer is then dropped at exit without a second error.
+void silence_stdout() {
+    PyObject* file = PySys_GetObject("stdout");  // borrowed
+    const int fd = file == nullptr || file == Py_None ? -1 : PyObject_AsFileDescriptor(file);
+    if (fd < 0) {
+        PyErr_Clear();  // no descriptor (a StringIO): nothing will be written to a closed pipe
+        return;
+    }
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) return;
+    ::dup2(null, fd);
+    ::close(null);
+}
+
 struct Options {
     bool all = false;
+    bool count = false;
     bool help = false;
     std::string path;
     std::string error;  // a usage error, or empty
@@ -45,7 +78,7 @@ Options parse_options(const std::vector<std::string>& args) {
     bool have_path = false;
     for (const std::string& arg : args) {
         if (arg == "--count") {
-            options.all = false;
+            options.count = true;
         } else if (arg == "--all") {
             options.all = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -59,6 +92,8 @@ Options parse_options(const std::vector<std::string>& args) {
             have_path = true;
         }
     }
+    if (options.error.empty() && options.all && options.count)
+        options.error = "--count and --all exclude each other";
     if (options.error.empty() && !have_path && !options.help) options.error = "no FILE given";
     return options;
 }
@@ -88,19 +123,22 @@ bool read_arguments(PyObject* argv, std::vector<std::string>& out) {
     return true;
 }
 
-// The problem read from the path or standard input: a new DlxProblem, or nullptr.
-PyObject* read_problem(PyObject* module, const std::string& path) {
-    if (path == "-") {
-        PyObject* in = PySys_GetObject("stdin");  // borrowed
-        if (in == nullptr || in == Py_None) {
-            PyErr_SetString(PyExc_OSError, "no standard input");
-            return nullptr;
-        }
-        Ref text = own(PyObject_CallMethod(in, "read", nullptr));
-        if (!text) return nullptr;
-        return PyObject_CallMethod(module, "read_dlx", "O", text.get());
+// The problem read from the path or standard input (its binary buffer when it has one), a
+// piece at a time: a new DlxProblem, or nullptr.
+PyObject* read_problem(Call& call, const std::string& path) {
+    if (path != "-") {
+        Ref name = own(PyUnicode_FromStringAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+        return name ? dlx_file_to_python(call, name.get()) : nullptr;
     }
-    return PyObject_CallMethod(module, "read_dlx_file", "s", path.c_str());
+    PyObject* in = PySys_GetObject("stdin");  // borrowed
+    if (in == nullptr || in == Py_None) {
+        PyErr_SetString(PyExc_OSError, "no standard input");
+        return nullptr;
+    }
+    PyObject* buffer = nullptr;
+    if (PyObject_GetOptionalAttrString(in, "buffer", &buffer) < 0) return nullptr;
+    Ref binary = own(buffer);
+    return dlx_stream_to_python(call, binary ? binary.get() : in);
 }
 
 // One cover as a line: its options' item names, options separated by " | ".
@@ -124,13 +162,22 @@ bool cover_line(PyObject* cover, PyObject* blocks, PyObject* names, std::string&
     return true;
 }
 
+using Entry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+// `entry(blocks, secondary=...)` for the problem: the module function's entry point called
+// directly, never looked up among the module's attributes (which a caller may replace), the
+// secondary items passed by their parameter's declared name.
+PyObject* call_on_problem(Entry entry, PyObject* module, PyObject* problem) {
+    Ref kwnames = own(Py_BuildValue("(s)", kSecondary.name));
+    if (!kwnames) return nullptr;
+    PyObject* args[] = {PyTuple_GET_ITEM(problem, 0), PyTuple_GET_ITEM(problem, 1)};
+    return entry(module, args, 1, kwnames.get());
+}
+
 bool print_all(PyObject* module, PyObject* problem) {
     PyObject* blocks = PyTuple_GET_ITEM(problem, 0);
-    PyObject* secondary = PyTuple_GET_ITEM(problem, 1);
     PyObject* names = PyTuple_GET_ITEM(problem, 2);
-    Ref none = own(PyTuple_New(0));
-    if (!none) return false;
-    Ref iterator = own(PyObject_CallMethod(module, "iter_all", "OOO", blocks, none.get(), secondary));
+    Ref iterator = own(call_on_problem(iter_all_entry, module, problem));
     if (!iterator) return false;
     std::string line;
     while (Ref cover = own(PyIter_Next(iterator.get()))) {
@@ -144,10 +191,7 @@ bool print_all(PyObject* module, PyObject* problem) {
 }
 
 bool print_count(PyObject* module, PyObject* problem) {
-    Ref none = own(PyTuple_New(0));
-    if (!none) return false;
-    Ref count = own(PyObject_CallMethod(module, "count_all", "OOO", PyTuple_GET_ITEM(problem, 0),
-                                        none.get(), PyTuple_GET_ITEM(problem, 1)));
+    Ref count = own(call_on_problem(count_all_entry, module, problem));
     if (!count) return false;
     Ref text = own(PyObject_Str(count.get()));
     if (!text) return false;
@@ -169,27 +213,37 @@ std::string take_message() {
 
 }  // namespace
 
-PyObject* run_command_line(Call&, PyObject* module, PyObject* argv) {
+PyObject* run_command_line(Call& call, PyObject* module, PyObject* argv) {
     std::vector<std::string> args;
     if (!read_arguments(argv, args)) return nullptr;
     const Options options = parse_options(args);
     if (!options.error.empty())
         return write("stderr", std::string(kUsage) + "xcover: error: " + options.error + "\n")
                    ? status(Status::Usage) : nullptr;
-    if (options.help) return write("stdout", std::string(kUsage) + kHelp) ? status(Status::Ok) : nullptr;
-
-    Ref problem = own(read_problem(module, options.path));
-    if (problem && !(options.all ? print_all(module, problem.get()) : print_count(module, problem.get())))
-        problem.reset();
-    if (problem) return status(Status::Ok);
+    bool done = false;
+    if (options.help) {
+        done = write("stdout", std::string(kUsage) + kHelp) && flush_stdout();
+    } else if (Ref problem = own(read_problem(call, options.path))) {
+        done = (options.all ? print_all(module, problem.get()) : print_count(module, problem.get())) &&
+               flush_stdout();
+    }
+    if (done) return status(Status::Ok);
+    if (PyErr_ExceptionMatches(PyExc_BrokenPipeError)) {  // the reader has gone: end quietly
+        PyErr_Clear();
+        silence_stdout();
+        return status(Status::OutputClosed);
+    }
     if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) {
         PyErr_Clear();
         return write("stderr", "xcover: interrupted\n") ? status(Status::Interrupted) : nullptr;
     }
-    if (!PyErr_ExceptionMatches(PyExc_ValueError) && !PyErr_ExceptionMatches(PyExc_OSError))
+    const bool out_of_memory = PyErr_ExceptionMatches(PyExc_MemoryError);
+    if (!out_of_memory && !PyErr_ExceptionMatches(PyExc_ValueError) &&
+        !PyErr_ExceptionMatches(PyExc_OSError))
         return nullptr;  // not the input's fault: the caller sees the exception
     const std::string where = options.path == "-" ? "<stdin>" : options.path;
-    const std::string message = take_message();
+    std::string message = take_message();
+    if (out_of_memory) message = "out of memory" + (message.empty() ? "" : " (" + message + ")");
     return write("stderr", "xcover: " + where + ": " + message + "\n") ? status(Status::BadInput)
                                                                        : nullptr;
 }

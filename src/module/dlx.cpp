@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -16,12 +17,17 @@ PyStructSequence_Field kProblemFields[] = {
     {"blocks", "the options, each a list of item numbers"},
     {"secondary", "the numbers of the secondary items"},
     {"names", "the item names, by number"},
+    {"unmet", "the primary items no option holds: then the problem has no cover"},
     {nullptr, nullptr},
 };
 
+// `unmet` is an attribute only, outside the tuple: `blocks, secondary, names = problem`
+// keeps working.
 PyStructSequence_Desc kProblemDesc = {
     "xcover.DlxProblem",
-    "An exact-cover problem read from the DLX format: (blocks, secondary, names).",
+    "An exact-cover problem read from the DLX format: (blocks, secondary, names), and the\n"
+    "attribute unmet, the primary items no option holds (the blocks then end with three\n"
+    "that leave the problem without a cover).",
     kProblemFields,
     3,
 };
@@ -50,14 +56,18 @@ PyObject* problem_to_python(Call& call, const DlxProblem& problem) {
         if (!blocks.push(index_list(block, ints))) return nullptr;
     }
     Ref fields[] = {own(blocks.finish()), own(index_list(problem.secondary, ints)),
-                    own(names_to_python(problem.names))};
+                    own(names_to_python(problem.names)), own(index_list(problem.unmet, ints))};
     for (const Ref& field : fields)
         if (!field) return nullptr;
     Ref result = own(PyStructSequence_New(reinterpret_cast<PyTypeObject*>(type)));
     if (!result) return nullptr;
-    for (Py_ssize_t i = 0; i < 3; ++i) PyStructSequence_SetItem(result.get(), i, fields[i].release());
+    for (Py_ssize_t i = 0; i < std::ssize(fields); ++i)
+        PyStructSequence_SetItem(result.get(), i, fields[i].release());
     return result.release();
 }
+
+// A format fault as ValueError with the reader's message.
+void raise_format_error(const DlxFormatError& error) { PyErr_SetString(PyExc_ValueError, error.what()); }
 
 // Parses UTF-8 text; a malformed text raises ValueError with the parser's message.
 PyObject* parse_to_python(Call& call, std::string_view text) {
@@ -65,15 +75,42 @@ PyObject* parse_to_python(Call& call, std::string_view text) {
     try {
         problem = parse_dlx(text);
     } catch (const DlxFormatError& error) {
-        PyErr_SetString(PyExc_ValueError, error.what());
+        raise_format_error(error);
         return nullptr;
     }
     return problem_to_python(call, problem);
 }
 
+// The problem `reader` has read, ended; nullptr with ValueError for a fault at the end.
+PyObject* finish_to_python(Call& call, DlxReader& reader) {
+    DlxProblem problem;
+    try {
+        problem = reader.finish();
+    } catch (const DlxFormatError& error) {
+        raise_format_error(error);
+        return nullptr;
+    }
+    return problem_to_python(call, problem);
+}
+
+// Feeds one piece to `reader`, then polls for signals; false with an exception set.
+bool feed(Call& call, DlxReader& reader, std::string_view bytes) {
+    try {
+        reader.feed(bytes);
+    } catch (const DlxFormatError& error) {
+        raise_format_error(error);
+        return false;
+    }
+    return call.check.poll_attached(bytes.size() / 1024 + 1);
+}
+
 struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
 };
+
+// A piece of an input is read at a time: an endless or binary input stops at its first
+// fault, and what waits in memory is one piece and the problem read so far.
+constexpr std::size_t kPiece = 1 << 16;
 
 }  // namespace
 
@@ -93,30 +130,47 @@ PyObject* dlx_file_to_python(Call& call, PyObject* path) {
     PyObject* encoded = nullptr;
     if (!PyUnicode_FSConverter(path, &encoded)) return nullptr;
     Ref path_bytes = own(encoded);
-    std::string contents;
-    {
-        std::unique_ptr<std::FILE, FileCloser> file;
+    std::unique_ptr<std::FILE, FileCloser> file;
+    Py_BEGIN_ALLOW_THREADS
+    file.reset(std::fopen(PyBytes_AS_STRING(encoded), "rb"));
+    Py_END_ALLOW_THREADS
+    if (!file) return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+    DlxReader reader;
+    const std::unique_ptr<char[]> buffer(new char[kPiece]);
+    for (;;) {
+        std::size_t got = 0;
         Py_BEGIN_ALLOW_THREADS
-        file.reset(std::fopen(PyBytes_AS_STRING(encoded), "rb"));
+        got = std::fread(buffer.get(), 1, kPiece, file.get());
         Py_END_ALLOW_THREADS
-        if (!file) return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
-        char buffer[1 << 16];
-        for (;;) {
-            std::size_t got = 0;
-            Py_BEGIN_ALLOW_THREADS
-            got = std::fread(buffer, 1, sizeof buffer, file.get());
-            Py_END_ALLOW_THREADS
-            contents.append(buffer, got);
-            if (got < sizeof buffer) break;
-            if (!call.check.poll_attached()) return nullptr;
-        }
-        if (std::ferror(file.get())) return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+        if (!feed(call, reader, std::string_view(buffer.get(), got))) return nullptr;
+        if (got < kPiece) break;
     }
-    // Decoding checks the bytes are UTF-8 (UnicodeDecodeError, a ValueError, otherwise).
-    Ref text = own(PyUnicode_DecodeUTF8(contents.data(), static_cast<Py_ssize_t>(contents.size()),
-                                        "strict"));
-    if (!text) return nullptr;
-    return parse_to_python(call, contents);
+    if (std::ferror(file.get())) return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+    return finish_to_python(call, reader);
+}
+
+PyObject* dlx_stream_to_python(Call& call, PyObject* stream) {
+    DlxReader reader;
+    for (;;) {
+        Ref piece = own(PyObject_CallMethod(stream, "read", "n", static_cast<Py_ssize_t>(kPiece)));
+        if (!piece) return nullptr;
+        Py_ssize_t size = 0;
+        const char* data = nullptr;
+        if (PyBytes_Check(piece.get())) {
+            size = PyBytes_GET_SIZE(piece.get());
+            data = PyBytes_AS_STRING(piece.get());
+        } else if (PyUnicode_Check(piece.get())) {
+            data = PyUnicode_AsUTF8AndSize(piece.get(), &size);
+            if (data == nullptr) return nullptr;
+        } else {
+            PyErr_Format(PyExc_TypeError, "read() returned %.200s, not bytes or str",
+                         Py_TYPE(piece.get())->tp_name);
+            return nullptr;
+        }
+        if (size == 0) break;
+        if (!feed(call, reader, std::string_view(data, static_cast<std::size_t>(size)))) return nullptr;
+    }
+    return finish_to_python(call, reader);
 }
 
 }  // namespace xcover::py

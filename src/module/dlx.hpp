@@ -12,8 +12,13 @@ namespace xcover::py {
 // and column for a malformed text.
 PyObject* dlx_text_to_python(Call& call, PyObject* text);
 
-// The same for the file at `path` (str, bytes or os.PathLike), read as UTF-8; OSError when
-// it cannot be read, UnicodeDecodeError when it is not UTF-8.
+// The same for the file at `path` (str, bytes or os.PathLike), read a piece at a time:
+// OSError when it cannot be read, ValueError at the first fault, malformed UTF-8 included,
+// without reading further (an endless device stops there too).
 PyObject* dlx_file_to_python(Call& call, PyObject* path);
+
+// The same for a file object (standard input): its read(n) called until it returns an
+// empty bytes or str; a str piece is read as its UTF-8.
+PyObject* dlx_stream_to_python(Call& call, PyObject* stream);
 
 }  // namespace xcover::py

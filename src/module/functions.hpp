@@ -209,8 +209,11 @@ inline constexpr FunctionDeclaration kReadDlx{
     "are comments, blank lines are skipped. Returns DlxProblem(blocks, secondary, names):\n"
     "the options as lists of item numbers (items numbered 0.. in the order of the items\n"
     "line), the secondary items' numbers and the item names. Pass blocks and secondary to\n"
-    "count_all, iter_all or split. A malformed text raises ValueError naming its line and\n"
-    "column; colors and multiplicities are not supported yet.",
+    "count_all, iter_all or split. A primary item that no option holds leaves the problem\n"
+    "without a cover: the attribute `unmet` lists such items, and the blocks then end with\n"
+    "three that no exact cover can use, so that every function finds none. A malformed\n"
+    "text raises ValueError naming its line and column; colors and multiplicities are not\n"
+    "supported yet.",
     false,
     read_dlx_entry,
 };
@@ -219,7 +222,10 @@ inline constexpr FunctionDeclaration kReadDlxFile{
     "read_dlx_file",
     {{{"path", Object}}},
     "Read an exact-cover problem in Knuth's DLX format from the UTF-8 file at `path`.\n\n"
-    "As read_dlx(open(path).read()); OSError when the file cannot be read.",
+    "As read_dlx(open(path).read()), read a piece at a time: the first fault, malformed\n"
+    "UTF-8 or a NUL character included, raises ValueError naming its line and column\n"
+    "without reading further; a byte-order mark at the start is skipped. OSError when the\n"
+    "file cannot be read.",
     false,
     read_dlx_file_entry,
 };

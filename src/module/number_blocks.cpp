@@ -18,10 +18,21 @@ PyObject* number_of(PyObject* item, PyObject* numbers, PyObject* items) {
     return number.release();
 }
 
+constexpr const char* kNotNested = "number_blocks() argument must be a sequence of sequences";
+
+// The items of `sequence` as a tuple, which holds a reference to each: an item's __hash__
+// or __eq__, or another thread, may empty or refill a list while its items are numbered,
+// and the numbering must not read it again. A list is copied under its lock.
+PyObject* held_items(PyObject* sequence) {
+    Ref fast = own(PySequence_Fast(sequence, kNotNested));
+    if (!fast || PyTuple_Check(fast.get())) return fast.release();
+    return PyList_AsTuple(fast.get());
+}
+
 }  // namespace
 
 PyObject* number_blocks(Call& call, PyObject* blocks) {
-    Ref outer = own(PySequence_Fast(blocks, "number_blocks() argument must be a sequence of sequences"));
+    Ref outer = own(held_items(blocks));
     if (!outer) return nullptr;
     Ref numbers = own(PyDict_New());
     Ref items = own(PyList_New(0));
@@ -29,8 +40,7 @@ PyObject* number_blocks(Call& call, PyObject* blocks) {
     ListBuilder numbered;
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(outer.get());
     for (Py_ssize_t b = 0; b < count; ++b) {
-        Ref block = own(PySequence_Fast(PySequence_Fast_GET_ITEM(outer.get(), b),
-                                        "number_blocks() argument must be a sequence of sequences"));
+        Ref block = own(held_items(PySequence_Fast_GET_ITEM(outer.get(), b)));
         if (!block) return nullptr;
         const Py_ssize_t size = PySequence_Fast_GET_SIZE(block.get());
         if (!call.check.poll_attached(static_cast<std::uint64_t>(size) + 1)) return nullptr;

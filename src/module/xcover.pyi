@@ -207,6 +207,9 @@ class _DlxProblem(NamedTuple):
     blocks: list[list[int]]
     secondary: list[int]
     names: list[str]
+    # An attribute outside the tuple: the primary items no option holds.
+    @property
+    def unmet(self) -> list[int]: ...
 
 def read_dlx(text: str) -> _DlxProblem:
     """Read an exact-cover problem in Knuth's DLX format from a str.
@@ -216,13 +219,19 @@ def read_dlx(text: str) -> _DlxProblem:
     are comments, blank lines are skipped. Returns DlxProblem(blocks, secondary, names):
     the options as lists of item numbers (items numbered 0.. in the order of the items
     line), the secondary items' numbers and the item names. Pass blocks and secondary to
-    count_all, iter_all or split. A malformed text raises ValueError naming its line and
-    column; colors and multiplicities are not supported yet."""
+    count_all, iter_all or split. A primary item that no option holds leaves the problem
+    without a cover: the attribute `unmet` lists such items, and the blocks then end with
+    three that no exact cover can use, so that every function finds none. A malformed
+    text raises ValueError naming its line and column; colors and multiplicities are not
+    supported yet."""
 
 def read_dlx_file(path: str | bytes | PathLike[str] | PathLike[bytes]) -> _DlxProblem:
     """Read an exact-cover problem in Knuth's DLX format from the UTF-8 file at `path`.
 
-    As read_dlx(open(path).read()); OSError when the file cannot be read."""
+    As read_dlx(open(path).read()), read a piece at a time: the first fault, malformed
+    UTF-8 or a NUL character included, raises ValueError naming its line and column
+    without reading further; a byte-order mark at the start is skipped. OSError when the
+    file cannot be read."""
 
 # The named tuple (a struct sequence) that estimate_all returns.
 class _TreeEstimate(NamedTuple):

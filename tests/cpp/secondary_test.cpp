@@ -132,6 +132,35 @@ TEST(DlxFormat, ReadsItemsOptionsAndComments) {
     EXPECT_EQ(p.blocks, (std::vector<std::vector<std::uint64_t>>{{0, 3}, {1, 2, 4}}));
 }
 
+TEST(DlxFormat, PrimaryItemsNoOptionHoldsLeaveNoCover) {
+    const DlxProblem p = parse_dlx("a b c | x y\na x\nb\n");
+    EXPECT_EQ(p.unmet, (std::vector<std::uint64_t>{2}));
+    EXPECT_EQ(p.blocks, (std::vector<std::vector<std::uint64_t>>{{0, 3}, {1}, {2, 5}, {5, 6}, {2, 6}}));
+    EXPECT_EQ(count_all(BlockList::from(p.blocks), {}, nullptr, p.secondary), 0u);
+    EXPECT_TRUE(parse_dlx("a | x\na\n").unmet.empty());
+}
+
+TEST(DlxFormat, ReadsInPiecesAndChecksUtf8) {
+    const std::string text = "\xEF\xBB\xBF| caf\xC3\xA9\na \xC3\xA9\r\na \xC3\xA9\r\n";
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {  // a piece may end inside a character
+        DlxReader reader;
+        reader.feed(text.substr(0, cut));
+        reader.feed(text.substr(cut));
+        const DlxProblem p = reader.finish();
+        EXPECT_EQ(p.names, (std::vector<std::string>{"a", "\xC3\xA9"}));
+        EXPECT_EQ(p.blocks, (std::vector<std::vector<std::uint64_t>>{{0, 1}}));
+    }
+    DlxReader endless;
+    try {
+        endless.feed("a b\nb \xC3\xA9x\xC3(");
+        ADD_FAILURE();
+    } catch (const DlxFormatError& error) {
+        EXPECT_EQ(std::make_pair(error.line(), error.column()), std::make_pair(std::size_t{2}, std::size_t{5}));
+    }
+    EXPECT_THROW(parse_dlx(std::string("a\0", 2)), DlxFormatError);
+    EXPECT_THROW(parse_dlx("a \xE2\x82"), DlxFormatError);
+}
+
 TEST(DlxFormat, ErrorsNameLineAndColumn) {
     const std::pair<const char*, std::pair<std::size_t, std::size_t>> cases[] = {
         {"a b\na  q\n", {2, 4}},     {"a b\nb b\n", {2, 3}},   {"a a\n", {1, 3}},

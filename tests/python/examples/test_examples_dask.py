@@ -87,6 +87,14 @@ def test_main_on_a_local_cluster():
     assert "covers match get_all: True" in result.stdout
     assert "ranked 3 covers in" in result.stdout
     assert "ranked covers match the single stream: True" in result.stdout
+    # Each ranked cover printed as its blocks' items: together, every element once.
+    from langford import langford_blocks
+
+    elements = sorted({v for block in langford_blocks(11)[0] for v in block})
+    lines = result.stdout.split("ranked 3 covers in")[1].splitlines()[1:4]
+    for line in lines:
+        cost, items = line.split(maxsplit=1)
+        assert sorted(int(v) for block in items.split(" | ") for v in block.split()) == elements
 
 
 def test_ranked_covers_merged_from_the_workers_are_the_single_streams_top_n():
@@ -218,3 +226,65 @@ def test_same_ranking_tells_lists_apart():
     assert not same_ranking(ranked, [(1.0, [0, 1]), (2.0, [2]), (2.0, [5]), (3.0, [4])])
     assert not same_ranking(ranked, ranked[:3] + [(3.5, [4])])
     assert not same_ranking(ranked, ranked[:3])
+
+
+@pytest.mark.parametrize(
+    "content, args, message",
+    [
+        (None, [], "No such file or directory"),
+        ("{bad", [], "not JSON"),
+        ('{"blocks": [[0]]}', [], "a JSON object with a 'partitions' key is needed"),
+        ('[[0], [1]]', [], "a JSON object with a 'partitions' key is needed"),
+        ('{"partitions": [[0, "a"]]}', [], "block 0 holds 'a', not an element"),
+        ('{"partitions": [[0], [-1]]}', [], "block 1 holds -1, not an element"),
+        ('{"partitions": [[0], 5]}', [], "'partitions' must be a list of lists"),
+        ('{"partitions": [[0]], "weights": [1, 2]}', ["--rank", "1"], "'weights' must be a list of 1"),
+        ('{"partitions": [[0]]}', ["--parts", "-5"], "argument --parts: -5 is below 1"),
+        ('{"partitions": [[0]]}', ["--rank", "x"], "argument --rank: 'x' is not a whole number"),
+    ],
+)
+def test_bad_input_is_an_argument_error(tmp_path, capsys, content, args, message):
+    import dask_cluster
+
+    path = tmp_path / "instance.json"
+    if content is not None:
+        path.write_text(content)
+    with pytest.raises(SystemExit) as raised:
+        dask_cluster.main(["--file", str(path), *args])
+    err = capsys.readouterr().err
+    assert raised.value.code == 2
+    assert err.startswith("usage:") and message in err and "Traceback" not in err, err
+
+
+def test_an_unreachable_scheduler_is_said_plainly(capsys):
+    import socket
+
+    import dask_cluster
+
+    with socket.socket() as unused:  # a port nothing listens on
+        unused.bind(("127.0.0.1", 0))
+        address = "tcp://127.0.0.1:%d" % unused.getsockname()[1]
+    with pytest.raises(SystemExit) as raised:
+        dask_cluster.main(["--scheduler", address, "--connect-timeout", "1", "--instance", "langford8"])
+    err = capsys.readouterr().err
+    assert raised.value.code == 1
+    assert f": error: cannot reach the scheduler at {address} within 1 s" in err
+    assert err.count("\n") == 1
+
+
+def test_ctrl_c_closes_the_cluster_and_exits_130_quietly():
+    import signal
+    import time
+
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    process = subprocess.Popen(
+        [sys.executable, os.path.join(ROOT, "examples", "dask_cluster.py"),
+         "--instance", "langford12", "--no-progress"],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env,
+        start_new_session=True,
+    )
+    assert "worker threads" in process.stdout.readline()
+    time.sleep(2)  # the count's tasks are running
+    os.killpg(process.pid, signal.SIGINT)  # as a terminal's Ctrl-C: the workers too
+    out, err = process.communicate(timeout=TIMEOUT)
+    assert (process.returncode, out, err) == (130, "", "interrupted\n")

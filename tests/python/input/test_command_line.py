@@ -81,6 +81,21 @@ def test_standard_input_and_in_process_calls(capsys):
     assert capsys.readouterr().out == run_command(TOY).stdout
 
 
+def test_the_module_attributes_do_not_steer_the_command(monkeypatch, capsys):
+    # The command runs its own functions, whatever a caller puts in the module's namespace.
+    def replaced(*args, **kwargs):
+        raise AssertionError("the command looked the function up by name")
+
+    expected = [run_command(TOY).stdout, run_command("--all", TOY).stdout]
+    for name in ("count_all", "iter_all", "read_dlx", "read_dlx_file"):
+        monkeypatch.setattr(xcover, name, replaced)
+    got = []
+    for args in ([TOY], ["--all", TOY]):
+        assert xcover.main(args) == 0
+        got.append(capsys.readouterr().out)
+    assert got == expected
+
+
 def test_secondary_items_reach_the_search():
     blocks = [[0, 9], [1, 9], [0], [1]]
     result = run_command("-", stdin=dlx_text(blocks, secondary={9}))
@@ -106,6 +121,71 @@ def test_bad_input_says_what_and_fails(args, stdin, status, message):
     assert message in result.stderr
     if status == 2:
         assert result.stderr.startswith("usage: xcover")
+
+
+@pytest.mark.parametrize("text", ["a b c\na\nb\n", "a b\n", "| x\na b | y\na y\n"])
+def test_a_primary_item_without_options_leaves_no_cover(tmp_path, text):
+    path = tmp_path / "p.dlx"
+    path.write_text(text)
+    assert run_command(str(path)).stdout == "0\n"
+    listed = run_command("--all", str(path))
+    assert (listed.returncode, listed.stdout, listed.stderr) == (0, "", "")
+
+
+def test_count_and_all_exclude_each_other():
+    for args in (("--all", "--count", TOY), ("--count", "--all", TOY)):
+        result = run_command(*args)
+        assert (result.returncode, result.stdout) == (2, "")
+        assert result.stderr.startswith("usage: xcover") and "exclude each other" in result.stderr
+
+
+def test_an_endless_or_binary_input_stops_at_its_first_fault(tmp_path):
+    # Read whole, these inputs would fill the 1 GiB of address space allowed here.
+    import resource
+
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    bom = tmp_path / "bom.dlx"
+    bom.write_bytes(b"\xef\xbb\xbf" + open(TOY, "rb").read())
+    cases = [
+        (["/dev/zero"], None, "xcover: /dev/zero: line 1, column 1: a NUL character"),
+        (["/dev/urandom"], None, "xcover: /dev/urandom: line 1, column "),
+        (["-"], "/dev/zero", "xcover: <stdin>: line 1, column 1: a NUL character"),
+    ]
+    for args, stdin, message in cases:
+        with open(stdin or os.devnull, "rb") as source:
+            result = subprocess.run(
+                [sys.executable, "-c", COMMAND, *args], stdin=source, capture_output=True,
+                text=True, timeout=120, env=env, preexec_fn=limit,
+            )
+        assert (result.returncode, result.stdout) == (1, ""), result.stderr
+        assert result.stderr.startswith(message) and result.stderr.count("\n") == 1
+    assert run_command(str(bom)).stdout == run_command(TOY).stdout
+
+
+def test_a_closed_output_ends_the_command_quietly(tmp_path):
+    # 2**20 covers, 60 MB of lines: the reader leaves after one, as `| head -1` does.
+    path = tmp_path / "many.dlx"
+    path.write_text(dlx_text([[v] for v in range(20) for _ in range(2)]))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    command = [sys.executable, "-c", COMMAND]
+    process = subprocess.Popen(
+        [*command, "--all", str(path)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env
+    )
+    assert process.stdout.readline().count(b" | ") == 19
+    process.stdout.close()
+    err = process.stderr.read()
+    assert (process.wait(timeout=120), err) == (141, b"")
+    # The count, and the help, into a pipe nobody reads any more.
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    for args in ([str(path)], ["--help"]):
+        result = subprocess.run([*command, *args], stdout=write_end, capture_output=False,
+                                stderr=subprocess.PIPE, env=env, timeout=120)
+        assert (result.returncode, result.stderr) == (141, b"")
+    os.close(write_end)
 
 
 def test_help():

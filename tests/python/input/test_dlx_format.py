@@ -9,6 +9,7 @@ import pytest
 from hypothesis import assume, given, settings, strategies as st
 
 import xcover
+from conftest import run_python
 
 NAME_CHARS = st.characters(
     blacklist_characters=" \t\r\n|:", blacklist_categories=("Cs", "Zl", "Zp", "Cc")
@@ -50,9 +51,63 @@ def test_written_problems_read_back(problem, blank, crlf):
     if crlf:
         text = text.replace("\n", "\r\n")
     got = xcover.read_dlx(text)
-    assert got == (options, list(range(primary, len(names))), names)
+    unmet = [i for i in range(primary) if not any(i in o for o in options)]
+    assert got.unmet == unmet
+    assert got == (options + unmet_blocks(unmet, names), list(range(primary, len(names))), names)
     assert (got.blocks, got.secondary, got.names) == tuple(got)
     assert type(got).__name__ == "DlxProblem"
+
+
+def unmet_blocks(unmet, names):
+    """The blocks that end a problem with primary items no option holds."""
+    if not unmet:
+        return []
+    u, n = unmet[0], len(names)
+    return [[u, n], [n, n + 1], [u, n + 1]]
+
+
+def dlx_covers(primary, options, names):
+    """The covers in the format's meaning: every primary item once, the others at most once,
+    from options holding a primary item."""
+    import itertools
+
+    usable = [i for i, o in enumerate(options) if min(o) < primary]
+    found = []
+    for r in range(len(usable) + 1):
+        for combo in itertools.combinations(usable, r):
+            seen = [e for i in combo for e in options[i]]
+            if len(seen) == len(set(seen)) and set(range(primary)) <= set(seen):
+                found.append(combo)
+    return found
+
+
+@settings(max_examples=200, deadline=None)
+@given(problems())
+def test_counts_follow_the_format_when_a_primary_item_has_no_option(problem):
+    names, primary, options = problem
+    got = xcover.read_dlx(write(names, primary, options))
+    expected = dlx_covers(primary, options, names)
+    assert xcover.count_all(got.blocks, secondary=got.secondary) == len(expected)
+    if got.unmet:
+        assert expected == []
+
+
+def test_every_function_finds_no_cover_when_a_primary_item_has_no_option():
+    for text in ["a b c\na\nb\n", "a b\n", "a b | x\na x\n"]:
+        p = xcover.read_dlx(text)
+        assert p.unmet and len(p) == 3
+        b, s, n = p.blocks, p.secondary, len(p.blocks)
+        w = [1.0] * n
+        elements = len({e for block in b for e in block})
+        sc = dict(edge_counts=[0] * n, edge_total=0, labels=[0] * n, vertex_total=elements)
+        assert xcover.count_all(b, secondary=s) == 0
+        assert list(xcover.iter_all(b, secondary=s)) == []
+        assert all(xcover.count_all(b, include=part, secondary=s) == 0 for part in xcover.split(b, 4, secondary=s))
+        assert xcover.estimate_all(b, secondary=s, samples=50, seed=1).covers == 0
+        assert xcover.get_all(b) == xcover.get_top(b, w) == xcover.get_topn(b, w, 3) == []
+        assert xcover.get_topp(b, w, 0.0) == []
+        assert xcover.get_topn_sc(b, w, n=3, **sc) == []
+        assert list(xcover.iter_top(b, w)) == list(xcover.iter_top_sc(b, w, **sc)) == []
 
 
 def error_position(text):
@@ -128,6 +183,32 @@ def test_malformed_headers(text, expected):
     assert error_position(text) == expected
 
 
+LONG_LINES = """
+import xcover
+m, n = 3 * 10**5, 10**6
+names = [f"i{k}" for k in range(m)]
+p = xcover.read_dlx(" ".join(names) + " | s\\n" + "\\n".join(names) + "\\n")
+assert p.blocks == [[k] for k in range(m)] and p.secondary == [m] and p.names == names + ["s"]
+for text, where in [("a " + "| " * n, "column 5: a second '|'"),
+                    ("a b\\n" + "a " * n, "column 3: item 'a' repeated in an option"),
+                    ("a " + "q" * 10**7, "column 3: item name longer than 64")]:
+    try:
+        xcover.read_dlx(text)
+    except ValueError as e:
+        assert where in str(e), e
+    else:
+        raise AssertionError("no fault reported")
+print("read")
+"""
+
+
+def test_long_lines_read_at_once_and_faults_reported_where_they_are_read():
+    # 300,000 items in the items line, a million tokens after a fault, a ten-million
+    # character name: each read in one pass (a reading quadratic in the line never ends here).
+    result = run_python(LONG_LINES, timeout=120)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "read\n", "")
+
+
 def test_a_problem_with_secondary_items_runs_as_the_guide_says():
     problem = xcover.read_dlx("a b c | x\na x\nb c\nb x\nc\n")
     covers = list(xcover.iter_all(problem.blocks, secondary=problem.secondary))
@@ -146,11 +227,59 @@ def test_files(tmp_path):
     with pytest.raises(IsADirectoryError):
         xcover.read_dlx_file(tmp_path)
     path.write_bytes(b"a \xff\n")
-    with pytest.raises(UnicodeDecodeError):
+    with pytest.raises(ValueError, match=r"^line 1, column 3: not UTF-8: byte 0xff$"):
         xcover.read_dlx_file(path)
+    path.write_bytes(b"\xef\xbb\xbfa b\r\na b\r\n")  # a byte-order mark, Windows lines
+    assert xcover.read_dlx_file(path) == ([[0, 1]], [], ["a", "b"])
+    assert xcover.read_dlx("\ufeffa b\na b\n") == ([[0, 1]], [], ["a", "b"])
+    with pytest.raises(ValueError, match="^line 2, column 1: unknown item '\ufeffa'$"):
+        xcover.read_dlx("a\n\ufeffa\n")  # only at the start is it a mark
     path.write_text("a b\na x\n", encoding="utf-8")
     with pytest.raises(ValueError, match=r"^line 2, column 3: unknown item 'x'$"):
         xcover.read_dlx_file(path)
+
+
+BAD_SEQUENCES = [b"\xff", b"\x80", b"\xc0\xaf", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xe2\x82x"]
+
+
+@settings(max_examples=200, deadline=None)
+@given(problems(), st.sampled_from(BAD_SEQUENCES), st.data())
+def test_malformed_utf8_is_reported_where_python_finds_it(tmp_path_factory, problem, bad, data):
+    names, primary, options = problem
+    text = write(names, primary, options, comments=["| a comment"]).encode()
+    at = data.draw(st.integers(0, len(text)))
+    damaged = text[:at] + bad + text[at:]
+    start = pytest.raises(UnicodeDecodeError, damaged.decode, "utf-8").value.start
+    line = damaged[:start].count(b"\n") + 1
+    column = len(damaged[:start].split(b"\n")[-1].decode()) + 1
+    path = tmp_path_factory.mktemp("utf8") / "p.dlx"
+    path.write_bytes(damaged)
+    with pytest.raises(ValueError) as raised:
+        xcover.read_dlx_file(path)
+    assert str(raised.value).startswith(f"line {line}, column {column}: not UTF-8: byte 0x")
+    path.write_bytes(text + b"\xe2\x82")
+    with pytest.raises(ValueError, match="not UTF-8: the text ends inside a character"):
+        xcover.read_dlx_file(path)
+
+
+ENDLESS = """
+import xcover
+for device, message in [("/dev/zero", "line 1, column 1: a NUL character"), ("/dev/urandom", "not ")]:
+    try:
+        xcover.read_dlx_file(device)
+    except ValueError as e:
+        assert str(e).startswith("line 1, column ") and message in str(e), e
+    else:
+        raise AssertionError(device)
+print("stopped")
+"""
+
+
+def test_an_endless_input_stops_at_its_first_fault():
+    # /dev/zero is all NUL characters; /dev/urandom is not UTF-8 within a few bytes (or holds
+    # a NUL). Read whole, either would fill the address space allowed here.
+    result = run_python(ENDLESS, limit_as=1 << 30)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "stopped\n", "")
 
 
 def test_bad_arguments():

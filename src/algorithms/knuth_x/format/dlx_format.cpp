@@ -7,30 +7,6 @@ namespace xcover {
 
 namespace {
 
-struct Token {
-    std::string_view text;
-    std::size_t column;  // from 1, in characters
-};
-
-// The number of characters of UTF-8 text: its bytes other than continuation bytes.
-std::size_t characters(std::string_view text) {
-    return static_cast<std::size_t>(std::count_if(
-        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-std::vector<Token> split_line(std::string_view line) {
-    std::vector<Token> tokens;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        if (i > start)
-            tokens.push_back(Token{line.substr(start, i - start), characters(line.substr(0, start)) + 1});
-    }
-    return tokens;
-}
-
 bool is_digits(std::string_view s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -45,90 +21,230 @@ bool is_multiplicity(std::string_view token) {
     return is_digits(bounds.substr(0, colon)) && is_digits(bounds.substr(colon + 1));
 }
 
-class Parser {
+// A token this many characters long is refused at once, whatever it would turn out to be:
+// what one line holds must not grow without bound before its fault is reported.
+constexpr std::size_t kMaxToken = 4 * kMaxItemName;
+
+}  // namespace
+
+// Reads the text a byte at a time, each token as soon as it ends, so that a fault is
+// reported when it is read and the work is linear in the text.
+class DlxParser {
 public:
-    DlxProblem run(std::string_view text) {
-        bool have_items = false;
-        for (std::size_t start = 0, number = 1; start <= text.size(); ++number) {
-            std::size_t end = text.find('\n', start);
-            if (end == std::string_view::npos) end = text.size();
-            std::string_view line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-            line_ = number;
-            start = end + 1;
-            if (!line.empty() && line.front() == '|') continue;  // a comment
-            const std::vector<Token> tokens = split_line(line);
-            if (tokens.empty()) continue;
-            if (!have_items) {
-                read_items(tokens);
-                have_items = true;
-            } else {
-                read_option(tokens);
-            }
-        }
-        if (!have_items) throw DlxFormatError(line_ == 0 ? 1 : line_, 1, "missing items line");
+    void feed(std::string_view bytes) {
+        for (const char c : bytes) byte(static_cast<unsigned char>(c));
+    }
+
+    DlxProblem finish() {
+        if (sequence_left_ > 0) error(column_, "not UTF-8: the text ends inside a character");
+        cr_pending_ = false;  // a '\r' that ends the text is dropped like one before '\n'
+        close_line();
+        if (!have_items_) throw DlxFormatError(line_, 1, "missing items line");
+        close_unmet_items();
         return std::move(problem_);
     }
 
 private:
-    [[noreturn]] void error(const Token& at, const std::string& what) const {
-        throw DlxFormatError(line_, at.column, what);
+    [[noreturn]] void error(std::size_t column, const std::string& what) const {
+        throw DlxFormatError(line_, column, what);
     }
 
-    void check_name(const Token& token) const {
-        const std::string name(token.text);
-        if (characters(token.text) > kMaxItemName)
-            error(token, "item name longer than " + std::to_string(kMaxItemName) + " characters");
-        for (char forbidden : {':', '|'})
-            if (token.text.find(forbidden) != std::string_view::npos)
-                error(token, "item name '" + name + "' holds the forbidden character '" +
-                                 forbidden + "'");
+    // Checks the bytes are UTF-8 as Python's strict decoder does (no overlong forms, no
+    // surrogates, nothing above U+10FFFF) and hands on each character's bytes once whole.
+    void byte(unsigned char b) {
+        if (sequence_left_ == 0) {
+            if (b < 0x80) return character(static_cast<char>(b));
+            start_sequence(b);
+            return;
+        }
+        if (b < next_low_ || b > next_high_) not_utf8(b);
+        next_low_ = 0x80;
+        next_high_ = 0xBF;
+        sequence_[sequence_size_++] = b;
+        if (--sequence_left_ == 0) end_sequence();
     }
 
-    void read_items(const std::vector<Token>& tokens) {
-        bool secondary = false;
-        for (const Token& token : tokens) {
-            if (token.text == "|") {
-                if (secondary) error(token, "a second '|' in the items line");
-                secondary = true;
-                continue;
+    void start_sequence(unsigned char b) {
+        next_low_ = 0x80;
+        next_high_ = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            sequence_left_ = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            sequence_left_ = 2;
+            if (b == 0xE0) next_low_ = 0xA0;   // no overlong form
+            if (b == 0xED) next_high_ = 0x9F;  // no surrogate
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            sequence_left_ = 3;
+            if (b == 0xF0) next_low_ = 0x90;   // no overlong form
+            if (b == 0xF4) next_high_ = 0x8F;  // nothing above U+10FFFF
+        } else {
+            not_utf8(b);
+        }
+        sequence_[0] = b;
+        sequence_size_ = 1;
+    }
+
+    void end_sequence() {
+        const bool mark = sequence_size_ == 3 && sequence_[0] == 0xEF && sequence_[1] == 0xBB &&
+                          sequence_[2] == 0xBF;
+        if (mark && line_ == 1 && column_ == 1 && line_start_) return;  // the byte-order mark
+        for (std::size_t i = 0; i < sequence_size_; ++i) character(static_cast<char>(sequence_[i]));
+    }
+
+    [[noreturn]] void not_utf8(unsigned char b) const {
+        static constexpr char kHex[] = "0123456789abcdef";
+        error(column_, std::string("not UTF-8: byte 0x") + kHex[b >> 4] + kHex[b & 0xF]);
+    }
+
+    // One byte of a whole character; a continuation byte of UTF-8 extends the character
+    // before it and takes no column of its own.
+    void character(char c) {
+        if (c == '\0') error(column_, "a NUL character (binary data, not text)");
+        if (c == '\n') {
+            cr_pending_ = false;
+            close_line();
+            ++line_;
+            column_ = 1;
+            return;
+        }
+        if (cr_pending_) {  // a '\r' inside a line is an ordinary character
+            cr_pending_ = false;
+            visible('\r', cr_column_);
+        }
+        const bool continuation = (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+        const std::size_t column = continuation ? column_ - 1 : column_++;
+        if (c == '\r') {
+            cr_pending_ = true;
+            cr_column_ = column;
+            return;
+        }
+        visible(c, column);
+    }
+
+    void visible(char c, std::size_t column) {
+        const bool first = line_start_;
+        line_start_ = false;
+        if (comment_) return;
+        if (first && c == '|') {
+            comment_ = true;
+            return;
+        }
+        if (c == ' ' || c == '\t') {
+            close_token();
+            return;
+        }
+        if (token_.empty()) {
+            token_column_ = column;
+            token_characters_ = 0;
+        }
+        token_ += c;
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && ++token_characters_ > kMaxToken)
+            error(token_column_, "item name longer than " + std::to_string(kMaxItemName) + " characters");
+    }
+
+    void close_token() {
+        if (token_.empty()) return;
+        if (line_tokens_++ == 0) first_token_column_ = token_column_;
+        if (have_items_)
+            read_option_item();
+        else
+            read_item();
+        token_.clear();
+    }
+
+    void close_line() {
+        close_token();
+        if (line_tokens_ > 0) {
+            if (have_items_) {
+                problem_.blocks.push_back(std::move(block_));
+                block_.clear();
+            } else {
+                if (problem_.names.empty()) error(first_token_column_, "the items line names no item");
+                have_items_ = true;
             }
-            if (is_multiplicity(token.text))
-                error(token, "multiplicities ('" + std::string(token.text) +
-                                 "') are not supported yet");
-            check_name(token);
-            const std::uint64_t number = problem_.names.size();
-            if (!numbers_.emplace(std::string(token.text), number).second)
-                error(token, "item '" + std::string(token.text) + "' is declared twice");
-            problem_.names.emplace_back(token.text);
-            if (secondary) problem_.secondary.push_back(number);
         }
-        if (problem_.names.empty()) error(tokens.front(), "the items line names no item");
+        line_tokens_ = 0;
+        line_start_ = true;
+        comment_ = false;
     }
 
-    void read_option(const std::vector<Token>& tokens) {
-        std::vector<std::uint64_t> block;
-        for (const Token& token : tokens) {
-            const std::size_t colon = token.text.find(':');
-            if (colon != std::string_view::npos && token.text.find('|') == std::string_view::npos)
-                error(token, "colors ('" + std::string(token.text) + "') are not supported yet");
-            check_name(token);
-            const auto found = numbers_.find(std::string(token.text));
-            if (found == numbers_.end())
-                error(token, "unknown item '" + std::string(token.text) + "'");
-            if (std::find(block.begin(), block.end(), found->second) != block.end())
-                error(token, "item '" + std::string(token.text) + "' repeated in an option");
-            block.push_back(found->second);
+    void check_name() const {
+        std::size_t characters = 0;
+        for (const char c : token_) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        if (characters > kMaxItemName)
+            error(token_column_, "item name longer than " + std::to_string(kMaxItemName) + " characters");
+        for (const char forbidden : {':', '|'})
+            if (token_.find(forbidden) != std::string::npos)
+                error(token_column_, "item name '" + token_ + "' holds the forbidden character '" +
+                                         forbidden + "'");
+    }
+
+    // A token of the items line.
+    void read_item() {
+        if (token_ == "|") {
+            if (secondary_) error(token_column_, "a second '|' in the items line");
+            secondary_ = true;
+            return;
         }
-        problem_.blocks.push_back(std::move(block));
+        if (is_multiplicity(token_))
+            error(token_column_, "multiplicities ('" + token_ + "') are not supported yet");
+        check_name();
+        const std::uint64_t number = problem_.names.size();
+        if (!numbers_.emplace(token_, number).second)
+            error(token_column_, "item '" + token_ + "' is declared twice");
+        problem_.names.push_back(token_);
+        last_option_.push_back(0);
+        if (secondary_) problem_.secondary.push_back(number);
+    }
+
+    // A token of an option.
+    void read_option_item() {
+        if (token_.find(':') != std::string::npos && token_.find('|') == std::string::npos)
+            error(token_column_, "colors ('" + token_ + "') are not supported yet");
+        check_name();
+        const auto found = numbers_.find(token_);
+        if (found == numbers_.end()) error(token_column_, "unknown item '" + token_ + "'");
+        // Options are numbered from 1 here: an item last held by this option is repeated.
+        const std::uint64_t option = problem_.blocks.size() + 1;
+        if (last_option_[found->second] == option)
+            error(token_column_, "item '" + token_ + "' repeated in an option");
+        last_option_[found->second] = option;
+        block_.push_back(found->second);
+    }
+
+    // Lists the primary items no option holds and, when there are some, appends the blocks
+    // that leave the problem without a cover (see kUnmetBlocks).
+    void close_unmet_items() {
+        std::vector<bool> held(problem_.names.size(), false);
+        for (std::uint64_t item : problem_.secondary) held[item] = true;
+        for (const auto& block : problem_.blocks)
+            for (std::uint64_t item : block) held[item] = true;
+        for (std::uint64_t item = 0; item < held.size(); ++item)
+            if (!held[item]) problem_.unmet.push_back(item);
+        if (problem_.unmet.empty()) return;
+        const std::uint64_t u = problem_.unmet.front(), n = problem_.names.size();
+        problem_.blocks.push_back({u, n});
+        problem_.blocks.push_back({n, n + 1});
+        problem_.blocks.push_back({u, n + 1});
     }
 
     DlxProblem problem_;
     std::unordered_map<std::string, std::uint64_t> numbers_;
-    std::size_t line_ = 0;
+    std::vector<std::uint64_t> last_option_;  // per item: the option that last held it, from 1
+    std::vector<std::uint64_t> block_;        // the option being read
+    std::string token_;                       // the token being read, as UTF-8
+    std::size_t token_column_ = 0, token_characters_ = 0;
+    std::size_t line_ = 1, column_ = 1;  // where the next character is, from 1
+    std::size_t line_tokens_ = 0, first_token_column_ = 0;
+    std::size_t cr_column_ = 0;
+    bool line_start_ = true, comment_ = false, cr_pending_ = false;
+    bool have_items_ = false, secondary_ = false;
+    // The UTF-8 sequence being read: its bytes so far, how many are still due, and the
+    // range the next one must fall in.
+    unsigned char sequence_[4] = {};
+    std::size_t sequence_size_ = 0, sequence_left_ = 0;
+    unsigned char next_low_ = 0x80, next_high_ = 0xBF;
 };
-
-}  // namespace
 
 DlxFormatError::DlxFormatError(std::size_t line, std::size_t column, const std::string& what)
     : std::runtime_error("line " + std::to_string(line) + ", column " + std::to_string(column) +
@@ -136,6 +252,16 @@ DlxFormatError::DlxFormatError(std::size_t line, std::size_t column, const std::
       line_(line),
       column_(column) {}
 
-DlxProblem parse_dlx(std::string_view text) { return Parser{}.run(text); }
+DlxReader::DlxReader() : parser_(std::make_unique<DlxParser>()) {}
+DlxReader::~DlxReader() = default;
+
+void DlxReader::feed(std::string_view bytes) { parser_->feed(bytes); }
+DlxProblem DlxReader::finish() { return parser_->finish(); }
+
+DlxProblem parse_dlx(std::string_view text) {
+    DlxReader reader;
+    reader.feed(text);
+    return reader.finish();
+}
 
 }  // namespace xcover

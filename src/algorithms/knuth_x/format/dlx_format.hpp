@@ -10,9 +10,19 @@
 // spaces or tabs, hold at most kMaxItemName characters and no ':' or '|'; blank lines are
 // skipped and a trailing '\r' is ignored. Colors (`item:color`, DLX2) and multiplicities
 // (`u:v|item`, MCC) are refused as not supported yet. Engine-independent: plain C++.
+//
+// The text is UTF-8, read as bytes: a malformed sequence is a fault at its character, and
+// so is a NUL character (what a binary file or a device such as /dev/zero gives); a
+// byte-order mark at its start is skipped. Faults are reported as soon as they are read.
+//
+// A primary item that no option holds must still be covered, so such a problem has no
+// cover. The solvers cannot see that (for them an element is only what some block holds),
+// so the reader lists those items in `unmet` and ends the blocks with three that no exact
+// cover can use (see kUnmetBlocks): every query on the blocks then finds no cover.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,7 +36,14 @@ struct DlxProblem {
     std::vector<std::vector<std::uint64_t>> blocks;  // the options, as item numbers
     std::vector<std::uint64_t> secondary;            // the secondary items' numbers, ascending
     std::vector<std::string> names;                  // item number -> name
+    std::vector<std::uint64_t> unmet;  // primary items that no option holds, ascending
 };
+
+// When `unmet` is not empty, the last kUnmetBlocks blocks are {u, n}, {n, n + 1}, {u, n + 1}
+// for u = unmet[0] and n = names.size(): three blocks pairwise sharing an element, each
+// element in two of them, over elements no option holds. An exact cover would hold one of
+// them for u and then none is left for the third element, so none exists.
+inline constexpr std::size_t kUnmetBlocks = 3;
 
 // A malformed file: the message names the line and column (both from 1; the column counts
 // characters of the UTF-8 text, not bytes).
@@ -40,6 +57,26 @@ private:
     std::size_t line_, column_;
 };
 
+class DlxParser;
+
+// Reads a text given in pieces, as a file is read: feed() each piece in order, then
+// finish(). A fault throws DlxFormatError from the feed() that reads it, so an endless or
+// binary input stops at its first fault; what is kept is the problem read so far.
+class DlxReader {
+public:
+    DlxReader();
+    DlxReader(const DlxReader&) = delete;
+    DlxReader& operator=(const DlxReader&) = delete;
+    ~DlxReader();
+
+    void feed(std::string_view bytes);
+    DlxProblem finish();
+
+private:
+    std::unique_ptr<DlxParser> parser_;
+};
+
+// The problem of a whole text: DlxReader's feed() once, then finish().
 DlxProblem parse_dlx(std::string_view text);
 
 }  // namespace xcover
