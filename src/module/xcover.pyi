@@ -108,7 +108,7 @@ def iter_all(
     include: _Integers = (),
     secondary: _Integers = (),
     seed: SupportsIndex | None = None,
-) -> Iterator[list[int]]:
+) -> CoverIterator:
     """Iterate over the partitions of get_all, in the same order, one list at a time.
 
     The iterator owns a copy of the problem and finds partitions as they are asked for.
