@@ -123,11 +123,12 @@ inline constexpr FunctionDeclaration kSplit{
 // The ranked searches as streams: not in __all__.
 inline constexpr FunctionDeclaration kIterTop{
     "iter_top",
-    {{kPartitions, kWeights, kInclude, kMaxIter, kMaxHeap}},
+    {{kPartitions, kWeights, kInclude, kMaxIter, kMaxHeap, kSecondary}},
     "Iterate over the partitions of get_top, in the same order, as (cost, partition) pairs.\n\n"
     "The cost is the sum of the partition's weights. The iterator owns a copy of the problem\n"
     "and searches as pairs are asked for. `include` lists block indices that every partition\n"
-    "returned must contain. `weights` needs one weight per block.",
+    "returned must contain. `weights` needs one weight per block.\n"
+    XCOVER_SECONDARY_DOC " The costs still come in nondecreasing order.",
     false,
     iter_top_entry,
 };
@@ -142,14 +143,17 @@ inline constexpr FunctionDeclaration kIterTopSc{
       kVertexTotal,
       kInclude,
       kMaxIter,
-      kMaxHeap}},
+      kMaxHeap,
+      kSecondary}},
     "Iterate over partitions in nondecreasing block-count score (the score get_topn_sc ranks\n"
     "by), as (score, partition) pairs.\n\n"
     "A stronger bound than get_topn_sc's lets the search reach far larger graphs. The order is\n"
     "exact for finite weights, no element listed twice in a block, and `vertex_total` equal\n"
     "to the number of elements; other input raises ValueError. `weights`, `edge_counts` and\n"
     "`labels` need one entry per block. `include` lists block indices that every partition\n"
-    "returned must contain.",
+    "returned must contain.\n"
+    XCOVER_SECONDARY_DOC " A score depends on the partition's blocks alone, whichever\n"
+    "secondary elements they leave uncovered; `vertex_total` still counts every element.",
     false,
     iter_top_sc_entry,
 };

@@ -8,7 +8,8 @@
 #
 # count_all, iter_all and split are extra functions, not listed in __all__: they count, stream
 # and split the search of get_all, restricted to the covers holding every block of `include`.
-# Their `secondary` lists elements a cover may leave uncovered (never covered twice).
+# Their `secondary`, and that of the ranked streams iter_top and iter_top_sc, lists elements a
+# cover may leave uncovered (never covered twice).
 # blocks_from_matrix, also extra, turns a 0/1 matrix into blocks; read_dlx and read_dlx_file
 # read a problem written in Knuth's DLX format; estimate_all estimates the search of count_all
 # by random probes; main is the command line (the console script `xcover`); number_blocks
@@ -139,12 +140,16 @@ def iter_top(
     include: _Integers = (),
     max_iter: SupportsIndex | None = None,
     max_heap: SupportsIndex | None = None,
+    secondary: _Integers = (),
 ) -> RankedIterator:
     """Iterate over the partitions of get_top, in the same order, as (cost, partition) pairs.
 
     The cost is the sum of the partition's weights. The iterator owns a copy of the problem
     and searches as pairs are asked for. `include` lists block indices that every partition
-    returned must contain. `weights` needs one weight per block."""
+    returned must contain. `weights` needs one weight per block.
+    `secondary` lists element values that a partition may leave uncovered but never covers
+    twice; the search never branches on them, so a block holding only such elements is
+    never chosen. The costs still come in nondecreasing order."""
 
 def iter_top_sc(
     partitions: _Blocks,
@@ -156,6 +161,7 @@ def iter_top_sc(
     include: _Integers = (),
     max_iter: SupportsIndex | None = None,
     max_heap: SupportsIndex | None = None,
+    secondary: _Integers = (),
 ) -> RankedIterator:
     """Iterate over partitions in nondecreasing block-count score (the score get_topn_sc ranks
     by), as (score, partition) pairs.
@@ -164,7 +170,11 @@ def iter_top_sc(
     exact for finite weights, no element listed twice in a block, and `vertex_total` equal
     to the number of elements; other input raises ValueError. `weights`, `edge_counts` and
     `labels` need one entry per block. `include` lists block indices that every partition
-    returned must contain."""
+    returned must contain.
+    `secondary` lists element values that a partition may leave uncovered but never covers
+    twice; the search never branches on them, so a block holding only such elements is
+    never chosen. A score depends on the partition's blocks alone, whichever
+    secondary elements they leave uncovered; `vertex_total` still counts every element."""
 
 def split(
     partitions: _Blocks,

@@ -47,12 +47,12 @@ EXPECTED_ANNOTATIONS = {
     "split": {"partitions": BLOCKS, "parts": INDEX, "include": INTEGERS, "secondary": INTEGERS},
     "iter_top": {
         "partitions": BLOCKS, "weights": WEIGHTS, "include": INTEGERS, "max_iter": CAP,
-        "max_heap": CAP,
+        "max_heap": CAP, "secondary": INTEGERS,
     },
     "iter_top_sc": {
         "partitions": BLOCKS, "weights": WEIGHTS, "edge_counts": INTEGERS,
         "edge_total": INDEX, "labels": INTEGERS, "vertex_total": INDEX, "include": INTEGERS,
-        "max_iter": CAP, "max_heap": CAP,
+        "max_iter": CAP, "max_heap": CAP, "secondary": INTEGERS,
     },
     "read_dlx": {"text": "str"},
     "read_dlx_file": {"path": "str | bytes | PathLike[str] | PathLike[bytes]"},

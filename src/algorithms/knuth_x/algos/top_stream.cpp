@@ -6,7 +6,8 @@ namespace xcover {
 
 TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
                      std::span<const std::uint64_t> include, SearchCaps caps,
-                     Interrupt* interrupt, ThreadPool* pool)
+                     Interrupt* interrupt, ThreadPool* pool,
+                     std::span<const std::uint64_t> secondary)
     : weights_(std::move(weights)), max_heap_(caps.max_heap), poll_(interrupt) {
     prefix_ = distinct_included(blocks, include);
     for (std::uint64_t b : prefix_) prefix_sum_ += at(weights_, b);
@@ -18,11 +19,11 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
         // Built in place: a search stays where it was built.
         search_.emplace(searched, search_caps, &setup_, [&](const ElementIndex& index) {
             return AvgScorer(searched, weights_, index);
-        }, pool);
+        }, pool, secondary);
     };
     if (prefix_.empty()) {
         build(blocks);
-    } else if (std::optional<BlockList> reduced = blocks_beside(blocks, prefix_, poll_)) {
+    } else if (std::optional<BlockList> reduced = blocks_beside(blocks, prefix_, poll_, secondary)) {
         build(*reduced);
     }
     setup_.target = nullptr;
