@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the module and runs the pentomino demo with it.
+# Builds the module (only the module: no benchmarks or engine tests) and runs the pentomino
+# and communities demos with it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PY=$(bash scripts/build.sh)
+PY=$(bash scripts/build.sh xcover)
 PYTHONPATH="$PWD/build" "$PY" examples/pentomino.py
 echo
 PYTHONPATH="$PWD/build" "$PY" examples/communities.py

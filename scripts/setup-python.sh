@@ -3,14 +3,28 @@
 #
 # usage: setup-python.sh [flavour]
 #        setup-python.sh --source [flavour]
+#        setup-python.sh --dry-run [flavour]
 #   ft314  (default) free-threaded 3.14: $PYTHON if set (any free-threaded CPython >= 3.13),
-#          else python3.14t on PATH, else built from Debian's python3.14 source (sid)
+#          else python3.14t on PATH, else built from Debian's python3.14 source (sid, or
+#          testing when the mirror's pool lacks every version sid lists)
 #   ft313  free-threaded 3.13: python3.13t on PATH, else built from python3.13 (trixie)
 #   gil313 default (GIL) build of 3.13, built from python3.13 (trixie)
 #   tsan313 free-threaded 3.13 built with ThreadSanitizer
 # With --source it prints instead the path of the CPython source tarball that a build of that
 # flavour uses (fetching it into the cache when missing), e.g. for files the interpreter's
-# build does not install such as Tools/tsan/suppressions_free_threading.txt.
+# build does not install such as Tools/tsan/suppressions_free_threading.txt. With --dry-run it
+# asks the archive which source it would fetch, prints "VERSION URI" and fetches nothing,
+# even when a tarball is cached.
+#
+# The source version comes from the archive's own word: the versions its source indexes list
+# (apt-cache showsrc), newest first, each checked with one HEAD request on the URI that
+# apt-get source --print-uris gives, and the first the pool holds is fetched by apt-get source,
+# which checks its hashes. Only when the pool holds none of them (a mirror whose pool lags
+# behind its indexes) are earlier upstream releases of the series looked for in the pool,
+# again by HEAD requests, and the tarball found fetched without a listed hash.
+#
+# Progress is one line per phase on stderr; the tools' own output goes to
+# $XCOVER_CACHE/setup-<flavour>.log, whose path and last lines are printed on failure.
 #
 # Builds go to $XCOVER_CACHE (default ~/.cache/xcover), keyed on version and flavour, and are
 # reused by later runs. The test tools (pytest, hypothesis, mypy, numpy, tqdm, and except on
@@ -23,16 +37,36 @@ set -euo pipefail
 shopt -s inherit_errexit
 
 MODE=interpreter
-if [ "${1:-}" = --source ]; then MODE=source; shift; fi
+case "${1:-}" in
+    --source) MODE=source; shift ;;
+    --dry-run) MODE=dry-run; shift ;;
+esac
 FLAVOUR=${1:-ft314}
 CACHE=${XCOVER_CACHE:-$HOME/.cache/xcover}
+LOG="$CACHE/setup-$FLAVOUR.log"
 log() { printf '[setup-python] %s\n' "$*" >&2; }
 
+# One line on stderr per phase; the log gets a header for it.
+phase() {
+    log "$*"
+    printf '\n== %s: %s\n' "$(date '+%F %T')" "$*" >>"$LOG"
+}
+# Runs a command with its output in the log; on failure names the log and shows its end.
+quietly() {
+    if ! "$@" >>"$LOG" 2>&1; then
+        log "failed: $*"
+        tail -n 25 "$LOG" | sed 's/^/    /' >&2
+        log "the full output is in $LOG"
+        exit 1
+    fi
+}
+
+# SUITES: where the source package is looked for, in order of preference.
 case "$FLAVOUR" in
-    ft314)   SUITE=sid    PKG=python3.14 GIL=0 CONFIGURE="--disable-gil" ;;
-    ft313)   SUITE=trixie PKG=python3.13 GIL=0 CONFIGURE="--disable-gil" ;;
-    gil313)  SUITE=trixie PKG=python3.13 GIL=1 CONFIGURE="" ;;
-    tsan313) SUITE=trixie PKG=python3.13 GIL=0 CONFIGURE="--disable-gil --with-thread-sanitizer" ;;
+    ft314)   SUITE=sid    SUITES="sid testing" PKG=python3.14 GIL=0 CONFIGURE="--disable-gil" ;;
+    ft313)   SUITE=trixie SUITES=trixie PKG=python3.13 GIL=0 CONFIGURE="--disable-gil" ;;
+    gil313)  SUITE=trixie SUITES=trixie PKG=python3.13 GIL=1 CONFIGURE="" ;;
+    tsan313) SUITE=trixie SUITES=trixie PKG=python3.13 GIL=0 CONFIGURE="--disable-gil --with-thread-sanitizer" ;;
     *) log "unknown flavour $FLAVOUR"; exit 2 ;;
 esac
 
@@ -82,45 +116,79 @@ mirror_uri() {
     echo "$uri"
 }
 
-fetch_source() {
-    local state="$CACHE/apt-$SUITE"
+# The apt options of this flavour's own state, in the cache (STATE): the system's apt is left
+# alone. Sets STATE and APT.
+STATE="$CACHE/apt-$SUITE"
+APT=()
+apt_state() {
+    local state=$STATE suite
     mkdir -p "$state/lists/partial" "$state/cache/archives/partial" "$state/src"
-    printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
-        "$(mirror_uri)" "$SUITE" > "$state/sources.list"
-    local apt=(-o "Dir::Etc::SourceList=$state/sources.list" -o Dir::Etc::SourceParts=-
-               -o "Dir::State::Lists=$state/lists" -o "Dir::Cache=$state/cache")
-    if ! compgen -G "$state/src/${PKG}_*.orig.tar.xz" >/dev/null; then
-        log "fetching the $PKG source package from $SUITE"
-        apt-get "${apt[@]}" update >&2
-        if ! (cd "$state/src" && apt-get "${apt[@]}" source --download-only "$PKG" >&2); then
-            fetch_from_pool "$state" "${apt[@]}"
+    : >"$state/sources.list"
+    for suite in $SUITES; do
+        printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
+            "$(mirror_uri)" "$suite" >>"$state/sources.list"
+    done
+    # Sandbox: the downloads go to the cache, which apt's own user may not be able to write.
+    APT=(-o "Dir::Etc::SourceList=$state/sources.list" -o Dir::Etc::SourceParts=-
+         -o "Dir::State::Lists=$state/lists" -o "Dir::Cache=$state/cache" -o APT::Sandbox::User=root)
+}
+
+# Whether the archive answers for a URI (one HEAD request).
+in_pool() { curl -fsSI --max-time 60 -o /dev/null "$1" >>"$LOG" 2>&1; }
+
+# Prints "VERSION URI METHOD" for the source to fetch: METHOD "listed" when the version is one
+# the indexes list (fetched by apt-get source=VERSION), "pool" for an earlier upstream tarball
+# found in the pool (fetched by URI).
+choose_source() {
+    local listed version uri
+    listed=$(apt-cache "${APT[@]}" showsrc "$PKG" 2>>"$LOG" | awk '/^Version:/ {print $2}' | sort -Vru)
+    [ -n "$listed" ] || { log "$PKG is in none of: $SUITES (see $LOG)"; exit 1; }
+    for version in $listed; do
+        uri=$(apt-get "${APT[@]}" source --print-uris "$PKG=$version" 2>>"$LOG" \
+              | awk -F"'" '/\.orig\.tar\./ {print $2; exit}')
+        if [ -n "$uri" ] && in_pool "$uri"; then echo "$version $uri listed"; return 0; fi
+        printf 'not in the pool: %s %s\n' "$version" "$uri" >>"$LOG"
+    done
+    # The pool lags behind every index: an earlier upstream release of the same series.
+    local newest oldest major minor patch p base
+    newest=$(head -n1 <<<"$listed")
+    oldest=$(tail -n1 <<<"$listed")
+    IFS=. read -r major minor patch <<<"$(sed -E 's/^[0-9]+://; s/[-+~].*$//' <<<"$oldest")"
+    base="$(mirror_uri)/pool/main/${PKG:0:1}/$PKG"
+    log "the pool holds none of the listed versions ($(tr '\n' ' ' <<<"$listed" | sed 's/ $//')); looking for an earlier $major.$minor release in it"
+    for ((p = patch - 1; p >= 0; p--)); do
+        uri="$base/${PKG}_${major}.${minor}.${p}.orig.tar.xz"
+        if in_pool "$uri"; then echo "$major.$minor.$p $uri pool"; return 0; fi
+    done
+    log "no $PKG $major.$minor source tarball in the pool (newest listed: $newest; see $LOG)"
+    exit 1
+}
+
+fetch_source() {
+    local state=$STATE
+    apt_state
+    if [ "$MODE" = dry-run ] || ! compgen -G "$state/src/${PKG}_*.orig.tar.xz" >/dev/null; then
+        phase "asking the archive ($SUITES) for the $PKG source"
+        quietly apt-get "${APT[@]}" update
+        local chosen version uri how
+        chosen=$(choose_source)
+        read -r version uri how <<<"$chosen"
+        if [ "$MODE" = dry-run ]; then
+            echo "$version $uri"
+            return 0
+        fi
+        phase "fetching $PKG $version ($how)"
+        if [ "$how" = listed ]; then
+            (cd "$state/src" && quietly apt-get "${APT[@]}" source --download-only "$PKG=$version")
+        else
+            quietly curl -fsSL --max-time 900 -o "$state/src/$(basename "$uri").part" "$uri"
+            mv "$state/src/$(basename "$uri").part" "$state/src/$(basename "$uri")"
         fi
     fi
     local tarball
     tarball=$(compgen -G "$state/src/${PKG}_*.orig.tar.xz" | sort -V | tail -n1) \
-        || { log "no source tarball for $PKG"; exit 1; }
+        || { log "no source tarball for $PKG (see $LOG)"; exit 1; }
     echo "$tarball"
-}
-
-# A mirror whose package pool lags behind its index serves an older upstream release of the
-# same series: take the newest one the pool has.
-fetch_from_pool() {
-    local state=$1; shift
-    local listed major minor patch uri
-    listed=$(apt-cache "$@" showsrc "$PKG" | awk '/^Version:/ {print $2; exit}')
-    [ -n "$listed" ] || { log "$PKG is not in $SUITE"; exit 1; }
-    IFS=. read -r major minor patch <<<"${listed%%[-+~]*}"
-    uri=$(mirror_uri)
-    for ((p = patch; p >= 0; p--)); do
-        local name="${PKG}_${major}.${minor}.${p}.orig.tar.xz"
-        if curl -fsSL -o "$state/src/$name.part" "$uri/pool/main/p/$PKG/$name"; then
-            mv "$state/src/$name.part" "$state/src/$name"
-            log "the pool lacks $listed; using upstream $major.$minor.$p"
-            return 0
-        fi
-    done
-    rm -f "$state/src/"*.part
-    log "no $PKG source tarball in the pool"; exit 1
 }
 
 build_python() {
@@ -135,17 +203,16 @@ build_python() {
     [ "$GIL" = 1 ] && suffix=""
     local exe="$prefix/bin/python${version%.*}$suffix"
     if [ -x "$exe" ] && is_wanted "$exe"; then echo "$exe"; return 0; fi
-    log "building CPython $version ($FLAVOUR) into $prefix (a few minutes)"
     mkdir -p "$CACHE"
     work=$(mktemp -d "$CACHE/build.XXXXXX")
-    tar -xf "$tarball" -C "$work"
+    phase "building CPython $version ($FLAVOUR) into $prefix (a few minutes)"
+    quietly tar -xf "$tarball" -C "$work"
     (
         cd "$work"/Python-*/
         # shellcheck disable=SC2086
-        ./configure --prefix="$prefix" --with-ensurepip=install $CONFIGURE >"$work/configure.log" 2>&1 \
-            || { tail -n 40 "$work/configure.log" >&2; exit 1; }
-        make -j"$(nproc)" >"$work/make.log" 2>&1 || { tail -n 60 "$work/make.log" >&2; exit 1; }
-        make install >"$work/install.log" 2>&1 || { tail -n 40 "$work/install.log" >&2; exit 1; }
+        quietly ./configure --prefix="$prefix" --with-ensurepip=install $CONFIGURE
+        quietly make -j"$(nproc)"
+        quietly make install
     )
     rm -rf "$work"
     is_wanted "$exe" || { log "built interpreter $exe is not a $FLAVOUR CPython"; exit 1; }
@@ -158,20 +225,20 @@ build_python() {
 install_from_source() {
     local py=$1
     if ! "$py" -c 'import msgpack' >/dev/null 2>&1; then
-        log "building msgpack from its source distribution"
-        if ! "$py" -m pip install "${PIP[@]}" --no-binary=msgpack msgpack >&2; then
-            log "msgpack's extension did not build: installing its pure-Python form"
-            MSGPACK_PUREPYTHON=1 "$py" -m pip install "${PIP[@]}" --no-binary=msgpack msgpack >&2
+        phase "building msgpack from its source distribution"
+        if ! "$py" -m pip install "${PIP[@]}" --no-binary=msgpack msgpack >>"$LOG" 2>&1; then
+            phase "msgpack's extension did not build: installing its pure-Python form"
+            MSGPACK_PUREPYTHON=1 quietly "$py" -m pip install "${PIP[@]}" --no-binary=msgpack msgpack
         fi
     fi
     if ! "$py" -c 'import tornado, yaml' >/dev/null 2>&1; then
-        log "building tornado and pyyaml from their source distributions"
-        "$py" -m pip install "${PIP[@]}" --no-binary=tornado,pyyaml tornado pyyaml >&2
+        phase "building tornado and pyyaml from their source distributions"
+        quietly "$py" -m pip install "${PIP[@]}" --no-binary=tornado,pyyaml tornado pyyaml
     fi
 }
 
 mkdir -p "$CACHE"
-if [ "$MODE" = source ]; then
+if [ "$MODE" != interpreter ]; then
     fetch_source
     exit 0
 fi
@@ -185,17 +252,17 @@ fi
 py=$(pick_existing || build_python)
 
 # Test tools inside that interpreter, installed once (nothing is fetched when they import).
-PIP=(--disable-pip-version-check --quiet)
+PIP=(--disable-pip-version-check --quiet --root-user-action=ignore)
 TOOLS=(pytest hypothesis mypy numpy tqdm)
 # dask and distributed, for the tests that run searches on a local cluster (not under
 # ThreadSanitizer, which runs only the concurrency tests).
 [ "$FLAVOUR" = tsan313 ] || TOOLS+=(dask distributed)
 if ! "$py" -c "import $(IFS=,; echo "${TOOLS[*]}")" >/dev/null 2>&1; then
     if [ "$FLAVOUR" = ft313 ]; then install_from_source "$py"; fi
-    log "installing ${TOOLS[*]} into $py"
+    phase "installing ${TOOLS[*]} into $py"
     # Wheels only: a release whose wheel is missing for this interpreter would otherwise be
     # built from source, which for numpy takes a toolchain of its own; pip picks instead the
     # newest release that has a wheel (numpy 2.4 on 3.13t).
-    "$py" -m pip install "${PIP[@]}" --only-binary=:all: "${TOOLS[@]}" >&2
+    quietly "$py" -m pip install "${PIP[@]}" --only-binary=:all: "${TOOLS[@]}"
 fi
 echo "$py"

@@ -258,7 +258,7 @@ PyObject* iter_top_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
         auto source = run_detached(call.check, [&](Interrupt& interrupt) {
             return std::unique_ptr<RankedSource>(std::make_unique<StreamSource<TopStream>>(
                 partitions, std::move(weights), a.integers(F.slot("include")), caps<F>(a),
-                &interrupt, helpers()));
+                &interrupt, helpers(), a.integers(F.slot("secondary"))));
         }, input_items(partitions));
         if (!source) return nullptr;
         return new_ranked_iterator(call.state, std::move(*source), "iter_top");
@@ -282,7 +282,8 @@ PyObject* iter_top_sc_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs
         }
         auto source = run_detached(call.check, [&](Interrupt&) {
             return std::unique_ptr<RankedSource>(std::make_unique<StreamSource<TopScStream>>(
-                partitions, std::move(in), a.integers(F.slot("include")), caps<F>(a), helpers()));
+                partitions, std::move(in), a.integers(F.slot("include")), caps<F>(a), helpers(),
+                a.integers(F.slot("secondary"))));
         }, input_items(partitions));
         if (!source) return nullptr;
         return new_ranked_iterator(call.state, std::move(*source), "iter_top_sc");

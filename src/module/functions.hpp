@@ -123,12 +123,13 @@ inline constexpr FunctionDeclaration kSplit{
 // The ranked searches as streams: not in __all__.
 inline constexpr FunctionDeclaration kIterTop{
     "iter_top",
-    {{kPartitions, kWeights, kInclude, kMaxIter, kMaxHeap}},
+    {{kPartitions, kWeights, kInclude, kMaxIter, kMaxHeap, kSecondary}},
     "Iterate over the partitions of get_top, in the same order, as (cost, partition) pairs.\n\n"
     "The cost is the sum of the partition's weights. The iterator owns a copy of the problem\n"
     "and searches as pairs are asked for. `include` lists block indices that every partition\n"
     "returned must contain: the pairs are then those of the stream without `include` that\n"
-    "hold them, in the same order, to the bit. `weights` needs one weight per block.",
+    "hold them, in the same order, to the bit. `weights` needs one weight per block.\n"
+    XCOVER_SECONDARY_DOC " The costs still come in nondecreasing order.",
     false,
     iter_top_entry,
 };
@@ -143,7 +144,8 @@ inline constexpr FunctionDeclaration kIterTopSc{
       kVertexTotal,
       kInclude,
       kMaxIter,
-      kMaxHeap}},
+      kMaxHeap,
+      kSecondary}},
     "Iterate over partitions in nondecreasing block-count score (the score get_topn_sc ranks\n"
     "by), as (score, partition) pairs.\n\n"
     "A stronger bound than get_topn_sc's lets the search reach far larger graphs. The order is\n"
@@ -151,7 +153,9 @@ inline constexpr FunctionDeclaration kIterTopSc{
     "to the number of elements; other input raises ValueError, as does reaching a partition\n"
     "whose blocks hold more edges than `edge_total`. `weights`, `edge_counts` and `labels`\n"
     "need one entry per block. `include` lists block indices that every partition returned\n"
-    "must contain.",
+    "must contain.\n"
+    XCOVER_SECONDARY_DOC " A score depends on the partition's blocks alone, whichever\n"
+    "secondary elements they leave uncovered; `vertex_total` still counts every element.",
     false,
     iter_top_sc_entry,
 };

@@ -8,7 +8,8 @@
 #
 # count_all, iter_all and split are extra functions, not listed in __all__: they count, stream
 # and split the search of get_all, restricted to the covers holding every block of `include`.
-# Their `secondary` lists elements a cover may leave uncovered (never covered twice).
+# Their `secondary`, and that of the ranked streams iter_top and iter_top_sc, lists elements a
+# cover may leave uncovered (never covered twice).
 # blocks_from_matrix, also extra, turns a 0/1 matrix into blocks; read_dlx and read_dlx_file
 # read a problem written in Knuth's DLX format; estimate_all estimates the search of count_all
 # by random probes; main is the command line (the console script `xcover`); number_blocks
@@ -108,7 +109,7 @@ def iter_all(
     include: _Integers = (),
     secondary: _Integers = (),
     seed: SupportsIndex | None = None,
-) -> Iterator[list[int]]:
+) -> CoverIterator:
     """Iterate over the partitions of get_all, in the same order, one list at a time.
 
     The iterator owns a copy of the problem and finds partitions as they are asked for.
@@ -139,13 +140,17 @@ def iter_top(
     include: _Integers = (),
     max_iter: SupportsIndex | None = None,
     max_heap: SupportsIndex | None = None,
+    secondary: _Integers = (),
 ) -> RankedIterator:
     """Iterate over the partitions of get_top, in the same order, as (cost, partition) pairs.
 
     The cost is the sum of the partition's weights. The iterator owns a copy of the problem
     and searches as pairs are asked for. `include` lists block indices that every partition
     returned must contain: the pairs are then those of the stream without `include` that
-    hold them, in the same order, to the bit. `weights` needs one weight per block."""
+    hold them, in the same order, to the bit. `weights` needs one weight per block.
+    `secondary` lists element values that a partition may leave uncovered but never covers
+    twice; the search never branches on them, so a block holding only such elements is
+    never chosen. The costs still come in nondecreasing order."""
 
 def iter_top_sc(
     partitions: _Blocks,
@@ -157,6 +162,7 @@ def iter_top_sc(
     include: _Integers = (),
     max_iter: SupportsIndex | None = None,
     max_heap: SupportsIndex | None = None,
+    secondary: _Integers = (),
 ) -> RankedIterator:
     """Iterate over partitions in nondecreasing block-count score (the score get_topn_sc ranks
     by), as (score, partition) pairs.
@@ -166,7 +172,11 @@ def iter_top_sc(
     to the number of elements; other input raises ValueError, as does reaching a partition
     whose blocks hold more edges than `edge_total`. `weights`, `edge_counts` and `labels`
     need one entry per block. `include` lists block indices that every partition returned
-    must contain."""
+    must contain.
+    `secondary` lists element values that a partition may leave uncovered but never covers
+    twice; the search never branches on them, so a block holding only such elements is
+    never chosen. A score depends on the partition's blocks alone, whichever
+    secondary elements they leave uncovered; `vertex_total` still counts every element."""
 
 def split(
     partitions: _Blocks,

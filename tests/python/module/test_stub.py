@@ -47,12 +47,12 @@ EXPECTED_ANNOTATIONS = {
     "split": {"partitions": BLOCKS, "parts": INDEX, "include": INTEGERS, "secondary": INTEGERS},
     "iter_top": {
         "partitions": BLOCKS, "weights": WEIGHTS, "include": INTEGERS, "max_iter": CAP,
-        "max_heap": CAP,
+        "max_heap": CAP, "secondary": INTEGERS,
     },
     "iter_top_sc": {
         "partitions": BLOCKS, "weights": WEIGHTS, "edge_counts": INTEGERS,
         "edge_total": INDEX, "labels": INTEGERS, "vertex_total": INDEX, "include": INTEGERS,
-        "max_iter": CAP, "max_heap": CAP,
+        "max_iter": CAP, "max_heap": CAP, "secondary": INTEGERS,
     },
     "read_dlx": {"text": "str"},
     "read_dlx_file": {"path": "str | bytes | PathLike[str] | PathLike[bytes]"},
@@ -72,7 +72,7 @@ EXTRA = [
 ]
 RETURNS = {
     "count_all": "int",
-    "iter_all": "Iterator[list[int]]",
+    "iter_all": "CoverIterator",
     "iter_top": "RankedIterator",
     "iter_top_sc": "RankedIterator",
     "read_dlx": "_DlxProblem",
@@ -217,6 +217,9 @@ counted: list[list[int]] = xcover.get_topn_sc(
 from_ints = xcover.get_top(blocks, [1, 2, 3, 4])
 how_many: int = xcover.count_all(blocks, include=(0,))
 streamed: Iterator[list[int]] = xcover.iter_all(as_tuples, [1])
+iterator: xcover.CoverIterator = xcover.iter_all(blocks, secondary=[3], seed=7)
+ranked_pairs: xcover.RankedIterator = xcover.iter_top(blocks, weights)
+next_cover: list[int] = next(iterator)
 prefixes: list[list[int]] = xcover.split(blocks, 8)
 from_matrix: list[list[int]] = xcover.blocks_from_matrix([[1, 0], [False, True], (0.0, 1.0)])
 version: str = xcover.__version__

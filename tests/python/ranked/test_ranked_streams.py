@@ -1,6 +1,7 @@
 """The ranked streams iter_top and iter_top_sc against get_top, get_topn_sc and brute force;
 include, merged split streams, the probability stop, bad input, threads and Ctrl-C."""
 
+import contextlib
 import functools
 import heapq
 import itertools
@@ -270,3 +271,148 @@ def test_sigint_stops_a_stream_that_resumes_with_nothing_lost():
     assert out[0] == "interrupted"
     assert float(out[1]) < SIGNAL_LATENCY_BOUND
     assert out[2] == "True"
+
+
+# Optional elements (`secondary=`) in the ranked streams, against the brute-force model of
+# the depth-first searches, with and without helper threads.
+from test_secondary import dlx2_model  # noqa: E402
+
+ELEMENTS = list(range(7))
+optional_problems = st.lists(
+    st.lists(st.sampled_from(ELEMENTS), min_size=1, max_size=3, unique=True), max_size=9
+).flatmap(
+    lambda blocks: st.tuples(
+        st.just(blocks),
+        # Negative weights too: the bound must hold whatever their signs.
+        st.lists(st.floats(-3, 4, allow_subnormal=False), min_size=len(blocks), max_size=len(blocks)),
+        st.lists(st.sampled_from(ELEMENTS + [99]), max_size=4),
+        st.lists(st.integers(0, max(len(blocks) - 1, 0)), max_size=2 if blocks else 0),
+    )
+)
+
+
+with_helpers = pytest.mark.parametrize("threads", [1, 3], ids=["one-thread", "helpers"])
+
+
+@contextlib.contextmanager
+def pool_of(threads):
+    xcover.set_threads(threads)
+    try:
+        yield
+    finally:
+        xcover.set_threads(1)
+
+
+def fold(weights, cover):
+    """A cover's cost as the stream sums it: from -0.0, in the cover's order."""
+    return functools.reduce(operator.add, (weights[b] for b in cover), -0.0)
+
+
+@with_helpers
+@settings(max_examples=150, deadline=None)
+@given(problem=optional_problems)
+def test_iter_top_with_secondary_ranks_the_covers_of_the_model(threads, problem):
+    with pool_of(threads):
+        check_iter_top_with_secondary(*problem)
+
+
+def check_iter_top_with_secondary(blocks, weights, secondary, chosen):
+    pairs = list(xcover.iter_top(blocks, weights, secondary=secondary))
+    assert sorted(tuple(sorted(c)) for _, c in pairs) == dlx2_model(blocks, secondary)
+    costs = [cost for cost, _ in pairs]
+    assert costs == sorted(costs)
+    assert all(cost == fold(weights, cover) for cost, cover in pairs)
+    held = list(xcover.iter_top(blocks, weights, include=chosen, secondary=secondary))
+    key = lambda pair: (round(pair[0], 9), sorted(pair[1]))
+    assert sorted(map(key, held)) == sorted(key(p) for p in pairs if set(chosen) <= set(p[1]))
+    assert all(a <= b + 1e-9 for (a, _), (b, _) in zip(held, held[1:]))
+    # Absent values change nothing, and no secondary is the plain stream, to the bit.
+    absent = [e for e in secondary if all(e not in b for b in blocks)]
+    assert list(xcover.iter_top(blocks, weights, secondary=absent)) == list(
+        xcover.iter_top(blocks, weights))
+
+
+@with_helpers
+@settings(max_examples=40, deadline=None)
+@given(graph=graphs, data=st.data())
+def test_iter_top_sc_with_secondary_ranks_the_covers_of_the_model(threads, graph, data):
+    blocks, weights, inside, edge_total, labels, n = planted(*graph)
+    secondary = data.draw(st.lists(st.integers(0, n - 1), max_size=n, unique=True))
+    with pool_of(threads):
+        check_iter_top_sc_with_secondary(blocks, weights, inside, edge_total, labels, n, secondary)
+
+
+def check_iter_top_sc_with_secondary(blocks, weights, inside, edge_total, labels, n, secondary):
+    pairs = list(xcover.iter_top_sc(blocks, weights, inside, edge_total, labels, n,
+                                    secondary=secondary))
+    # Every partition of the primary vertices and some of the secondary ones whose parts
+    # each hold a primary vertex (a block of secondary vertices only is never chosen).
+    primary = [v for v in range(n) if v not in secondary]
+    expected = [
+        tuple(sorted(sum(1 << v for v in part) - 1 for part in p))
+        for r in range(len(secondary) + 1)
+        for covered in itertools.combinations(secondary, r)
+        for p in set_partitions(primary + list(covered))
+        if all(set(part) - set(secondary) for part in p)
+    ]
+    assert sorted(tuple(sorted(c)) for _, c in pairs) == sorted(expected)
+    scores = [s for s, _ in pairs]
+    assert scores == sorted(scores)
+    for score, cover in pairs:
+        assert math.isclose(score, complete_score(cover, weights, inside, edge_total, labels),
+                            rel_tol=1e-9, abs_tol=1e-9)
+    chosen = next((c[0] for _, c in pairs if c), None)
+    if chosen is not None:
+        held = list(xcover.iter_top_sc(blocks, weights, inside, edge_total, labels, n,
+                                       include=[chosen], secondary=secondary))
+        assert sorted(tuple(sorted(c)) for _, c in held) == sorted(
+            tuple(sorted(c)) for _, c in pairs if chosen in c)
+        assert [s for s, _ in held] == sorted(s for s, _ in held)
+    if not secondary:
+        assert pairs == list(xcover.iter_top_sc(blocks, weights, inside, edge_total, labels, n))
+
+
+@with_helpers
+def test_a_negative_weight_on_a_secondary_element_keeps_the_order(threads):
+    # Block 3 spreads its weight over a primary and a secondary element: a bound that spread
+    # it over both would put [2, 3] (cost -3) after [0, 1] (cost -2).
+    blocks, weights = [[0], [4, 5, 3], [3, 0, 5], [4, 6]], [-3.0, 1.0, 0.0, -3.0]
+    with pool_of(threads):
+        pairs = list(xcover.iter_top(blocks, weights, secondary=[6]))
+    assert pairs == [(-3.0, [2, 3]), (-2.0, [0, 1])]
+
+
+@with_helpers
+def test_ranking_a_timetable_with_optional_slots(threads):
+    with pool_of(threads):
+        check_timetable()
+
+
+def check_timetable():
+    # Three lessons must each get one of four slots; slots may stay free (secondary).
+    lessons, slots = ["maths", "art", "music"], range(4)
+    blocks = [[lesson, 10 + slot] for lesson in range(3) for slot in slots]
+    weights = [abs(lesson - slot) + 0.5 * slot for lesson in range(3) for slot in slots]
+    secondary = [10 + slot for slot in slots]
+    ranked = list(xcover.iter_top(blocks, weights, secondary=secondary))
+    assert len(ranked) == xcover.count_all(blocks, secondary=secondary) == 4 * 3 * 2
+    best_cost, best = ranked[0]
+    assert sorted((lessons[b // 4], b % 4) for b in best) == [("art", 1), ("maths", 0), ("music", 2)]
+    assert best_cost == min(fold(weights, c) for _, c in ranked)
+    # Without optional slots, three lessons cannot fill four slots exactly.
+    assert list(xcover.iter_top(blocks, weights)) == []
+
+
+@pytest.mark.parametrize("name", ["iter_top", "iter_top_sc"])
+def test_bad_secondary_in_the_streams(name):
+    blocks = [[0, 1], [0], [1]]
+    sc = dict(edge_counts=[0, 0, 0], edge_total=1, labels=[0, 0, 0], vertex_total=2)
+    call = functools.partial(getattr(xcover, name), blocks, [1.0] * 3,
+                             **(sc if name == "iter_top_sc" else {}))
+    with pytest.raises(TypeError, match="argument 'secondary'"):
+        call(secondary=5)
+    with pytest.raises(OverflowError):
+        call(secondary=[-1])
+    # A block of secondary elements only is never chosen, even when included.
+    assert list(call(secondary=[0, 1], include=[1])) == []
+    assert [c for _, c in call(secondary=[0, 1])] == [[]]

@@ -1,6 +1,7 @@
 #include "included_blocks.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 #include "../failure.hpp"
 #include "../links/element_index.hpp"
@@ -24,14 +25,19 @@ std::vector<std::uint64_t> distinct_included(const BlockList& blocks,
 
 std::optional<std::vector<char>> blocks_meeting(const BlockList& blocks,
                                                 std::span<const std::uint64_t> prefix,
-                                                InterruptPoll& poll) {
+                                                InterruptPoll& poll, std::span<const std::uint64_t> secondary) {
+    std::vector<std::uint64_t> optional(secondary.begin(), secondary.end());
+    sort_unique_polled(optional, poll);
+    auto is_primary = [&](std::uint64_t e) { return !std::binary_search(optional.begin(), optional.end(), e); };
     std::vector<std::uint64_t> taken;
     std::vector<std::uint64_t> own;
     for (std::uint64_t b : prefix) {
-        if (blocks.list_size(b) == 0) return std::nullopt;  // an empty block is never chosen
+        const auto items = blocks[b];
+        // A block without a primary element (an empty one among them) is never chosen.
+        if (std::none_of(items.begin(), items.end(), is_primary)) return std::nullopt;
         // An element listed twice in one block counts once: only elements shared between
         // included blocks make them overlap.
-        own.assign(blocks[b].begin(), blocks[b].end());
+        own.assign(items.begin(), items.end());
         sort_unique_polled(own, poll);
         taken.insert(taken.end(), own.begin(), own.end());
     }
@@ -40,26 +46,29 @@ std::optional<std::vector<char>> blocks_meeting(const BlockList& blocks,
     if (taken.size() != listed) return std::nullopt;  // included blocks overlap
     auto is_taken = [&](std::uint64_t e) { return std::binary_search(taken.begin(), taken.end(), e); };
     std::vector<char> meets(blocks.size(), 0);
-    std::vector<std::uint64_t> reachable(taken);
+    std::vector<std::uint64_t> reachable, primary;
+    std::copy_if(taken.begin(), taken.end(), std::back_inserter(reachable), is_primary);
     for (std::uint64_t b = 0; b < blocks.size(); ++b) {
         const auto items = blocks[b];
         poll.tick(items.size() + 1);
+        std::copy_if(items.begin(), items.end(), std::back_inserter(primary), is_primary);
         if (std::any_of(items.begin(), items.end(), is_taken)) {
             meets[b] = 1;
         } else {
-            reachable.insert(reachable.end(), items.begin(), items.end());
+            std::copy_if(items.begin(), items.end(), std::back_inserter(reachable), is_primary);
         }
     }
-    // Every element must still be coverable: one that only blocks meeting the prefix hold
-    // would vanish from the reduced problem.
+    // Every primary element must still be coverable: one that only blocks meeting the prefix
+    // hold would vanish from the reduced problem.
     sort_unique_polled(reachable, poll);
-    if (reachable.size() != count_distinct_elements(blocks)) return std::nullopt;
+    sort_unique_polled(primary, poll);
+    if (reachable.size() != primary.size()) return std::nullopt;
     return meets;
 }
 
 std::optional<BlockList> blocks_beside(const BlockList& blocks, std::span<const std::uint64_t> prefix,
-                                       InterruptPoll& poll) {
-    const std::optional<std::vector<char>> meets = blocks_meeting(blocks, prefix, poll);
+                                       InterruptPoll& poll, std::span<const std::uint64_t> secondary) {
+    const std::optional<std::vector<char>> meets = blocks_meeting(blocks, prefix, poll, secondary);
     if (!meets) return std::nullopt;
     BlockList reduced;
     for (std::uint64_t b = 0; b < blocks.size(); ++b) {

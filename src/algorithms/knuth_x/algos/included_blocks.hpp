@@ -23,16 +23,17 @@ std::vector<std::uint64_t> distinct_included(const BlockList& blocks,
                                              std::span<const std::uint64_t> include);
 
 // Per block, 1 when it meets one of `prefix` (distinct indices; those blocks included), or
-// nullopt when no cover can hold all of `prefix`: an empty block among them, two that overlap,
-// or an element that only blocks meeting them hold. Polls `poll` as it goes.
+// nullopt when no cover can hold all of `prefix`: a block among them without a primary element
+// (an empty one, say: such a block is never chosen), two that overlap, or a primary element
+// that only blocks meeting them hold. Elements listed in `secondary` are not primary: a cover
+// may leave them uncovered. Polls `poll` as it goes.
 std::optional<std::vector<char>> blocks_meeting(const BlockList& blocks,
                                                 std::span<const std::uint64_t> prefix,
-                                                InterruptPoll& poll);
+                                                InterruptPoll& poll, std::span<const std::uint64_t> secondary = {});
 
 // `blocks` with every block that meets one of `prefix` (distinct indices) emptied, or nullopt
-// when no cover can hold all of `prefix`: an empty block among them, two that overlap, or an
-// element that only blocks meeting them hold. Polls `poll` as it goes.
+// when no cover can hold all of `prefix` (as for blocks_meeting).
 std::optional<BlockList> blocks_beside(const BlockList& blocks, std::span<const std::uint64_t> prefix,
-                                       InterruptPoll& poll);
+                                       InterruptPoll& poll, std::span<const std::uint64_t> secondary = {});
 
 }  // namespace xcover

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "../links/block_list.hpp"
@@ -69,13 +70,16 @@ public:
 
     // `make_scorer(index)` builds the scorer once the columns are numbered. With a pool whose
     // setting is above one thread, helpers expand the best pending entries ahead of time.
+    // Elements listed in `secondary` become secondary columns (see DancingLinks): a cover may
+    // leave them uncovered, and the search never branches on them.
     template <class MakeScorer>
     OrderedSearch(const BlockList& blocks, SearchCaps caps, Interrupt* interrupt,
-                  MakeScorer&& make_scorer, ThreadPool* pool = nullptr)
+                  MakeScorer&& make_scorer, ThreadPool* pool = nullptr,
+                  std::span<const std::uint64_t> secondary = {})
         : step_limit_(caps.max_iter), max_heap_(caps.max_heap), poll_(interrupt) {
-        ElementIndex index = build_element_index(blocks, interrupt);
+        ElementIndex index = build_element_index(blocks, secondary, interrupt);
         relabeled_ = relabel_all(index, blocks, interrupt);
-        state_.emplace(DancingLinks(relabeled_, index.column_count(), interrupt));
+        state_.emplace(DancingLinks(relabeled_, index.column_count(), interrupt, index.primary_count()));
         EntryArena::check_block_bound(state_->links().block_bound());
         scorer_.emplace(make_scorer(index));
         const double root = scorer_->root_score(state_->links());

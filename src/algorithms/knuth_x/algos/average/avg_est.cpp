@@ -12,10 +12,23 @@ std::vector<double> block_shares(const BlockList& blocks, std::span<const double
     return shares;
 }
 
+std::vector<double> primary_shares(const BlockList& blocks, std::span<const double> weights,
+                                   const ElementIndex& index) {
+    if (index.primary_count() == index.column_count()) return block_shares(blocks, weights);
+    const std::uint64_t n = std::min<std::uint64_t>(blocks.size(), weights.size());
+    std::vector<double> shares(n);
+    for (std::uint64_t i = 0; i < n; ++i) {
+        std::uint64_t primary = 0;
+        for (std::uint64_t e : blocks[i]) primary += index.column_of(e) <= index.primary_count();
+        shares[i] = weights[i] / static_cast<double>(primary == 0 ? 1 : primary);
+    }
+    return shares;
+}
+
 AvgScorer::AvgScorer(const BlockList& blocks, std::vector<double> weights,
                      const ElementIndex& index)
     : weights_(std::move(weights)),
-      shares_(block_shares(blocks, weights_)),
+      shares_(primary_shares(blocks, weights_, index)),
       n_(shares_.size()) {
     const std::uint64_t m = index.column_count();
     by_value_.resize(m);

@@ -4,7 +4,9 @@
 // from -0.0 in order of choice) plus a remainder bound: for every element not yet covered,
 // the least share (weight / number of entries) among the blocks that could still cover it,
 // summed in increasing element value. The bound never exceeds what a completion adds, so
-// complete covers leave the frontier in nondecreasing weight sum.
+// complete covers leave the frontier in nondecreasing weight sum. With secondary elements
+// (which a cover may leave uncovered) only primary elements have a term, and a share divides
+// by the block's primary entries (primary_shares).
 //
 // AvgScorer scores a child from the matrix of its parent: the blocks that could still cover an
 // element are exactly the blocks left in that element's column, so only the columns whose
@@ -32,6 +34,14 @@ inline constexpr std::uint64_t kSignatureBits = 64;
 // The share of each of the first min(blocks, weights) blocks: weight / entry count (duplicates
 // counted), as a 64-bit division.
 std::vector<double> block_shares(const BlockList& blocks, std::span<const double> weights);
+
+// The same over the primary entries only (duplicates counted) when `index` has secondary
+// columns: a completion's blocks then cover each uncovered primary element once and any
+// secondary ones at most once, so the weight spread over primary entries alone splits the
+// completion's weight exactly over the primary elements, whatever the signs of the weights.
+// A block with no primary entry is never chosen; its share is its weight.
+std::vector<double> primary_shares(const BlockList& blocks, std::span<const double> weights,
+                                   const ElementIndex& index);
 
 class AvgScorer {
 public:

@@ -6,7 +6,8 @@ namespace xcover {
 
 TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
                      std::span<const std::uint64_t> include, SearchCaps caps,
-                     Interrupt* interrupt, ThreadPool* pool)
+                     Interrupt* interrupt, ThreadPool* pool,
+                     std::span<const std::uint64_t> secondary)
     : max_heap_(caps.max_heap), poll_(interrupt) {
     // The step cap counts the stream's own steps; the search keeps the heap cap.
     step_limit_ = caps.max_iter;
@@ -14,7 +15,7 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
     std::shared_ptr<std::vector<char>> ruled_out;
     if (!include.empty()) {
         const std::vector<std::uint64_t> prefix = distinct_included(blocks, include);
-        std::optional<std::vector<char>> meets = blocks_meeting(blocks, prefix, poll_);
+        std::optional<std::vector<char>> meets = blocks_meeting(blocks, prefix, poll_, secondary);
         if (!meets) return;  // no cover holds them all
         for (std::uint64_t b : prefix) at(*meets, b) = 0;  // chosen, not ruled out
         ruled_out = std::make_shared<std::vector<char>>(std::move(*meets));
@@ -25,7 +26,7 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
         AvgScorer scorer(blocks, std::move(weights), index);
         scorer.rule_out(ruled_out);
         return scorer;
-    }, pool);
+    }, pool, secondary);
     setup_.target = nullptr;
 }
 

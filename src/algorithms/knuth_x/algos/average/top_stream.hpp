@@ -12,6 +12,11 @@
 // Included blocks that overlap, an empty one, or an element that only blocks meeting them
 // hold give an empty stream.
 //
+// `secondary` lists elements a cover may leave uncovered (and covers at most once), as for
+// DepthFirstSearch: the search never branches on them, so a block holding only such elements
+// is never chosen. The order stays exactly nondecreasing: the lower bound spreads a block's
+// weight over its primary entries alone (primary_shares). Without it, nothing changes.
+//
 // Interrupts: next() polls between steps, never inside one, so SearchInterrupted leaves the
 // stream as it was before the step; the next call goes on with nothing lost or repeated.
 // Helpers (see the constructor) never poll it; dropping the stream stops them.
@@ -37,7 +42,8 @@ public:
     // the covers, their order and their weight sums are those of one thread.
     TopStream(const BlockList& blocks, std::vector<double> weights,
               std::span<const std::uint64_t> include, SearchCaps caps,
-              Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr);
+              Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr,
+              std::span<const std::uint64_t> secondary = {});
 
     // The next cover, or nullopt once the stream has ended (see end()).
     std::optional<RankedCover> next(Interrupt* interrupt = nullptr);

@@ -81,22 +81,25 @@ void BlockCountModel::count_labels(std::span<const std::uint64_t> chosen) {
 double BlockCountModel::score(std::span<const std::uint64_t> chosen) {
     std::uint64_t covered = 0;  // wraps, like the sizes' sum it stands for
     for (std::uint64_t b : chosen) covered += at(sizes_, b);
+    if (covered >= inputs_.vertex_total) return cover_score(chosen);
     count_labels(chosen);
-    const std::vector<std::uint64_t>& counts = counts_;
-
     double bound = 0.0;
     if (covered != element_count_ && element_count_ != 0)
         bound = covered < element_count_ ? min_est_[element_count_ - covered - 1]
                                          : min_est_[element_count_ - 1];
     double w = -0.0;
     for (std::uint64_t b : chosen) w += at(inputs_.weights, b);
+    return bound + (w + label_term(counts_, inputs_.vertex_total - covered));
+}
 
-    if (covered < inputs_.vertex_total)
-        return bound + (w + label_term(counts, inputs_.vertex_total - covered));
+double BlockCountModel::cover_score(std::span<const std::uint64_t> chosen) {
+    count_labels(chosen);
+    double w = -0.0;
+    for (std::uint64_t b : chosen) w += at(inputs_.weights, b);
     std::uint64_t inside = 0;
     for (std::uint64_t b : chosen) inside += at(inputs_.edge_counts, b);
     const std::uint64_t r = inputs_.edge_total - inside;
-    return (w + label_term(counts, 0)) + edge_term(r);
+    return (w + label_term(counts_, 0)) + edge_term(r);
 }
 
 double BlockCountModel::child_score(const DancingLinks&, const BlockList&, const ChildContext& child) {

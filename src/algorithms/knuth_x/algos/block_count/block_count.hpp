@@ -43,6 +43,9 @@ public:
 
     // The score of a list of chosen blocks in order of choice.
     double score(std::span<const std::uint64_t> chosen);
+    // The score of chosen blocks taken as a complete cover, however many elements they hold:
+    // weights, label term and edge term (what score gives once they hold vertex_total).
+    double cover_score(std::span<const std::uint64_t> chosen);
 
     const std::vector<double>& min_est() const noexcept { return min_est_; }
     std::uint64_t element_count() const noexcept { return element_count_; }

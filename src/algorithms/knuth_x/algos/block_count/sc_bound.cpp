@@ -23,7 +23,8 @@ double down(double x) { return std::nextafter(x, -kInf); }
 
 }  // namespace
 
-ScBound::ScBound(const BlockList& blocks, const BlockCountInputs& inputs, bool use_lp)
+ScBound::ScBound(const BlockList& blocks, const BlockCountInputs& inputs, bool use_lp,
+                 std::span<const std::uint64_t> secondary)
     : edge_total_(inputs.edge_total), use_lp_(use_lp) {
     const std::uint64_t n = blocks.size();
     std::vector<std::uint64_t> labels;
@@ -41,11 +42,16 @@ ScBound::ScBound(const BlockList& blocks, const BlockCountInputs& inputs, bool u
     edge_up_.resize(n);
     lp_size_.resize(n);
     for (std::uint64_t b = 0; b < n; ++b) {
-        const double s = static_cast<double>(std::max<std::uint64_t>(blocks.list_size(b), 1));
+        const auto items = blocks[b];
+        const std::uint64_t size = static_cast<std::uint64_t>(
+            std::count_if(items.begin(), items.end(), [&](std::uint64_t v) {
+                return !std::binary_search(secondary.begin(), secondary.end(), v);
+            }));
+        const double s = static_cast<double>(std::max<std::uint64_t>(size, 1));
         const std::uint64_t e = at(inputs.edge_counts, b);
         edge_counts_[b] = e;
         edge_up_[b] = up(static_cast<double>(e));
-        lp_size_[b] = blocks.list_size(b);
+        lp_size_[b] = size;
         weights_[b] = at(inputs.weights, b);
         weight_share_[b] = weights_[b] / s;
         edge_share_[b] = up(up(static_cast<double>(e)) / s);

@@ -67,7 +67,12 @@ public:
 
     // `blocks` and `inputs` as given to the stream; every list as long as the blocks.
     // `use_lp`: price elements by the linear relaxation when the view is small enough.
-    ScBound(const BlockList& blocks, const BlockCountInputs& inputs, bool use_lp = true);
+    // `secondary` (ascending, distinct): elements a cover may leave uncovered. Views then
+    // hold primary elements only, and s_b counts a block's primary elements: every block of a
+    // completion holds a primary element (the search never branches on the others), so the
+    // sums over the view's elements above stay exact.
+    ScBound(const BlockList& blocks, const BlockCountInputs& inputs, bool use_lp = true,
+            std::span<const std::uint64_t> secondary = {});
 
     // The blocks chosen so far, summarized.
     struct Prefix {

@@ -4,8 +4,8 @@
 
 namespace xcover {
 
-TreeOrder::TreeOrder(const BlockList& blocks)
-    : problem_(build_problem(blocks)), owner_(problem_.links.column_count() + 1, kNoBlock) {}
+TreeOrder::TreeOrder(const BlockList& blocks, std::span<const std::uint64_t> secondary)
+    : problem_(build_problem(blocks, nullptr, secondary)), owner_(problem_.links.column_count() + 1, kNoBlock) {}
 
 std::vector<std::uint64_t> TreeOrder::order(std::span<const std::uint64_t> cover) {
     DancingLinks& links = problem_.links;
@@ -44,7 +44,7 @@ std::vector<std::uint64_t> TreeOrder::order(std::span<const std::uint64_t> cover
 
 CompleteScore::CompleteScore(const ScProblem& problem)
     : problem_(&problem), model_(problem.blocks, problem.inputs) {
-    if (!problem.prefix.empty()) order_.emplace(problem.blocks);
+    if (!problem.prefix.empty()) order_.emplace(problem.blocks, problem.secondary);
 }
 
 double CompleteScore::score(std::span<const std::uint64_t> chosen, std::vector<std::uint64_t>& cover) {
@@ -55,11 +55,11 @@ double CompleteScore::score(std::span<const std::uint64_t> chosen, std::vector<s
         all_.insert(all_.end(), chosen.begin(), chosen.end());
         cover = order_->order(all_);
     }
-    return model_.score(cover);
+    return model_.cover_score(cover);
 }
 
 TightScScorer::TightScScorer(const ScProblem& problem, ScWork* work)
-    : problem_(&problem), work_(work), bound_(problem.blocks, problem.inputs), complete_(problem) {
+    : problem_(&problem), work_(work), bound_(problem.blocks, problem.inputs, true, problem.secondary), complete_(problem) {
     parent_prefix_ = bound_.empty_prefix();
     block_stamp_.assign(problem.blocks.size(), 0);
 }

@@ -31,7 +31,8 @@ namespace xcover {
 // cover: at each level the block of the cover holding the branch column.
 class TreeOrder {
 public:
-    explicit TreeOrder(const BlockList& blocks);
+    // `secondary`: the elements the search never branches on, as for the stream.
+    explicit TreeOrder(const BlockList& blocks, std::span<const std::uint64_t> secondary = {});
     std::vector<std::uint64_t> order(std::span<const std::uint64_t> cover);
 
 private:
@@ -45,6 +46,7 @@ struct ScProblem {
     BlockList blocks;                    // the caller's blocks
     BlockCountInputs inputs;
     std::vector<std::uint64_t> prefix;   // included blocks, first occurrence order
+    std::vector<std::uint64_t> secondary;  // elements a cover may leave uncovered, ascending
 };
 
 // Work counters and the interrupt polling of one stream, owned by the stream.
@@ -85,7 +87,8 @@ private:
     std::uint64_t counted = 0;
 };
 
-// Exact scores of complete covers.
+// Exact scores of complete covers. A cover that leaves secondary elements uncovered is
+// scored as complete all the same (BlockCountModel::cover_score).
 class CompleteScore {
 public:
     explicit CompleteScore(const ScProblem& problem);

@@ -42,13 +42,16 @@ std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& 
 }
 
 TopScStream::TopScStream(const BlockList& blocks, BlockCountInputs inputs,
-                         std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool)
+                         std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool,
+                         std::span<const std::uint64_t> secondary)
     : problem_(std::make_unique<ScProblem>()), work_(std::make_unique<ScWork>()),
       max_iter_(caps.max_iter), max_heap_(caps.max_heap) {
     const std::string error = top_sc_input_error(blocks, inputs);
     if (!error.empty()) fail("TopScStream: " + error);
     problem_->blocks = blocks;
     problem_->inputs = std::move(inputs);
+    problem_->secondary.assign(secondary.begin(), secondary.end());
+    sort_unique(problem_->secondary);
     build(include, caps, pool);
 }
 
@@ -57,12 +60,13 @@ void TopScStream::build(std::span<const std::uint64_t> include, SearchCaps caps,
     problem_->prefix = distinct_included(problem_->blocks, include);
     complete_.emplace(*problem_);
     InterruptPoll unpolled;  // the stream is built before any call can be interrupted
-    const std::optional<BlockList> reduced = blocks_beside(problem_->blocks, problem_->prefix, unpolled);
+    const std::optional<BlockList> reduced = blocks_beside(problem_->blocks, problem_->prefix, unpolled, problem_->secondary);
     if (!reduced) return;
     const ScProblem& problem = *problem_;
     ScWork* work = work_.get();
     search_.emplace(*reduced, SearchCaps{std::nullopt, caps.max_heap}, nullptr,
-                    [&](const ElementIndex&) { return TightScScorer(problem, work); }, pool);
+                    [&](const ElementIndex&) { return TightScScorer(problem, work); }, pool,
+                    problem.secondary);
 }
 
 void TopScStream::check_edges(const std::vector<std::uint64_t>& cover) const {

@@ -19,6 +19,12 @@
 // included ones as a fixed part of every entry; included blocks that overlap, an empty one,
 // or an element left with no block give an empty stream.
 //
+// `secondary`: elements a cover may leave uncovered (and covers at most once); the search
+// never branches on them, so a block holding only such elements is never chosen. A cover
+// is scored as one that covers every element (vertex_total still counts them all), and the
+// bound spreads each block's terms over its primary elements alone (see ScBound), so the
+// order stays exact.
+//
 // Caps: `max_iter` bounds the search steps (pops of the frontier) over the stream's whole
 // life, `max_heap` the frontier, as in get_topn_sc (a full frontier ends the search after the
 // step that filled it; children it left out are lost, so covers may then be missing, though
@@ -83,7 +89,7 @@ public:
     // set above one thread, helpers bound the children of the best pending entries ahead
     // (OrderedSearch), each with its own scorer and work counters; see "Helpers" above.
     TopScStream(const BlockList& blocks, BlockCountInputs inputs, std::span<const std::uint64_t> include,
-                SearchCaps caps, ThreadPool* pool = nullptr);
+                SearchCaps caps, ThreadPool* pool = nullptr, std::span<const std::uint64_t> secondary = {});
 
     // The next cover in nondecreasing score, or nullopt once the stream has ended (see end()).
     // May throw SearchInterrupted (see above), UnrankableCover or InternalFailure.
