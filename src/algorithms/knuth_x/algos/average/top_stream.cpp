@@ -8,9 +8,8 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
                      std::span<const std::uint64_t> include, SearchCaps caps,
                      Interrupt* interrupt, ThreadPool* pool,
                      std::span<const std::uint64_t> secondary)
-    : max_heap_(caps.max_heap), poll_(interrupt) {
+    : steps_(caps), poll_(interrupt) {
     // The step cap counts the stream's own steps; the search keeps the heap cap.
-    step_limit_ = caps.max_iter;
     const SearchCaps search_caps{std::nullopt, caps.max_heap};
     std::shared_ptr<std::vector<char>> ruled_out;
     if (!include.empty()) {
@@ -32,29 +31,15 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
 
 std::optional<RankedCover> TopStream::next(Interrupt* interrupt) {
     poll_.set(interrupt);
-    while (end_ == StreamEnd::Running) {
-        if (!search_) {
-            end_ = StreamEnd::Exhausted;
-            break;
-        }
-        if (step_limit_ && *step_limit_ == 0) {
-            end_ = StreamEnd::StepCap;
-            break;
-        }
+    AvgSearch* search = search_ ? &*search_ : nullptr;
+    return steps_.next(search, [&] {
         // Before the step changes anything: an interrupt leaves the stream as it was. A step
         // touches up to thousands of nodes, so each one asks.
         poll_.tick(InterruptPoll::kInterval);
-        auto step = search_->step();
-        if (!step) {
-            end_ = max_heap_ && search_->frontier_size() >= *max_heap_ ? StreamEnd::HeapCap
-                                                                        : StreamEnd::Exhausted;
-            break;
-        }
-        if (step_limit_) --*step_limit_;
-        if (step->status != StepStatus::Complete) continue;
-        return RankedCover{step->blocks, step->weight_sum};
-    }
-    return std::nullopt;
+    }, [](const AvgSearch::Step& step) -> std::optional<RankedCover> {
+        if (step.status != StepStatus::Complete) return std::nullopt;
+        return RankedCover{step.blocks, step.weight_sum};
+    });
 }
 
 }  // namespace xcover

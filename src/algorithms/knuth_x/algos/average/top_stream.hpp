@@ -30,6 +30,7 @@
 #include "../../interrupt.hpp"
 #include "../../links/block_list.hpp"
 #include "../../search/ranked_cover.hpp"
+#include "../ranked_stream.hpp"
 #include "get_top.hpp"
 
 namespace xcover {
@@ -48,7 +49,7 @@ public:
     // The next cover, or nullopt once the stream has ended (see end()).
     std::optional<RankedCover> next(Interrupt* interrupt = nullptr);
 
-    StreamEnd end() const noexcept { return end_; }
+    StreamEnd end() const noexcept { return steps_.end(); }
     // Steps whose expansion a helper made, and the others (for tests and benchmarks).
     AvgSearch::AheadCounts ahead_counts() const noexcept {
         return search_ ? search_->ahead_counts() : AvgSearch::AheadCounts{};
@@ -65,9 +66,7 @@ private:
 
     SetupOnly setup_;  // outlives the search, which holds it
     std::optional<AvgSearch> search_;  // absent when no cover can exist
-    std::optional<std::uint64_t> step_limit_;
-    std::optional<std::uint64_t> max_heap_;
-    StreamEnd end_ = StreamEnd::Running;
+    RankedSteps steps_;
     InterruptPoll poll_;
 };
 

@@ -45,7 +45,7 @@ TopScStream::TopScStream(const BlockList& blocks, BlockCountInputs inputs,
                          std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool,
                          std::span<const std::uint64_t> secondary)
     : problem_(std::make_unique<ScProblem>()), work_(std::make_unique<ScWork>()),
-      max_iter_(caps.max_iter), max_heap_(caps.max_heap) {
+      steps_(caps) {
     const std::string error = top_sc_input_error(blocks, inputs);
     if (!error.empty()) fail("TopScStream: " + error);
     problem_->blocks = blocks;
@@ -90,31 +90,19 @@ std::optional<RankedCover> TopScStream::next(Interrupt* interrupt) {
         held_.reset();
         return cover;
     }
-    while (end_ == StreamEnd::Running) {
-        if (!search_) {
-            end_ = StreamEnd::Exhausted;
-            break;
-        }
-        if (max_iter_ && steps_ >= *max_iter_) {
-            end_ = StreamEnd::StepCap;
-            break;
-        }
+    using Search = OrderedSearch<TightScScorer>;
+    return steps_.next(search_ ? &*search_ : nullptr, [&] {
         // Nothing has changed yet: a request here throws at once.
         work_->tick(1 + work_->new_units());
         if (work_->stop_requested) {
             work_->stop_requested = false;
             throw SearchInterrupted();
         }
-        auto step = search_->step();
-        if (!step) {
-            end_ = max_heap_ && search_->frontier_size() >= *max_heap_ ? StreamEnd::HeapCap : StreamEnd::Exhausted;
-            break;
-        }
-        ++steps_;
+    }, [&](const Search::Step& step) {
         std::optional<RankedCover> cover;
-        if (step->status == StepStatus::Complete) {
+        if (step.status == StepStatus::Complete) {
             cover.emplace();
-            cover->score = complete_->score(step->blocks, cover->blocks);
+            cover->score = complete_->score(step.blocks, cover->blocks);
             check_edges(cover->blocks);
         }
         if (work_->stop_requested) {  // asked within the step, which is now complete
@@ -123,9 +111,8 @@ std::optional<RankedCover> TopScStream::next(Interrupt* interrupt) {
             held_ = std::move(cover);
             throw SearchInterrupted();
         }
-        if (cover) return cover;
-    }
-    return std::nullopt;
+        return cover;
+    });
 }
 
 }  // namespace xcover

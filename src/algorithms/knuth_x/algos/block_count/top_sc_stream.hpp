@@ -63,6 +63,7 @@
 #include "../../interrupt.hpp"
 #include "../../search/ordered_search.hpp"
 #include "../../search/ranked_cover.hpp"
+#include "../ranked_stream.hpp"
 #include "block_count.hpp"
 #include "sc_scorer.hpp"
 
@@ -95,8 +96,8 @@ public:
     // May throw SearchInterrupted (see above), UnrankableCover or InternalFailure.
     std::optional<RankedCover> next(Interrupt* interrupt = nullptr);
 
-    StreamEnd end() const noexcept { return end_; }
-    std::uint64_t steps() const noexcept { return steps_; }
+    StreamEnd end() const noexcept { return steps_.end(); }
+    std::uint64_t steps() const noexcept { return steps_.steps(); }
     // Steps whose expansion a helper made, and the others (for tests and benchmarks).
     OrderedSearch<TightScScorer>::AheadCounts ahead_counts() const noexcept {
         return search_ ? search_->ahead_counts() : OrderedSearch<TightScScorer>::AheadCounts{};
@@ -114,10 +115,8 @@ private:
     std::unique_ptr<ScWork> work_;
     std::optional<OrderedSearch<TightScScorer>> search_;  // absent when no cover can exist
     std::optional<CompleteScore> complete_;
-    std::optional<std::uint64_t> max_iter_, max_heap_;
-    std::uint64_t steps_ = 0;
+    RankedSteps steps_;
     std::optional<RankedCover> held_;  // found by a step that was then interrupted
-    StreamEnd end_ = StreamEnd::Running;
 };
 
 }  // namespace xcover
