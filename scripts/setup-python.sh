@@ -175,6 +175,13 @@ if [ "$MODE" = source ]; then
     fetch_source
     exit 0
 fi
+# One set-up at a time per cache: checkouts sharing it (worktrees, parallel jobs) wait for
+# the one building instead of building into the same prefix at once.
+exec {lock_fd}>"$CACHE/.setup-$FLAVOUR.lock"
+if ! flock -n "$lock_fd"; then
+    log "waiting for another set-up of $FLAVOUR in $CACHE"
+    flock "$lock_fd"
+fi
 py=$(pick_existing || build_python)
 
 # Test tools inside that interpreter, installed once (nothing is fetched when they import).

@@ -108,6 +108,10 @@ private:
     bool serve(std::unique_lock<std::mutex>& lock, std::size_t index, const Helper& self);
     // Starts or stops helpers to match the setting; the lock is held.
     void adjust_helpers(std::unique_lock<std::mutex>& lock);
+    // Helpers not asked to stop; the lock is held.
+    unsigned active_helpers() const noexcept;
+    // Joins the helpers whose loop has returned and forgets them; the lock is held.
+    void join_finished(std::unique_lock<std::mutex>& lock) noexcept;
 
     friend struct PoolForkGuard;
     void before_fork() noexcept;
@@ -119,8 +123,9 @@ private:
     std::condition_variable work_ready_;  // helpers wait here for work
     std::condition_variable idle_;        // detach waits here for a source's calls to end
     std::vector<Registered> sources_;
+    // Every helper thread not yet joined: those asked to stop (`stop`) leave after their
+    // current piece of work.
     std::vector<std::unique_ptr<Helper>> helpers_;
-    std::vector<std::unique_ptr<Helper>> retired_;  // asked to stop, not yet joined
     std::size_t next_source_ = 0;
     std::atomic<std::uint64_t> generation_{0};  // bumped by every wake()
     std::atomic<unsigned> sleepers_{0};
