@@ -10,6 +10,7 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <optional>
 #include <random>
@@ -296,6 +297,51 @@ TEST(ThreadPool, ManyCallersShareTheHelpers) {
     EXPECT_EQ(pool.running_helpers(), 2u);
 }
 
+namespace {
+
+// A source whose one piece of work lasts until the test lets it end.
+struct HeldSource final : TaskSource {
+    std::atomic<bool> entered{false}, released{false}, taken{false};
+    bool run_one() noexcept override {
+        if (taken.exchange(true)) return false;
+        entered = true;
+        entered.notify_all();
+        released.wait(false);
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST(ThreadPool, ResizingDoesNotWaitForAPieceOfWork) {
+    ThreadPool pool(3);
+    HeldSource source;
+    {
+        ThreadPool::Membership membership(pool, source);
+        membership.wake();
+        source.entered.wait(false);
+        std::future<void> resized;  // its destructor waits: it must outlive the release
+        for (unsigned threads : {2u, 1u}) {
+            resized = std::async(std::launch::async, [&pool, threads] { pool.set_threads(threads); });
+            // Generous: the call must return without the piece ending at all.
+            const bool returned = resized.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+            EXPECT_TRUE(returned) << "set_threads(" << threads << ") waited for a helper's piece";
+            if (!returned) break;
+        }
+        EXPECT_EQ(pool.running_helpers(), 0u);
+        source.released = true;
+        source.released.notify_all();
+    }
+    // The helper that held the piece leaves after it; the pool serves on.
+    std::mt19937_64 rng(17);
+    const BlockList list = BlockList::from(dense_blocks(rng, 40, 10));
+    const std::vector<double> weights(40, 1.0);
+    pool.set_threads(3);
+    EXPECT_EQ(get_top(list, weights, SearchCaps{2000, std::nullopt}, nullptr, &pool).nested(),
+              get_top(list, weights, SearchCaps{2000, std::nullopt}).nested());
+    EXPECT_EQ(pool.running_helpers(), 2u);
+}
+
 TEST(ParallelRanked, ConcurrentCallersGetTheirOwnResults) {
     std::mt19937_64 rng(11);
     std::vector<Blocks> problems;
@@ -330,7 +376,7 @@ TEST(ThreadPool, UsableInAForkedChild) {
     if (child == 0) {
         const bool same = get_top(list, weights, caps, nullptr, &pool).nested() == before &&
                           pool.running_helpers() == 2;
-        pool.set_threads(1);  // joins the child's helpers: _exit runs no destructor
+        pool.set_threads(1);  // stops the child's helpers: _exit runs no destructor
         _exit(same ? 0 : 1);
     }
     int status = 0;

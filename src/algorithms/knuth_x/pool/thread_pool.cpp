@@ -117,17 +117,13 @@ unsigned ThreadPool::cores() noexcept {
 }
 
 void ThreadPool::set_threads(unsigned threads) {
-    std::vector<std::unique_ptr<Helper>> stopped;
-    {
-        std::unique_lock lock(mutex_);
-        threads_.store(std::clamp(threads, 1u, kMaxThreads), std::memory_order_relaxed);
-        // Helpers start with the first search; until then only the setting changes.
-        if (!helpers_.empty() || !sources_.empty()) adjust_helpers(lock);
-        for (auto& helper : helpers_)
-            if (helper->stop) stopped.push_back(std::move(helper));
-        std::erase(helpers_, nullptr);
-    }
-    for (auto& helper : stopped) helper->thread.join();
+    std::unique_lock lock(mutex_);
+    threads_.store(std::clamp(threads, 1u, kMaxThreads), std::memory_order_relaxed);
+    // Helpers start with the first search; until then only the setting changes. Surplus
+    // helpers are not waited for: one may be inside a long piece of a search, and the
+    // caller must not be held up by it (nor its Ctrl-C); a later call joins it once ended.
+    if (!helpers_.empty() || !sources_.empty()) adjust_helpers(lock);
+    else join_finished(lock);
 }
 
 unsigned ThreadPool::running_helpers() {

@@ -53,7 +53,8 @@ public:
 
     // Threads one search may use, the caller included: at least 1, at most kMaxThreads
     // (values outside are clamped). Searches that are running keep going with the helpers
-    // that are left; surplus helpers end once their current piece of work is done.
+    // that are left; surplus helpers end once their current piece of work is done, without
+    // this call waiting for them (so for a moment more helpers may be busy than the setting).
     void set_threads(unsigned threads);
     unsigned threads() const noexcept { return threads_.load(std::memory_order_relaxed); }
 
@@ -88,7 +89,7 @@ public:
     // child, 2 in a grandchild.
     std::uint64_t forks() const noexcept { return forks_.load(std::memory_order_relaxed); }
 
-    // Helpers running now (for tests and benchmarks).
+    // Helpers running and not asked to stop (for tests and benchmarks).
     unsigned running_helpers();
 
 private:
