@@ -236,7 +236,7 @@ TEST(ParallelRanked, InterruptStopsTheHelpersToo) {
 }
 
 TEST(ThreadPool, SettingIsClampedAndHelpersFollowIt) {
-    ThreadPool pool(0);
+    ThreadPool pool(1);
     EXPECT_EQ(pool.threads(), 1u);
     pool.set_threads(3);
     EXPECT_EQ(pool.threads(), 3u);
@@ -251,7 +251,17 @@ TEST(ThreadPool, SettingIsClampedAndHelpersFollowIt) {
     EXPECT_EQ(pool.running_helpers(), 0u);
     EXPECT_GE(ThreadPool::cores(), 1u);
     pool.set_threads(100000);
-    EXPECT_EQ(pool.threads(), ThreadPool::kMaxThreads);
+    EXPECT_EQ(pool.threads(), ThreadPool::max_threads());
+    EXPECT_EQ(ThreadPool::max_threads(), ThreadPool::kThreadsPerCore * ThreadPool::cores());
+    pool.set_threads(0);  // one per processor
+    EXPECT_EQ(pool.threads(), ThreadPool::cores());
+    for (std::uint64_t asked : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{3}, std::uint64_t{1} << 40}) {
+        const ThreadPool::Setting setting = ThreadPool::setting_for(asked);
+        EXPECT_EQ(setting.reduced, asked > ThreadPool::max_threads());
+        EXPECT_EQ(setting.threads, asked == 0 ? ThreadPool::cores()
+                                   : setting.reduced ? ThreadPool::max_threads()
+                                                     : asked);
+    }
     pool.set_threads(1);
 }
 

@@ -87,7 +87,7 @@ struct PoolForkGuard {
     }
 };
 
-ThreadPool::ThreadPool(unsigned threads) : threads_(std::clamp(threads, 1u, kMaxThreads)) {
+ThreadPool::ThreadPool(std::uint64_t threads) : threads_(setting_for(threads).threads) {
     PoolForkGuard::add(this);
 }
 
@@ -116,9 +116,16 @@ unsigned ThreadPool::cores() noexcept {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-void ThreadPool::set_threads(unsigned threads) {
+ThreadPool::Setting ThreadPool::setting_for(std::uint64_t requested) noexcept {
+    if (requested == 0) return Setting{cores(), false};
+    const unsigned most = max_threads();
+    if (requested > most) return Setting{most, true};
+    return Setting{static_cast<unsigned>(requested), false};
+}
+
+void ThreadPool::set_threads(std::uint64_t threads) {
     std::unique_lock lock(mutex_);
-    threads_.store(std::clamp(threads, 1u, kMaxThreads), std::memory_order_relaxed);
+    threads_.store(setting_for(threads).threads, std::memory_order_relaxed);
     // Helpers start with the first search; until then only the setting changes. Surplus
     // helpers are not waited for: one may be inside a long piece of a search, and the
     // caller must not be held up by it (nor its Ctrl-C); a later call joins it once ended.
