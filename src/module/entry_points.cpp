@@ -2,9 +2,11 @@
 // whose result is converted back.
 #include "entry_points.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "../algorithms/knuth_x/algos/depth_first/get_all.hpp"
@@ -290,14 +292,48 @@ PyObject* iter_top_sc_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
+namespace {
+
+// The warning for a request of more threads than the pool allows, `what` naming the request.
+std::string reduced_setting_warning(const std::string& what, ThreadPool::Setting setting) {
+    return what + " asks for more threads than the limit of " +
+           std::to_string(ThreadPool::kThreadsPerCore) + " per processor (" +
+           std::to_string(ThreadPool::cores()) + " processors): " +
+           std::to_string(setting.threads) + " threads are used";
+}
+
+// XCOVER_THREADS read and applied to the process-wide pool; returns the warning it calls
+// for (a value that is no count, or one above the limit), or an empty text.
+std::string apply_environment_setting() {
+    const char* text = std::getenv("XCOVER_THREADS");
+    if (text == nullptr || *text == '\0') return {};
+    const std::string shown = std::string("XCOVER_THREADS=") + text;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long n = std::strtoull(text, &end, 10);
+    if (*text < '0' || *text > '9' || *end != '\0')
+        return shown + " is not a number of threads (0: one per processor): ignored";
+    // A count beyond 64 bits is a count above the limit too.
+    const ThreadPool::Setting setting = ThreadPool::setting_for(errno == ERANGE ? UINT64_MAX : n);
+    ThreadPool::shared().set_threads(setting.threads);
+    return setting.reduced ? reduced_setting_warning(shown, setting) : std::string();
+}
+
+}  // namespace
+
 PyObject* set_threads_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr const FunctionDeclaration& F = kSetThreads;
     return enter<F>(m, args, nargs, kw, [](Call&, Arguments& a) -> PyObject* {
         const std::uint64_t n = a.integer(F.slot("n"));
-        // Helpers that must stop finish their current piece of work: no interpreter needed.
+        const ThreadPool::Setting setting = ThreadPool::setting_for(n);
+        if (setting.reduced) {
+            const std::string warning =
+                reduced_setting_warning("set_threads(" + std::to_string(n) + ")", setting);
+            if (PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) < 0) return nullptr;
+        }
+        // Helpers that must stop are not waited for: no interpreter needed, and quick.
         Py_BEGIN_ALLOW_THREADS
-        ThreadPool::shared().set_threads(
-            static_cast<unsigned>(n < ThreadPool::kMaxThreads ? n : ThreadPool::kMaxThreads));
+        ThreadPool::shared().set_threads(setting.threads);
         Py_END_ALLOW_THREADS
         Py_RETURN_NONE;
     });
@@ -310,15 +346,13 @@ PyObject* get_threads_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
-void apply_thread_setting_from_environment() noexcept {
-    const char* text = std::getenv("XCOVER_THREADS");
-    if (text == nullptr || *text < '0' || *text > '9') return;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long n = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0') return;
-    const unsigned long long limit = ThreadPool::kMaxThreads;
-    ThreadPool::shared().set_threads(n == 0 ? ThreadPool::cores() : static_cast<unsigned>(n < limit ? n : limit));
+bool apply_thread_setting_from_environment() {
+    // Once per process, whichever interpreter imports the module first: the pool is the
+    // process's, and a later import (a subinterpreter's) must not undo a set_threads.
+    static const std::string warning = apply_environment_setting();
+    static std::atomic<bool> warned{false};
+    if (warning.empty() || warned.exchange(true)) return true;
+    return PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) == 0;
 }
 
 }  // namespace xcover::py

@@ -30,9 +30,12 @@ PyObject* read_dlx_file_entry(PyObject* module, PyObject* const* args, Py_ssize_
 PyObject* set_threads_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* get_threads_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
-// The thread setting from the environment variable XCOVER_THREADS, read when the module is
-// imported: a count of threads, or 0 for every processor the process may use. Anything else,
-// or no variable, leaves the setting as it is.
-void apply_thread_setting_from_environment() noexcept;
+// The thread setting from the environment variable XCOVER_THREADS, read and applied once per
+// process, when the first interpreter imports the module: a count of threads (above the limit
+// of ThreadPool::setting_for: that limit, with a RuntimeWarning), or 0 for one per processor
+// the process may use. Anything else leaves the setting as it is, with a RuntimeWarning; an
+// empty or absent variable says nothing. False with an exception set when the warning is
+// turned into an error.
+bool apply_thread_setting_from_environment();
 
 }  // namespace xcover::py

@@ -250,12 +250,15 @@ inline constexpr FunctionDeclaration kMain{
 // The helper threads of every search: not in __all__, registered last.
 inline constexpr FunctionDeclaration kSetThreads{
     "set_threads",
-    {{{"n", Count}}},
-    "Let every search use up to `n` threads, its caller's included (1: the caller's alone).\n\n"
+    {{{"n", Integer}}},
+    "Let every search use up to `n` threads, its caller's included (1: the caller's alone;\n"
+    "0: one per processor the process may use).\n\n"
     "The helpers beyond the caller's thread are shared by all the searches of the process,\n"
     "however many threads call at once. Results are the same for every setting: the same\n"
-    "partitions in the same order, the same caps and errors. The environment variable\n"
-    "XCOVER_THREADS, read at import, gives the first setting (0: every processor).",
+    "partitions in the same order, the same caps and errors. At most 4 threads per processor\n"
+    "are used: a larger `n` gets that many, with a RuntimeWarning. The environment variable\n"
+    "XCOVER_THREADS, read once per process at the first import, gives the first setting\n"
+    "(the same values; anything else is ignored with a RuntimeWarning).",
     false,
     set_threads_entry,
 };

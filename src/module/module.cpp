@@ -117,7 +117,7 @@ int module_exec(PyObject* module) {
                 return nullptr;
         if (!add_iterator_types(module, state)) return nullptr;
         if (PyModule_AddStringConstant(module, "__version__", XCOVER_VERSION) < 0) return nullptr;
-        apply_thread_setting_from_environment();
+        if (!apply_thread_setting_from_environment()) return nullptr;
         return Py_None;  // borrowed; only compared with nullptr
     });
     return result == nullptr ? -1 : 0;

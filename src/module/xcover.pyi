@@ -194,12 +194,15 @@ def split(
     never chosen."""
 
 def set_threads(n: SupportsIndex) -> None:
-    """Let every search use up to `n` threads, its caller's included (1: the caller's alone).
+    """Let every search use up to `n` threads, its caller's included (1: the caller's alone;
+    0: one per processor the process may use).
 
     The helpers beyond the caller's thread are shared by all the searches of the process,
     however many threads call at once. Results are the same for every setting: the same
-    partitions in the same order, the same caps and errors. The environment variable
-    XCOVER_THREADS, read at import, gives the first setting (0: every processor)."""
+    partitions in the same order, the same caps and errors. At most 4 threads per processor
+    are used: a larger `n` gets that many, with a RuntimeWarning. The environment variable
+    XCOVER_THREADS, read once per process at the first import, gives the first setting
+    (the same values; anything else is ignored with a RuntimeWarning)."""
 
 def get_threads() -> int:
     """The number of threads a search may use, its caller's included (see set_threads)."""

@@ -10,6 +10,7 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <optional>
 #include <random>
@@ -235,7 +236,7 @@ TEST(ParallelRanked, InterruptStopsTheHelpersToo) {
 }
 
 TEST(ThreadPool, SettingIsClampedAndHelpersFollowIt) {
-    ThreadPool pool(0);
+    ThreadPool pool(1);
     EXPECT_EQ(pool.threads(), 1u);
     pool.set_threads(3);
     EXPECT_EQ(pool.threads(), 3u);
@@ -250,7 +251,17 @@ TEST(ThreadPool, SettingIsClampedAndHelpersFollowIt) {
     EXPECT_EQ(pool.running_helpers(), 0u);
     EXPECT_GE(ThreadPool::cores(), 1u);
     pool.set_threads(100000);
-    EXPECT_EQ(pool.threads(), ThreadPool::kMaxThreads);
+    EXPECT_EQ(pool.threads(), ThreadPool::max_threads());
+    EXPECT_EQ(ThreadPool::max_threads(), ThreadPool::kThreadsPerCore * ThreadPool::cores());
+    pool.set_threads(0);  // one per processor
+    EXPECT_EQ(pool.threads(), ThreadPool::cores());
+    for (std::uint64_t asked : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{3}, std::uint64_t{1} << 40}) {
+        const ThreadPool::Setting setting = ThreadPool::setting_for(asked);
+        EXPECT_EQ(setting.reduced, asked > ThreadPool::max_threads());
+        EXPECT_EQ(setting.threads, asked == 0 ? ThreadPool::cores()
+                                   : setting.reduced ? ThreadPool::max_threads()
+                                                     : asked);
+    }
     pool.set_threads(1);
 }
 
@@ -296,6 +307,51 @@ TEST(ThreadPool, ManyCallersShareTheHelpers) {
     EXPECT_EQ(pool.running_helpers(), 2u);
 }
 
+namespace {
+
+// A source whose one piece of work lasts until the test lets it end.
+struct HeldSource final : TaskSource {
+    std::atomic<bool> entered{false}, released{false}, taken{false};
+    bool run_one() noexcept override {
+        if (taken.exchange(true)) return false;
+        entered = true;
+        entered.notify_all();
+        released.wait(false);
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST(ThreadPool, ResizingDoesNotWaitForAPieceOfWork) {
+    ThreadPool pool(3);
+    HeldSource source;
+    {
+        ThreadPool::Membership membership(pool, source);
+        membership.wake();
+        source.entered.wait(false);
+        std::future<void> resized;  // its destructor waits: it must outlive the release
+        for (unsigned threads : {2u, 1u}) {
+            resized = std::async(std::launch::async, [&pool, threads] { pool.set_threads(threads); });
+            // Generous: the call must return without the piece ending at all.
+            const bool returned = resized.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+            EXPECT_TRUE(returned) << "set_threads(" << threads << ") waited for a helper's piece";
+            if (!returned) break;
+        }
+        EXPECT_EQ(pool.running_helpers(), 0u);
+        source.released = true;
+        source.released.notify_all();
+    }
+    // The helper that held the piece leaves after it; the pool serves on.
+    std::mt19937_64 rng(17);
+    const BlockList list = BlockList::from(dense_blocks(rng, 40, 10));
+    const std::vector<double> weights(40, 1.0);
+    pool.set_threads(3);
+    EXPECT_EQ(get_top(list, weights, SearchCaps{2000, std::nullopt}, nullptr, &pool).nested(),
+              get_top(list, weights, SearchCaps{2000, std::nullopt}).nested());
+    EXPECT_EQ(pool.running_helpers(), 2u);
+}
+
 TEST(ParallelRanked, ConcurrentCallersGetTheirOwnResults) {
     std::mt19937_64 rng(11);
     std::vector<Blocks> problems;
@@ -330,7 +386,7 @@ TEST(ThreadPool, UsableInAForkedChild) {
     if (child == 0) {
         const bool same = get_top(list, weights, caps, nullptr, &pool).nested() == before &&
                           pool.running_helpers() == 2;
-        pool.set_threads(1);  // joins the child's helpers: _exit runs no destructor
+        pool.set_threads(1);  // stops the child's helpers: _exit runs no destructor
         _exit(same ? 0 : 1);
     }
     int status = 0;

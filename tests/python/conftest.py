@@ -112,8 +112,16 @@ def panic_type():
     raise AssertionError("expected an internal failure")
 
 
-def run_python(code, *, limit_as=None, timeout=120):
-    """Runs code in a fresh interpreter with the module importable; returns CompletedProcess."""
+def run_python(code, *, limit_as=None, limit_as_at_start=None, timeout=120):
+    """Runs code in a fresh interpreter with the module importable; returns CompletedProcess.
+    `limit_as` limits the address space once the module is loaded, to that many bytes more
+    than is mapped then; `limit_as_at_start` limits it to that many bytes in all, before the
+    interpreter starts (as `ulimit -v` would)."""
+    import resource
+
+    def limit_at_start():
+        resource.setrlimit(resource.RLIMIT_AS, (limit_as_at_start, limit_as_at_start))
+
     prelude = ""
     if limit_as is not None:
         # The limit is set after the interpreter and the module are loaded, `limit_as` bytes
@@ -134,6 +142,7 @@ def run_python(code, *, limit_as=None, timeout=120):
         text=True,
         timeout=timeout,
         env=env,
+        preexec_fn=limit_at_start if limit_as_at_start is not None else None,
     )
 
 

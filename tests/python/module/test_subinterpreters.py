@@ -47,3 +47,21 @@ def test_the_module_works_in_subinterpreters_of_each_kind(kind):
         print(len(failures), failures)
         """))
     assert out[0] == "0", out
+
+
+@pytest.mark.parametrize("kind", ["isolated", "legacy"])
+def test_an_import_in_a_subinterpreter_keeps_the_thread_setting(kind, monkeypatch):
+    # XCOVER_THREADS is read once per process: the pool is the process's, and a later import
+    # must not undo a set_threads made since.
+    monkeypatch.setenv("XCOVER_THREADS", "2")
+    out = run_script_words(textwrap.dedent(
+        f"""
+        import _interpreters, xcover
+        first = xcover.get_threads()
+        xcover.set_threads(3)
+        interp = _interpreters.create(_interpreters.new_config({kind!r}))
+        error = _interpreters.run_string(interp, "import xcover; assert xcover.get_threads() == 3")
+        _interpreters.destroy(interp)
+        print(first, xcover.get_threads(), error is None)
+        """))
+    assert out == ["2", "3", "True"], out

@@ -3,6 +3,7 @@ caller and from several threads at once, the setting from the environment, a for
 
 import os
 import random
+import warnings
 
 import pytest
 from hypothesis import given, settings
@@ -45,6 +46,10 @@ def every_query(blocks, weights, n, max_iter, max_heap):
     return results
 
 
+CORES = len(os.sched_getaffinity(0))
+MOST_THREADS = 4 * CORES  # the documented limit: four per processor
+
+
 @pytest.mark.concurrency
 def test_setting_round_trips_and_rejects_nonsense():
     assert xcover.get_threads() == 1
@@ -52,15 +57,34 @@ def test_setting_round_trips_and_rejects_nonsense():
     assert xcover.get_threads() == 3
     xcover.set_threads(n=2)
     assert xcover.get_threads() == 2
-    with pytest.raises(ValueError, match="at least 1"):
-        xcover.set_threads(0)
     with pytest.raises(OverflowError):
         xcover.set_threads(-1)
+    with pytest.raises(OverflowError):
+        xcover.set_threads(2**64)
     with pytest.raises(TypeError):
         xcover.set_threads("2")
-    xcover.set_threads(10**6)  # clamped to what the engine allows
-    assert 2 <= xcover.get_threads() <= 10**6
     assert "set_threads" not in xcover.__all__ and "get_threads" not in xcover.__all__
+
+
+@pytest.mark.filterwarnings("error::RuntimeWarning")
+def test_zero_asks_for_every_processor():
+    xcover.set_threads(0)
+    assert xcover.get_threads() == CORES
+
+
+@pytest.mark.parametrize("asked", [MOST_THREADS + 1, 10**6, 2**64 - 1])
+def test_more_than_the_limit_gets_the_limit_with_a_warning(asked):
+    with pytest.warns(RuntimeWarning, match=f"4 per processor .*: {MOST_THREADS} threads are used"):
+        xcover.set_threads(asked)
+    assert xcover.get_threads() == MOST_THREADS
+    xcover.set_threads(1)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", RuntimeWarning)
+        with pytest.raises(RuntimeWarning):
+            xcover.set_threads(asked)
+        assert xcover.get_threads() == 1  # refused, not applied
+        xcover.set_threads(MOST_THREADS)  # the limit itself says nothing
+    assert xcover.get_threads() == MOST_THREADS
 
 
 blocks_strategy = st.lists(
@@ -125,15 +149,45 @@ def test_internal_failure_with_helpers_is_the_same_panic():
         xcover.get_topn(langford_blocks(6), [1.0] * 3, 5)
 
 
+# Imports the module with XCOVER_THREADS set, then again in a subinterpreter when there are
+# any; prints the setting and the RuntimeWarnings the imports gave.
+IMPORT_WITH_THE_VARIABLE = """
+import warnings
+with warnings.catch_warnings(record=True) as caught:
+    warnings.simplefilter("always")
+    import xcover
+    try:
+        import _interpreters
+    except ImportError:
+        pass
+    else:
+        interp = _interpreters.create()
+        _interpreters.run_string(interp, "import xcover")
+        _interpreters.destroy(interp)
+print(xcover.get_threads(), [str(w.message) for w in caught if w.category is RuntimeWarning])
+"""
+
+
 @pytest.mark.concurrency
-def test_setting_from_the_environment(monkeypatch):
-    code = "import xcover; print(xcover.get_threads())"
-    for value, expected in (("3", "3"), ("1", "1"), ("x", "1"), ("", "1"), ("-2", "1")):
-        monkeypatch.setenv("XCOVER_THREADS", value)
-        result = run_python(code)
-        assert result.stdout.strip() == expected, (value, result.stderr)
-    monkeypatch.setenv("XCOVER_THREADS", "0")
-    assert int(run_python(code).stdout) == len(os.sched_getaffinity(0))
+@pytest.mark.parametrize(
+    "value, threads, warning",
+    [("3", 3, None), ("1", 1, None), ("", 1, None), ("0", CORES, None),
+     ("1000000", MOST_THREADS, "4 per processor"), ("9" * 30, MOST_THREADS, "4 per processor")]
+    + [(v, 1, "is not a number of threads") for v in ("x", "abc", "-1", "-2", "2x", " 2", "1e20")],
+)
+def test_setting_from_the_environment(monkeypatch, value, threads, warning):
+    monkeypatch.setenv("XCOVER_THREADS", value)
+    result = run_python(IMPORT_WITH_THE_VARIABLE)
+    assert result.returncode == 0, result.stderr
+    setting, warnings_given = result.stdout.split(maxsplit=1)
+    assert int(setting) == threads
+    warnings_given = eval(warnings_given)  # noqa: S307 - our own child's printed list
+    # Warned once per process, by the first import only.
+    if warning is None:
+        assert warnings_given == []
+    else:
+        assert len(warnings_given) == 1 and warning in warnings_given[0], warnings_given
+        assert warnings_given[0].startswith(f"XCOVER_THREADS={value} ")
 
 
 @pytest.mark.concurrency

@@ -122,3 +122,51 @@ def test_get_topn_sc_on_a_thread_runs_out_of_memory_promptly():
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["memory-error", "[[0,", "1]]"]
+
+
+@pytest.mark.parametrize("limit", [70 << 20, 150 << 20, 250 << 20], ids=lambda b: f"{b >> 20}MiB")
+@pytest.mark.parametrize("threads", [2, 4, 16, 64])
+def test_helpers_under_a_limit_from_the_start_end_in_memory_error_never_an_abort(threads, limit):
+    # With the limit in force from the start, helpers meet it too: one whose first exception
+    # was a refused allocation used to need memory for its thread-local runtime state right
+    # then, and the C library ended the process ("cannot allocate memory for thread-local
+    # data"). Every call must end with its result or MemoryError, and the pool serve on.
+    result = run_python(
+        f"""
+        import warnings, xcover
+        warnings.simplefilter("ignore")  # a setting above the machine's limit is reduced
+        n = 11
+        blocks = [[k - 1, n + i, n + i + k + 1] for k in range(1, n + 1) for i in range(2 * n - k - 1)]
+        weights = [1.0 + (i % 7) / 3 for i in range(len(blocks))]
+        calls = {{
+            "get_topn": lambda: len(xcover.get_topn(blocks, weights, 10**6)),
+            "get_top": lambda: len(xcover.get_top(blocks, weights)),
+            "iter_top": lambda: sum(1 for _ in xcover.iter_top(blocks, weights)),
+            "get_all": lambda: len(xcover.get_all(blocks)),
+            "count_all": lambda: xcover.count_all(blocks),
+            "iter_all": lambda: sum(1 for _ in xcover.iter_all(blocks)),
+        }}
+        xcover.set_threads({threads})
+        for name, call in calls.items():
+            try:
+                print(name, call())
+            except MemoryError:
+                print(name, "memory-error")
+        # Idle helpers keep their stacks: with many, a small call may find no room left.
+        try:
+            print("small", len(xcover.get_all([[0], [1]]) + xcover.get_topn([[0], [1]], [1.0, 1.0], 1)))
+        except MemoryError:
+            print("small", "memory-error")
+        xcover.set_threads(1)
+        print("after", xcover.get_all([[0], [1]]), xcover.get_topn([[0], [1]], [1.0, 1.0], 1))
+        """,
+        limit_as_at_start=limit,
+        timeout=600,
+    )
+    assert result.returncode == 0, result.stderr
+    lines = [line.split(maxsplit=1) for line in result.stdout.splitlines()]
+    assert [name for name, _ in lines] == [
+        "get_topn", "get_top", "iter_top", "get_all", "count_all", "iter_all", "small", "after"]
+    assert all(outcome in ("35584", "memory-error") for _, outcome in lines[:-2])
+    assert lines[-2][1] in ("2", "memory-error")
+    assert lines[-1][1] == "[[0, 1]] [[0, 1]]"

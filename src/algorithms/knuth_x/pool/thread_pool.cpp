@@ -4,6 +4,8 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <exception>
 #include <new>
 #include <system_error>
 
@@ -14,6 +16,8 @@ struct ThreadPool::Helper {
     // Set under the pool's mutex; read between two pieces of work without it, so that a
     // helper that must stop leaves a busy source after its current piece.
     std::atomic<bool> stop{false};
+    // Its loop has returned (under the pool's mutex): joining it waits for nothing.
+    bool finished = false;
 };
 
 namespace {
@@ -22,6 +26,27 @@ namespace {
 // hands out its next piece within microseconds of the last, and a sleeping helper costs a
 // system call to wake.
 constexpr auto kLinger = std::chrono::microseconds(100);
+
+// Room a new helper asks malloc for before its first use of thread-local storage: below
+// malloc's threshold for a mapping of its own, so that once freed it stays in the heap the
+// thread allocates from.
+constexpr std::size_t kStartRoom = 64 * 1024;
+
+// Makes this new thread's C++ runtime state exist, or returns false when there is no memory
+// for it. The C library allocates a thread's share of a loaded library's thread-local storage
+// (the runtime's exception state among it) with malloc at the thread's first use, and ends
+// the process when malloc fails there. A helper's first exception is often a refused
+// allocation, deep in a search that has exhausted memory: so a helper touches that state
+// first thing, and only after malloc has shown it has room, which then serves the small
+// block the runtime needs.
+bool prepare_helper_thread() noexcept {
+    void* room = std::malloc(kStartRoom);
+    if (room == nullptr) return false;
+    std::free(room);
+    const int pending = std::uncaught_exceptions();  // allocates the runtime's state
+    asm volatile("" : : "r"(pending));               // the call is declared pure: keep it
+    return true;
+}
 
 }  // namespace
 
@@ -62,7 +87,7 @@ struct PoolForkGuard {
     }
 };
 
-ThreadPool::ThreadPool(unsigned threads) : threads_(std::clamp(threads, 1u, kMaxThreads)) {
+ThreadPool::ThreadPool(std::uint64_t threads) : threads_(setting_for(threads).threads) {
     PoolForkGuard::add(this);
 }
 
@@ -71,11 +96,9 @@ ThreadPool::~ThreadPool() {
     {
         std::unique_lock lock(mutex_);
         for (auto& helper : helpers_) helper->stop = true;
-        for (auto& helper : helpers_) retired_.push_back(std::move(helper));
-        helpers_.clear();
         work_ready_.notify_all();
     }
-    for (auto& helper : retired_) helper->thread.join();
+    for (auto& helper : helpers_) helper->thread.join();
 }
 
 ThreadPool& ThreadPool::shared() {
@@ -93,33 +116,57 @@ unsigned ThreadPool::cores() noexcept {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-void ThreadPool::set_threads(unsigned threads) {
-    std::vector<std::unique_ptr<Helper>> stopped;
-    {
-        std::unique_lock lock(mutex_);
-        threads_.store(std::clamp(threads, 1u, kMaxThreads), std::memory_order_relaxed);
-        // Helpers start with the first search; until then only the setting changes.
-        if (!helpers_.empty() || !sources_.empty()) adjust_helpers(lock);
-        stopped.swap(retired_);
-    }
-    for (auto& helper : stopped) helper->thread.join();
+ThreadPool::Setting ThreadPool::setting_for(std::uint64_t requested) noexcept {
+    if (requested == 0) return Setting{cores(), false};
+    const unsigned most = max_threads();
+    if (requested > most) return Setting{most, true};
+    return Setting{static_cast<unsigned>(requested), false};
+}
+
+void ThreadPool::set_threads(std::uint64_t threads) {
+    std::unique_lock lock(mutex_);
+    threads_.store(setting_for(threads).threads, std::memory_order_relaxed);
+    // Helpers start with the first search; until then only the setting changes. Surplus
+    // helpers are not waited for: one may be inside a long piece of a search, and the
+    // caller must not be held up by it (nor its Ctrl-C); a later call joins it once ended.
+    if (!helpers_.empty() || !sources_.empty()) adjust_helpers(lock);
+    else join_finished(lock);
 }
 
 unsigned ThreadPool::running_helpers() {
     std::lock_guard lock(mutex_);
-    return static_cast<unsigned>(helpers_.size());
+    return active_helpers();
 }
 
-void ThreadPool::adjust_helpers(std::unique_lock<std::mutex>&) {
+unsigned ThreadPool::active_helpers() const noexcept {
+    return static_cast<unsigned>(std::count_if(
+        helpers_.begin(), helpers_.end(), [](const auto& helper) { return !helper->stop; }));
+}
+
+void ThreadPool::join_finished(std::unique_lock<std::mutex>&) noexcept {
+    std::size_t kept = 0;
+    for (auto& helper : helpers_) {
+        if (helper->finished)
+            helper->thread.join();  // returns at once: the loop has returned
+        else
+            helpers_[kept++] = std::move(helper);
+    }
+    helpers_.resize(kept);
+}
+
+void ThreadPool::adjust_helpers(std::unique_lock<std::mutex>& lock) {
+    join_finished(lock);
     const unsigned want = threads() - 1;
-    while (helpers_.size() > want) {
-        helpers_.back()->stop = true;
-        retired_.push_back(std::move(helpers_.back()));
-        helpers_.pop_back();
+    unsigned active = active_helpers();
+    for (auto it = helpers_.rbegin(); it != helpers_.rend() && active > want; ++it) {
+        if ((*it)->stop) continue;
+        (*it)->stop = true;
+        --active;
         work_ready_.notify_all();
     }
-    while (helpers_.size() < want) {
+    for (; active < want; ++active) {
         try {
+            helpers_.reserve(helpers_.size() + 1);  // a started thread must not be lost
             auto helper = std::make_unique<Helper>();
             Helper* self = helper.get();
             helper->thread = std::thread([this, self] { helper_loop(self); });
@@ -190,7 +237,11 @@ bool ThreadPool::serve(std::unique_lock<std::mutex>& lock, std::size_t index, co
 }
 
 void ThreadPool::helper_loop(Helper* self) {
+    const bool ready = prepare_helper_thread();
     std::unique_lock lock(mutex_);
+    // Without room for its runtime state the helper ends at once; the searches go on with
+    // the helpers there are, and the next search to start asks for a new one.
+    if (!ready) self->stop = true;
     while (!self->stop) {
         const std::uint64_t seen = generation_.load(std::memory_order_seq_cst);
         bool any = false;
@@ -209,6 +260,7 @@ void ThreadPool::helper_loop(Helper* self) {
         });
         sleepers_.fetch_sub(1, std::memory_order_seq_cst);
     }
+    self->finished = true;
 }
 
 void ThreadPool::before_fork() noexcept { mutex_.lock(); }
@@ -221,17 +273,15 @@ void ThreadPool::after_fork_in_child() noexcept {
     // end of the process, and the waits they were in are forgotten with fresh condition
     // variables.
     static auto* abandoned = new std::vector<Helper*>;
-    for (auto* list : {&helpers_, &retired_})
-        for (auto& helper : *list) {
-            try {
-                abandoned->push_back(helper.get());
-            } catch (...) {
-                // No memory to remember it: it stays unreachable, which is all this costs.
-            }
-            (void)helper.release();
+    for (auto& helper : helpers_) {
+        try {
+            abandoned->push_back(helper.get());
+        } catch (...) {
+            // No memory to remember it: it stays unreachable, which is all this costs.
         }
+        (void)helper.release();
+    }
     helpers_.clear();
-    retired_.clear();
     sources_.clear();  // searches of other threads of the parent: they do not go on here
     new (&work_ready_) std::condition_variable();
     new (&idle_) std::condition_variable();

@@ -113,7 +113,10 @@ void DepthFirstSearch::order_branches(std::uint64_t seed) {
 
 void DepthFirstSearch::descend(std::uint64_t column, std::uint64_t node) {
     DancingLinks& links = problem_.links;
+    // The level is recorded before the matrix changes: a refused allocation here leaves the
+    // two in step, and unwinding undoes exactly what was done.
     levels_.push_back(Level{static_cast<NodeIndex>(column), static_cast<NodeIndex>(node)});
+    links.cover(column);
     links.cover_rest_of_block(node);
 }
 
@@ -166,7 +169,6 @@ bool DepthFirstSearch::next() {
         if (column != DancingLinks::kDeadEnd) {
             const std::uint64_t first = first_candidate(column);
             if (first != column) {
-                links.cover(column);
                 descend(column, first);
                 continue;
             }
@@ -240,7 +242,6 @@ void DepthFirstSearch::step_into(std::uint64_t block) {
     if (node == column)
         fail("block " + std::to_string(block) + " is not in the branch column of its level");
     if (seeded_) order_chosen_level(column, node);
-    links.cover(column);
     descend(column, node);
     phase_ = Phase::Fresh;
 }

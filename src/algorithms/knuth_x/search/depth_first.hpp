@@ -122,7 +122,7 @@ private:
     void pop_ordered_level();
     // step_into's part in a seeded search: stacks the order of the level it chooses `node` in.
     void order_chosen_level(std::uint64_t column, std::uint64_t node);
-    // Chooses the block of `node` at a new level on `column` (already covered).
+    // Chooses the block of `node` at a new level on `column`, covering both.
     void descend(std::uint64_t column, std::uint64_t node);
     // Moves the deepest level to its next block; false when every level below the floor is
     // exhausted.
