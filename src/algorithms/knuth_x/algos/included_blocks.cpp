@@ -53,7 +53,7 @@ std::optional<std::vector<char>> blocks_meeting(const BlockList& blocks,
     // Every element must still be coverable: one that only blocks meeting the prefix hold
     // would vanish from the reduced problem.
     sort_unique_polled(reachable, poll);
-    if (reachable.size() != count_distinct_elements(blocks)) return std::nullopt;
+    if (reachable.size() != count_distinct_elements(blocks, poll.interrupt())) return std::nullopt;
     return meets;
 }
 
