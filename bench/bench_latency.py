@@ -13,6 +13,18 @@ import os
 import subprocess
 import sys
 
+# Every vertex set of up to 4 of a 30-vertex graph (31,930 blocks) as iter_top_sc's `args`.
+SC_GRAPH = (
+    "import itertools, random\n"
+    "rng = random.Random(1); n = 30\n"
+    "edges = {(a, b) for a in range(n) for b in range(a + 1, n)"
+    " if rng.random() < (0.5 if a % 4 == b % 4 else 0.1)}\n"
+    "blocks = [list(c) for k in range(1, 5) for c in itertools.combinations(range(n), k)]\n"
+    "inside = [sum((a, b) in edges for a, b in itertools.combinations(c, 2)) for c in blocks]\n"
+    "weights = [1.0 + 0.3 * len(c) - 0.5 * i for c, i in zip(blocks, inside)]\n"
+    "args = (blocks, weights, inside, len(edges), [len(c) for c in blocks], n)"
+)
+
 CASES = {
     # name: (set-up code building `args`, the call)
     "get_topn_sc 1e5 singletons, max_iter=1": (
@@ -28,6 +40,10 @@ CASES = {
         "xcover.get_topn(*args)",
     ),
     "split 1e7 singletons": ("args = ([[i] for i in range(10_000_000)], 4)", "xcover.split(*args)"),
+    # The ranked stream's set-up: the call bounds the root over every block, the first next
+    # bounds each of the root's children.
+    "iter_top_sc call, 30 vertices": (SC_GRAPH, "xcover.iter_top_sc(*args)"),
+    "iter_top_sc first next, 30 vertices": (SC_GRAPH + "\nstream = xcover.iter_top_sc(*args)", "next(stream)"),
     "blocks_from_matrix 3000x3000 lists": (
         "args = ([[0] * 3000 for _ in range(3000)],)",
         "xcover.blocks_from_matrix(*args)",

@@ -276,16 +276,19 @@ PyObject* iter_top_sc_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs
             !one_per_block("edge_counts", in.edge_counts, partitions) ||
             !one_per_block("labels", in.labels, partitions))
             return nullptr;
-        const std::string error = top_sc_input_error(partitions, in);
-        if (!error.empty()) {
+        const std::optional<std::string> error = run_detached(call.check, [&](Interrupt& interrupt) {
+            return top_sc_input_error(partitions, in, &interrupt);
+        }, input_items(partitions));
+        if (!error) return nullptr;
+        if (!error->empty()) {
             PyErr_Format(PyExc_ValueError, "iter_top_sc cannot rank this input exactly: %s",
-                         error.c_str());
+                         error->c_str());
             return nullptr;
         }
-        auto source = run_detached(call.check, [&](Interrupt&) {
+        auto source = run_detached(call.check, [&](Interrupt& interrupt) {
             return std::unique_ptr<RankedSource>(std::make_unique<StreamSource<TopScStream>>(
                 partitions, std::move(in), a.integers(F.slot("include")), caps<F>(a), helpers(),
-                a.integers(F.slot("secondary"))));
+                a.integers(F.slot("secondary")), &interrupt));
         }, input_items(partitions));
         if (!source) return nullptr;
         return new_ranked_iterator(call.state, std::move(*source), "iter_top_sc");

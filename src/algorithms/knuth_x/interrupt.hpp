@@ -25,6 +25,18 @@ struct SearchInterrupted : std::exception {
     const char* what() const noexcept override { return "search interrupted"; }
 };
 
+// Asked between the steps of a long computation whose result stays valid when cut short (a
+// bound from the best point found so far, the prices of a relaxation not solved to the end):
+// `stop_now(units)` counts `units` of work done and returns true to cut it short. Never
+// throws: the caller decides what a cut-short result means.
+class StopCheck {
+public:
+    virtual bool stop_now(std::uint64_t units) = 0;
+
+protected:
+    ~StopCheck() = default;
+};
+
 // A budget in front of an Interrupt: `tick(work)` is one subtraction on the hot path, and
 // only once every `kInterval` units of work asks the Interrupt (when there is one). A unit is
 // about one search node; callers whose steps cost more tick with a larger weight.
@@ -36,6 +48,7 @@ public:
 
     // A search that lives across several calls (an iterator) polls each call's Interrupt.
     void set(Interrupt* interrupt) noexcept { interrupt_ = interrupt; }
+    Interrupt* interrupt() const noexcept { return interrupt_; }
 
     void tick(std::uint64_t work = 1) {
         budget_ -= static_cast<std::int64_t>(work);

@@ -191,3 +191,37 @@ def test_signal_checks_run_no_collection():
         """
     )
     assert out == ["interrupted", "0"]
+
+
+def test_sigint_stops_iter_top_sc_while_it_sets_up_its_search():
+    # 31,930 vertex sets of a 30-vertex graph: the call builds the bound of the root over all
+    # of them, and the first next bounds each of the root's thousands of children, each a
+    # relaxation over thousands of blocks; both are cut short by the signal.
+    out = run(
+        """
+        import itertools, random
+        rng = random.Random(1)
+        n = 30
+        edges = {(a, b) for a in range(n) for b in range(a + 1, n)
+                 if rng.random() < (0.5 if a % 4 == b % 4 else 0.1)}
+        blocks = [list(c) for k in range(1, 5) for c in itertools.combinations(range(n), k)]
+        inside = [sum((a, b) in edges for a, b in itertools.combinations(c, 2)) for c in blocks]
+        weights = [1.0 + 0.3 * len(c) - 0.5 * i for c, i in zip(blocks, inside)]
+        args = (blocks, weights, inside, len(edges), [len(c) for c in blocks], n)
+        for phase in ("call", "next"):
+            stream = xcover.iter_top_sc(*args) if phase == "next" else None
+            sent = send_later(signal.SIGINT, 0.3)
+            try:
+                next(stream) if stream else xcover.iter_top_sc(*args)
+            except KeyboardInterrupt:
+                print(phase, "interrupted", time.monotonic() - sent[0])
+            else:
+                print(phase, "completed", time.monotonic() - sent[0])
+        print(list(xcover.iter_top_sc([[0], [1], [0, 1]], [1.0, 1.0, 1.5], [0, 0, 1], 1,
+                                      [0, 0, 0], 2)))
+        """
+    )
+    print("SIGINT latency (s): call", out[2], "first next", out[5])
+    assert out[0:2] == ["call", "interrupted"] and float(out[2]) < LATENCY_BOUND
+    assert out[3:5] == ["next", "interrupted"] and float(out[5]) < LATENCY_BOUND
+    assert len(out) > 6  # the module stays usable

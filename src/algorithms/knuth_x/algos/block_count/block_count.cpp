@@ -55,7 +55,7 @@ BlockCountModel::BlockCountModel(const BlockList& blocks, BlockCountInputs input
     : inputs_(std::move(inputs)) {
     sizes_.resize(blocks.size());
     for (std::uint64_t i = 0; i < blocks.size(); ++i) sizes_[i] = blocks.list_size(i);
-    element_count_ = count_distinct_elements(blocks);
+    element_count_ = count_distinct_elements(blocks, interrupt);
     min_est_ = build_min_est(sizes_, inputs_.weights, element_count_, interrupt);
     if (blocks.size() > UINT32_MAX) fail("too many blocks to number their labels");
     std::uint64_t distinct = 0;

@@ -24,7 +24,7 @@ double down(double x) { return std::nextafter(x, -kInf); }
 }  // namespace
 
 ScBound::ScBound(const BlockList& blocks, const BlockCountInputs& inputs, bool use_lp,
-                 std::span<const std::uint64_t> secondary)
+                 std::span<const std::uint64_t> secondary, Interrupt* interrupt)
     : edge_total_(inputs.edge_total), use_lp_(use_lp) {
     const std::uint64_t n = blocks.size();
     std::vector<std::uint64_t> labels;
@@ -60,7 +60,7 @@ ScBound::ScBound(const BlockList& blocks, const BlockCountInputs& inputs, bool u
             std::lower_bound(labels.begin(), labels.end(), inputs.labels[b]) - labels.begin());
         slot_[b] = slots_ == label_count_ ? label_[b] : 0;
     }
-    const std::uint64_t elements = count_distinct_elements(blocks);
+    const std::uint64_t elements = count_distinct_elements(blocks, interrupt);
     ln_factorial_.resize(elements + 2);
     for (std::uint64_t i = 0; i < ln_factorial_.size(); ++i)
         ln_factorial_[i] = ln_gamma(static_cast<double>(i + 1));
@@ -318,7 +318,7 @@ double ScBound::plain_shares(std::span<const double> y, std::span<double> grad, 
 }
 
 double ScBound::bound(const Prefix& prefix, const View& view, std::vector<double>& multipliers,
-                      const KelleyOptions& options) {
+                      const KelleyOptions& options, StopCheck* stop) {
     if (view.columns() == 0) fail("ScBound::bound: a complete cover has a score, not a bound");
     if (!prepare(prefix, view)) return kInf;
     const std::uint64_t n = dimension();
@@ -331,9 +331,15 @@ double ScBound::bound(const Prefix& prefix, const View& view, std::vector<double
         for (std::uint64_t l = 0; l < label_count_; ++l)
             if (room_[l] == 0) lo_[1 + l] = hi_[1 + l] = 0.0;
     if (multipliers.size() != n) multipliers.assign(n, 0.0);
+    // The relaxation asks `stop` too; no copy of this bound (a helper's) ever holds it.
+    struct StopFor {
+        StopCheck*& slot;
+        ~StopFor() { slot = nullptr; }
+    } stop_for{stop_};
+    stop_ = stop;
     const double best = kelley_.maximize(
         [&](std::span<const double> y, std::span<double> grad) { return evaluate(y, grad); },
-        multipliers, lo_, hi_, options);
+        multipliers, lo_, hi_, options, stop);
     multipliers = kelley_.best_point();
     if (best == kInf) return kInf;
     const double scale = std::fabs(prefix.weight_sum) + magnitude_ + 1.0;

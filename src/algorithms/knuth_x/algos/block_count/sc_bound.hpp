@@ -70,9 +70,10 @@ public:
     // `secondary` (ascending, distinct): elements a cover may leave uncovered. Views then
     // hold primary elements only, and s_b counts a block's primary elements: every block of a
     // completion holds a primary element (the search never branches on the others), so the
-    // sums over the view's elements above stay exact.
+    // sums over the view's elements above stay exact. `interrupt`, when given, is polled while
+    // the tables are built (SearchInterrupted).
     ScBound(const BlockList& blocks, const BlockCountInputs& inputs, bool use_lp = true,
-            std::span<const std::uint64_t> secondary = {});
+            std::span<const std::uint64_t> secondary = {}, Interrupt* interrupt = nullptr);
 
     // The blocks chosen so far, summarized.
     struct Prefix {
@@ -102,8 +103,10 @@ public:
     // A lower bound on the score of every cover that extends `prefix` by a partition of the
     // view's elements into its blocks; +inf when there is none. The view must have at least
     // one column. `multipliers` is the starting point and receives the best one found.
+    // `stop`, when given, may cut the search for multipliers and the relaxation short: the
+    // bound stays valid (any multipliers and prices give one), only weaker.
     double bound(const Prefix& prefix, const View& view, std::vector<double>& multipliers,
-                 const KelleyOptions& options);
+                 const KelleyOptions& options, StopCheck* stop = nullptr);
 
     // The same, from scratch: the chosen blocks of the caller's list (for tests).
     double bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,
@@ -173,6 +176,7 @@ private:
     std::vector<double> lp_cost_, lp_reduced_, lp_x_;
     std::uint64_t evaluations_ = 0;
     std::uint64_t entries_scanned_ = 0;
+    StopCheck* stop_ = nullptr;  // during bound() only
 };
 
 }  // namespace xcover

@@ -65,7 +65,7 @@ double ScBound::lp_shares(std::span<const double> y, std::span<double> grad, dou
     }
     lp_.set_costs(lp_cost_);
     const std::uint64_t cap = 8 * u + 64;
-    const bool converged = lp_.solve(cap) < cap;
+    const bool converged = lp_.solve(cap, stop_) < cap && !lp_.cut_short();
     const std::vector<double>& pi = lp_.prices();
     double value = 0.0;
     for (std::uint64_t r = 0; r < u; ++r) {

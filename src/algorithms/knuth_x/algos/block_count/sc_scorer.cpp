@@ -42,8 +42,8 @@ std::vector<std::uint64_t> TreeOrder::order(std::span<const std::uint64_t> cover
     return ordered;
 }
 
-CompleteScore::CompleteScore(const ScProblem& problem)
-    : problem_(&problem), model_(problem.blocks, problem.inputs) {
+CompleteScore::CompleteScore(const ScProblem& problem, Interrupt* interrupt)
+    : problem_(&problem), model_(problem.blocks, problem.inputs, interrupt) {
     if (!problem.prefix.empty()) order_.emplace(problem.blocks, problem.secondary);
 }
 
@@ -58,8 +58,9 @@ double CompleteScore::score(std::span<const std::uint64_t> chosen, std::vector<s
     return model_.cover_score(cover);
 }
 
-TightScScorer::TightScScorer(const ScProblem& problem, ScWork* work)
-    : problem_(&problem), work_(work), bound_(problem.blocks, problem.inputs, true, problem.secondary), complete_(problem) {
+TightScScorer::TightScScorer(const ScProblem& problem, ScWork* work, Interrupt* interrupt)
+    : problem_(&problem), work_(work), bound_(problem.blocks, problem.inputs, true, problem.secondary, interrupt),
+      complete_(problem, interrupt) {
     parent_prefix_ = bound_.empty_prefix();
     block_stamp_.assign(problem.blocks.size(), 0);
 }
@@ -75,7 +76,7 @@ double TightScScorer::bounded(const ScBound::Prefix& prefix, const ScBound::View
                               std::vector<double>& multipliers, const KelleyOptions& options) {
     const std::uint64_t evaluations = bound_.evaluations(), entries = bound_.entries_scanned();
     const std::uint64_t pivots = bound_.lp_pivots();
-    const double value = bound_.bound(prefix, view, multipliers, options);
+    const double value = bound_.bound(prefix, view, multipliers, options, work_);
     if (work_ != nullptr) {
         ++work_->bounds;
         work_->evaluations += bound_.evaluations() - evaluations;
@@ -113,6 +114,15 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
         parent_bound_ = bounded(parent_prefix_, parent_view_, parent_multipliers_, child_options());
         parent_ready_ = true;
     }
+    // Asked to stop, a partial child takes the parent's bound (every cover below the child is
+    // below the parent) without building its view, which on a large view is most of the
+    // child's cost. A child is complete when its block holds every column left; it is always
+    // keyed by its exact score.
+    const bool complete = relabeled.list_size(child.block) == parent_columns_.size();
+    if (!complete && work_ != nullptr) {
+        work_->tick(work_->new_units());
+        if (work_->stop_requested) return parent_bound_;
+    }
     // The child removes its columns and every block that meets them.
     ++stamp_;
     for (std::uint64_t c : relabeled[child.block]) {
@@ -132,10 +142,6 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
         chosen_.assign(child.parent_blocks.begin(), child.parent_blocks.end());
         chosen_.push_back(child.block);
         return complete_.score(chosen_, cover_);
-    }
-    if (work_ != nullptr) {
-        work_->tick(work_->new_units());
-        if (work_->stop_requested) return parent_bound_;  // every cover below the child is below the parent
     }
     ScBound::Prefix prefix = parent_prefix_;
     bound_.add_block(prefix, child.block);

@@ -57,7 +57,7 @@ struct ScProblem {
 // left (lower than their own bounds, so still admissible), and the stream throws once the
 // step is complete. Helper threads never see it: their scorers have none (for_helper), so
 // the counters are those of the search's thread alone.
-struct ScWork {
+struct ScWork final : StopCheck {
     std::uint64_t bounds = 0;
     std::uint64_t evaluations = 0;
     std::uint64_t entries = 0;  // view entries scanned by the bound
@@ -73,6 +73,12 @@ struct ScWork {
         if (budget > 0) return;
         budget = InterruptPoll::kInterval;
         if (interrupt != nullptr && interrupt->requested()) stop_requested = true;
+    }
+    // Within one bound: counts the units and cuts the bound short once a stop is requested
+    // (a weaker bound is still admissible).
+    bool stop_now(std::uint64_t units) override {
+        tick(units);
+        return stop_requested;
     }
     // Units of the work counted since the last call.
     std::uint64_t new_units() {
@@ -91,7 +97,8 @@ private:
 // scored as complete all the same (BlockCountModel::cover_score).
 class CompleteScore {
 public:
-    explicit CompleteScore(const ScProblem& problem);
+    // `interrupt`, when given, is polled while the model is built (SearchInterrupted).
+    explicit CompleteScore(const ScProblem& problem, Interrupt* interrupt = nullptr);
     // `chosen`: the blocks after the prefix, in the search's order. Writes the cover's blocks
     // in the unrestricted search's order into `cover` and returns its score.
     double score(std::span<const std::uint64_t> chosen, std::vector<std::uint64_t>& cover);
@@ -105,7 +112,9 @@ private:
 
 class TightScScorer {
 public:
-    TightScScorer(const ScProblem& problem, ScWork* work);
+    // `interrupt`, when given, is polled while the scorer is built (SearchInterrupted); the
+    // scorer does not keep it.
+    TightScScorer(const ScProblem& problem, ScWork* work, Interrupt* interrupt = nullptr);
 
     double root_score(const DancingLinks& links);
     void begin_expansion(const DancingLinks& links);

@@ -17,7 +17,9 @@ std::string list_length_error(const char* name, std::uint64_t length, std::uint6
 
 }  // namespace
 
-std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& inputs) {
+std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& inputs,
+                               Interrupt* interrupt) {
+    InterruptPoll poll(interrupt);
     const std::uint64_t n = blocks.size();
     if (inputs.weights.size() != n) return list_length_error("weights", inputs.weights.size(), n);
     if (inputs.edge_counts.size() != n) return list_length_error("edge_counts", inputs.edge_counts.size(), n);
@@ -28,13 +30,14 @@ std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& 
     std::vector<std::uint64_t> items;
     for (std::uint64_t b = 0; b < n; ++b) {
         const auto block = blocks[b];
+        poll.tick(block.size() + 1);
         items.assign(block.begin(), block.end());
         std::sort(items.begin(), items.end());
         const auto twice = std::adjacent_find(items.begin(), items.end());
         if (twice != items.end())
             return "block " + std::to_string(b) + " lists element " + std::to_string(*twice) + " more than once";
     }
-    const std::uint64_t elements = count_distinct_elements(blocks);
+    const std::uint64_t elements = count_distinct_elements(blocks, interrupt);
     if (inputs.vertex_total != elements)
         return "vertex_total is " + std::to_string(inputs.vertex_total) + " but the blocks hold " +
                std::to_string(elements) + " distinct elements";
@@ -43,30 +46,42 @@ std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& 
 
 TopScStream::TopScStream(const BlockList& blocks, BlockCountInputs inputs,
                          std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool,
-                         std::span<const std::uint64_t> secondary)
+                         std::span<const std::uint64_t> secondary, Interrupt* interrupt)
     : problem_(std::make_unique<ScProblem>()), work_(std::make_unique<ScWork>()),
       steps_(caps) {
-    const std::string error = top_sc_input_error(blocks, inputs);
+    const std::string error = top_sc_input_error(blocks, inputs, interrupt);
     if (!error.empty()) fail("TopScStream: " + error);
     problem_->blocks = blocks;
     problem_->inputs = std::move(inputs);
     problem_->secondary.assign(secondary.begin(), secondary.end());
     sort_unique(problem_->secondary);
-    build(include, caps, pool);
+    build(include, caps, pool, interrupt);
 }
 
 // The included blocks become the prefix; the search runs on the blocks beside them.
-void TopScStream::build(std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool) {
+void TopScStream::build(std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool,
+                        Interrupt* interrupt) {
     problem_->prefix = distinct_included(problem_->blocks, include);
-    complete_.emplace(*problem_);
-    InterruptPoll unpolled;  // the stream is built before any call can be interrupted
-    const std::optional<BlockList> reduced = blocks_beside(problem_->blocks, problem_->prefix, unpolled, problem_->secondary);
-    if (!reduced) return;
+    complete_.emplace(*problem_, interrupt);
+    InterruptPoll poll(interrupt);
+    std::optional<BlockList> reduced;
+    if (!problem_->prefix.empty()) {
+        reduced = blocks_beside(problem_->blocks, problem_->prefix, poll, problem_->secondary);
+        if (!reduced) return;
+    }
+    const BlockList& searched = reduced ? *reduced : problem_->blocks;
     const ScProblem& problem = *problem_;
     ScWork* work = work_.get();
-    search_.emplace(*reduced, SearchCaps{std::nullopt, caps.max_heap}, nullptr,
-                    [&](const ElementIndex&) { return TightScScorer(problem, work); }, pool,
+    // The root's bound polls through the work counters and, asked to stop, ends early with a
+    // weaker bound: the stream is then dropped unfinished.
+    work->interrupt = interrupt;
+    setup_.target = interrupt;
+    search_.emplace(searched, SearchCaps{std::nullopt, caps.max_heap}, &setup_,
+                    [&](const ElementIndex&) { return TightScScorer(problem, work, &setup_); }, pool,
                     problem.secondary);
+    setup_.target = nullptr;
+    work->interrupt = nullptr;
+    if (work->stop_requested) throw SearchInterrupted();
 }
 
 void TopScStream::check_edges(const std::vector<std::uint64_t>& cover) const {

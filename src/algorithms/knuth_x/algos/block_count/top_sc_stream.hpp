@@ -33,9 +33,12 @@
 // Interrupts: next() polls the given Interrupt before each step and, through the scorer,
 // between the bounds of one step's children, every few thousand units of work (a unit is
 // about one search node; a bound's oracle evaluation counts one, and one per 64 entries it
-// scans). A request before a step throws SearchInterrupted at once; one within a step lets
-// the step finish at once with the parent's bound as the key of the children left (still
-// admissible, so the order stays exact) and throws after it. Either way the stream stands
+// scans, one per 16 blocks a pivot of the relaxation prices), inside a bound too. A request
+// before a step throws SearchInterrupted at once; one within a step cuts the bound being
+// computed short (any multipliers and prices give a valid bound, only a weaker one) and lets
+// the step finish at once with the parent's bound as the key of the partial children left
+// (still admissible, so the order stays exact) and throws after it. Building the stream
+// polls the Interrupt given to the constructor, through the root's bound. Either way the stream stands
 // between two steps: the next call goes on with nothing lost or repeated (a cover found by
 // the interrupted step is returned by the next call).
 //
@@ -81,7 +84,9 @@ public:
 
 // Empty when the stream's order is exact for this input; otherwise what is wrong, in words
 // the caller can show (e.g. "weights[3] is not finite").
-std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& inputs);
+// `interrupt`, when given, is polled (SearchInterrupted).
+std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& inputs,
+                               Interrupt* interrupt = nullptr);
 
 class TopScStream {
 public:
@@ -89,8 +94,11 @@ public:
     // included index is out of range: the caller checks first. Scores the root. With a pool
     // set above one thread, helpers bound the children of the best pending entries ahead
     // (OrderedSearch), each with its own scorer and work counters; see "Helpers" above.
+    // `interrupt`, when given, is polled while the stream is built (the root's bound
+    // included, which it may cut short): a request throws SearchInterrupted.
     TopScStream(const BlockList& blocks, BlockCountInputs inputs, std::span<const std::uint64_t> include,
-                SearchCaps caps, ThreadPool* pool = nullptr, std::span<const std::uint64_t> secondary = {});
+                SearchCaps caps, ThreadPool* pool = nullptr, std::span<const std::uint64_t> secondary = {},
+                Interrupt* interrupt = nullptr);
 
     // The next cover in nondecreasing score, or nullopt once the stream has ended (see end()).
     // May throw SearchInterrupted (see above), UnrankableCover or InternalFailure.
@@ -107,10 +115,19 @@ public:
     const ScWork& work() const noexcept { return *work_; }
 
 private:
-    void build(std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool);
+    void build(std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool, Interrupt* interrupt);
     // Throws UnrankableCover when `cover` holds more edges than edge_total.
     void check_edges(const std::vector<std::uint64_t>& cover) const;
 
+    // Forwards to the caller's interrupt while the stream is built, and never asks after: the
+    // search keeps it, and inside a step an interrupt must not throw (ScWork polls instead).
+    class SetupOnly final : public Interrupt {
+    public:
+        Interrupt* target = nullptr;
+        bool requested() override { return target != nullptr && target->requested(); }
+    };
+
+    SetupOnly setup_;  // outlives the search, which holds it
     std::unique_ptr<ScProblem> problem_;  // stable address: the scorer points to it
     std::unique_ptr<ScWork> work_;
     std::optional<OrderedSearch<TightScScorer>> search_;  // absent when no cover can exist

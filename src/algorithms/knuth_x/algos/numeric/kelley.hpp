@@ -15,6 +15,8 @@
 #include <span>
 #include <vector>
 
+#include "../../interrupt.hpp"
+
 namespace xcover {
 
 struct KelleyOptions {
@@ -30,13 +32,15 @@ class Kelley {
 public:
     // `oracle(y, grad)` returns f(y) and writes a supergradient into grad (same size as y).
     // `start` is clamped into [lo, hi]. Returns the best value; best_point() is its point.
+    // `stop`, when given, is asked after each evaluation and may end the loop there.
     template <class Oracle>
     double maximize(Oracle&& oracle, std::span<const double> start, std::span<const double> lo,
-                    std::span<const double> hi, const KelleyOptions& options) {
+                    std::span<const double> hi, const KelleyOptions& options, StopCheck* stop = nullptr) {
         begin(start, lo, hi);
         for (int evaluation = 0; evaluation < options.max_evaluations; ++evaluation) {
             const double value = oracle(std::span<const double>(point_), std::span<double>(grad_));
             if (!record(value, options)) break;
+            if (stop != nullptr && stop->stop_now(1)) break;
         }
         return best_;
     }

@@ -113,10 +113,15 @@ std::uint64_t SetPartitionLp::choose_entering(bool bland) {
     return enter;
 }
 
-std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots) {
+std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots, StopCheck* stop) {
     std::uint64_t pivots = 0;
     w_.resize(m_);
+    cut_short_ = false;
     while (pivots < max_pivots) {
+        if (pivots > 0 && stop != nullptr && stop->stop_now(1 + n_ / 16)) {
+            cut_short_ = true;
+            break;
+        }
         if (since_refactor_ >= kRefactorEvery) refactor();
         compute_prices();
         const std::uint64_t enter = choose_entering(pivots > 4 * m_ + 20);

@@ -15,6 +15,8 @@
 #include <span>
 #include <vector>
 
+#include "../../interrupt.hpp"
+
 namespace xcover {
 
 class SetPartitionLp {
@@ -23,8 +25,11 @@ public:
     void load(std::uint64_t row_count, std::span<const std::uint64_t> start, std::span<const std::uint32_t> rows);
     // New costs, one per column; the basis is kept.
     void set_costs(std::span<const double> costs);
-    // Pivots until no column prices out or `max_pivots`; returns the pivots made.
-    std::uint64_t solve(std::uint64_t max_pivots);
+    // Pivots until no column prices out or `max_pivots`; returns the pivots made. `stop`,
+    // when given, is asked before each pivot after the first and may end the solve there
+    // (cut_short() then tells so): a pivot prices every column, a long wait on a large view.
+    std::uint64_t solve(std::uint64_t max_pivots, StopCheck* stop = nullptr);
+    bool cut_short() const noexcept { return cut_short_; }
 
     // Row prices c_B B^-1 of the current basis.
     const std::vector<double>& prices() const noexcept { return pi_; }
@@ -51,6 +56,7 @@ private:
     std::vector<char> in_basis_;
     std::uint64_t since_refactor_ = 0;
     std::uint64_t pivots_ = 0, pricings_ = 0;
+    bool cut_short_ = false;
 };
 
 }  // namespace xcover
