@@ -147,6 +147,19 @@ TEST(DancingLinks, EmptyMatrixEmptyBlocksAndBadArguments) {
     EXPECT_THROW(DancingLinks(BlockList::from({{0}}), 1), InternalFailure);
 }
 
+TEST(DancingLinks, BuildingManyColumnsPolls) {
+    // The headers of a million columns and no block: the matrix is built by its header loop
+    // alone, which must ask the interrupt as often as a block loop of that size would.
+    struct CountPolls final : Interrupt {
+        std::uint64_t calls = 0;
+        bool requested() override { return ++calls, false; }
+    } counter;
+    const std::uint64_t m = 1'000'000;
+    DancingLinks links(BlockList{}, m, &counter, m / 2);
+    EXPECT_EQ(links.column_count(), m);
+    EXPECT_GE(counter.calls, m / InterruptPoll::kInterval);
+}
+
 TEST(DancingLinks, ElementOrderInsideABlockDoesNotMatter) {
     EXPECT_EQ(snapshot(build({{2, 1}})), snapshot(build({{1, 2}})));
 }

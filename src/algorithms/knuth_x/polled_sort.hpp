@@ -15,6 +15,36 @@
 
 namespace xcover {
 
+// Resizes `values` to `n` entries, the new ones `fill`, a chunk at a time with a tick per
+// chunk: for tens of millions of entries the first writes fault fresh pages in, which on a
+// busy machine takes long enough that the caller must be able to interrupt it.
+template <class T>
+void resize_polled(std::vector<T>& values, std::size_t n, InterruptPoll& poll, const T& fill = T{}) {
+    constexpr std::size_t kChunk = std::size_t{1} << 16;
+    if (n <= values.size()) {
+        values.resize(n);
+        return;
+    }
+    values.reserve(n);
+    while (values.size() < n) {
+        const std::size_t step = std::min(kChunk, n - values.size());
+        values.resize(values.size() + step, fill);
+        poll.tick(step);
+    }
+}
+
+// std::copy, a chunk at a time with a tick per chunk (see resize_polled).
+template <class In, class Out>
+Out copy_polled(In first, In last, Out out, InterruptPoll& poll) {
+    constexpr std::ptrdiff_t kChunk = std::ptrdiff_t{1} << 16;
+    while (last - first > kChunk) {
+        out = std::copy(first, first + kChunk, out);
+        first += kChunk;
+        poll.tick(kChunk);
+    }
+    return std::copy(first, last, out);
+}
+
 template <class T, class Less = std::less<T>>
 void sort_polled(std::vector<T>& values, InterruptPoll& poll, Less less = {}) {
     constexpr std::size_t kRun = std::size_t{1} << 14;
@@ -29,7 +59,8 @@ void sort_polled(std::vector<T>& values, InterruptPoll& poll, Less less = {}) {
         std::stable_sort(values.begin() + begin, values.begin() + std::min(n, begin + kRun), less);
         poll.tick(kRun);
     }
-    std::vector<T> buffer(n);
+    std::vector<T> buffer;
+    resize_polled(buffer, n, poll);
     std::vector<T>* from = &values;
     std::vector<T>* to = &buffer;
     for (std::size_t width = kRun; width < n; width *= 2) {
@@ -42,9 +73,11 @@ void sort_polled(std::vector<T>& values, InterruptPoll& poll, Less less = {}) {
                 (*to)[out++] = less((*from)[j], (*from)[i]) ? (*from)[j++] : (*from)[i++];
                 if ((out & (kMergeTick - 1)) == 0) poll.tick(kMergeTick);
             }
-            std::copy((*from).begin() + i, (*from).begin() + middle, (*to).begin() + out);
+            // What is left of one run: half the input at the last width, when the runs are
+            // in order already.
+            copy_polled((*from).begin() + i, (*from).begin() + middle, (*to).begin() + out, poll);
             out += middle - i;
-            std::copy((*from).begin() + j, (*from).begin() + end, (*to).begin() + out);
+            copy_polled((*from).begin() + j, (*from).begin() + end, (*to).begin() + out, poll);
             poll.tick(end - begin);
         }
         std::swap(from, to);

@@ -279,7 +279,7 @@ def test_ctrl_c_closes_the_cluster_and_exits_130_quietly():
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
     process = subprocess.Popen(
         [sys.executable, os.path.join(ROOT, "examples", "dask_cluster.py"),
-         "--instance", "langford12", "--no-progress"],
+         "--instance", "pent6x10", "--no-progress"],  # seconds of counting
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env,
         start_new_session=True,
     )

@@ -27,11 +27,15 @@ DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrup
     if (node_total > kMaxNodes) throw std::bad_alloc();
     for (auto* field : {&up_, &down_, &left_, &right_, &column_}) field->reserve(node_total);
     blocks_.reserve(node_total);
-    sizes_.assign(m + 1, 0);
+    sizes_.reserve(m + 1);
 
     // The root and the primary headers, in one ring; the secondary headers, each alone.
+    // Polled like the blocks: the first writes to seven arrays of millions of entries fault
+    // their pages in, which takes long enough that Ctrl-C must be heard meanwhile.
     for (std::uint64_t c = 0; c <= m; ++c) {
+        poll.tick();
         const auto n = static_cast<NodeIndex>(c);
+        sizes_.push_back(0);
         up_.push_back(n);
         down_.push_back(n);
         if (c > p) {
@@ -66,8 +70,13 @@ DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrup
             ++sizes_[c];
         }
     }
-    for (std::uint64_t c = 1; c <= p; ++c) empty_columns_ += sizes_[c] == 0;
-    for (std::uint64_t c = p + 1; c <= m; ++c) ++sizes_[c];  // never 0: see the header
+    for (std::uint64_t c = 1; c <= m; ++c) {
+        poll.tick();
+        if (c <= p)
+            empty_columns_ += sizes_[c] == 0;
+        else
+            ++sizes_[c];  // never 0: see the header
+    }
 }
 
 void DancingLinks::check_links() const {

@@ -12,7 +12,8 @@ namespace {
 // Per value of `sorted_values` (ascending, distinct): 1 when `secondary` lists it.
 std::vector<char> mark_secondary(const std::vector<std::uint64_t>& sorted_values,
                                  std::span<const std::uint64_t> secondary, InterruptPoll& poll) {
-    std::vector<char> marks(sorted_values.size(), 0);
+    std::vector<char> marks;
+    resize_polled(marks, sorted_values.size(), poll, char{0});
     for (std::uint64_t value : secondary) {
         poll.tick();
         const auto it = std::lower_bound(sorted_values.begin(), sorted_values.end(), value);
@@ -52,6 +53,15 @@ ElementIndex build_element_index(const BlockList& blocks, std::span<const std::u
     sort_values_polled(occurrences, poll);
     ElementIndex index;
     std::vector<std::uint64_t> counts;
+    // Reserved, not grown: for millions of elements each regrowth copies the whole vector
+    // at once, too long a step between polls.
+    std::size_t distinct = 0;
+    for (std::size_t i = 0; i < occurrences.size(); ++i) {
+        distinct += i == 0 || occurrences[i] != occurrences[i - 1];
+        poll.tick();
+    }
+    index.sorted_values_.reserve(distinct);
+    counts.reserve(distinct);
     for (std::size_t i = 0; i < occurrences.size();) {
         std::size_t j = i;
         while (j < occurrences.size() && occurrences[j] == occurrences[i]) ++j;
@@ -66,7 +76,8 @@ ElementIndex build_element_index(const BlockList& blocks, std::span<const std::u
     const std::vector<char> is_secondary = mark_secondary(index.sorted_values_, secondary, poll);
     index.primary_count_ = m - static_cast<std::size_t>(
                                    std::count(is_secondary.begin(), is_secondary.end(), 1));
-    std::vector<std::uint64_t> order(m);
+    std::vector<std::uint64_t> order;
+    resize_polled(order, m, poll);
     std::iota(order.begin(), order.end(), 0);
     // Values are ascending already, so a stable sort by (secondary, count) keeps value order
     // on ties.
@@ -75,8 +86,8 @@ ElementIndex build_element_index(const BlockList& blocks, std::span<const std::u
         return counts[a] < counts[b];
     });
 
-    index.elements_.resize(m);
-    index.sorted_columns_.resize(m);
+    resize_polled(index.elements_, m, poll);
+    resize_polled(index.sorted_columns_, m, poll);
     for (std::size_t k = 0; k < m; ++k) {
         poll.tick();
         index.elements_[k] = index.sorted_values_[order[k]];
