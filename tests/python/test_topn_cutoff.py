@@ -1,6 +1,7 @@
-"""get_topn without caps leaves out the entries that no cover among the first n extends; it
-must list the very covers, in the very order, of the search without that cutoff: the model in
-conftest, and get_topn with a step cap too large to matter (which runs the plain search)."""
+"""Without caps, get_topn leaves out the entries that no cover among the first n extends, and
+get_top and get_topp those that lead to no cover; they must list the very covers, in the very
+order, of the search without that cutoff: the model in conftest, and the same call with a step
+cap too large to matter (which runs the plain search)."""
 
 import itertools
 import math
@@ -42,11 +43,14 @@ problems = st.lists(
 # The thread setting holds for every example: it is the point of the fixture.
 @settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(problems, st.integers(1, 12))
-def test_topn_is_the_model_prefix(threads, problem, n):
+def test_ranked_queries_are_the_model(threads, problem, n):
     blocks, weights = problem
-    expected = ordered_search_model(blocks, weights)[:n]
-    assert xcover.get_topn(blocks, weights, n) == expected
-    assert xcover.get_topn(blocks, weights, n, max_iter=NO_CAP) == expected
+    model = ordered_search_model(blocks, weights)
+    assert xcover.get_topn(blocks, weights, n) == model[:n]
+    assert xcover.get_topn(blocks, weights, n, max_iter=NO_CAP) == model[:n]
+    assert xcover.get_top(blocks, weights) == model
+    for alpha in (0.0, 0.5):
+        assert xcover.get_topp(blocks, weights, alpha) == xcover.get_topp(blocks, weights, alpha, max_iter=NO_CAP)
 
 
 def random_problem(rng, elements, count, weights):
@@ -69,6 +73,9 @@ def test_topn_on_larger_problems_with_ties(threads, seed):
     plain = xcover.get_topn(blocks, weights, 400, max_iter=NO_CAP)
     for n in (1, 2, 3, 5, 8, 20, 60, 400):
         assert xcover.get_topn(blocks, weights, n) == plain[:n]
+    if len(plain) < 400:
+        assert xcover.get_top(blocks, weights) == plain
+        assert xcover.get_topp(blocks, weights, 0.0) == plain
 
 
 def test_many_equal_costs_around_the_nth(threads):

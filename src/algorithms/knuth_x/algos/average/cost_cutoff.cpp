@@ -79,7 +79,8 @@ PriceRound evaluate(const BlockList& relabeled, const ColumnBlocks& by_column,
 
 // Subgradient ascent on the prices from zero (where the bound is the averaging estimator's).
 std::vector<double> ascend_prices(const BlockList& relabeled, std::uint64_t m, const ColumnBlocks& by_column,
-                                  const std::vector<double>& weights, double scale, Interrupt* interrupt) {
+                                  const std::vector<double>& weights, double scale, double box,
+                                  Interrupt* interrupt) {
     InterruptPoll poll(interrupt);
     std::vector<double> price(m + 1, 0.0), best = price, net(relabeled.size()), step(m + 1);
     const std::uint64_t work = relabeled.total_items() * 2 + m + 1;
@@ -109,9 +110,12 @@ std::vector<double> ascend_prices(const BlockList& relabeled, std::uint64_t m, c
         double norm = 0.0;
         for (double g : step) norm += g * g;
         if (norm == 0.0) break;  // the relaxation's optimum
-        const double gap = 0.05 * std::max(std::fabs(best_value), scale) + 1e-300;
+        const double gap = 0.05 * std::max(std::fabs(best_value), scale);
         const double t = lambda * gap / norm;
-        for (std::uint64_t c = 1; c <= m; ++c) price[c] += t * step[c];
+        if (!(t > 0x1p-900)) break;  // all weights (nearly) zero: nothing to gain
+        // Within a box: the bound has flat directions along which prices could drift without
+        // end, and the rounding of the net costs grows with the prices.
+        for (std::uint64_t c = 1; c <= m; ++c) price[c] = std::clamp(price[c] + t * step[c], -box, box);
     }
     return best;
 }
@@ -148,8 +152,8 @@ NetCosts net_costs(const BlockList& relabeled, std::uint64_t columns, const std:
                    Interrupt* interrupt) {
     const ColumnBlocks by_column(relabeled, columns);
     const Extent extent = extent_of(relabeled, weights);
-    const std::vector<double> y =
-        ascend_prices(relabeled, columns, by_column, weights, extent.weight, interrupt);
+    const std::vector<double> y = ascend_prices(relabeled, columns, by_column, weights, extent.weight,
+                                                extent.weight * static_cast<double>(extent.length), interrupt);
 
     // Prices that no block outprices: each column's price raised by its least net share.
     NetCosts costs;
@@ -160,20 +164,22 @@ NetCosts net_costs(const BlockList& relabeled, std::uint64_t columns, const std:
     for (std::uint64_t c = 1; c <= columns; ++c) {
         price[c] = y[c] + round.least[c];
         costs.total_price += price[c];
-        magnitude += std::fabs(price[c]);
+        magnitude += std::fabs(price[c]) + std::fabs(y[c]) + std::fabs(round.least[c]);
     }
     evaluate(relabeled, by_column, weights, price, costs.net);
 
     // Every quantity compared is a sum of at most `terms` numbers of magnitude at most
-    // `magnitude`; each sum is off by at most terms * u * terms * magnitude (u = 2^-53), and
-    // a handful of them meet in one comparison.
+    // `magnitude` (weights, prices, the subgradient's prices and least shares they come
+    // from); each sum is off by at most terms * u * terms * magnitude (u = 2^-53), and a
+    // handful of them meet in one comparison.
     magnitude += extent.weight;
     const double terms = 2.0 * static_cast<double>(columns) + static_cast<double>(extent.length) + 4.0;
-    costs.margin = 64.0 * terms * terms * 0x1p-53 * magnitude;
+    // Results near zero round to a multiple of the least subnormal instead: an absolute error.
+    costs.margin = 64.0 * terms * terms * (0x1p-53 * magnitude + 0x1p-1074);
     if (!std::isfinite(costs.total_price) || !std::isfinite(costs.margin)) {
         costs.net.assign(weights.begin(), weights.begin() + static_cast<std::ptrdiff_t>(relabeled.size()));
         costs.total_price = 0.0;
-        costs.margin = 64.0 * terms * terms * 0x1p-53 * extent.weight;
+        costs.margin = 64.0 * terms * terms * (0x1p-53 * extent.weight + 0x1p-1074);
     }
     return costs;
 }
@@ -226,9 +232,7 @@ public:
     std::optional<CoverList> run() {
         if (!search()) return std::nullopt;
         purge();
-        CoverList covers;
-        for (const Kept& kept : kept_) covers.push_list(kept.blocks);
-        return covers;
+        return std::move(kept_);
     }
 
 private:
@@ -236,10 +240,6 @@ private:
         std::uint64_t column;
         std::uint64_t node;
         double net_sum;  // before this level's choice
-    };
-    struct Kept {
-        double cost;
-        std::vector<std::uint64_t> blocks;
     };
 
     double net_of(std::uint64_t node) const { return net_[links_->block_of(node)]; }
@@ -279,15 +279,15 @@ private:
 
     // Records the cover the matrix shows; false when too many are kept.
     bool record_cover() {
-        Kept kept{-0.0, {}};
+        double cost = -0.0;
         for (const Level& level : path_) {
             const std::uint64_t block = order_[links_->block_of(level.node)];
-            kept.cost += weights_[block];
-            kept.blocks.push_back(block);
+            cost += weights_[block];
+            kept_.push_item(block);
         }
-        best_.offer(kept.cost);
-        if (kept.cost > best_.cutoff() + keep_margin_) return true;
-        kept_.push_back(std::move(kept));
+        kept_.close_list();
+        kept_costs_.push_back(cost);
+        best_.offer(cost);
         if (kept_.size() > 2 * max_kept_) purge();
         return kept_.size() <= 2 * max_kept_;
     }
@@ -295,7 +295,15 @@ private:
     // Drops the kept covers beyond the cutoff.
     void purge() {
         const double limit = best_.cutoff() + keep_margin_;
-        std::erase_if(kept_, [&](const Kept& kept) { return kept.cost > limit; });
+        CoverList kept;
+        std::vector<double> costs;
+        for (std::uint64_t i = 0; i < kept_.size(); ++i) {
+            if (kept_costs_[i] > limit) continue;
+            kept.push_list(kept_[i]);
+            costs.push_back(kept_costs_[i]);
+        }
+        kept_ = std::move(kept);
+        kept_costs_ = std::move(costs);
     }
 
     bool search() {
@@ -314,7 +322,10 @@ private:
             if (descended) continue;
             // Back up to the next block worth trying.
             for (;;) {
-                if (path_.empty()) return kept_.size() <= max_kept_ || (purge(), kept_.size() <= max_kept_);
+                if (path_.empty()) {
+                    purge();
+                    return kept_.size() <= max_kept_;
+                }
                 Level& level = path_.back();
                 links.uncover_rest_of_block(level.node);
                 level.node = links.down(level.node);
@@ -349,7 +360,8 @@ private:
     std::optional<DancingLinks> links_;
     std::vector<Level> path_;
     CheapestCosts best_;
-    std::vector<Kept> kept_;
+    CoverList kept_;                  // covers seen within the cutoff, in order of choice
+    std::vector<double> kept_costs_;  // their costs
     InterruptPoll poll_;
 };
 
