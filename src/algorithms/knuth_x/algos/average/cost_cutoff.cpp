@@ -5,7 +5,6 @@
 #include <numeric>
 #include <queue>
 
-#include "../../links/dancinglinks.hpp"
 #include "../../numbers.hpp"
 
 namespace xcover {
@@ -205,10 +204,102 @@ private:
     std::priority_queue<double> heap_;
 };
 
-// Depth-first branch and bound over a matrix whose columns list their blocks by ascending net
-// cost (blocks renumbered in that order). It never leaves out a position whose bound is
-// within `slack` of the cutoff, so every cover costing up to the final cutoff + 4 margins is
-// seen and kept.
+// The branch and bound's own matrix: rows are the blocks by ascending net cost, so each column
+// lists its blocks cheapest first. Covering a column hides only the blocks cheap enough to
+// matter (net cost at most `threshold`, as in Knuth's DLX5): a dearer block left in other
+// columns costs more than the cutoff wherever the search meets it again, since costs so far
+// only grow and the cutoff only drops. Uncovering must use the threshold covering used.
+class CostMatrix {
+public:
+    CostMatrix(const BlockList& rows, std::uint64_t columns, std::vector<double> net)
+        : net_(std::move(net)), next_(columns + 1), prev_(columns + 1) {
+        const std::uint64_t nodes = columns + 1 + rows.total_items();
+        up_.resize(nodes);
+        down_.resize(nodes);
+        column_.resize(nodes);
+        row_.resize(nodes);
+        size_.assign(columns + 1, 0);
+        for (std::uint64_t c = 0; c <= columns; ++c) {
+            up_[c] = down_[c] = column_[c] = c;
+            next_[c] = c == columns ? 0 : c + 1;
+            prev_[c] = c == 0 ? columns : c - 1;
+        }
+        row_start_.push_back(columns + 1);
+        for (std::uint64_t r = 0; r < rows.size(); ++r) {
+            const auto row = rows[r];
+            for (std::uint64_t i = 0; i < row.size(); ++i) {
+                const std::uint64_t c = checked(row[i], columns + 1), x = row_start_.back() + i;
+                column_[x] = c;
+                row_[x] = r;
+                up_[x] = up_[c];
+                down_[x] = c;
+                down_[up_[c]] = x;
+                up_[c] = x;
+                ++size_[c];
+            }
+            row_start_.push_back(row_start_.back() + rows.list_size(r));
+        }
+    }
+
+    std::uint64_t first_active() const { return next_[0]; }
+    std::uint64_t next_active(std::uint64_t c) const { return next_[c]; }
+    std::uint64_t down(std::uint64_t x) const { return down_[x]; }
+    std::uint64_t row_of(std::uint64_t x) const { return row_[x]; }
+    double net_of(std::uint64_t x) const { return net_[row_[x]]; }
+
+    void cover(std::uint64_t c, double threshold) {
+        next_[prev_[c]] = next_[c];
+        prev_[next_[c]] = prev_[c];
+        for (std::uint64_t r = down_[c]; r != c && net_of(r) <= threshold; r = down_[r])
+            for_rest_of_row(r, [&](std::uint64_t x) {
+                down_[up_[x]] = down_[x];
+                up_[down_[x]] = up_[x];
+                --size_[column_[x]];
+            });
+    }
+    void uncover(std::uint64_t c, double threshold) {
+        std::uint64_t last = c;
+        for (std::uint64_t r = down_[c]; r != c && net_of(r) <= threshold; r = down_[r]) last = r;
+        for (std::uint64_t r = last; r != c; r = up_[r])
+            for_rest_of_row_backwards(r, [&](std::uint64_t x) {
+                down_[up_[x]] = x;
+                up_[down_[x]] = x;
+                ++size_[column_[x]];
+            });
+        next_[prev_[c]] = c;
+        prev_[next_[c]] = c;
+    }
+    // Covers (uncovers) the other columns of the row of node `x`.
+    void cover_rest(std::uint64_t x, double threshold) {
+        for_rest_of_row(x, [&](std::uint64_t y) { cover(column_[y], threshold); });
+    }
+    void uncover_rest(std::uint64_t x, double threshold) {
+        for_rest_of_row_backwards(x, [&](std::uint64_t y) { uncover(column_[y], threshold); });
+    }
+
+private:
+    template <class F>
+    void for_rest_of_row(std::uint64_t x, F&& f) const {
+        const std::uint64_t begin = row_start_[row_[x]], end = row_start_[row_[x] + 1];
+        for (std::uint64_t y = x + 1 == end ? begin : x + 1; y != x; y = y + 1 == end ? begin : y + 1) f(y);
+    }
+    template <class F>
+    void for_rest_of_row_backwards(std::uint64_t x, F&& f) const {
+        const std::uint64_t begin = row_start_[row_[x]], end = row_start_[row_[x] + 1];
+        for (std::uint64_t y = x == begin ? end - 1 : x - 1; y != x; y = y == begin ? end - 1 : y - 1) f(y);
+    }
+
+    std::vector<double> net_;  // per row
+    std::vector<std::uint64_t> next_, prev_;  // the ring of active columns through 0
+    std::vector<std::uint64_t> up_, down_, column_, row_;
+    std::vector<std::uint64_t> size_;
+    std::vector<std::uint64_t> row_start_;  // per row, its first node; one more at the end
+};
+
+// Depth-first branch and bound over a CostMatrix, with net costs raised to at least zero (a
+// rounding's worth; the margins cover it). It never leaves out a position whose bound is
+// within 6 margins of the cutoff, so every cover costing up to the final cutoff + 4 margins
+// is seen and kept.
 class CutoffSearch {
 public:
     CutoffSearch(const BlockList& relabeled, std::uint64_t columns, const std::vector<double>& weights,
@@ -220,12 +311,13 @@ public:
         std::stable_sort(order_.begin(), order_.end(),
                          [&](std::uint64_t a, std::uint64_t b) { return costs.net[a] < costs.net[b]; });
         BlockList sorted;
+        std::vector<double> net;
         for (std::uint64_t b : order_) {
             sorted.push_list(relabeled[b]);
-            net_.push_back(costs.net[b]);
+            net.push_back(std::max(costs.net[b], 0.0));
             length_ = std::max(length_, relabeled.list_size(b));
         }
-        links_.emplace(sorted, columns, interrupt);
+        links_.emplace(sorted, columns, std::move(net));
     }
 
     // The covers kept, or nothing when more than `max_kept` cost up to the cutoff.
@@ -239,31 +331,31 @@ private:
     struct Level {
         std::uint64_t column;
         std::uint64_t node;
-        double net_sum;  // before this level's choice
+        double net_sum;          // before this level's choice
+        double column_threshold;  // the branch column was covered with
+        double rest_threshold;    // the rest of the chosen block was covered with
     };
 
-    double net_of(std::uint64_t node) const { return net_[links_->block_of(node)]; }
+    // The net cost, beyond `net_sum`, up to which a block can still matter.
+    double headroom(double net_sum) const { return best_.cutoff() + prune_margin_ - base_ - net_sum; }
     // A bound on the net cost of every completion of a position, compared with the cutoff.
     bool too_costly(double net_bound) const { return base_ + net_bound > best_.cutoff() + prune_margin_; }
 
-    // What a remaining column adds at least to the bound summed over columns: its cheapest
-    // block spread over the longest block's columns (or all of it when negative).
-    double spread_of(double least) const { return least >= 0.0 ? least / static_cast<double>(length_) : least; }
-
     // The column to branch on, or 0 when the position cannot reach the cutoff: fewest blocks
-    // under the cutoff, ties to the column whose cheapest block costs most.
+    // under the cutoff, ties to the column whose cheapest block costs most. A column's
+    // cheapest block, and all of them spread over the longest block's columns, bound the rest.
     std::uint64_t branch_column(double net_sum) const {
-        const DancingLinks& links = *links_;
+        const CostMatrix& links = *links_;
         std::uint64_t best = 0, best_count = UINT64_MAX;
         double best_least = -kInf, spread = 0.0;
         for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) {
             const std::uint64_t first = links.down(c);
             if (first == c) return 0;
-            const double least = net_of(first);
+            const double least = links.net_of(first);
             if (too_costly(net_sum + least)) return 0;
-            spread += spread_of(least);
+            spread += least / static_cast<double>(length_);
             std::uint64_t count = 0;
-            for (std::uint64_t i = first; i != c && count <= best_count && !too_costly(net_sum + net_of(i));
+            for (std::uint64_t i = first; i != c && count <= best_count && !too_costly(net_sum + links.net_of(i));
                  i = links.down(i))
                 ++count;
             if (count > best_count) continue;
@@ -281,7 +373,7 @@ private:
     bool record_cover() {
         double cost = -0.0;
         for (const Level& level : path_) {
-            const std::uint64_t block = order_[links_->block_of(level.node)];
+            const std::uint64_t block = order_[links_->row_of(level.node)];
             cost += weights_[block];
             kept_.push_item(block);
         }
@@ -307,7 +399,7 @@ private:
     }
 
     bool search() {
-        DancingLinks& links = *links_;
+        CostMatrix& links = *links_;
         double net_sum = 0.0;
         for (;;) {
             poll_.tick();
@@ -315,8 +407,9 @@ private:
             if (links.first_active() == 0) {
                 if (!record_cover()) return false;
             } else if (const std::uint64_t c = branch_column(net_sum); c != 0) {
-                links.cover(c);
-                path_.push_back(Level{c, links.down(c), net_sum});
+                const double threshold = headroom(net_sum);
+                links.cover(c, threshold);
+                path_.push_back(Level{c, links.down(c), net_sum, threshold, 0.0});
                 descended = try_block(net_sum);
             }
             if (descended) continue;
@@ -327,7 +420,7 @@ private:
                     return kept_.size() <= max_kept_;
                 }
                 Level& level = path_.back();
-                links.uncover_rest_of_block(level.node);
+                links.uncover_rest(level.node, level.rest_threshold);
                 level.node = links.down(level.node);
                 net_sum = level.net_sum;
                 if (try_block(net_sum)) break;
@@ -339,13 +432,14 @@ private:
     // `net_sum` below it); otherwise pops the level.
     bool try_block(double& net_sum) {
         Level& level = path_.back();
-        if (level.node == level.column || too_costly(level.net_sum + net_of(level.node))) {
-            links_->uncover(level.column);
+        if (level.node == level.column || too_costly(level.net_sum + links_->net_of(level.node))) {
+            links_->uncover(level.column, level.column_threshold);
             path_.pop_back();
             return false;
         }
-        links_->cover_rest_of_block(level.node);
-        net_sum = level.net_sum + net_of(level.node);
+        net_sum = level.net_sum + links_->net_of(level.node);
+        level.rest_threshold = headroom(net_sum);
+        links_->cover_rest(level.node, level.rest_threshold);
         return true;
     }
 
@@ -354,10 +448,9 @@ private:
     double keep_margin_;
     double prune_margin_;
     std::uint64_t max_kept_;
-    std::vector<std::uint64_t> order_;  // sorted position -> block
-    std::vector<double> net_;           // by sorted position
+    std::vector<std::uint64_t> order_;  // row (sorted position) -> block
     std::uint64_t length_ = 1;
-    std::optional<DancingLinks> links_;
+    std::optional<CostMatrix> links_;
     std::vector<Level> path_;
     CheapestCosts best_;
     CoverList kept_;                  // covers seen within the cutoff, in order of choice
