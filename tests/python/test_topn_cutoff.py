@@ -93,3 +93,28 @@ def test_many_equal_costs_around_the_nth(threads):
 def test_fewer_covers_than_n_lists_them_all(threads):
     blocks, weights = random_problem(random.Random(7), 8, 20, [1.0, 2.0, 0.25])
     assert xcover.get_topn(blocks, weights, 10**6) == xcover.get_top(blocks, weights)
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_iter_top_in_rounds_is_the_plain_stream(threads, seed):
+    # Without caps iter_top runs rounds of searches with a cutoff (n = 1, 4, 16, ...); its
+    # pairs must be those of the plain stream, with and without include, at every length.
+    rng = random.Random(100 + seed)
+    blocks, weights = random_problem(rng, 10, 36, range(0, 3) if seed % 2 else [0.5, 1.25, 0.0, 2.0])
+    for include in ((), (rng.randrange(len(blocks)),)):
+        plain = list(xcover.iter_top(blocks, weights, include=include, max_iter=NO_CAP))
+        rounds = list(xcover.iter_top(blocks, weights, include=include))
+        assert rounds == plain
+        assert all(c[: len(include)] == list(include) for _, c in rounds)
+
+
+def test_iter_top_taken_a_few_at_a_time(threads):
+    blocks, weights = random_problem(random.Random(3), 11, 40, [1.0, 2.0, 3.0])
+    assert len(xcover.get_top(blocks, weights)) > 100
+    plain = list(xcover.iter_top(blocks, weights, max_iter=NO_CAP))
+    stream = xcover.iter_top(blocks, weights)
+    taken = []
+    for size in (1, 2, 3, 10, 50, 1000):  # across the rounds' ends
+        taken += itertools.islice(stream, size)
+    assert taken == plain
+    assert xcover.get_topn(blocks, weights, len(plain)) == [c for _, c in plain]

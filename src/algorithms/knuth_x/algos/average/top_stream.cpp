@@ -1,6 +1,7 @@
 #include "top_stream.hpp"
 
 #include "../included_blocks.hpp"
+#include "cost_cutoff.hpp"
 
 namespace xcover {
 
@@ -20,16 +21,77 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
             return AvgScorer(searched, weights_, index);
         }, pool);
     };
+    const bool rounds = !caps.max_iter && !caps.max_heap && cutoff_applies(blocks, weights_);
     if (prefix_.empty()) {
-        build(blocks);
+        if (rounds) searched_ = blocks;
+        else build(blocks);
     } else if (std::optional<BlockList> reduced = blocks_beside(blocks, prefix_, poll_)) {
-        build(*reduced);
+        if (rounds) searched_ = std::move(*reduced);
+        else build(*reduced);
     }
+    pool_ = pool;
     setup_.target = nullptr;
+}
+
+RankedCover TopStream::ranked(const std::vector<std::uint64_t>& blocks, double weight_sum) const {
+    RankedCover cover{prefix_, prefix_.empty() ? weight_sum : prefix_sum_};
+    for (std::uint64_t b : blocks) {
+        cover.blocks.push_back(b);
+        if (!prefix_.empty()) cover.score += at(weights_, b);
+    }
+    return cover;
+}
+
+std::optional<RankedCover> TopStream::next_in_rounds(Interrupt* interrupt) {
+    for (;;) {
+        if (!round_search_) {
+            // Built in place (a search stays where it was built), polling the caller's
+            // interrupt only while it is built: an interrupt then leaves no round, and the
+            // next call builds it again.
+            setup_.target = interrupt;
+            struct Detach {
+                SetupOnly& setup;
+                ~Detach() { setup.target = nullptr; }
+            } detach{setup_};
+            auto candidates = cutoff_candidates(*searched_, weights_, round_n_, &setup_);
+            if (!candidates) {
+                // Too many candidates: the plain search goes on from here.
+                skip_ = handed_out_;
+                search_.emplace(*searched_, SearchCaps{}, &setup_, [&](const ElementIndex& index) {
+                    return AvgScorer(*searched_, weights_, index);
+                }, pool_);
+                searched_.reset();
+                return std::nullopt;
+            }
+            round_search_.emplace(*searched_, SearchCaps{}, &setup_, [&](const ElementIndex& index) {
+                return CutoffAvgScorer(AvgScorer(*searched_, weights_, index), std::move(candidates));
+            }, pool_);
+            round_taken_ = 0;
+        }
+        while (round_taken_ < round_n_) {
+            poll_.tick(InterruptPoll::kInterval);
+            auto step = round_search_->step();
+            if (!step) return std::nullopt;  // fewer covers than round_n_: all are listed
+            if (step->status != StepStatus::Complete) continue;
+            if (++round_taken_ <= handed_out_) continue;  // handed out in an earlier round
+            ++handed_out_;
+            return ranked(step->blocks, step->weight_sum);
+        }
+        round_search_.reset();
+        round_n_ = round_n_ <= UINT64_MAX / 4 ? round_n_ * 4 : UINT64_MAX;
+    }
 }
 
 std::optional<RankedCover> TopStream::next(Interrupt* interrupt) {
     poll_.set(interrupt);
+    if (searched_ && end_ == StreamEnd::Running) {
+        std::optional<RankedCover> cover = next_in_rounds(interrupt);
+        if (cover || searched_) {
+            if (!cover) end_ = StreamEnd::Exhausted;
+            return cover;
+        }
+        // The rounds gave way to the plain search: on below.
+    }
     while (end_ == StreamEnd::Running) {
         if (!search_) {
             end_ = StreamEnd::Exhausted;
@@ -50,12 +112,11 @@ std::optional<RankedCover> TopStream::next(Interrupt* interrupt) {
         }
         if (step_limit_) --*step_limit_;
         if (step->status != StepStatus::Complete) continue;
-        RankedCover cover{prefix_, prefix_.empty() ? step->weight_sum : prefix_sum_};
-        for (std::uint64_t b : step->blocks) {
-            cover.blocks.push_back(b);
-            if (!prefix_.empty()) cover.score += at(weights_, b);
+        if (skip_ > 0) {  // handed out by the rounds already
+            --skip_;
+            continue;
         }
-        return cover;
+        return ranked(step->blocks, step->weight_sum);
     }
     return std::nullopt;
 }
