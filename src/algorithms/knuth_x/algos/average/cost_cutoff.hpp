@@ -1,24 +1,22 @@
-// A cutoff for get_topn's search: a cost U that the first n covers do not exceed, and a lower
-// bound on the cost of any completion of a partial cover, stronger than the averaging
-// estimator's, to leave out of the search every entry that cannot lead to one of them.
+// The candidates of a search with a cutoff (cutoff_scorer.hpp): every cover that can be among
+// the first n the ordered search reports.
 //
-// Net costs. Prices z (one per column) that no block's elements outprice (z(b) <= weight of
-// b, up to rounding) split every cover's cost into Z = the sum of all prices, the same for
-// every cover, plus the net costs w_b - z(b) of its blocks, which are nearly nonnegative. The
-// averaging estimator applied to the net costs (shares over a block's distinct columns) then
-// bounds what a partial cover's completion adds, whatever the signs of the net costs. The
-// prices are the linear relaxation's (approached by subgradient steps): the bound at the root
-// is the relaxation's optimum, where the averaging estimator on the plain weights is far
-// below it on boards and grids.
+// Net costs. Prices z (one per column) that no block's columns outprice (z(b) <= weight of b,
+// up to rounding) split every cover's cost into Z = the sum of all prices, the same for every
+// cover, plus the net costs w_b - z(b) of its blocks, which are nonnegative up to rounding.
+// The prices come from subgradient steps on the linear relaxation's dual (the bound at the
+// root approaches the relaxation's optimum), kept in a box, then lowered by each column's
+// least net share so that no block is outpriced.
 //
-// The incumbent U. A depth-first branch and bound over the same matrix, each column's blocks
-// in ascending net cost, branching on the column with the fewest blocks under the cutoff,
-// keeps the n cheapest covers it has seen; U is the largest of their costs. Any n distinct
-// covers give a valid U: the search's quality only decides how much is left out.
+// The candidates. A depth-first branch and bound on the net costs, each column's blocks in
+// ascending net cost, branching on the column with the fewest blocks under the cutoff (the
+// n-th cheapest cost seen so far), covering a column by hiding only the blocks cheap enough
+// to matter (as Knuth's DLX5), keeps every cover costing at most U + 4 margins, U being the
+// final cutoff. Any n distinct covers bound the n-th cheapest cost, so U does.
 //
-// Rounding. The bound and the costs are sums in a different order from the weight sums the
-// search reports; `margin` exceeds every difference that rounding can make between them (see
-// docs/architecture.md), and an entry is left out only when its bound exceeds U + margin.
+// Rounding. Costs and bounds here are sums in other orders than the weight sums the search
+// reports; `margin` exceeds every difference rounding can make between them, and nothing is
+// left out within a few margins of U (docs/architecture.md gives the argument).
 #pragma once
 
 #include <cstdint>
