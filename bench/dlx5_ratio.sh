@@ -30,9 +30,11 @@ covers = xcover.get_topn(d["partitions"], weights, k)
 seconds = time.process_time() - start
 ours = sorted(int(sum(weights[b] for b in c)) for c in covers)
 # DLX5 ends its report with "The optimum cost is $C" or "The optimum costs are:" and one
-# " $C" line per cost.
+# " $C" line per cost, " $C (repeated R times)" for a cost that R covers share.
 report = open(dlx_file).read()
-theirs = sorted(int(x) for x in re.findall(r"\$(\d+)", report[report.find("The optimum"):]))
+theirs = sorted(int(cost) for cost, times in
+                re.findall(r"\$(\d+)(?: \(repeated (\d+) times\))?", report[report.find("The optimum"):])
+                for _ in range(int(times or 1)))
 print(f"{name:<10} {k:>6} {seconds:>10.3f} {dlx_s:>10.3f} {seconds / max(dlx_s, 1e-3):>7.2f} {ours == theirs}")
 PYEOF
     rm -f /tmp/dlx5_ratio.$$ /tmp/dlx5_time.$$
