@@ -8,7 +8,9 @@
 //   - get_all: every exact cover exactly once, nothing else; same output as get_all_stepwise.
 //   - get_top (no caps): every exact cover exactly once; nondecreasing weight sums when every
 //     weight is finite and no negative-weight block lists an element twice.
-//   - get_topn(n): the first n covers of get_top.
+//   - get_topn(n): the first n covers of get_top. Uncapped, get_top, get_topn and get_topp run
+//     the search with a cutoff (candidates from a branch and bound), and the step stream they
+//     are compared with is the plain search: the fuzzer compares the two.
 //   - capped get_top/get_topn, get_topp: prefixes of the uncapped stream.
 //   - get_topp with alpha outside [+0.0, 1.0] (or NaN): empty.
 //   - get_topn_sc: valid, distinct covers; all of them when uncapped with n large enough.

@@ -17,6 +17,8 @@ PY=$(bash scripts/build.sh)
 ./build/engine_bench "$@"
 ./build/scaling_bench "$@"
 ./build/ranked_bench "$@"
+./build/topn_cutoff_bench
+if command -v ctangle >/dev/null; then bash bench/dlx5_ratio.sh; fi
 ./build/min_est_bench "$@"
 ./build/split_bench "$@"
 ./build/top_sc_bench "$@"

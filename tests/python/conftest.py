@@ -31,6 +31,67 @@ def brute_force_covers(blocks):
     return covers
 
 
+
+def ordered_search_model(blocks, weights):
+    """get_top written the long way: the best-first search over partial covers keyed by the
+    averaging estimator (weights summed in order of choice plus, per uncovered element in
+    increasing value, the least weight / entry count among the blocks meeting no chosen one),
+    ties to the entry pushed first, NaN keys last. Every cover, in the order found."""
+    import heapq
+    import math
+
+    n = min(len(blocks), len(weights))
+    counts = {}
+    for b in blocks:
+        for e in set(b):
+            counts[e] = counts.get(e, 0) + 1
+    columns = sorted(counts, key=lambda e: (counts[e], e))
+
+    def score(chosen):
+        part = -0.0
+        taken = set()
+        for b in chosen:
+            part += weights[b]
+            taken.update(blocks[b])
+        least = {}
+        for i in range(n):
+            if taken and taken.intersection(blocks[i]):
+                continue
+            share = weights[i] / len(blocks[i]) if blocks[i] else math.nan
+            for e in blocks[i]:
+                if e not in least or least[e] > share:
+                    least[e] = share
+        rest = -0.0
+        for e in sorted(least):
+            rest += least[e]
+        return part + rest
+
+    def key(chosen, seq):
+        s = score(chosen)
+        return ((1, 0.0) if math.isnan(s) else (0, s), seq)
+
+    frontier = [(key([], 0), [])]
+    seq = 1
+    covers = []
+    while frontier:
+        _, chosen = heapq.heappop(frontier)
+        covered = set().union(*(set(blocks[b]) for b in chosen)) if chosen else set()
+        remaining = [i for i, b in enumerate(blocks) if b and not covered.intersection(b)]
+        active = [e for e in columns if e not in covered]
+        if not active:
+            covers.append(chosen)
+            continue
+        sizes = [sum(1 for i in remaining if e in blocks[i]) for e in active]
+        if min(sizes) == 0:
+            continue
+        column = active[sizes.index(min(sizes))]
+        for b in reversed([i for i in remaining if column in blocks[i]]):
+            child = chosen + [b]
+            heapq.heappush(frontier, (key(child, seq), child))
+            seq += 1
+    return covers
+
+
 MASK64 = 2**64 - 1
 
 

@@ -72,7 +72,8 @@ inline void restore_path(LinkState& state, const BlockList& relabeled,
 //   bool admit();                      // may another child be scored? false ends the expansion
 //   void charge(std::uint64_t work);   // the work of the child about to be scored
 //   void accept(std::uint64_t block, double score);
-// The scorer prepares (begin_expansion) only once a first child is admitted. `branch` is
+// A scorer may provide `bool rules_out(links, relabeled, child)`: a child it rules out is
+// neither scored nor offered to the sink. The scorer prepares (begin_expansion) only once a first child is admitted. `branch` is
 // scratch.
 template <class Scorer, class Sink>
 StepStatus expand_entry(const DancingLinks& links, Scorer& scorer, const BlockList& relabeled,
@@ -96,7 +97,12 @@ StepStatus expand_entry(const DancingLinks& links, Scorer& scorer, const BlockLi
         sink.charge(scorer.child_cost(links));
         const std::uint64_t block = *it;
         const double weight_sum = scorer.child_weight_sum(entry_sum, block);
-        sink.accept(block, scorer.child_score(links, relabeled, ChildContext{path, block, weight_sum}));
+        const ChildContext child{path, block, weight_sum};
+        // A scorer with a cutoff leaves out children that no cover worth keeping extends;
+        // the others are offered in the same order as without it.
+        if constexpr (requires { scorer.rules_out(links, relabeled, child); })
+            if (scorer.rules_out(links, relabeled, child)) continue;
+        sink.accept(block, scorer.child_score(links, relabeled, child));
     }
     return StepStatus::Expanded;
 }

@@ -25,14 +25,9 @@ double log_remaining(double log_bound, std::uint64_t k) {
     return std::log1p(-std::exp(lambda - log_bound)) + log_bound;
 }
 
-}  // namespace
-
-CoverList get_topp(const BlockList& blocks, std::vector<double> weights, double alpha,
-                   SearchCaps caps, Interrupt* interrupt, ThreadPool* pool) {
-    if (!std::isfinite(alpha) || std::signbit(alpha) || alpha > 1.0) return {};
-
-    const double log_bound = log_bell_bound(static_cast<double>(count_distinct_elements(blocks, interrupt)));
-    AvgSearch search = build_avg_search(blocks, std::move(weights), caps, interrupt, pool);
+// The covers of `search` in order until the unseen share of the probability is at most alpha.
+template <class Search>
+CoverList covers_until(Search& search, double log_bound, double alpha) {
     const double log_alpha = std::log(alpha);
     RunningLogSumExp seen;  // over -s for every cover returned
     double last_sum = 0.0;
@@ -56,6 +51,26 @@ CoverList get_topp(const BlockList& blocks, std::vector<double> weights, double 
         if (!found) break;
     }
     return covers;
+}
+
+}  // namespace
+
+CoverList get_topp(const BlockList& blocks, std::vector<double> weights, double alpha,
+                   SearchCaps caps, Interrupt* interrupt, ThreadPool* pool) {
+    if (!std::isfinite(alpha) || std::signbit(alpha) || alpha > 1.0) return {};
+
+    const double log_bound = log_bell_bound(static_cast<double>(count_distinct_elements(blocks, interrupt)));
+    // Without caps, a search with a cutoff for all covers lists them in the same order, so
+    // the rule stops at the same one. (The rule ends the list long before the last cover
+    // only when costs spread over about the log of the number of covers; no cutoff for the
+    // first n is drawn from it.)
+    if (alpha < 1.0 && !caps.max_iter && !caps.max_heap)
+        if (auto candidates = cutoff_candidates(blocks, weights, UINT64_MAX, interrupt)) {
+            CutoffAvgSearch search = build_cutoff_search(blocks, std::move(weights), std::move(candidates), interrupt, pool);
+            return covers_until(search, log_bound, alpha);
+        }
+    AvgSearch search = build_avg_search(blocks, std::move(weights), caps, interrupt, pool);
+    return covers_until(search, log_bound, alpha);
 }
 
 }  // namespace xcover

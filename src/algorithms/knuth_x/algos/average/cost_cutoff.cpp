@@ -1,0 +1,470 @@
+#include "cost_cutoff.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <queue>
+
+#include "../../numbers.hpp"
+
+namespace xcover {
+
+namespace {
+
+// Beyond this magnitude a weight could make a sum of a few thousand terms overflow.
+constexpr double kLargestWeight = 1e250;
+// Subgradient steps: at most this many, and at most this much work (block entries visited).
+constexpr unsigned kMaxPriceRounds = 300;
+constexpr std::uint64_t kPriceWork = 60'000'000;
+constexpr unsigned kPatience = 10;  // rounds without progress before the step halves
+
+bool lists_an_element_twice(std::span<const std::uint64_t> block, std::vector<std::uint64_t>& scratch) {
+    scratch.clear();
+    for (std::uint64_t e : block) scratch.push_back(e);
+    sort_unique(scratch);
+    return scratch.size() != block.size();
+}
+
+// Per column, the blocks holding it (CSR over the relabeled blocks).
+struct ColumnBlocks {
+    std::vector<std::uint64_t> start;  // columns 0..m, start[m + 1] the end
+    std::vector<std::uint64_t> blocks;
+
+    ColumnBlocks(const BlockList& relabeled, std::uint64_t columns) : start(columns + 2, 0) {
+        for (std::uint64_t c : relabeled.all_items()) ++start[checked(c, columns + 1) + 1];
+        std::partial_sum(start.begin(), start.end(), start.begin());
+        std::vector<std::uint64_t> fill(start.begin(), start.end() - 1);
+        blocks.resize(relabeled.total_items());
+        for (std::uint64_t b = 0; b < relabeled.size(); ++b)
+            for (std::uint64_t c : relabeled[b]) blocks[fill[c]++] = b;
+    }
+};
+
+// One evaluation of the bound sum_c (y_c + min over blocks b holding c of (w_b - y(b)) / |b|),
+// with the block that gives each column its least share.
+struct PriceRound {
+    double value = -0.0;
+    std::vector<std::uint64_t> argmin;  // per column
+    std::vector<double> least;          // per column
+};
+
+PriceRound evaluate(const BlockList& relabeled, const ColumnBlocks& by_column,
+                    const std::vector<double>& weights, const std::vector<double>& price,
+                    std::vector<double>& net) {
+    for (std::uint64_t b = 0; b < relabeled.size(); ++b) {
+        double z = -0.0;
+        for (std::uint64_t c : relabeled[b]) z += price[c];
+        net[b] = weights[b] - z;
+    }
+    const std::uint64_t m = price.size() - 1;
+    PriceRound round;
+    round.argmin.assign(m + 1, 0);
+    round.least.assign(m + 1, 0.0);
+    for (std::uint64_t c = 1; c <= m; ++c) {
+        double least = kInf;
+        for (std::uint64_t i = by_column.start[c]; i < by_column.start[c + 1]; ++i) {
+            const std::uint64_t b = by_column.blocks[i];
+            const double share = net[b] / static_cast<double>(relabeled.list_size(b));
+            if (share < least) {
+                least = share;
+                round.argmin[c] = b;
+            }
+        }
+        round.least[c] = least;
+        round.value += price[c] + least;
+    }
+    return round;
+}
+
+// Subgradient ascent on the prices from zero (where the bound is the averaging estimator's).
+std::vector<double> ascend_prices(const BlockList& relabeled, std::uint64_t m, const ColumnBlocks& by_column,
+                                  const std::vector<double>& weights, double scale, double box,
+                                  Interrupt* interrupt) {
+    InterruptPoll poll(interrupt);
+    std::vector<double> price(m + 1, 0.0), best = price, net(relabeled.size()), step(m + 1);
+    const std::uint64_t work = relabeled.total_items() * 2 + m + 1;
+    const unsigned rounds = static_cast<unsigned>(std::min<std::uint64_t>(kMaxPriceRounds, kPriceWork / work));
+    double best_value = -kInf, lambda = 1.0;
+    unsigned since_progress = 0;
+    for (unsigned r = 0; r < rounds && lambda > 1e-3; ++r) {
+        poll.tick(work);
+        const PriceRound round = evaluate(relabeled, by_column, weights, price, net);
+        if (round.value > best_value + 1e-12 * scale) {
+            best_value = round.value;
+            best = price;
+            since_progress = 0;
+        } else if (++since_progress >= kPatience) {
+            lambda /= 2;
+            since_progress = 0;
+            price = best;
+            continue;
+        }
+        std::fill(step.begin(), step.end(), 1.0);
+        step[0] = 0.0;
+        for (std::uint64_t c = 1; c <= m; ++c) {
+            const std::uint64_t b = round.argmin[c];
+            const double part = 1.0 / static_cast<double>(relabeled.list_size(b));
+            for (std::uint64_t j : relabeled[b]) step[j] -= part;
+        }
+        double norm = 0.0;
+        for (double g : step) norm += g * g;
+        if (norm == 0.0) break;  // the relaxation's optimum
+        const double gap = 0.05 * std::max(std::fabs(best_value), scale);
+        const double t = lambda * gap / norm;
+        if (!(t > 0x1p-900)) break;  // all weights (nearly) zero: nothing to gain
+        // Within a box: the bound has flat directions along which prices could drift without
+        // end, and the rounding of the net costs grows with the prices.
+        for (std::uint64_t c = 1; c <= m; ++c) price[c] = std::clamp(price[c] + t * step[c], -box, box);
+    }
+    return best;
+}
+
+// The largest weight magnitude and the longest block.
+struct Extent {
+    double weight = 0.0;
+    std::uint64_t length = 0;
+};
+
+Extent extent_of(const BlockList& relabeled, const std::vector<double>& weights) {
+    Extent e;
+    for (std::uint64_t b = 0; b < relabeled.size(); ++b) {
+        e.weight = std::max(e.weight, std::fabs(weights[b]));
+        e.length = std::max(e.length, relabeled.list_size(b));
+    }
+    return e;
+}
+
+}  // namespace
+
+bool cutoff_applies(const BlockList& blocks, const std::vector<double>& weights) {
+    if (weights.size() < blocks.size()) return false;
+    std::vector<std::uint64_t> scratch;
+    for (std::uint64_t b = 0; b < blocks.size(); ++b) {
+        const double w = weights[b];
+        if (!std::isfinite(w) || std::fabs(w) > kLargestWeight) return false;
+        if (w < 0.0 && lists_an_element_twice(blocks[b], scratch)) return false;
+    }
+    return true;
+}
+
+NetCosts net_costs(const BlockList& relabeled, std::uint64_t columns, const std::vector<double>& weights,
+                   Interrupt* interrupt) {
+    const ColumnBlocks by_column(relabeled, columns);
+    const Extent extent = extent_of(relabeled, weights);
+    const std::vector<double> y = ascend_prices(relabeled, columns, by_column, weights, extent.weight,
+                                                extent.weight * static_cast<double>(extent.length), interrupt);
+
+    // Prices that no block outprices: each column's price raised by its least net share.
+    NetCosts costs;
+    costs.net.resize(relabeled.size());
+    const PriceRound round = evaluate(relabeled, by_column, weights, y, costs.net);
+    std::vector<double> price(columns + 1, 0.0);
+    double magnitude = 0.0;
+    for (std::uint64_t c = 1; c <= columns; ++c) {
+        price[c] = y[c] + round.least[c];
+        costs.total_price += price[c];
+        magnitude += std::fabs(price[c]) + std::fabs(y[c]) + std::fabs(round.least[c]);
+    }
+    evaluate(relabeled, by_column, weights, price, costs.net);
+
+    // Every quantity compared is a sum of at most `terms` numbers of magnitude at most
+    // `magnitude` (weights, prices, the subgradient's prices and least shares they come
+    // from); each sum is off by at most terms * u * terms * magnitude (u = 2^-53), and a
+    // handful of them meet in one comparison.
+    magnitude += extent.weight;
+    const double terms = 2.0 * static_cast<double>(columns) + static_cast<double>(extent.length) + 4.0;
+    // Results near zero round to a multiple of the least subnormal instead: an absolute error.
+    costs.margin = 64.0 * terms * terms * (0x1p-53 * magnitude + 0x1p-1074);
+    if (!std::isfinite(costs.total_price) || !std::isfinite(costs.margin)) {
+        costs.net.assign(weights.begin(), weights.begin() + static_cast<std::ptrdiff_t>(relabeled.size()));
+        costs.total_price = 0.0;
+        costs.margin = 64.0 * terms * terms * (0x1p-53 * extent.weight + 0x1p-1074);
+    }
+    return costs;
+}
+
+namespace {
+
+// The n cheapest costs seen so far; the cutoff is the largest once there are n.
+class CheapestCosts {
+public:
+    explicit CheapestCosts(std::uint64_t n) : n_(n) {}
+    void offer(double cost) {
+        if (heap_.size() < n_) {
+            heap_.push(cost);
+        } else if (cost < heap_.top()) {
+            heap_.pop();
+            heap_.push(cost);
+        }
+    }
+    double cutoff() const { return heap_.size() >= n_ ? heap_.top() : kInf; }
+
+private:
+    std::uint64_t n_;
+    std::priority_queue<double> heap_;
+};
+
+// The branch and bound's own matrix: rows are the blocks by ascending net cost, so each column
+// lists its blocks cheapest first. Covering a column hides only the blocks cheap enough to
+// matter (net cost at most `threshold`, as in Knuth's DLX5): a dearer block left in other
+// columns costs more than the cutoff wherever the search meets it again, since costs so far
+// only grow and the cutoff only drops. Uncovering must use the threshold covering used.
+class CostMatrix {
+public:
+    CostMatrix(const BlockList& rows, std::uint64_t columns, std::vector<double> net)
+        : net_(std::move(net)), next_(columns + 1), prev_(columns + 1) {
+        const std::uint64_t nodes = columns + 1 + rows.total_items();
+        up_.resize(nodes);
+        down_.resize(nodes);
+        column_.resize(nodes);
+        row_.resize(nodes);
+        size_.assign(columns + 1, 0);
+        for (std::uint64_t c = 0; c <= columns; ++c) {
+            up_[c] = down_[c] = column_[c] = c;
+            next_[c] = c == columns ? 0 : c + 1;
+            prev_[c] = c == 0 ? columns : c - 1;
+        }
+        row_start_.push_back(columns + 1);
+        for (std::uint64_t r = 0; r < rows.size(); ++r) {
+            const auto row = rows[r];
+            for (std::uint64_t i = 0; i < row.size(); ++i) {
+                const std::uint64_t c = checked(row[i], columns + 1), x = row_start_.back() + i;
+                column_[x] = c;
+                row_[x] = r;
+                up_[x] = up_[c];
+                down_[x] = c;
+                down_[up_[c]] = x;
+                up_[c] = x;
+                ++size_[c];
+            }
+            row_start_.push_back(row_start_.back() + rows.list_size(r));
+        }
+    }
+
+    std::uint64_t first_active() const { return next_[0]; }
+    std::uint64_t next_active(std::uint64_t c) const { return next_[c]; }
+    std::uint64_t down(std::uint64_t x) const { return down_[x]; }
+    std::uint64_t row_of(std::uint64_t x) const { return row_[x]; }
+    double net_of(std::uint64_t x) const { return net_[row_[x]]; }
+
+    void cover(std::uint64_t c, double threshold) {
+        next_[prev_[c]] = next_[c];
+        prev_[next_[c]] = prev_[c];
+        for (std::uint64_t r = down_[c]; r != c && net_of(r) <= threshold; r = down_[r])
+            for_rest_of_row(r, [&](std::uint64_t x) {
+                down_[up_[x]] = down_[x];
+                up_[down_[x]] = up_[x];
+                --size_[column_[x]];
+            });
+    }
+    void uncover(std::uint64_t c, double threshold) {
+        std::uint64_t last = c;
+        for (std::uint64_t r = down_[c]; r != c && net_of(r) <= threshold; r = down_[r]) last = r;
+        for (std::uint64_t r = last; r != c; r = up_[r])
+            for_rest_of_row_backwards(r, [&](std::uint64_t x) {
+                down_[up_[x]] = x;
+                up_[down_[x]] = x;
+                ++size_[column_[x]];
+            });
+        next_[prev_[c]] = c;
+        prev_[next_[c]] = c;
+    }
+    // Covers (uncovers) the other columns of the row of node `x`.
+    void cover_rest(std::uint64_t x, double threshold) {
+        for_rest_of_row(x, [&](std::uint64_t y) { cover(column_[y], threshold); });
+    }
+    void uncover_rest(std::uint64_t x, double threshold) {
+        for_rest_of_row_backwards(x, [&](std::uint64_t y) { uncover(column_[y], threshold); });
+    }
+
+private:
+    template <class F>
+    void for_rest_of_row(std::uint64_t x, F&& f) const {
+        const std::uint64_t begin = row_start_[row_[x]], end = row_start_[row_[x] + 1];
+        for (std::uint64_t y = x + 1 == end ? begin : x + 1; y != x; y = y + 1 == end ? begin : y + 1) f(y);
+    }
+    template <class F>
+    void for_rest_of_row_backwards(std::uint64_t x, F&& f) const {
+        const std::uint64_t begin = row_start_[row_[x]], end = row_start_[row_[x] + 1];
+        for (std::uint64_t y = x == begin ? end - 1 : x - 1; y != x; y = y == begin ? end - 1 : y - 1) f(y);
+    }
+
+    std::vector<double> net_;  // per row
+    std::vector<std::uint64_t> next_, prev_;  // the ring of active columns through 0
+    std::vector<std::uint64_t> up_, down_, column_, row_;
+    std::vector<std::uint64_t> size_;
+    std::vector<std::uint64_t> row_start_;  // per row, its first node; one more at the end
+};
+
+// Depth-first branch and bound over a CostMatrix, with net costs raised to at least zero (a
+// rounding's worth; the margins cover it). It never leaves out a position whose bound is
+// within 6 margins of the cutoff, so every cover costing up to the final cutoff + 4 margins
+// is seen and kept.
+class CutoffSearch {
+public:
+    CutoffSearch(const BlockList& relabeled, std::uint64_t columns, const std::vector<double>& weights,
+                 const NetCosts& costs, std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt)
+        : weights_(weights), base_(costs.total_price), keep_margin_(4 * costs.margin),
+          prune_margin_(6 * costs.margin), max_kept_(max_kept), best_(n), poll_(interrupt) {
+        order_.resize(relabeled.size());
+        std::iota(order_.begin(), order_.end(), 0);
+        std::stable_sort(order_.begin(), order_.end(),
+                         [&](std::uint64_t a, std::uint64_t b) { return costs.net[a] < costs.net[b]; });
+        BlockList sorted;
+        std::vector<double> net;
+        for (std::uint64_t b : order_) {
+            sorted.push_list(relabeled[b]);
+            net.push_back(std::max(costs.net[b], 0.0));
+            length_ = std::max(length_, relabeled.list_size(b));
+        }
+        links_.emplace(sorted, columns, std::move(net));
+    }
+
+    // The covers kept, or nothing when more than `max_kept` cost up to the cutoff.
+    std::optional<CoverList> run() {
+        if (!search()) return std::nullopt;
+        purge();
+        return std::move(kept_);
+    }
+
+private:
+    struct Level {
+        std::uint64_t column;
+        std::uint64_t node;
+        double net_sum;          // before this level's choice
+        double column_threshold;  // the branch column was covered with
+        double rest_threshold;    // the rest of the chosen block was covered with
+    };
+
+    // The net cost, beyond `net_sum`, up to which a block can still matter.
+    double headroom(double net_sum) const { return best_.cutoff() + prune_margin_ - base_ - net_sum; }
+    // A bound on the net cost of every completion of a position, compared with the cutoff.
+    bool too_costly(double net_bound) const { return base_ + net_bound > best_.cutoff() + prune_margin_; }
+
+    // The column to branch on, or 0 when the position cannot reach the cutoff: fewest blocks
+    // under the cutoff, ties to the column whose cheapest block costs most. A column's
+    // cheapest block, and all of them spread over the longest block's columns, bound the rest.
+    std::uint64_t branch_column(double net_sum) const {
+        const CostMatrix& links = *links_;
+        std::uint64_t best = 0, best_count = UINT64_MAX;
+        double best_least = -kInf, spread = 0.0;
+        for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) {
+            const std::uint64_t first = links.down(c);
+            if (first == c) return 0;
+            const double least = links.net_of(first);
+            if (too_costly(net_sum + least)) return 0;
+            spread += least / static_cast<double>(length_);
+            std::uint64_t count = 0;
+            for (std::uint64_t i = first; i != c && count <= best_count && !too_costly(net_sum + links.net_of(i));
+                 i = links.down(i))
+                ++count;
+            if (count > best_count) continue;
+            if (count < best_count || least > best_least) {
+                best = c;
+                best_count = count;
+                best_least = least;
+            }
+        }
+        if (too_costly(net_sum + spread)) return 0;
+        return best;
+    }
+
+    // Records the cover the matrix shows; false when too many are kept.
+    bool record_cover() {
+        double cost = -0.0;
+        for (const Level& level : path_) {
+            const std::uint64_t block = order_[links_->row_of(level.node)];
+            cost += weights_[block];
+            kept_.push_item(block);
+        }
+        kept_.close_list();
+        kept_costs_.push_back(cost);
+        best_.offer(cost);
+        if (kept_.size() > 2 * max_kept_) purge();
+        return kept_.size() <= 2 * max_kept_;
+    }
+
+    // Drops the kept covers beyond the cutoff.
+    void purge() {
+        const double limit = best_.cutoff() + keep_margin_;
+        CoverList kept;
+        std::vector<double> costs;
+        for (std::uint64_t i = 0; i < kept_.size(); ++i) {
+            if (kept_costs_[i] > limit) continue;
+            kept.push_list(kept_[i]);
+            costs.push_back(kept_costs_[i]);
+        }
+        kept_ = std::move(kept);
+        kept_costs_ = std::move(costs);
+    }
+
+    bool search() {
+        CostMatrix& links = *links_;
+        double net_sum = 0.0;
+        for (;;) {
+            poll_.tick();
+            bool descended = false;
+            if (links.first_active() == 0) {
+                if (!record_cover()) return false;
+            } else if (const std::uint64_t c = branch_column(net_sum); c != 0) {
+                const double threshold = headroom(net_sum);
+                links.cover(c, threshold);
+                path_.push_back(Level{c, links.down(c), net_sum, threshold, 0.0});
+                descended = try_block(net_sum);
+            }
+            if (descended) continue;
+            // Back up to the next block worth trying.
+            for (;;) {
+                if (path_.empty()) {
+                    purge();
+                    return kept_.size() <= max_kept_;
+                }
+                Level& level = path_.back();
+                links.uncover_rest(level.node, level.rest_threshold);
+                level.node = links.down(level.node);
+                net_sum = level.net_sum;
+                if (try_block(net_sum)) break;
+            }
+        }
+    }
+
+    // Chooses the current block of the deepest level if it is worth trying (and moves
+    // `net_sum` below it); otherwise pops the level.
+    bool try_block(double& net_sum) {
+        Level& level = path_.back();
+        if (level.node == level.column || too_costly(level.net_sum + links_->net_of(level.node))) {
+            links_->uncover(level.column, level.column_threshold);
+            path_.pop_back();
+            return false;
+        }
+        net_sum = level.net_sum + links_->net_of(level.node);
+        level.rest_threshold = headroom(net_sum);
+        links_->cover_rest(level.node, level.rest_threshold);
+        return true;
+    }
+
+    const std::vector<double>& weights_;
+    double base_;
+    double keep_margin_;
+    double prune_margin_;
+    std::uint64_t max_kept_;
+    std::vector<std::uint64_t> order_;  // row (sorted position) -> block
+    std::uint64_t length_ = 1;
+    std::optional<CostMatrix> links_;
+    std::vector<Level> path_;
+    CheapestCosts best_;
+    CoverList kept_;                  // covers seen within the cutoff, in order of choice
+    std::vector<double> kept_costs_;  // their costs
+    InterruptPoll poll_;
+};
+
+}  // namespace
+
+std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64_t columns,
+                                         const std::vector<double>& weights, const NetCosts& costs,
+                                         std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt) {
+    CutoffSearch search(relabeled, columns, weights, costs, n, max_kept, interrupt);
+    return search.run();
+}
+
+}  // namespace xcover

@@ -1,0 +1,55 @@
+// The candidates of a search with a cutoff (cutoff_scorer.hpp): every cover that can be among
+// the first n the ordered search reports.
+//
+// Net costs. Prices z (one per column) that no block's columns outprice (z(b) <= weight of b,
+// up to rounding) split every cover's cost into Z = the sum of all prices, the same for every
+// cover, plus the net costs w_b - z(b) of its blocks, which are nonnegative up to rounding.
+// The prices come from subgradient steps on the linear relaxation's dual (the bound at the
+// root approaches the relaxation's optimum), kept in a box, then lowered by each column's
+// least net share so that no block is outpriced.
+//
+// The candidates. A depth-first branch and bound on the net costs, each column's blocks in
+// ascending net cost, branching on the column with the fewest blocks under the cutoff (the
+// n-th cheapest cost seen so far), covering a column by hiding only the blocks cheap enough
+// to matter (as Knuth's DLX5), keeps every cover costing at most U + 4 margins, U being the
+// final cutoff. Any n distinct covers bound the n-th cheapest cost, so U does.
+//
+// Rounding. Costs and bounds here are sums in other orders than the weight sums the search
+// reports; `margin` exceeds every difference rounding can make between them, and nothing is
+// left out within a few margins of U (docs/architecture.md gives the argument).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "../../interrupt.hpp"
+#include "../../links/block_list.hpp"
+#include "../../search/covers.hpp"
+
+namespace xcover {
+
+struct NetCosts {
+    std::vector<double> net;  // per block: its weight less its columns' prices
+    double total_price = 0.0;  // Z
+    double margin = 0.0;       // rounding allowance of every comparison against U
+};
+
+// Whether leaving entries out is sound for these inputs: one finite weight per block, none so
+// large that a sum could overflow, no negative-weight block listing an element twice (the
+// averaging estimator then stops being a bound), and no block beyond the weights.
+bool cutoff_applies(const BlockList& blocks, const std::vector<double>& weights);
+
+// Prices and net costs of the blocks, given relabeled over `columns` columns (1..columns).
+NetCosts net_costs(const BlockList& relabeled, std::uint64_t columns, const std::vector<double>& weights,
+                   Interrupt* interrupt);
+
+// Every cover costing at most U + 4 margins, U being the largest cost among the n cheapest
+// covers the branch and bound finds (weights summed from -0.0 in its order of choice; all
+// covers when there are fewer than n), each as its blocks in that order. Nothing when more
+// than `max_kept` covers cost that little.
+std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64_t columns,
+                                         const std::vector<double>& weights, const NetCosts& costs,
+                                         std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt);
+
+}  // namespace xcover

@@ -1,0 +1,86 @@
+// The averaging estimator with a cutoff: scores exactly as AvgScorer does, and rules out every
+// child that no candidate cover extends (cost_cutoff.hpp: the candidates are every cover that
+// can be among the first n the search reports).
+//
+// A ruled-out child is neither scored nor pushed, and the other children are pushed in the
+// order they are made, so the entries that are pushed keep their relative order;
+// docs/architecture.md gives the argument that the search then reports the same first n
+// covers, in the same order, as without the cutoff.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "../../search/covers.hpp"
+#include "avg_est.hpp"
+
+namespace xcover {
+
+// The candidate covers, indexed by block.
+class CoverCandidates {
+public:
+    CoverCandidates(const CoverList& covers, std::uint64_t block_count) : start_(block_count + 1, 0) {
+        for (std::uint64_t i = 0; i < covers.size(); ++i) {
+            std::vector<std::uint64_t> blocks(covers[i].begin(), covers[i].end());
+            std::sort(blocks.begin(), blocks.end());
+            sorted_.push_list(blocks);
+            for (std::uint64_t b : blocks) ++at(start_, b);
+        }
+        std::uint64_t sum = 0;
+        for (std::uint64_t& s : start_) sum += std::exchange(s, sum);
+        ids_.resize(sum);
+        std::vector<std::uint64_t> fill(start_.begin(), start_.end() - 1);
+        for (std::uint64_t i = 0; i < sorted_.size(); ++i)
+            for (std::uint64_t b : sorted_[i]) ids_[fill[b]++] = i;
+        start_.push_back(sum);
+    }
+
+    // Whether some candidate holds `block` and every block of `parent`: a partial cover's
+    // completions are the covers that hold its blocks.
+    bool extended(std::span<const std::uint64_t> parent, std::uint64_t block) const {
+        if (block + 1 >= start_.size()) return false;
+        for (std::uint64_t i = start_[block]; i < start_[block + 1]; ++i) {
+            const auto blocks = sorted_[ids_[i]];
+            const bool holds_all = std::all_of(parent.begin(), parent.end(), [&](std::uint64_t b) {
+                return std::binary_search(blocks.begin(), blocks.end(), b);
+            });
+            if (holds_all) return true;
+        }
+        return false;
+    }
+
+private:
+    std::vector<std::uint64_t> start_;  // per block, into ids_ (CSR)
+    std::vector<std::uint64_t> ids_;
+    CoverList sorted_;                  // each candidate's blocks, ascending
+};
+
+class CutoffAvgScorer {
+public:
+    CutoffAvgScorer(AvgScorer plain, std::shared_ptr<const CoverCandidates> candidates)
+        : plain_(std::move(plain)), candidates_(std::move(candidates)) {}
+
+    double root_score(const DancingLinks& links) { return plain_.root_score(links); }
+    void begin_expansion(const DancingLinks& links) { plain_.begin_expansion(links); }
+    double child_weight_sum(double parent_sum, std::uint64_t block) const {
+        return plain_.child_weight_sum(parent_sum, block);
+    }
+    double child_score(const DancingLinks& links, const BlockList& relabeled, const ChildContext& child) {
+        return plain_.child_score(links, relabeled, child);
+    }
+    std::uint64_t child_cost(const DancingLinks& links) const { return plain_.child_cost(links); }
+
+    // Whether no candidate extends the child.
+    bool rules_out(const DancingLinks&, const BlockList&, const ChildContext& child) const {
+        return !candidates_->extended(child.parent_blocks, child.block);
+    }
+
+private:
+    AvgScorer plain_;
+    std::shared_ptr<const CoverCandidates> candidates_;  // shared with the helpers' copies
+};
+
+}  // namespace xcover

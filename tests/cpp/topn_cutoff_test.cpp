@@ -1,0 +1,116 @@
+// get_topn, get_top and get_topp without caps run the ordered search with a cutoff; they must
+// report the covers of the reference search (every child scored from scratch by the literal
+// estimator, no cutoff), in its order, with one thread and with helpers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "algorithms/knuth_x/algos/average/cost_cutoff.hpp"
+#include "algorithms/knuth_x/algos/average/get_top.hpp"
+#include "algorithms/knuth_x/algos/average/get_topp.hpp"
+#include "algorithms/knuth_x/pool/thread_pool.hpp"
+#include "reference/avg_est_literal.hpp"
+
+using namespace xcover;
+using xcover::reference::LiteralAvgScorer;
+
+namespace {
+
+using Blocks = std::vector<std::vector<std::uint64_t>>;
+
+// Every cover of the reference search, in order.
+CoverList reference_covers(const BlockList& blocks, const std::vector<double>& weights) {
+    OrderedSearch<LiteralAvgScorer> search(blocks, SearchCaps{}, nullptr, [&](const ElementIndex&) {
+        return LiteralAvgScorer(blocks, weights);
+    });
+    return search.take_complete(UINT64_MAX);
+}
+
+CoverList prefix(const CoverList& covers, std::uint64_t n) {
+    CoverList first;
+    for (std::uint64_t i = 0; i < std::min(n, covers.size()); ++i) first.push_list(covers[i]);
+    return first;
+}
+
+bool same(const CoverList& a, const CoverList& b) { return a.nested() == b.nested(); }
+
+// Strips of a board: every block of 1 to 3 consecutive cells of a row or a column of a w x h
+// board, weights from a few values (so that covers tie) or from a continuous draw.
+void board(std::mt19937_64& rng, int w, int h, bool ties, Blocks& blocks, std::vector<double>& weights) {
+    const double few[] = {0.0, 1.0, 2.0, 3.0, 5.0};
+    std::uniform_real_distribution<double> any(0.05, 3.0);
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c)
+            for (int len = 1; len <= 3; ++len)
+                for (int vertical = 0; vertical < (len == 1 ? 1 : 2); ++vertical) {
+                    std::vector<std::uint64_t> block;
+                    for (int i = 0; i < len; ++i) {
+                        const int rr = vertical ? r + i : r, cc = vertical ? c : c + i;
+                        if (rr < h && cc < w) block.push_back(static_cast<std::uint64_t>(rr * w + cc));
+                    }
+                    if (static_cast<int>(block.size()) != len) continue;
+                    blocks.push_back(block);
+                    weights.push_back(ties ? few[rng() % 5] : any(rng));
+                }
+}
+
+}  // namespace
+
+TEST(TopnCutoff, SameCoversAsTheReferenceSearch) {
+    std::mt19937_64 rng(2024);
+    ThreadPool two(2);
+    for (int round = 0; round < 12; ++round) {
+        Blocks blocks;
+        std::vector<double> weights;
+        board(rng, 3 + round % 2, 3, round % 3 != 0, blocks, weights);
+        const BlockList list = BlockList::from(blocks);
+        const CoverList all = reference_covers(list, weights);
+        ASSERT_GT(all.size(), 100u);
+        for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two}) {
+            for (std::uint64_t n : {1, 2, 7, 40, 1000000}) {
+                EXPECT_TRUE(same(get_topn(list, weights, n, {}, nullptr, pool), prefix(all, n)))
+                    << "round " << round << " n " << n;
+            }
+            EXPECT_TRUE(same(get_top(list, weights, {}, nullptr, pool), all)) << "round " << round;
+            EXPECT_TRUE(same(get_topp(list, weights, 0.0, {}, nullptr, pool), all)) << "round " << round;
+        }
+    }
+}
+
+TEST(TopnCutoff, AppliesOnlyWhereTheBoundHolds) {
+    const BlockList blocks = BlockList::from({{0, 1}, {0}, {1}});
+    EXPECT_TRUE(cutoff_applies(blocks, {1.0, -2.0, 0.0}));
+    EXPECT_TRUE(cutoff_applies(blocks, {1.0, 1.0, 1.0, 9.0}));  // extra weights are ignored
+    EXPECT_FALSE(cutoff_applies(blocks, {1.0, 1.0}));           // a block beyond the weights
+    EXPECT_FALSE(cutoff_applies(blocks, {1.0, std::nan(""), 1.0}));
+    EXPECT_FALSE(cutoff_applies(blocks, {1.0, INFINITY, 1.0}));
+    EXPECT_FALSE(cutoff_applies(blocks, {1.0, 1e300, 1.0}));    // sums could overflow
+    const BlockList repeated = BlockList::from({{0, 0}, {0}});
+    EXPECT_TRUE(cutoff_applies(repeated, {2.0, 1.0}));
+    EXPECT_FALSE(cutoff_applies(repeated, {-2.0, 1.0}));        // the averaging bound fails
+}
+
+TEST(TopnCutoff, NetCostsSplitEveryCoverCost) {
+    std::mt19937_64 rng(7);
+    Blocks blocks;
+    std::vector<double> weights;
+    board(rng, 4, 3, false, blocks, weights);
+    const BlockList list = BlockList::from(blocks);
+    // Columns 1..12 are the cells: the blocks relabeled by hand, cell v as column v + 1.
+    BlockList relabeled;
+    for (const auto& b : blocks) {
+        for (std::uint64_t v : b) relabeled.push_item(v + 1);
+        relabeled.close_list();
+    }
+    const NetCosts costs = net_costs(relabeled, 12, weights, nullptr);
+    for (double net : costs.net) EXPECT_GE(net, -costs.margin);
+    for (const auto& cover : reference_covers(list, weights).nested()) {
+        double cost = -0.0, split = costs.total_price;
+        for (std::uint64_t b : cover) {
+            cost += weights[b];
+            split += costs.net[b];
+        }
+        EXPECT_NEAR(cost, split, costs.margin);
+    }
+}
