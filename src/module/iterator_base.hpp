@@ -1,7 +1,7 @@
 // What the module's iterator types (iter_all's CoverIterator, the ranked streams'
 // RankedIterator) share: the object layout, the lock that serialises their calls across
 // threads, the signal-check time carried from one call to the next, deallocation, the locked
-// call with every failure translated, and the type spec.
+// call with every failure translated, and the type description (PyType_Spec).
 #pragma once
 
 #include "python_ref.hpp"
@@ -76,7 +76,8 @@ IteratorObject<State>* new_iterator_object(PyObject* type_object, const char* ty
     return object;
 }
 
-// The spec of an iterator type named `name` ("xcover.CoverIterator") with `slots`.
+// The PyType_Spec (CPython's type description) of an iterator type named `name`
+// ("xcover.CoverIterator") with `slots`.
 template <class State>
 constexpr PyType_Spec iterator_spec(const char* name, PyType_Slot* slots) {
     return PyType_Spec{name, static_cast<int>(sizeof(IteratorObject<State>)), 0,
