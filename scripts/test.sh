@@ -118,7 +118,7 @@ part_valgrind() {
     # reachable from their stacks, which the child does not have, so memcheck reports it lost.
     # The allocation tests (a program of their own) are left out: they replace operator new
     # and delete with malloc and free, which memcheck would report as mismatched.
-    valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
+    XCOVER_TEST_SERIAL_THREADS=1 valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect \
         ./build/engine_tests --gtest_brief=1 --gtest_filter='-ThreadPool.*InAForkedChild'
 }
 
