@@ -32,6 +32,8 @@ enum class ArgumentKind : unsigned char {
     Count,         // an Integer of at least 1
     Number,        // a float
     OptionalInteger,  // None or an Integer: std::optional<std::uint64_t>
+    Colors,        // None, or one entry per block of `partitions`: None or a mapping of element
+                   // to color (unsigned 64-bit ints): std::vector<ItemColor>
 };
 
 struct Parameter {

@@ -1,5 +1,6 @@
 #include "dancinglinks.hpp"
 
+#include <algorithm>
 #include <new>
 
 namespace xcover {
@@ -19,7 +20,7 @@ void DancingLinks::fail_not_a_block_node(std::uint64_t node, std::source_locatio
 }
 
 DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrupt* interrupt,
-                           std::uint64_t primary) {
+                           std::uint64_t primary, std::span<const std::uint32_t> colors) {
     InterruptPoll poll(interrupt);
     const std::uint64_t p = primary < m ? primary : m;
     primary_count_ = p;
@@ -68,6 +69,19 @@ DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrup
     }
     for (std::uint64_t c = 1; c <= p; ++c) empty_columns_ += sizes_[c] == 0;
     for (std::uint64_t c = p + 1; c <= m; ++c) ++sizes_[c];  // never 0: see the header
+    set_colors(colors);
+}
+
+void DancingLinks::set_colors(std::span<const std::uint32_t> colors) {
+    if (std::none_of(colors.begin(), colors.end(), [](std::uint32_t c) { return c != 0; })) return;
+    const std::uint64_t headers = sizes_.size();
+    if (colors.size() != up_.size() - headers) fail("node colors that do not match the nodes");
+    colors_.assign(headers, 0);
+    colors_.insert(colors_.end(), colors.begin(), colors.end());
+    for (std::uint64_t n = headers; n < colors_.size(); ++n) {
+        if (colors_[n] == kCleansed) fail("a node color that marks a cleansed node");
+        if (colors_[n] != 0 && column_[n] <= primary_count_) fail("a color on a primary column");
+    }
 }
 
 void DancingLinks::check_links() const {

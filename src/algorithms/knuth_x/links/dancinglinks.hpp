@@ -14,6 +14,13 @@
 // that meet it. A secondary column's stored size is one more than its number of blocks, so
 // it never reaches 0 and is never counted as an empty column: the hot loops stay as they are.
 //
+// Colors (colors.hpp): a matrix built with node colors keeps one per node. Choosing a block
+// then covers each uncolored column of the rest of the block and *purifies* each colored one,
+// as Knuth's DLX2 does: the blocks of that column that give it another color (or none) are
+// removed from the other columns, and those giving it the same color stay, their node marked
+// cleansed (kCleansed), so that choosing one of them later leaves the column alone instead of
+// removing its companions. Without colors the walks are the plain ones, unchanged.
+//
 // `cover` removes a column and every block that meets it from the other columns; `uncover`
 // undoes the most recent `cover` still in force. The matrix counts its empty active
 // columns, so choose_column knows a dead end without a scan.
@@ -26,6 +33,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "../failure.hpp"
@@ -44,8 +52,10 @@ public:
     // Polls `interrupt`, when given, as it builds.
     // Columns above `primary` are secondary.
     static constexpr std::uint64_t kAllPrimary = UINT64_MAX;
+    // `colors`, when not empty, holds the color of every block node (colors.hpp's
+    // node_colors: one per item of relabeled.all_items(), 0 for none).
     DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrupt* interrupt = nullptr,
-                 std::uint64_t primary = kAllPrimary);
+                 std::uint64_t primary = kAllPrimary, std::span<const std::uint32_t> colors = {});
 
     std::uint64_t column_count() const noexcept { return sizes_.size() - 1; }
     std::uint64_t primary_count() const noexcept { return primary_count_; }
@@ -81,17 +91,32 @@ public:
         uncover_column(checked_column(column));
         check_links_when_asked();
     }
-    // Covers the columns of `node`'s block other than the node's own, left to right.
+    // Covers the columns of `node`'s block other than the node's own, left to right (and
+    // purifies its colored ones, see the header).
     void cover_rest_of_block(std::uint64_t node) {
         const NodeIndex p = checked_block_node(node);
-        for (NodeIndex q = right_[p]; q != p; q = right_[q]) cover_column(column_[q]);
+        if (!colors_.empty()) [[unlikely]]
+            cover_rest_colored(p);
+        else
+            for (NodeIndex q = right_[p]; q != p; q = right_[q]) cover_column(column_[q]);
         check_links_when_asked();
     }
     // The inverse of cover_rest_of_block, right to left.
     void uncover_rest_of_block(std::uint64_t node) {
         const NodeIndex p = checked_block_node(node);
-        for (NodeIndex q = left_[p]; q != p; q = left_[q]) uncover_column(column_[q]);
+        if (!colors_.empty()) [[unlikely]]
+            uncover_rest_colored(p);
+        else
+            for (NodeIndex q = left_[p]; q != p; q = left_[q]) uncover_column(column_[q]);
         check_links_when_asked();
+    }
+    // Whether the matrix was built with colors.
+    bool has_colors() const noexcept { return !colors_.empty(); }
+    // A node's color number: 0 for none (and for every node of a matrix without colors),
+    // kCleansed for a node its column's purification left in place.
+    static constexpr std::uint32_t kCleansed = UINT32_MAX;
+    std::uint32_t color_of(std::uint64_t node) const {
+        return colors_.empty() ? 0 : at(colors_, node);
     }
 
     // Knuth's sanity check: every column list is a consistent ring holding its size's count of
@@ -125,6 +150,8 @@ public:
     }
 
 private:
+    // The constructor's colors, checked; a matrix whose nodes are all uncolored keeps none.
+    void set_colors(std::span<const std::uint32_t> colors);
     void check_links_when_asked() const {
 #ifdef XCOVER_CHECK_LINKS
         check_links();
@@ -191,11 +218,73 @@ private:
         empty_columns_ = empty_columns_ + (a.sizes[c] == 0) - refilled;
     }
 
+    // Purifying the column of colored node p, and its inverse (see the header). The blocks
+    // removed are hidden as cover_column hides them; the nodes kept are marked kCleansed.
+    void purify(NodeIndex p) {
+        const Arrays a = arrays();
+        std::uint32_t* const colors = colors_.data();
+        const NodeIndex c = a.column[p];
+        const std::uint32_t color = colors[p];
+        std::uint64_t emptied = 0;
+        for (NodeIndex i = a.down[c]; i != c; i = a.down[i]) {
+            if (colors[i] == color) {
+                colors[i] = kCleansed;
+                continue;
+            }
+            for (NodeIndex j = a.right[i]; j != i; j = a.right[j]) {
+                const NodeIndex u = a.up[j], d = a.down[j];
+                a.up[d] = u;
+                a.down[u] = d;
+                emptied += --a.sizes[a.column[j]] == 0;
+            }
+        }
+        empty_columns_ += emptied;
+    }
+    void unpurify(NodeIndex p) {
+        const Arrays a = arrays();
+        std::uint32_t* const colors = colors_.data();
+        const NodeIndex c = a.column[p];
+        const std::uint32_t color = colors[p];
+        std::uint64_t refilled = 0;
+        for (NodeIndex i = a.up[c]; i != c; i = a.up[i]) {
+            if (colors[i] == kCleansed) {
+                colors[i] = color;
+                continue;
+            }
+            for (NodeIndex j = a.left[i]; j != i; j = a.left[j]) {
+                refilled += a.sizes[a.column[j]]++ == 0;
+                a.up[a.down[j]] = j;
+                a.down[a.up[j]] = j;
+            }
+        }
+        empty_columns_ -= refilled;
+    }
+    // A colored node already cleansed belongs to a column purified in its color: nothing to do.
+    [[gnu::noinline]] void cover_rest_colored(NodeIndex p) {
+        for (NodeIndex q = right_[p]; q != p; q = right_[q]) {
+            const std::uint32_t color = colors_[q];
+            if (color == 0)
+                cover_column(column_[q]);
+            else if (color != kCleansed)
+                purify(q);
+        }
+    }
+    [[gnu::noinline]] void uncover_rest_colored(NodeIndex p) {
+        for (NodeIndex q = left_[p]; q != p; q = left_[q]) {
+            const std::uint32_t color = colors_[q];
+            if (color == 0)
+                uncover_column(column_[q]);
+            else if (color != kCleansed)
+                unpurify(q);
+        }
+    }
+
     std::vector<NodeIndex> up_, down_;     // per node: column links
     std::vector<NodeIndex> left_, right_;  // per node: block links; for 0..m the active ring
     std::vector<NodeIndex> column_;        // per node: its column (0 for the root)
     std::vector<std::uint64_t> blocks_;    // per node: its block, kNoBlock for 0..m
     std::vector<NodeIndex> sizes_;         // per column: its linked block nodes
+    std::vector<std::uint32_t> colors_;    // per node: its color, kCleansed; empty: no colors
     std::uint64_t empty_columns_ = 0;      // active columns of size 0
     std::uint64_t block_bound_ = 0;
     std::uint64_t primary_count_ = 0;
