@@ -108,23 +108,43 @@ private:
 
     void read_option(const std::vector<Token>& tokens) {
         std::vector<std::uint64_t> block;
-        for (const Token& token : tokens) {
-            const std::size_t colon = token.text.find(':');
-            if (colon != std::string_view::npos && token.text.find('|') == std::string_view::npos)
-                error(token, "colors ('" + std::string(token.text) + "') are not supported yet");
+        for (const Token& written : tokens) {
+            // `item:color` (no '|': that is a multiplicity, refused by check_name).
+            const std::size_t colon = written.text.find(':');
+            const bool colored = colon != std::string_view::npos && written.text.find('|') == std::string_view::npos;
+            const Token token = colored ? Token{written.text.substr(0, colon), written.column} : written;
             check_name(token);
             const auto found = numbers_.find(std::string(token.text));
             if (found == numbers_.end())
                 error(token, "unknown item '" + std::string(token.text) + "'");
             if (std::find(block.begin(), block.end(), found->second) != block.end())
                 error(token, "item '" + std::string(token.text) + "' repeated in an option");
+            if (colored) read_color(written, colon, found->second);
             block.push_back(found->second);
         }
         problem_.blocks.push_back(std::move(block));
     }
 
+    // The color of `item` in `written` (`item:color`, the colon at `colon`).
+    void read_color(const Token& written, std::size_t colon, std::uint64_t item) {
+        const std::string_view name = written.text.substr(colon + 1);
+        const Token color{name, written.column + characters(written.text.substr(0, colon + 1))};
+        if (problem_.secondary.empty() || item < problem_.secondary.front())
+            error(written, "primary item '" + std::string(written.text.substr(0, colon)) +
+                               "' must be uncolored: only secondary items take a color");
+        if (name.empty()) error(color, "a color without a name after ':'");
+        if (characters(name) > kMaxItemName)
+            error(color, "color name longer than " + std::to_string(kMaxItemName) + " characters");
+        if (name.find(':') != std::string_view::npos)
+            error(color, "color name '" + std::string(name) + "' holds the forbidden character ':'");
+        const auto [entry, added] = color_numbers_.emplace(std::string(name), problem_.color_names.size());
+        if (added) problem_.color_names.emplace_back(name);
+        problem_.colors.push_back(ItemColor{problem_.blocks.size(), item, entry->second});
+    }
+
     DlxProblem problem_;
     std::unordered_map<std::string, std::uint64_t> numbers_;
+    std::unordered_map<std::string, std::uint64_t> color_numbers_;
     std::size_t line_ = 0;
 };
 
