@@ -130,7 +130,7 @@ TEST(Secondary, CountAllMatchesTheBruteForceModel) {
 std::vector<std::uint64_t> colored_snapshot(const DancingLinks& links) {
     std::vector<std::uint64_t> out;
     for (std::uint64_t i = 0; i < links.node_count(); ++i)
-        out.insert(out.end(), {links.up(i), links.down(i), links.color_of(i)});
+        out.insert(out.end(), {links.up(i), links.down(i), links.column_of(i), links.color_of(i)});
     for (std::uint64_t c = 1; c <= links.column_count(); ++c) out.push_back(links.size(c));
     for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) out.push_back(c);
     return out;
