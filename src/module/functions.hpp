@@ -216,8 +216,11 @@ inline constexpr FunctionDeclaration kReadDlx{
     "are comments, blank lines are skipped. Returns DlxProblem(blocks, secondary, names):\n"
     "the options as lists of item numbers (items numbered 0.. in the order of the items\n"
     "line), the secondary items' numbers and the item names. Pass blocks and secondary to\n"
-    "count_all, iter_all or split. A malformed text raises ValueError naming its line and\n"
-    "column; colors and multiplicities are not supported yet.",
+    "count_all, iter_all or split. An option may give a secondary item a color (`x:red`):\n"
+    "the result's attributes `colors` (None without colors; else per option a dict of item\n"
+    "number to color number, for the colors= of count_all) and `color_names` hold them. A\n"
+    "malformed text raises ValueError naming its line and column; multiplicities are not\n"
+    "supported yet.",
     false,
     read_dlx_entry,
 };

@@ -78,6 +78,7 @@ void DancingLinks::set_colors(std::span<const std::uint32_t> colors) {
     if (colors.size() != up_.size() - headers) fail("node colors that do not match the nodes");
     colors_.assign(headers, 0);
     colors_.insert(colors_.end(), colors.begin(), colors.end());
+    colored_ = true;
     for (std::uint64_t n = headers; n < colors_.size(); ++n) {
         if (colors_[n] != 0 && column_[n] <= primary_count_) fail("a color on a primary column");
     }

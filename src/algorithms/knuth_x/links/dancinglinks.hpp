@@ -88,16 +88,16 @@ public:
 
     void cover(std::uint64_t column) {
         const NodeIndex c = checked_column(column);
-        if (!colors_.empty()) [[unlikely]]
-            cover_column<true>(c);
+        if (colored_) [[unlikely]]
+            cover_column_colored(c);
         else
             cover_column(c);
         check_links_when_asked();
     }
     void uncover(std::uint64_t column) {
         const NodeIndex c = checked_column(column);
-        if (!colors_.empty()) [[unlikely]]
-            uncover_column<true>(c);
+        if (colored_) [[unlikely]]
+            uncover_column_colored(c);
         else
             uncover_column(c);
         check_links_when_asked();
@@ -106,7 +106,7 @@ public:
     // purifies its colored ones, see the header).
     void cover_rest_of_block(std::uint64_t node) {
         const NodeIndex p = checked_block_node(node);
-        if (!colors_.empty()) [[unlikely]]
+        if (colored_) [[unlikely]]
             cover_rest_colored(p);
         else
             for (NodeIndex q = right_[p]; q != p; q = right_[q]) cover_column(column_[q]);
@@ -115,14 +115,14 @@ public:
     // The inverse of cover_rest_of_block, right to left.
     void uncover_rest_of_block(std::uint64_t node) {
         const NodeIndex p = checked_block_node(node);
-        if (!colors_.empty()) [[unlikely]]
+        if (colored_) [[unlikely]]
             uncover_rest_colored(p);
         else
             for (NodeIndex q = left_[p]; q != p; q = left_[q]) uncover_column(column_[q]);
         check_links_when_asked();
     }
     // Whether the matrix was built with colors.
-    bool has_colors() const noexcept { return !colors_.empty(); }
+    bool has_colors() const noexcept { return colored_; }
     // A node's color number: 0 for none (and for every node of a matrix without colors).
     std::uint32_t color_of(std::uint64_t node) const {
         return colors_.empty() ? 0 : at(colors_, node);
@@ -288,6 +288,9 @@ private:
         }
         empty_columns_ -= refilled;
     }
+    // The colored walks stay out of line, so that the plain ones are compiled as before.
+    [[gnu::noinline]] void cover_column_colored(NodeIndex c) { cover_column<true>(c); }
+    [[gnu::noinline]] void uncover_column_colored(NodeIndex c) { uncover_column<true>(c); }
     // A cleansed node belongs to a column purified in its color: nothing to do.
     [[gnu::noinline]] void cover_rest_colored(NodeIndex p) {
         for (NodeIndex q = right_[p]; q != p; q = right_[q]) {
@@ -316,6 +319,7 @@ private:
     std::vector<std::uint64_t> blocks_;    // per node: its block, kNoBlock for 0..m
     std::vector<NodeIndex> sizes_;         // per column: its linked block nodes
     std::vector<std::uint32_t> colors_;    // per node: its color; empty without colors
+    bool colored_ = false;                 // !colors_.empty(), read by every walk
     std::uint64_t empty_columns_ = 0;      // active columns of size 0
     std::uint64_t block_bound_ = 0;
     std::uint64_t primary_count_ = 0;
