@@ -239,6 +239,59 @@ bool convert_optional_u64(PyObject* object, std::optional<std::uint64_t>& out) {
     return true;
 }
 
+// One block's colors: `entry` a mapping of element to color. Its items are read from a
+// snapshot (dict.items() as a list), so a mapping changed meanwhile cannot break the walk.
+bool convert_block_colors(PyObject* entry, std::uint64_t block, std::vector<ItemColor>& out) {
+    Ref items;
+    if (PyDict_Check(entry)) {
+        items = own(PyDict_Items(entry));
+    } else {
+        const int has_items = PyObject_HasAttrStringWithError(entry, "items");
+        if (has_items < 0) return false;
+        if (has_items == 0) {
+            raise_type_mismatch(entry, "Mapping");
+            return false;
+        }
+        items = own(PyMapping_Items(entry));
+    }
+    if (!items) return false;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+        Ref pair = own(PySequence_Fast(PyList_GET_ITEM(items.get(), i), "a mapping item is not a pair"));
+        if (!pair) return false;
+        if (PySequence_Fast_GET_SIZE(pair.get()) != 2) {
+            PyErr_SetString(PyExc_TypeError, "a mapping item is not a pair");
+            return false;
+        }
+        ItemColor color{block, 0, 0};
+        if (!convert_u64(PySequence_Fast_GET_ITEM(pair.get(), 0), color.element) ||
+            !convert_u64(PySequence_Fast_GET_ITEM(pair.get(), 1), color.color))
+            return false;
+        out.push_back(color);
+    }
+    return true;
+}
+
+// None, or one entry per block of `blocks`, each None or a mapping of element to color.
+bool convert_colors(Call& call, PyObject* object, const BlockList* blocks, std::vector<ItemColor>& out) {
+    if (object == Py_None) return true;
+    if (blocks == nullptr) fail("colors declared before the blocks they color");
+    std::uint64_t entries = 0;
+    const bool converted = convert_sequence(
+        call, object, [](std::size_t) {},
+        [&](PyObject* entry) {
+            const std::uint64_t block = entries++;
+            return entry == Py_None || block >= blocks->size() || convert_block_colors(entry, block, out);
+        });
+    if (!converted) return false;
+    if (entries != blocks->size()) {
+        PyErr_Format(PyExc_ValueError, "colors has %llu entries for %llu partitions: give one per block",
+                     static_cast<unsigned long long>(entries),
+                     static_cast<unsigned long long>(blocks->size()));
+        return false;
+    }
+    return true;
+}
+
 // Block indices must name blocks of `blocks`.
 bool check_block_indices(const char* name, const std::vector<std::uint64_t>& indices,
                          const BlockList* blocks) {
@@ -261,6 +314,7 @@ ArgumentValue absent_value(const Parameter& parameter) {
     case ArgumentKind::BlockIndices:
     case ArgumentKind::Integers: return std::vector<std::uint64_t>{};
     case ArgumentKind::OptionalInteger: return std::optional<std::uint64_t>{};
+    case ArgumentKind::Colors: return std::vector<ItemColor>{};
     case ArgumentKind::Object: return static_cast<PyObject*>(Py_None);  // immortal, borrowed
     default: fail("a parameter of this kind has no default");
     }
@@ -268,8 +322,11 @@ ArgumentValue absent_value(const Parameter& parameter) {
 
 // Converts `object` by `kind` into `value`; false with an exception set. The conversion
 // errors are labelled with the parameter's name by the caller.
-bool convert_value(Call& call, ArgumentKind kind, PyObject* object, ArgumentValue& value) {
+bool convert_value(Call& call, ArgumentKind kind, PyObject* object, ArgumentValue& value,
+                   const BlockList* blocks) {
     switch (kind) {
+    case ArgumentKind::Colors:
+        return convert_colors(call, object, blocks, value.emplace<std::vector<ItemColor>>());
     case ArgumentKind::Object: value = object; return true;
     case ArgumentKind::Blocks: return convert_block_list(call, object, value.emplace<BlockList>());
     case ArgumentKind::Numbers: return convert_f64_list(call, object, value.emplace<std::vector<double>>());
@@ -333,7 +390,7 @@ bool Arguments::convert(Call& call, const FunctionDeclaration& function, PyObjec
             values_[p] = absent_value(parameter);
             continue;
         }
-        if (!convert_value(call, parameter.kind, slots[p], values_[p])) {
+        if (!convert_value(call, parameter.kind, slots[p], values_[p], blocks)) {
             label_argument_error(call.state, parameter.name);
             return false;
         }

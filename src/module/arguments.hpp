@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../algorithms/knuth_x/links/block_list.hpp"
+#include "../algorithms/knuth_x/links/colors.hpp"
 #include "call.hpp"
 #include "signature.hpp"
 
@@ -21,11 +22,12 @@ namespace xcover::py {
 
 // The value of one converted argument. By kind: Object -> PyObject* (borrowed), Blocks ->
 // BlockList, Numbers -> vector<double>, Integers and BlockIndices -> vector<uint64_t>,
-// Integer, Count and Size -> uint64_t, Number -> double, OptionalInteger -> optional<uint64_t>.
+// Integer, Count and Size -> uint64_t, Number -> double, OptionalInteger -> optional<uint64_t>,
+// Colors -> vector<ItemColor> (one per colored element of a block, block by block).
 // An absent argument with a default is the empty value of its kind (a Size: its default).
 using ArgumentValue = std::variant<std::monostate, PyObject*, BlockList, std::vector<double>,
                                    std::vector<std::uint64_t>, std::uint64_t, double,
-                                   std::optional<std::uint64_t>>;
+                                   std::optional<std::uint64_t>, std::vector<ItemColor>>;
 
 // The converted arguments of one call.
 class Arguments {
@@ -51,6 +53,7 @@ public:
         return get<std::optional<std::uint64_t>>(p);
     }
     PyObject* object(ParameterSlot p) { return get<PyObject*>(p); }
+    std::vector<ItemColor>& colors(ParameterSlot p) { return get<std::vector<ItemColor>>(p); }
 
 private:
     std::array<ArgumentValue, kMaxParameters> values_;

@@ -17,8 +17,9 @@ constexpr const char* kUsage = "usage: xcover [--count | --all] [--help] FILE\n"
 constexpr const char* kHelp =
     "\n"
     "Solve the exact-cover problem in FILE, written in Knuth's DLX format (a line of item\n"
-    "names, primary ones then '|' and the secondary ones; then one option per line; lines\n"
-    "starting with '|' are comments). FILE '-' reads standard input.\n"
+    "names, primary ones then '|' and the secondary ones; then one option per line, which may\n"
+    "give a secondary item a color as 'item:color'; lines starting with '|' are comments).\n"
+    "FILE '-' reads standard input.\n"
     "\n"
     "  --count     print the number of covers (the default)\n"
     "  --all       print every cover, one per line: its options, each as its item names,\n"
@@ -141,8 +142,36 @@ PyObject* read_problem(Call& call, const std::string& path) {
     return dlx_stream_to_python(call, binary ? binary.get() : in);
 }
 
-// One cover as a line: its options' item names, options separated by " | ".
-bool cover_line(PyObject* cover, PyObject* blocks, PyObject* names, std::string& line) {
+// The problem's colors (None, or per option a dict of item to color) and color names.
+struct ProblemColors {
+    Ref colors, names;
+    bool read(PyObject* problem) {
+        colors = own(PyObject_GetAttrString(problem, "colors"));
+        names = own(PyObject_GetAttrString(problem, "color_names"));
+        return colors && names && (colors.get() == Py_None || PyList_Check(colors.get())) &&
+               PyList_Check(names.get());
+    }
+    // Appends ":color" when option `b` gives `item` a color; false on a malformed problem.
+    bool append(Py_ssize_t b, PyObject* item, std::string& line) const {
+        if (colors.get() == Py_None) return true;
+        if (b >= PyList_GET_SIZE(colors.get())) return false;
+        PyObject* option = PyList_GET_ITEM(colors.get(), b);
+        if (!PyDict_Check(option)) return false;
+        PyObject* color = PyDict_GetItemWithError(option, item);  // borrowed
+        if (color == nullptr) return !PyErr_Occurred();
+        const Py_ssize_t number = PyLong_AsSsize_t(color);
+        if (number < 0 || number >= PyList_GET_SIZE(names.get())) return false;
+        const char* name = PyUnicode_AsUTF8(PyList_GET_ITEM(names.get(), number));
+        if (name == nullptr) return false;
+        line += ':';
+        line += name;
+        return true;
+    }
+};
+
+// One cover as a line: its options' item names (with their colors), options separated by " | ".
+bool cover_line(PyObject* cover, PyObject* blocks, PyObject* names, const ProblemColors& colors,
+                std::string& line) {
     line.clear();
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(cover); ++i) {
         if (i > 0) line += " | ";
@@ -156,6 +185,7 @@ bool cover_line(PyObject* cover, PyObject* blocks, PyObject* names, std::string&
             const char* name = PyUnicode_AsUTF8(PyList_GET_ITEM(names, item));
             if (name == nullptr) return false;
             line += name;
+            if (!colors.append(b, PyList_GET_ITEM(block, k), line)) return false;
         }
     }
     line += '\n';
@@ -164,24 +194,29 @@ bool cover_line(PyObject* cover, PyObject* blocks, PyObject* names, std::string&
 
 using Entry = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
-// `entry(blocks, secondary=...)` for the problem: the module function's entry point called
-// directly, never looked up among the module's attributes (which a caller may replace), the
-// secondary items passed by their parameter's declared name.
-PyObject* call_on_problem(Entry entry, PyObject* module, PyObject* problem) {
-    Ref kwnames = own(Py_BuildValue("(s)", kSecondary.name));
+// `entry(blocks, secondary=..., colors=...)` for the problem: the module function's entry
+// point called directly, never looked up among the module's attributes (which a caller may
+// replace), the secondary items and colors passed by their parameters' declared names.
+PyObject* call_on_problem(Entry entry, PyObject* module, PyObject* problem, PyObject* colors) {
+    Ref kwnames = own(Py_BuildValue("(ss)", kSecondary.name, kColors.name));
     if (!kwnames) return nullptr;
-    PyObject* args[] = {PyTuple_GET_ITEM(problem, 0), PyTuple_GET_ITEM(problem, 1)};
+    PyObject* args[] = {PyTuple_GET_ITEM(problem, 0), PyTuple_GET_ITEM(problem, 1), colors};
     return entry(module, args, 1, kwnames.get());
 }
 
 bool print_all(PyObject* module, PyObject* problem) {
     PyObject* blocks = PyTuple_GET_ITEM(problem, 0);
     PyObject* names = PyTuple_GET_ITEM(problem, 2);
-    Ref iterator = own(call_on_problem(iter_all_entry, module, problem));
+    ProblemColors colors;
+    if (!colors.read(problem)) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "malformed colors");
+        return false;
+    }
+    Ref iterator = own(call_on_problem(iter_all_entry, module, problem, colors.colors.get()));
     if (!iterator) return false;
     std::string line;
     while (Ref cover = own(PyIter_Next(iterator.get()))) {
-        if (!PyList_Check(cover.get()) || !cover_line(cover.get(), blocks, names, line)) {
+        if (!PyList_Check(cover.get()) || !cover_line(cover.get(), blocks, names, colors, line)) {
             if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "malformed cover");
             return false;
         }
@@ -191,7 +226,9 @@ bool print_all(PyObject* module, PyObject* problem) {
 }
 
 bool print_count(PyObject* module, PyObject* problem) {
-    Ref count = own(call_on_problem(count_all_entry, module, problem));
+    Ref colors = own(PyObject_GetAttrString(problem, "colors"));
+    if (!colors) return false;
+    Ref count = own(call_on_problem(count_all_entry, module, problem, colors.get()));
     if (!count) return false;
     Ref text = own(PyObject_Str(count.get()));
     if (!text) return false;

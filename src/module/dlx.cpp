@@ -17,19 +17,24 @@ PyStructSequence_Field kProblemFields[] = {
     {"blocks", "the options, each a list of item numbers"},
     {"secondary", "the numbers of the secondary items"},
     {"names", "the item names, by number"},
+    // Attributes only, after the three fields of the tuple: unpacking stays (blocks,
+    // secondary, names).
     {"unmet", "the primary items no option holds: then the problem has no cover"},
+    {"colors", "None without colors; else per option a dict of item number to color number"},
+    {"color_names", "the color names, by number"},
     {nullptr, nullptr},
 };
 
-// `unmet` is an attribute only, outside the tuple: `blocks, secondary, names = problem`
-// keeps working.
+constexpr Py_ssize_t kTupleFields = 3;
+constexpr Py_ssize_t kAllFields = 6;
+
 PyStructSequence_Desc kProblemDesc = {
     "xcover.DlxProblem",
-    "An exact-cover problem read from the DLX format: (blocks, secondary, names), and the\n"
-    "attribute unmet, the primary items no option holds (the blocks then end with three\n"
-    "that leave the problem without a cover).",
+    "An exact-cover problem read from the DLX format: (blocks, secondary, names), with the\n"
+    "attributes unmet, the primary items no option holds (the blocks then end with three\n"
+    "that leave the problem without a cover), colors and color_names.",
     kProblemFields,
-    3,
+    kTupleFields,
 };
 
 PyObject* problem_type(ModuleState& state) {
@@ -46,6 +51,25 @@ PyObject* names_to_python(const std::vector<std::string>& names) {
     return list.finish();
 }
 
+// None for a problem without colors; else one dict per option, item number -> color number.
+PyObject* colors_to_python(Call& call, const DlxProblem& problem, IndexInts& ints) {
+    if (problem.colors.empty()) Py_RETURN_NONE;
+    ListBuilder options;
+    std::size_t next = 0;  // problem.colors is in option order
+    for (std::uint64_t option = 0; option < problem.blocks.size(); ++option) {
+        if (!call.check.poll_attached()) return nullptr;
+        Ref colors = own(PyDict_New());
+        if (!colors) return nullptr;
+        for (; next < problem.colors.size() && problem.colors[next].block == option; ++next) {
+            Ref item = own(ints.get(problem.colors[next].element));
+            Ref color = own(ints.get(problem.colors[next].color));
+            if (!item || !color || PyDict_SetItem(colors.get(), item.get(), color.get()) < 0) return nullptr;
+        }
+        if (!options.push(colors.release())) return nullptr;
+    }
+    return options.finish();
+}
+
 PyObject* problem_to_python(Call& call, const DlxProblem& problem) {
     PyObject* type = problem_type(call.state);
     if (type == nullptr) return nullptr;
@@ -56,13 +80,14 @@ PyObject* problem_to_python(Call& call, const DlxProblem& problem) {
         if (!blocks.push(index_list(block, ints))) return nullptr;
     }
     Ref fields[] = {own(blocks.finish()), own(index_list(problem.secondary, ints)),
-                    own(names_to_python(problem.names)), own(index_list(problem.unmet, ints))};
+                    own(names_to_python(problem.names)), own(index_list(problem.unmet, ints)),
+                    own(colors_to_python(call, problem, ints)), own(names_to_python(problem.color_names))};
+    static_assert(std::size(fields) == kAllFields);
     for (const Ref& field : fields)
         if (!field) return nullptr;
     Ref result = own(PyStructSequence_New(reinterpret_cast<PyTypeObject*>(type)));
     if (!result) return nullptr;
-    for (Py_ssize_t i = 0; i < std::ssize(fields); ++i)
-        PyStructSequence_SetItem(result.get(), i, fields[i].release());
+    for (Py_ssize_t i = 0; i < kAllFields; ++i) PyStructSequence_SetItem(result.get(), i, fields[i].release());
     return result.release();
 }
 

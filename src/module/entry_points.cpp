@@ -90,15 +90,28 @@ SearchCaps caps(Arguments& a) {
     return SearchCaps{a.optional_integer(F.slot("max_iter")), a.optional_integer(F.slot("max_heap"))};
 }
 
+// The secondary elements and their colors of a depth-first query, or nullopt with ValueError
+// when the colors do not fit the blocks.
+template <const FunctionDeclaration& F>
+std::optional<SecondaryItems> secondary_items(Arguments& a) {
+    const SecondaryItems secondary{a.integers(F.slot("secondary")), a.colors(F.slot("colors"))};
+    const std::string error = colors_error(a.blocks(F.slot("partitions")), secondary);
+    if (error.empty()) return secondary;
+    PyErr_Format(PyExc_ValueError, "colors: %s", error.c_str());
+    return std::nullopt;
+}
+
 }  // namespace
 
 PyObject* count_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyObject* kw) {
     static constexpr const FunctionDeclaration& F = kCountAll;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
+        const std::optional<SecondaryItems> secondary = secondary_items<F>(a);
+        if (!secondary) return nullptr;
         const std::optional<std::uint64_t> count = run_detached(call.check, [&](Interrupt& interrupt) {
-            return count_all(partitions, a.integers(F.slot("include")), &interrupt,
-                             a.integers(F.slot("secondary")), helpers());
+            return count_all(partitions, a.integers(F.slot("include")), &interrupt, *secondary,
+                             helpers());
         }, input_items(partitions));
         return count ? PyLong_FromUnsignedLongLong(*count) : nullptr;
     });
@@ -109,10 +122,12 @@ PyObject* iter_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         const std::optional<std::uint64_t> seed = a.optional_integer(F.slot("seed"));
+        const std::optional<SecondaryItems> secondary = secondary_items<F>(a);
+        if (!secondary) return nullptr;
         // With helpers, they search a window of parts ahead of the iterator, each part pausing
         // at a bound: what waits in memory is bounded whatever the number of covers.
         const DepthFirstQuery query{.include = a.integers(F.slot("include")),
-                                    .secondary = a.integers(F.slot("secondary")),
+                                    .secondary = *secondary,
                                     .seed = seed,
                                     .use = DepthFirstQuery::Use::Batches};
         std::optional<std::unique_ptr<CoverSource>> source =
@@ -128,11 +143,12 @@ PyObject* split_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyOb
     static constexpr const FunctionDeclaration& F = kSplit;
     return enter<F>(m, args, nargs, kw, [](Call& call, Arguments& a) -> PyObject* {
         const BlockList& partitions = a.blocks(F.slot("partitions"));
+        const std::optional<SecondaryItems> secondary = secondary_items<F>(a);
+        if (!secondary) return nullptr;
         const auto prefixes = run_detached(call.check, [&](Interrupt& interrupt) {
             CoverList lists;
             for (const auto& prefix : split(partitions, a.integer(F.slot("parts")),
-                                            a.integers(F.slot("include")), &interrupt,
-                                            a.integers(F.slot("secondary"))))
+                                            a.integers(F.slot("include")), &interrupt, *secondary))
                 lists.push_list(prefix);
             return lists;
         }, input_items(partitions));
@@ -168,9 +184,11 @@ PyObject* estimate_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t narg
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         const std::uint64_t samples = a.integer(F.slot("samples"));
         const std::uint64_t seed = seed_or_random(a.optional_integer(F.slot("seed")));
+        const std::optional<SecondaryItems> secondary = secondary_items<F>(a);
+        if (!secondary) return nullptr;
         const std::optional<TreeEstimate> estimate = run_detached(call.check, [&](Interrupt& interrupt) {
-            return estimate_all(partitions, a.integers(F.slot("include")),
-                                a.integers(F.slot("secondary")), samples, seed, &interrupt);
+            return estimate_all(partitions, a.integers(F.slot("include")), *secondary, samples, seed,
+                                &interrupt);
         }, input_items(partitions));
         return estimate ? estimate_to_python(call, *estimate) : nullptr;
     });

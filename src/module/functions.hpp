@@ -80,23 +80,32 @@ inline constexpr Parameter kSecondary{"secondary", Integers, "()"};
     "twice; the search never branches on them, so a block holding only such elements is\n"     \
     "never chosen."
 
+inline constexpr Parameter kColors{"colors", Colors, "None"};
+#define XCOVER_COLORS_DOC                                                                        \
+    "`colors`, when given, has one entry per block: None or a dict mapping secondary elements\n" \
+    "of that block to colors (ints). Blocks may share a secondary element when each gives it\n"   \
+    "the same color; a block holding it without a color owns it outright. A color on an\n"       \
+    "element the block lacks or that is not in `secondary` raises ValueError."
+
 inline constexpr FunctionDeclaration kCountAll{
     "count_all",
-    {{kPartitions, kInclude, kSecondary}},
+    {{kPartitions, kInclude, kSecondary, kColors}},
     "Count the partitions that get_all would return, without building them.\n\n"
     "`include` lists block indices that every counted partition must contain.\n"
-    XCOVER_SECONDARY_DOC,
+    XCOVER_SECONDARY_DOC "\n"
+    XCOVER_COLORS_DOC,
     false,
     count_all_entry,
 };
 
 inline constexpr FunctionDeclaration kIterAll{
     "iter_all",
-    {{kPartitions, kInclude, kSecondary, {"seed", OptionalInteger, "None"}}},
+    {{kPartitions, kInclude, kSecondary, {"seed", OptionalInteger, "None"}, kColors}},
     "Iterate over the partitions of get_all, in the same order, one list at a time.\n\n"
     "The iterator owns a copy of the problem and finds partitions as they are asked for.\n"
     "`include` lists block indices that every partition returned must contain.\n"
-    XCOVER_SECONDARY_DOC "\n\n"
+    XCOVER_SECONDARY_DOC "\n"
+    XCOVER_COLORS_DOC "\n\n"
     "With `seed` (an int in 0..2**64-1), the blocks of each branch are tried in a pseudo-random\n"
     "order fixed by the seed and the position: the same partitions, each once, in another\n"
     "order, the same for the same seed on every platform, so the first one is a random\n"
@@ -109,13 +118,14 @@ inline constexpr FunctionDeclaration kIterAll{
 
 inline constexpr FunctionDeclaration kSplit{
     "split",
-    {{kPartitions, {"parts", Count}, kInclude, kSecondary}},
+    {{kPartitions, {"parts", Count}, kInclude, kSecondary, kColors}},
     "Split the search of get_all into at least `parts` independent subtrees, when it\n"
     "branches that much. Returns a list of prefixes (lists of block indices) in search\n"
     "order: concatenating iter_all(partitions, include=prefix) over them gives\n"
     "get_all(partitions), restricted to the partitions containing `include`.\n"
-    "With `secondary`, pass the same `secondary` to iter_all.\n"
-    XCOVER_SECONDARY_DOC,
+    "With `secondary` and `colors`, pass the same to iter_all.\n"
+    XCOVER_SECONDARY_DOC "\n"
+    XCOVER_COLORS_DOC,
     false,
     split_entry,
 };
@@ -189,7 +199,7 @@ inline constexpr FunctionDeclaration kNumberBlocks{
 inline constexpr FunctionDeclaration kEstimateAll{
     "estimate_all",
     {{kPartitions, kInclude, kSecondary, {"samples", Size, "1000"},
-      {"seed", OptionalInteger, "None"}}},
+      {"seed", OptionalInteger, "None"}, kColors}},
     "Estimate the size of the search of count_all by Knuth's random probes.\n\n"
     "Each of `samples` probes walks from the root of the search tree to a leaf, choosing a\n"
     "block of each branch column at random, and multiplies the branching degrees it meets.\n"
@@ -198,7 +208,7 @@ inline constexpr FunctionDeclaration kEstimateAll{
     "(the root included), with their standard errors (inf for one probe, whose spread is\n"
     "unknown). An estimate beyond the range of a float is inf, as is then its standard\n"
     "error. `samples` is an int of at least 1. `seed` fixes the random choices (a fresh seed\n"
-    "each call when None); `include` and `secondary` are those of count_all.",
+    "each call when None); `include`, `secondary` and `colors` are those of count_all.",
     false,
     estimate_all_entry,
 };
@@ -215,8 +225,11 @@ inline constexpr FunctionDeclaration kReadDlx{
     "line), the secondary items' numbers and the item names. Pass blocks and secondary to\n"
     "count_all, iter_all or split. A primary item that no option holds leaves the problem\n"
     "without a cover: the attribute `unmet` lists such items, and the blocks then end with\n"
-    "three that no exact cover can use, so that every function finds none. A malformed\n"
-    "text raises ValueError naming its line and column; colors and multiplicities are not\n"
+    "three that no exact cover can use, so that every function finds none. An option may\n"
+    "give a secondary item a color (`x:red`): the result's attributes `colors` (None without\n"
+    "colors; else per option a dict of item number to color number, for the colors= of\n"
+    "count_all) and `color_names` hold them. A malformed text raises ValueError naming its\n"
+    "line and column; multiplicities are not\n"
     "supported yet.",
     false,
     read_dlx_entry,

@@ -34,6 +34,9 @@ enum class ArgumentKind : unsigned char {
     OptionalInteger,  // None or an Integer: std::optional<std::uint64_t>
     Size,          // an int of at least 1, never None nor a bool; defaults to the number of
                    // its default_text: std::uint64_t
+    Colors,        // None, or one entry per block of `partitions`: None or a mapping of element
+                   // to color (unsigned 64-bit ints): std::vector<ItemColor>
+
 };
 
 struct Parameter {

@@ -9,7 +9,8 @@
 # count_all, iter_all and split are extra functions, not listed in __all__: they count, stream
 # and split the search of get_all, restricted to the covers holding every block of `include`.
 # Their `secondary`, and that of the ranked streams iter_top and iter_top_sc, lists elements a
-# cover may leave uncovered (never covered twice).
+# cover may leave uncovered (never covered twice), and `colors` lets blocks share a secondary
+# element they give the same color (as estimate_all).
 # blocks_from_matrix, also extra, turns a 0/1 matrix into blocks; read_dlx and read_dlx_file
 # read a problem written in Knuth's DLX format; estimate_all estimates the search of count_all
 # by random probes; main is the command line (the console script `xcover`); number_blocks
@@ -21,7 +22,7 @@
 # (a BaseException, not exported) when an internal check fails, for example when `weights`
 # is shorter than a block index that the search reaches.
 
-from collections.abc import Hashable, Iterator, Sequence
+from collections.abc import Hashable, Iterator, Mapping, Sequence
 from os import PathLike
 from typing import Any, NamedTuple, Protocol, SupportsFloat, SupportsIndex, final
 
@@ -42,6 +43,8 @@ _Integers = Sequence[SupportsIndex] | _Array
 _Numbers = Sequence[SupportsFloat | SupportsIndex] | _Array
 # The blocks of a problem: element values, one sequence (or 1-D array) per block.
 _Blocks = Sequence[_Integers] | _Array
+# Colors of secondary elements: per block None or a mapping of element to color.
+_Colors = Sequence[Mapping[SupportsIndex, SupportsIndex] | None]
 # A 0/1 matrix: booleans, or numbers equal to 0 or 1.
 _Matrix = Sequence[_Numbers] | _Array
 
@@ -89,14 +92,21 @@ def get_topp(
     probability coverage greater than `1 - alpha`"""
 
 def count_all(
-    partitions: _Blocks, include: _Integers = (), secondary: _Integers = ()
+    partitions: _Blocks,
+    include: _Integers = (),
+    secondary: _Integers = (),
+    colors: _Colors | None = None,
 ) -> int:
     """Count the partitions that get_all would return, without building them.
 
     `include` lists block indices that every counted partition must contain.
     `secondary` lists element values that a partition may leave uncovered but never covers
     twice; the search never branches on them, so a block holding only such elements is
-    never chosen."""
+    never chosen.
+    `colors`, when given, has one entry per block: None or a dict mapping secondary elements
+    of that block to colors (ints). Blocks may share a secondary element when each gives it
+    the same color; a block holding it without a color owns it outright. A color on an
+    element the block lacks or that is not in `secondary` raises ValueError."""
 
 @final
 class CoverIterator(Iterator[list[int]]):
@@ -109,6 +119,7 @@ def iter_all(
     include: _Integers = (),
     secondary: _Integers = (),
     seed: SupportsIndex | None = None,
+    colors: _Colors | None = None,
 ) -> CoverIterator:
     """Iterate over the partitions of get_all, in the same order, one list at a time.
 
@@ -117,6 +128,10 @@ def iter_all(
     `secondary` lists element values that a partition may leave uncovered but never covers
     twice; the search never branches on them, so a block holding only such elements is
     never chosen.
+    `colors`, when given, has one entry per block: None or a dict mapping secondary elements
+    of that block to colors (ints). Blocks may share a secondary element when each gives it
+    the same color; a block holding it without a color owns it outright. A color on an
+    element the block lacks or that is not in `secondary` raises ValueError.
 
     With `seed` (an int in 0..2**64-1), the blocks of each branch are tried in a pseudo-random
     order fixed by the seed and the position: the same partitions, each once, in another
@@ -183,15 +198,20 @@ def split(
     parts: SupportsIndex,
     include: _Integers = (),
     secondary: _Integers = (),
+    colors: _Colors | None = None,
 ) -> list[list[int]]:
     """Split the search of get_all into at least `parts` independent subtrees, when it
     branches that much. Returns a list of prefixes (lists of block indices) in search
     order: concatenating iter_all(partitions, include=prefix) over them gives
     get_all(partitions), restricted to the partitions containing `include`.
-    With `secondary`, pass the same `secondary` to iter_all.
+    With `secondary` and `colors`, pass the same to iter_all.
     `secondary` lists element values that a partition may leave uncovered but never covers
     twice; the search never branches on them, so a block holding only such elements is
-    never chosen."""
+    never chosen.
+    `colors`, when given, has one entry per block: None or a dict mapping secondary elements
+    of that block to colors (ints). Blocks may share a secondary element when each gives it
+    the same color; a block holding it without a color owns it outright. A color on an
+    element the block lacks or that is not in `secondary` raises ValueError."""
 
 def set_threads(n: SupportsIndex) -> None:
     """Let every search use up to `n` threads, its caller's included (1: the caller's alone;
@@ -220,9 +240,13 @@ class _DlxProblem(NamedTuple):
     blocks: list[list[int]]
     secondary: list[int]
     names: list[str]
-    # An attribute outside the tuple: the primary items no option holds.
+    # Attributes only, not in the tuple.
     @property
     def unmet(self) -> list[int]: ...
+    @property
+    def colors(self) -> list[dict[int, int]] | None: ...
+    @property
+    def color_names(self) -> list[str]: ...
 
 def read_dlx(text: str) -> _DlxProblem:
     """Read an exact-cover problem in Knuth's DLX format from a str.
@@ -234,8 +258,11 @@ def read_dlx(text: str) -> _DlxProblem:
     line), the secondary items' numbers and the item names. Pass blocks and secondary to
     count_all, iter_all or split. A primary item that no option holds leaves the problem
     without a cover: the attribute `unmet` lists such items, and the blocks then end with
-    three that no exact cover can use, so that every function finds none. A malformed
-    text raises ValueError naming its line and column; colors and multiplicities are not
+    three that no exact cover can use, so that every function finds none. An option may
+    give a secondary item a color (`x:red`): the result's attributes `colors` (None without
+    colors; else per option a dict of item number to color number, for the colors= of
+    count_all) and `color_names` hold them. A malformed text raises ValueError naming its
+    line and column; multiplicities are not
     supported yet."""
 
 def read_dlx_file(path: str | bytes | PathLike[str] | PathLike[bytes]) -> _DlxProblem:
@@ -259,6 +286,7 @@ def estimate_all(
     secondary: _Integers = (),
     samples: SupportsIndex = 1000,
     seed: SupportsIndex | None = None,
+    colors: _Colors | None = None,
 ) -> _TreeEstimate:
     """Estimate the size of the search of count_all by Knuth's random probes.
 
@@ -269,7 +297,7 @@ def estimate_all(
     (the root included), with their standard errors (inf for one probe, whose spread is
     unknown). An estimate beyond the range of a float is inf, as is then its standard
     error. `samples` is an int of at least 1. `seed` fixes the random choices (a fresh seed
-    each call when None); `include` and `secondary` are those of count_all."""
+    each call when None); `include`, `secondary` and `colors` are those of count_all."""
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Run xcover's command line with `argv` (a list of str; sys.argv[1:] when None) and

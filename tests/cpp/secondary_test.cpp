@@ -10,6 +10,7 @@
 #include "algorithms/knuth_x/format/dlx_format.hpp"
 #include "algorithms/knuth_x/links/dancinglinks.hpp"
 #include "algorithms/knuth_x/links/element_index.hpp"
+#include "algorithms/knuth_x/search/depth_first.hpp"
 #include "brute_force.hpp"
 
 using namespace xcover;
@@ -123,6 +124,74 @@ TEST(Secondary, CountAllMatchesTheBruteForceModel) {
         while (search.next()) found.emplace_back(search.cover().begin(), search.cover().end());
         EXPECT_EQ(xcover::testing::sorted_covers(found), expected);
     }
+}
+
+// Every link, size, color and the active ring of a matrix.
+std::vector<std::uint64_t> colored_snapshot(const DancingLinks& links) {
+    std::vector<std::uint64_t> out;
+    for (std::uint64_t i = 0; i < links.node_count(); ++i)
+        out.insert(out.end(), {links.up(i), links.down(i), links.column_of(i), links.color_of(i)});
+    for (std::uint64_t c = 1; c <= links.column_count(); ++c) out.push_back(links.size(c));
+    for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) out.push_back(c);
+    return out;
+}
+
+TEST(Colors, NestedChoicesRestoreEveryLinkAndColor) {
+    std::mt19937_64 rng(29);
+    int purified = 0;
+    for (int round = 0; round < 300; ++round) {
+        const Blocks blocks = xcover::testing::random_blocks(rng, 10, 6);
+        const BlockList list = BlockList::from(blocks);
+        const std::vector<std::uint64_t> secondary = pick_secondary(rng, blocks);
+        const std::set<std::uint64_t> marked(secondary.begin(), secondary.end());
+        std::vector<ItemColor> colors;
+        for (std::uint64_t b = 0; b < blocks.size(); ++b)
+            for (std::uint64_t e : std::set<std::uint64_t>(blocks[b].begin(), blocks[b].end()))
+                if (marked.count(e) && rng() % 3 != 0) colors.push_back({b, e, rng() % 2});
+        ASSERT_EQ(colors_error(list, {secondary, colors}), "");
+        Problem problem = build_problem(list, nullptr, {secondary, colors});
+        DancingLinks& links = problem.links;
+        std::vector<std::vector<std::uint64_t>> before;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> chosen;  // (column, node)
+        for (int step = 0; step < 40; ++step) {
+            const std::uint64_t column = links.choose_column();
+            const bool can_choose = column != DancingLinks::kComplete && column != DancingLinks::kDeadEnd;
+            if (can_choose && (chosen.empty() || rng() % 3 != 0)) {
+                std::uint64_t node = links.down(column);
+                for (std::uint64_t skip = rng() % links.size(column); skip > 0; --skip) node = links.down(node);
+                before.push_back(colored_snapshot(links));
+                links.cover(column);
+                links.cover_rest_of_block(node);
+                for (std::uint64_t q = links.next_in_block(node); q != node; q = links.next_in_block(q))
+                    purified += links.color_of(q) != 0;
+                chosen.emplace_back(column, node);
+            } else if (!chosen.empty()) {
+                links.uncover_rest_of_block(chosen.back().second);
+                links.uncover(chosen.back().first);
+                chosen.pop_back();
+                ASSERT_EQ(colored_snapshot(links), before.back());
+                before.pop_back();
+            }
+            links.check_links();
+        }
+    }
+    EXPECT_GT(purified, 100);  // the walks met colored nodes
+}
+
+TEST(Colors, ColorsThatDoNotFitAreNamed) {
+    const BlockList list = BlockList::from(Blocks{{0, 2}, {1, 2}});
+    const std::vector<std::uint64_t> secondary{2};
+    const std::vector<ItemColor> on_primary{{0, 0, 1}}, missing{{0, 1, 1}}, twice{{1, 2, 1}, {1, 2, 3}};
+    EXPECT_NE(colors_error(list, {secondary, on_primary}).find("a primary element"), std::string::npos);
+    EXPECT_NE(colors_error(list, {secondary, missing}).find("which it does not hold"), std::string::npos);
+    EXPECT_NE(colors_error(list, {secondary, twice}).find("in two colors"), std::string::npos);
+    EXPECT_THROW(build_problem(list, nullptr, {secondary, twice}), InternalFailure);
+    // Two blocks agreeing on the color share the element; without colors they cannot.
+    const std::vector<ItemColor> shared{{0, 2, 7}, {1, 2, 7}};
+    EXPECT_TRUE(build_problem(list, nullptr, {secondary, shared}).links.has_colors());
+    EXPECT_FALSE(build_problem(list, nullptr, {secondary}).links.has_colors());
+    EXPECT_EQ(count_all(list, {}, nullptr, SecondaryItems{secondary, shared}), 1u);
+    EXPECT_EQ(count_all(list, {}, nullptr, SecondaryItems{secondary}), 0u);
 }
 
 TEST(DlxFormat, ReadsItemsOptionsAndComments) {

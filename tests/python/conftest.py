@@ -151,6 +151,63 @@ def depth_first_model(blocks, include=(), secondary=(), seed=None):
     return covers
 
 
+def colored_search_model(blocks, include=(), secondary=(), colors=None):
+    """(covers in iter_all's order, positions of the search tree) of the search with colors, from
+    a plain model: columns by (secondary, count, value), branching on the leftmost primary column
+    of fewest live blocks, its blocks tried by index. A block is live while its primary elements
+    are uncovered and each secondary element it holds is free, or taken in the color the block
+    gives it. Blocks meeting an included block in an element they cannot share with it (the
+    same color on both sides) are never tried; they still count as live."""
+    from collections import Counter
+
+    sets = [set(b) for b in blocks]
+    colored = [dict(c or {}) for c in colors] if colors is not None else [{} for _ in blocks]
+    secondary = set(secondary)
+    counts = Counter(e for s in sets for e in s)
+    primary = [e for e in sorted(counts, key=lambda e: (e in secondary, counts[e], e)) if e not in secondary]
+    owned = object()  # a secondary element taken without a color
+
+    owner = {}  # element -> (first included block holding it, its color there)
+    for b in dict.fromkeys(include):
+        if not sets[b] - secondary:
+            return [], 1
+        for e in sets[b]:
+            first, color = owner.setdefault(e, (b, colored[b].get(e)))
+            if first != b and (colored[b].get(e) is None or colored[b].get(e) != color):
+                return [], 1
+
+    def shares(b, e, color):
+        return colored[b].get(e) is not None and colored[b].get(e) == color
+
+    excluded = {b for b, s in enumerate(sets) if b not in set(include)
+                and any(e in owner and not shares(b, e, owner[e][1]) for e in s)}
+
+    def live(b, covered, taken):
+        return sets[b] and all(
+            e not in covered if e not in secondary else (e not in taken or (taken[e] is not owned and shares(b, e, taken[e])))
+            for e in sets[b])
+
+    covers = []
+
+    def walk(covered, taken, path):
+        open_columns = [e for e in primary if e not in covered]
+        if not open_columns:
+            covers.append(list(path))
+            return 1
+        alive = [b for b in range(len(sets)) if live(b, covered, taken)]
+        column = min(open_columns, key=lambda e: sum(1 for b in alive if e in sets[b]))
+        positions = 1
+        for b in (b for b in alive if column in sets[b] and b not in excluded):
+            now = dict(taken)
+            for e in sets[b] & secondary:
+                now[e] = colored[b][e] if colored[b].get(e) is not None else owned
+            positions += walk(covered | (sets[b] - secondary), now, path + [b])
+        return positions
+
+    positions = walk(frozenset(), {}, [])
+    return covers, positions
+
+
 def run_in_threads(worker, count):
     """Runs worker(0), ..., worker(count - 1) on their own threads and waits for all."""
     import threading

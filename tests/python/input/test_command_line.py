@@ -102,6 +102,14 @@ def test_secondary_items_reach_the_search():
     assert result.stdout == f"{xcover.count_all(blocks, secondary=[9])}\n"
 
 
+def test_colors_reach_the_search_and_the_listing():
+    # Knuth's example of color controls: one cover, options 'A C X:1 Y:1' and 'B X:1'.
+    text = "A B C | X Y\nA B X:0 Y:0\nA C X:1 Y:1\nX:0 Y:1\nB X:1\nC Y:1\n"
+    assert run_command("-", stdin=text).stdout == "1\n"
+    listed = run_command("--all", "-", stdin=text).stdout.splitlines()
+    assert [sorted(line.split(" | ")) for line in listed] == [["A C X:1 Y:1", "B X:1"]]
+
+
 @pytest.mark.parametrize(
     "args, stdin, status, message",
     [
@@ -111,7 +119,7 @@ def test_secondary_items_reach_the_search():
         (("/nonexistent/p.dlx",), None, 1, "xcover: /nonexistent/p.dlx: [Errno 2]"),
         (("-",), "a b\na c\n", 1, "xcover: <stdin>: line 2, column 3: unknown item 'c'"),
         (("-",), "| nothing\n", 1, "missing items line"),
-        (("-",), "a\na:red\n", 1, "not supported yet"),
+        (("-",), "a\na:red\n", 1, "line 2, column 1: primary item 'a' must be uncolored"),
     ],
 )
 def test_bad_input_says_what_and_fails(args, stdin, status, message):

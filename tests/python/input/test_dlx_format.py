@@ -133,20 +133,85 @@ def test_a_fault_in_an_option_is_reported_where_it_is(problem, data):
                 ("zz" + "q" * 70, "longer than 64"),
                 ("unknown_" + "#" * 9, "unknown item"),
                 (names[option[0]], "repeated in an option"),
-                (names[option[0]] + ":red", "colors"),
+                (names[0] + ":red", "must be uncolored"),  # names[0] is primary
                 ("a|b", "forbidden character '|'"),
             ]
         )
     )
     assume(fault not in names or fault == names[option[0]])
+    assume(message != "must be uncolored" or 0 not in option)
     damaged = options[:row] + [None] + options[row + 1:]
     lines = write(names, primary, [o if o is not None else [] for o in damaged]).split("\n")
     lines[1 + row] = prefix + " " + fault
     line, column, what = error_position("\n".join(lines))
     assert (line, column) == (2 + row, len(prefix) + 2)
     assert message in what
-    if message == "colors":
-        assert "not supported yet" in what
+
+
+@settings(max_examples=300, deadline=None)
+@given(problems(), st.data())
+def test_colored_problems_read_back(problem, data):
+    names, primary, options = problem
+    palette = data.draw(st.lists(st.text(NAME_CHARS, min_size=1, max_size=3), min_size=1, max_size=4, unique=True))
+    colors = [{i: data.draw(st.sampled_from(palette)) for i in option if i >= primary and data.draw(st.booleans())}
+              for option in options]
+    lines = [" ".join(names[:primary]) + (" | " + " ".join(names[primary:]) if primary < len(names) else "")]
+    for option, colored in zip(options, colors):
+        lines.append(" ".join(names[i] + (":" + colored[i] if i in colored else "") for i in option))
+    got = xcover.read_dlx("\n".join(lines) + "\n")
+    assert tuple(got) == (options, list(range(primary, len(names))), names)
+    if not any(colors):
+        assert got.colors is None and got.color_names == []
+    else:
+        assert [{i: got.color_names[c] for i, c in option.items()} for option in got.colors] == colors
+        written = [colored[i] for option, colored in zip(options, colors) for i in option if i in colored]
+        assert got.color_names == list(dict.fromkeys(written))  # numbered as first written
+
+
+# Knuth's example of color controls (DLX2) and a 2x2 word square over the words ab and ba,
+# each with its covers counted by hand.
+KNUTH_COLORS = "| A simple example of color controls\nA B C | X Y\nA B X:0 Y:0\nA C X:1 Y:1\nX:0 Y:1\nB X:1\nC Y:1\n"
+WORD_SQUARE = (
+    "r1 r2 c1 c2 | p11 p12 p21 p22\n"
+    "r1 p11:a p12:b\nr1 p11:b p12:a\nr2 p21:a p22:b\nr2 p21:b p22:a\n"
+    "c1 p11:a p21:b\nc1 p11:b p21:a\nc2 p12:a p22:b\nc2 p12:b p22:a\n"
+)
+
+
+@pytest.mark.parametrize(
+    "text, count, first",
+    [
+        # The only cover: A C X:1 Y:1 and B X:1. X:0 Y:1 holds no primary item.
+        (KNUTH_COLORS, 1, [1, 3]),
+        # Rows ab/ba (columns ab, ba) and rows ba/ab (columns ba, ab).
+        (WORD_SQUARE, 2, None),
+    ],
+)
+def test_colored_texts_count_as_counted_by_hand(text, count, first):
+    p = xcover.read_dlx(text)
+    assert p.color_names[:2] in (["0", "1"], ["a", "b"])
+    assert xcover.count_all(p.blocks, secondary=p.secondary, colors=p.colors) == count
+    covers = list(xcover.iter_all(p.blocks, secondary=p.secondary, colors=p.colors))
+    assert len(covers) == count
+    if first is not None:
+        assert sorted(covers[0]) == first
+    # Without its colors, Knuth's example has no cover (X is wanted by two options).
+    assert xcover.count_all(p.blocks, secondary=p.secondary) == 0
+
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        ("A | X\nA X:\n", (2, 5, "a color without a name")),
+        ("A | X\nA X:a:b\n", (2, 5, "forbidden character ':'")),
+        ("A B | X\nA B:1 X\n", (2, 3, "primary item 'B' must be uncolored")),
+        ("A | X\nA X:" + "c" * 65 + "\n", (2, 5, "color name longer than 64")),
+        ("A | X\nA X:a X:a\n", (2, 7, "repeated in an option")),
+    ],
+)
+def test_malformed_colors(text, expected):
+    line, column, what = error_position(text)
+    assert (line, column) == expected[:2] and expected[2] in what, what
 
 
 @settings(max_examples=200, deadline=None)

@@ -25,6 +25,7 @@ WEIGHTS = "_Numbers"
 INTEGERS = "_Integers"
 INDEX = "SupportsIndex"
 CAP = "SupportsIndex | None"
+COLORS = "_Colors | None"
 EXPECTED_ANNOTATIONS = {
     "get_all": {"partitions": BLOCKS},
     "get_top": {"partitions": BLOCKS, "weights": WEIGHTS, "max_iter": CAP, "max_heap": CAP},
@@ -40,11 +41,15 @@ EXPECTED_ANNOTATIONS = {
         "edge_total": INDEX, "labels": INTEGERS, "vertex_total": INDEX, "n": INDEX,
         "max_iter": CAP, "max_heap": CAP,
     },
-    "count_all": {"partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS},
+    "count_all": {"partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS, "colors": COLORS},
     "iter_all": {
         "partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS, "seed": CAP,
+        "colors": COLORS,
     },
-    "split": {"partitions": BLOCKS, "parts": INDEX, "include": INTEGERS, "secondary": INTEGERS},
+    "split": {
+        "partitions": BLOCKS, "parts": INDEX, "include": INTEGERS, "secondary": INTEGERS,
+        "colors": COLORS,
+    },
     "iter_top": {
         "partitions": BLOCKS, "weights": WEIGHTS, "include": INTEGERS, "max_iter": CAP,
         "max_heap": CAP, "secondary": INTEGERS,
@@ -58,7 +63,7 @@ EXPECTED_ANNOTATIONS = {
     "read_dlx_file": {"path": "str | bytes | PathLike[str] | PathLike[bytes]"},
     "estimate_all": {
         "partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS,
-        "samples": INDEX, "seed": CAP,
+        "samples": INDEX, "seed": CAP, "colors": COLORS,
     },
     "main": {"argv": "Sequence[str] | None"},
     "number_blocks": {"blocks": "Sequence[Sequence[Hashable]]"},

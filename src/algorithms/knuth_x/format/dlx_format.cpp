@@ -25,6 +25,12 @@ bool is_multiplicity(std::string_view token) {
 // what one line holds must not grow without bound before its fault is reported.
 constexpr std::size_t kMaxToken = 4 * kMaxItemName;
 
+// The number of characters of UTF-8 text: its bytes other than continuation bytes.
+std::size_t characters(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(
+        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
 }  // namespace
 
 // Reads the text a byte at a time, each token as soon as it ends, so that a fault is
@@ -169,9 +175,7 @@ private:
     }
 
     void check_name() const {
-        std::size_t characters = 0;
-        for (const char c : token_) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-        if (characters > kMaxItemName)
+        if (characters(token_) > kMaxItemName)
             error(token_column_, "item name longer than " + std::to_string(kMaxItemName) + " characters");
         for (const char forbidden : {':', '|'})
             if (token_.find(forbidden) != std::string::npos)
@@ -197,10 +201,16 @@ private:
         if (secondary_) problem_.secondary.push_back(number);
     }
 
-    // A token of an option.
+    // A token of an option: `item`, or `item:color` (with a '|' it is a multiplicity, which
+    // check_name refuses).
     void read_option_item() {
-        if (token_.find(':') != std::string::npos && token_.find('|') == std::string::npos)
-            error(token_column_, "colors ('" + token_ + "') are not supported yet");
+        const std::size_t colon = token_.find(':');
+        const bool colored = colon != std::string::npos && token_.find('|') == std::string::npos;
+        std::string color;
+        if (colored) {
+            color = token_.substr(colon + 1);
+            token_.resize(colon);
+        }
         check_name();
         const auto found = numbers_.find(token_);
         if (found == numbers_.end()) error(token_column_, "unknown item '" + token_ + "'");
@@ -209,7 +219,24 @@ private:
         if (last_option_[found->second] == option)
             error(token_column_, "item '" + token_ + "' repeated in an option");
         last_option_[found->second] = option;
+        if (colored) read_color(color, found->second);
         block_.push_back(found->second);
+    }
+
+    // The color `name` given to `item` (the token `item:name`, its item part in token_).
+    void read_color(const std::string& name, std::uint64_t item) {
+        const std::size_t column = token_column_ + characters(token_) + 1;
+        if (problem_.secondary.empty() || item < problem_.secondary.front())
+            error(token_column_, "primary item '" + token_ +
+                                     "' must be uncolored: only secondary items take a color");
+        if (name.empty()) error(column, "a color without a name after ':'");
+        if (characters(name) > kMaxItemName)
+            error(column, "color name longer than " + std::to_string(kMaxItemName) + " characters");
+        if (name.find(':') != std::string::npos)
+            error(column, "color name '" + name + "' holds the forbidden character ':'");
+        const auto [entry, added] = color_numbers_.emplace(name, problem_.color_names.size());
+        if (added) problem_.color_names.push_back(name);
+        problem_.colors.push_back(ItemColor{problem_.blocks.size(), item, entry->second});
     }
 
     // Lists the primary items no option holds and, when there are some, appends the blocks
@@ -230,6 +257,7 @@ private:
 
     DlxProblem problem_;
     std::unordered_map<std::string, std::uint64_t> numbers_;
+    std::unordered_map<std::string, std::uint64_t> color_numbers_;
     std::vector<std::uint64_t> last_option_;  // per item: the option that last held it, from 1
     std::vector<std::uint64_t> block_;        // the option being read
     std::string token_;                       // the token being read, as UTF-8
@@ -244,6 +272,7 @@ private:
     unsigned char sequence_[4] = {};
     std::size_t sequence_size_ = 0, sequence_left_ = 0;
     unsigned char next_low_ = 0x80, next_high_ = 0xBF;
+
 };
 
 DlxFormatError::DlxFormatError(std::size_t line, std::size_t column, const std::string& what)

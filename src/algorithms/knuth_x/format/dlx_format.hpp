@@ -8,8 +8,10 @@
 // Items are numbered 0.. in the order of the items line (primary and secondary alike); each
 // option becomes a block of those numbers, in the order written. Names are separated by
 // spaces or tabs, hold at most kMaxItemName characters and no ':' or '|'; blank lines are
-// skipped and a trailing '\r' is ignored. Colors (`item:color`, DLX2) and multiplicities
-// (`u:v|item`, MCC) are refused as not supported yet. Engine-independent: plain C++.
+// skipped and a trailing '\r' is ignored. An option may give a secondary item a color, as in
+// DLX2: `x:red` (a color name is written as an item name is; colors are numbered 0.. in order
+// of first appearance); a color on a primary item is an error. Multiplicities (`u:v|item`,
+// MCC) are refused as not supported yet. Engine-independent: plain C++.
 //
 // The text is UTF-8, read as bytes: a malformed sequence is a fault at its character, and
 // so is a NUL character (what a binary file or a device such as /dev/zero gives); a
@@ -28,6 +30,8 @@
 #include <string_view>
 #include <vector>
 
+#include "../links/colors.hpp"
+
 namespace xcover {
 
 inline constexpr std::size_t kMaxItemName = 64;
@@ -37,6 +41,8 @@ struct DlxProblem {
     std::vector<std::uint64_t> secondary;            // the secondary items' numbers, ascending
     std::vector<std::string> names;                  // item number -> name
     std::vector<std::uint64_t> unmet;  // primary items that no option holds, ascending
+    std::vector<ItemColor> colors;     // (option, item, color number) per color
+    std::vector<std::string> color_names;  // color number -> name
 };
 
 // When `unmet` is not empty, the last kUnmetBlocks blocks are {u, n}, {n, n + 1}, {u, n + 1}

@@ -1,5 +1,6 @@
 #include "dancinglinks.hpp"
 
+#include <algorithm>
 #include <new>
 
 namespace xcover {
@@ -19,7 +20,7 @@ void DancingLinks::fail_not_a_block_node(std::uint64_t node, std::source_locatio
 }
 
 DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrupt* interrupt,
-                           std::uint64_t primary) {
+                           std::uint64_t primary, std::span<const std::uint32_t> colors) {
     InterruptPoll poll(interrupt);
     const std::uint64_t p = primary < m ? primary : m;
     primary_count_ = p;
@@ -77,6 +78,19 @@ DancingLinks::DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrup
         else
             ++sizes_[c];  // never 0: see the header
     }
+    set_colors(colors);
+}
+
+void DancingLinks::set_colors(std::span<const std::uint32_t> colors) {
+    if (std::none_of(colors.begin(), colors.end(), [](std::uint32_t c) { return c != 0; })) return;
+    const std::uint64_t headers = sizes_.size();
+    if (colors.size() != up_.size() - headers) fail("node colors that do not match the nodes");
+    colors_.assign(headers, 0);
+    colors_.insert(colors_.end(), colors.begin(), colors.end());
+    colored_ = true;
+    for (std::uint64_t n = headers; n < colors_.size(); ++n) {
+        if (colors_[n] != 0 && column_[n] <= primary_count_) fail("a color on a primary column");
+    }
 }
 
 void DancingLinks::check_links() const {
@@ -89,12 +103,16 @@ void DancingLinks::check_links() const {
         for (std::uint64_t i = down_[c]; i != c; i = down_[i]) {
             require(i < nodes && i >= sizes_.size(), "a column list leaves the block nodes", c);
             require(up_[down_[i]] == i, "up of down is not the node", i);
-            require(column_[i] == c, "a node in another column's list", i);
+            // A cleansed node stays in the list of its purified column (see the header).
+            require(column_[i] == c || (column_[i] == kCleansed && !colors_.empty()),
+                    "a node in another column's list", i);
             require(++count <= nodes, "a column list without end", c);
         }
         require(up_[down_[c]] == c, "up of down is not the header", c);
         const std::uint64_t stored = sizes_[c] - (c > primary_count_ ? 1 : 0);
-        require(stored == count, "a size that is not the column's count", c);
+        // With colors, a secondary column's size stays as built (see hide).
+        if (c <= primary_count_ || colors_.empty())
+            require(stored == count, "a size that is not the column's count", c);
     }
     std::uint64_t empty = 0, steps = 0;
     for (std::uint64_t c = right_[0]; c != 0; c = right_[c]) {

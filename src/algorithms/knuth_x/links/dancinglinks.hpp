@@ -14,6 +14,16 @@
 // that meet it. A secondary column's stored size is one more than its number of blocks, so
 // it never reaches 0 and is never counted as an empty column: the hot loops stay as they are.
 //
+// Colors (colors.hpp): a matrix built with node colors keeps one per node. Choosing a block
+// then covers each uncolored column of the rest of the block and *purifies* each colored one,
+// as Knuth's DLX2 does: the blocks of that column that give it another color (or none) are
+// removed from the other columns, and those giving it the same color stay, their node marked
+// cleansed, so that choosing one of them later leaves the column alone instead of removing
+// its companions. A cleansed node is marked in its column field (kCleansed), which every walk
+// reads anyway: the walks that remove blocks skip it without reading its color, and it stays
+// in its column's list, which no walk reads until the column is unpurified. Without colors
+// the walks are the plain ones, unchanged.
+//
 // `cover` removes a column and every block that meets it from the other columns; `uncover`
 // undoes the most recent `cover` still in force. The matrix counts its empty active
 // columns, so choose_column knows a dead end without a scan.
@@ -26,6 +36,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "../failure.hpp"
@@ -44,8 +55,10 @@ public:
     // Polls `interrupt`, when given, as it builds.
     // Columns above `primary` are secondary.
     static constexpr std::uint64_t kAllPrimary = UINT64_MAX;
+    // `colors`, when not empty, holds the color of every block node (colors.hpp's
+    // node_colors: one per item of relabeled.all_items(), 0 for none).
     DancingLinks(const BlockList& relabeled, std::uint64_t m, Interrupt* interrupt = nullptr,
-                 std::uint64_t primary = kAllPrimary);
+                 std::uint64_t primary = kAllPrimary, std::span<const std::uint32_t> colors = {});
 
     std::uint64_t column_count() const noexcept { return sizes_.size() - 1; }
     std::uint64_t primary_count() const noexcept { return primary_count_; }
@@ -74,24 +87,45 @@ public:
     }
 
     void cover(std::uint64_t column) {
-        cover_column(checked_column(column));
+        const NodeIndex c = checked_column(column);
+        if (colored_) [[unlikely]]
+            cover_column_colored(c);
+        else
+            cover_column(c);
         check_links_when_asked();
     }
     void uncover(std::uint64_t column) {
-        uncover_column(checked_column(column));
+        const NodeIndex c = checked_column(column);
+        if (colored_) [[unlikely]]
+            uncover_column_colored(c);
+        else
+            uncover_column(c);
         check_links_when_asked();
     }
-    // Covers the columns of `node`'s block other than the node's own, left to right.
+    // Covers the columns of `node`'s block other than the node's own, left to right (and
+    // purifies its colored ones, see the header).
     void cover_rest_of_block(std::uint64_t node) {
         const NodeIndex p = checked_block_node(node);
-        for (NodeIndex q = right_[p]; q != p; q = right_[q]) cover_column(column_[q]);
+        if (colored_) [[unlikely]]
+            cover_rest_colored(p);
+        else
+            for (NodeIndex q = right_[p]; q != p; q = right_[q]) cover_column(column_[q]);
         check_links_when_asked();
     }
     // The inverse of cover_rest_of_block, right to left.
     void uncover_rest_of_block(std::uint64_t node) {
         const NodeIndex p = checked_block_node(node);
-        for (NodeIndex q = left_[p]; q != p; q = left_[q]) uncover_column(column_[q]);
+        if (colored_) [[unlikely]]
+            uncover_rest_colored(p);
+        else
+            for (NodeIndex q = left_[p]; q != p; q = left_[q]) uncover_column(column_[q]);
         check_links_when_asked();
+    }
+    // Whether the matrix was built with colors.
+    bool has_colors() const noexcept { return colored_; }
+    // A node's color number: 0 for none (and for every node of a matrix without colors).
+    std::uint32_t color_of(std::uint64_t node) const {
+        return colors_.empty() ? 0 : at(colors_, node);
     }
 
     // Knuth's sanity check: every column list is a consistent ring holding its size's count of
@@ -100,14 +134,17 @@ public:
     // built with XCOVER_CHECK_LINKS (the fuzzer's build), every cover and uncover runs it.
     void check_links() const;
 
-    // Reading the matrix.
+    // Reading the matrix. The size of a secondary column of a matrix with colors is its
+    // number of blocks whatever is covered (see hide).
     std::uint64_t size(std::uint64_t column) const {
         const NodeIndex c = checked_column(column);
         return sizes_[c] - (c > primary_count_ ? 1 : 0);
     }
     std::uint64_t up(std::uint64_t node) const { return at(up_, node); }
     std::uint64_t down(std::uint64_t node) const { return at(down_, node); }
-    // The column of a header or block node; 0 for the root.
+    // The column of a header or block node; 0 for the root; kCleansed for a node cleansed by
+    // a purification in force.
+    static constexpr NodeIndex kCleansed = UINT32_MAX;  // never a node, so never a column
     std::uint64_t column_of(std::uint64_t node) const { return at(column_, node); }
     // The block of a block node; kNoBlock for the root and the headers.
     std::uint64_t block_of(std::uint64_t node) const { return at(blocks_, node); }
@@ -125,6 +162,8 @@ public:
     }
 
 private:
+    // The constructor's colors, checked; a matrix whose nodes are all uncolored keeps none.
+    void set_colors(std::span<const std::uint32_t> colors);
     void check_links_when_asked() const {
 #ifdef XCOVER_CHECK_LINKS
         check_links();
@@ -154,48 +193,133 @@ private:
         const NodeIndex* right;
         const NodeIndex* column;
         NodeIndex* sizes;
+        NodeIndex primary;  // the last primary column
     };
     Arrays arrays() noexcept {
-        return Arrays{up_.data(), down_.data(), left_.data(), right_.data(), column_.data(), sizes_.data()};
+        return Arrays{up_.data(), down_.data(), left_.data(), right_.data(), column_.data(), sizes_.data(), static_cast<NodeIndex>(primary_count_)};
     }
 
+    // Removes the rest of block node i's block from the other columns; the number of active
+    // columns it empties. In a matrix with colors (kColored) a cleansed node stays: its
+    // column is purified, and no walk reads it until it is unpurified, after every removal
+    // made meanwhile is undone (DLX2 saves the same work). There the sizes of secondary
+    // columns are left as built, too: nothing reads them, and in colored problems most of
+    // the nodes a removal walks are secondary.
+    template <bool kColored>
+    static std::uint64_t hide(const Arrays& a, NodeIndex i) {
+        std::uint64_t emptied = 0;
+        for (NodeIndex j = a.right[i]; j != i; j = a.right[j]) {
+            const NodeIndex column = a.column[j];
+            if constexpr (kColored)
+                if (column == kCleansed) continue;
+            const NodeIndex u = a.up[j], d = a.down[j];
+            a.up[d] = u;
+            a.down[u] = d;
+            if (!kColored || column <= a.primary) emptied += --a.sizes[column] == 0;
+        }
+        return emptied;
+    }
+    // The inverse of hide, right to left; the number of columns it refills.
+    template <bool kColored>
+    static std::uint64_t unhide(const Arrays& a, NodeIndex i) {
+        std::uint64_t refilled = 0;
+        for (NodeIndex j = a.left[i]; j != i; j = a.left[j]) {
+            const NodeIndex column = a.column[j];
+            if constexpr (kColored)
+                if (column == kCleansed) continue;
+            if (!kColored || column <= a.primary) refilled += a.sizes[column]++ == 0;
+            a.up[a.down[j]] = j;
+            a.down[a.up[j]] = j;
+        }
+        return refilled;
+    }
+
+    template <bool kColored = false>
     void cover_column(NodeIndex c) {
         const Arrays a = arrays();
         const NodeIndex l = left_[c], r = right_[c];
         right_[l] = r;
         left_[r] = l;
         std::uint64_t emptied = 0;
-        for (NodeIndex i = a.down[c]; i != c; i = a.down[i]) {
-            for (NodeIndex j = a.right[i]; j != i; j = a.right[j]) {
-                const NodeIndex u = a.up[j], d = a.down[j];
-                a.up[d] = u;
-                a.down[u] = d;
-                emptied += --a.sizes[a.column[j]] == 0;
-            }
-        }
+        for (NodeIndex i = a.down[c]; i != c; i = a.down[i]) emptied += hide<kColored>(a, i);
         empty_columns_ = empty_columns_ + emptied - (a.sizes[c] == 0);
     }
+    template <bool kColored = false>
     void uncover_column(NodeIndex c) {
         const Arrays a = arrays();
         std::uint64_t refilled = 0;
-        for (NodeIndex i = a.up[c]; i != c; i = a.up[i]) {
-            for (NodeIndex j = a.left[i]; j != i; j = a.left[j]) {
-                refilled += a.sizes[a.column[j]]++ == 0;
-                a.up[a.down[j]] = j;
-                a.down[a.up[j]] = j;
-            }
-        }
+        for (NodeIndex i = a.up[c]; i != c; i = a.up[i]) refilled += unhide<kColored>(a, i);
         const NodeIndex l = left_[c], r = right_[c];
         right_[l] = c;
         left_[r] = c;
         empty_columns_ = empty_columns_ + (a.sizes[c] == 0) - refilled;
     }
 
+    // Purifying the column of colored node p, and its inverse (see the header): the blocks
+    // giving the column another color (or none) are hidden, those giving it p's color stay,
+    // marked kCleansed.
+    // p is never cleansed itself (its block was chosen, so its column was not purified in
+    // its color), so its column field names its column.
+    void purify(NodeIndex p) {
+        const Arrays a = arrays();
+        NodeIndex* const columns = column_.data();
+        const std::uint32_t* const colors = colors_.data();
+        const NodeIndex c = columns[p];
+        const std::uint32_t color = colors[p];
+        std::uint64_t emptied = 0;
+        for (NodeIndex i = a.down[c]; i != c; i = a.down[i]) {
+            if (colors[i] == color)
+                columns[i] = kCleansed;
+            else
+                emptied += hide<true>(a, i);
+        }
+        empty_columns_ += emptied;
+    }
+    void unpurify(NodeIndex p) {
+        const Arrays a = arrays();
+        NodeIndex* const columns = column_.data();
+        const NodeIndex c = columns[p];
+        std::uint64_t refilled = 0;
+        for (NodeIndex i = a.up[c]; i != c; i = a.up[i]) {
+            if (columns[i] == kCleansed)
+                columns[i] = c;
+            else
+                refilled += unhide<true>(a, i);
+        }
+        empty_columns_ -= refilled;
+    }
+    // The colored walks stay out of line, so that the plain ones are compiled as before.
+    [[gnu::noinline]] void cover_column_colored(NodeIndex c) { cover_column<true>(c); }
+    [[gnu::noinline]] void uncover_column_colored(NodeIndex c) { uncover_column<true>(c); }
+    // A cleansed node belongs to a column purified in its color: nothing to do.
+    [[gnu::noinline]] void cover_rest_colored(NodeIndex p) {
+        for (NodeIndex q = right_[p]; q != p; q = right_[q]) {
+            const NodeIndex column = column_[q];
+            if (column == kCleansed) continue;
+            if (colors_[q] == 0)
+                cover_column<true>(column);
+            else
+                purify(q);
+        }
+    }
+    [[gnu::noinline]] void uncover_rest_colored(NodeIndex p) {
+        for (NodeIndex q = left_[p]; q != p; q = left_[q]) {
+            const NodeIndex column = column_[q];
+            if (column == kCleansed) continue;
+            if (colors_[q] == 0)
+                uncover_column<true>(column);
+            else
+                unpurify(q);
+        }
+    }
+
     std::vector<NodeIndex> up_, down_;     // per node: column links
     std::vector<NodeIndex> left_, right_;  // per node: block links; for 0..m the active ring
-    std::vector<NodeIndex> column_;        // per node: its column (0 for the root)
+    std::vector<NodeIndex> column_;        // per node: its column (0 for the root), or kCleansed
     std::vector<std::uint64_t> blocks_;    // per node: its block, kNoBlock for 0..m
     std::vector<NodeIndex> sizes_;         // per column: its linked block nodes
+    std::vector<std::uint32_t> colors_;    // per node: its color; empty without colors
+    bool colored_ = false;                 // !colors_.empty(), read by every walk
     std::uint64_t empty_columns_ = 0;      // active columns of size 0
     std::uint64_t block_bound_ = 0;
     std::uint64_t primary_count_ = 0;

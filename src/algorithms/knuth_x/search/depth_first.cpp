@@ -8,35 +8,86 @@
 namespace xcover {
 
 Problem build_problem(const BlockList& blocks, Interrupt* interrupt,
-                      std::span<const std::uint64_t> secondary) {
-    const ElementIndex index = build_element_index(blocks, secondary, interrupt);
+                      const SecondaryItems& secondary) {
+    const ElementIndex index = build_element_index(blocks, secondary.elements, interrupt);
     BlockList relabeled = relabel_all(index, blocks, interrupt);
-    DancingLinks links(relabeled, index.column_count(), interrupt, index.primary_count());
+    const std::vector<std::uint32_t> colors = node_colors(blocks, index, relabeled, secondary, interrupt);
+    DancingLinks links(relabeled, index.column_count(), interrupt, index.primary_count(), colors);
     return Problem{std::move(relabeled), std::move(links)};
 }
 
+namespace {
+
+// Which blocks `include` rules out: those meeting an included block in a column they cannot
+// share with it. A column is shared only by blocks giving it the same color.
+class IncludedClaims {
+public:
+    explicit IncludedClaims(const Problem& problem)
+        : problem_(problem), owner_(problem.links.column_count() + 1, kNoBlock),
+          color_(problem.links.column_count() + 1, 0) {}
+
+    // Claims the columns of included block `b`; false when it cannot join the blocks already
+    // claimed (or holds no primary column, so is never chosen).
+    bool claim(std::uint64_t b) {
+        const auto columns = problem_.relabeled[b];
+        if (columns.empty() || columns.front() > problem_.links.primary_count()) return false;
+        bool fits = true;
+        for (std::uint64_t k = 0; k < columns.size(); ++k) {
+            const std::uint64_t c = columns[k];
+            const std::uint32_t color = color_at(b, k);
+            if (at(owner_, c) == kNoBlock) {
+                owner_[c] = b;
+                color_[c] = color;
+            } else if (owner_[c] != b && !(color != 0 && color == color_[c])) {
+                fits = false;
+            }
+        }
+        return fits;
+    }
+    // Whether block `b` (not included) meets a claimed column it cannot share.
+    bool conflicts(std::uint64_t b) const {
+        const auto columns = problem_.relabeled[b];
+        for (std::uint64_t k = 0; k < columns.size(); ++k) {
+            const std::uint64_t c = columns[k];
+            if (owner_[c] == kNoBlock) continue;
+            const std::uint32_t color = color_at(b, k);
+            if (color == 0 || color != color_[c]) return true;
+        }
+        return false;
+    }
+
+private:
+    // The color of the node of block b's k-th column.
+    std::uint32_t color_at(std::uint64_t b, std::uint64_t k) const {
+        if (!problem_.links.has_colors()) return 0;
+        const auto offset = static_cast<std::uint64_t>(problem_.relabeled[b].data() -
+                                                       problem_.relabeled.all_items().data());
+        return problem_.links.color_of(problem_.links.column_count() + 1 + offset + k);
+    }
+
+    const Problem& problem_;
+    std::vector<std::uint64_t> owner_;  // per column: the first included block holding it
+    std::vector<std::uint32_t> color_;  // per column: the color it was claimed in, 0 for none
+};
+
+}  // namespace
+
 DepthFirstSearch::DepthFirstSearch(const BlockList& blocks, std::span<const std::uint64_t> include,
-                                   Interrupt* interrupt, std::span<const std::uint64_t> secondary)
+                                   Interrupt* interrupt, const SecondaryItems& secondary)
     : problem_(build_problem(blocks, interrupt, secondary)), poll_(interrupt) {
     if (include.empty()) return;
     restricted_ = true;
-    // owner[c]: the included block holding column c, or kNoBlock.
-    std::vector<std::uint64_t> owner(problem_.links.column_count() + 1, kNoBlock);
+    IncludedClaims claims(problem_);
+    std::vector<char> included(blocks.size(), 0);
     for (std::uint64_t b : include) {
-        const auto columns = problem_.relabeled[checked(b, blocks.size())];
         // A block without a primary column (empty, say) is never chosen.
-        if (columns.empty() || columns.front() > problem_.links.primary_count()) impossible_ = true;
-        for (std::uint64_t c : columns) {
-            std::uint64_t& holder = at(owner, c);
-            if (holder != kNoBlock && holder != b) impossible_ = true;
-            holder = b;
-        }
+        if (!included[checked(b, blocks.size())] && !claims.claim(b)) impossible_ = true;
+        included[b] = 1;
     }
     excluded_.assign(blocks.size(), 0);
     for (std::uint64_t b = 0; b < blocks.size(); ++b) {
         poll_.tick(problem_.relabeled.list_size(b) + 1);
-        for (std::uint64_t c : problem_.relabeled[b])
-            if (owner[c] != kNoBlock && owner[c] != b) excluded_[b] = 1;
+        excluded_[b] = !included[b] && claims.conflicts(b);
     }
 }
 

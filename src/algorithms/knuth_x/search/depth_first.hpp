@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "../links/block_list.hpp"
+#include "../links/colors.hpp"
 #include "../links/dancinglinks.hpp"
 #include "../interrupt.hpp"
 
@@ -35,7 +36,7 @@ struct Problem {
 };
 // Elements listed in `secondary` become secondary columns (see DancingLinks).
 Problem build_problem(const BlockList& blocks, Interrupt* interrupt = nullptr,
-                      std::span<const std::uint64_t> secondary = {});
+                      const SecondaryItems& secondary = {});
 
 class DepthFirstSearch {
 public:
@@ -44,7 +45,7 @@ public:
     // `secondary` may be left uncovered: the search never branches on them, so a block
     // holding none but them is never chosen.
     DepthFirstSearch(const BlockList& blocks, std::span<const std::uint64_t> include = {},
-                     Interrupt* interrupt = nullptr, std::span<const std::uint64_t> secondary = {});
+                     Interrupt* interrupt = nullptr, const SecondaryItems& secondary = {});
 
     // Advances to the next cover; false once the search is over. When the Interrupt ends a
     // call with SearchInterrupted, the search stands between two steps and the next call

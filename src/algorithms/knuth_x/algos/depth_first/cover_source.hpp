@@ -9,6 +9,7 @@
 #include <span>
 
 #include "../../links/block_list.hpp"
+#include "../../links/colors.hpp"
 #include "../../pool/thread_pool.hpp"
 #include "../../search/covers.hpp"
 #include "../../interrupt.hpp"
@@ -39,7 +40,7 @@ public:
 // What the caller of a depth-first query wants.
 struct DepthFirstQuery {
     std::span<const std::uint64_t> include = {};
-    std::span<const std::uint64_t> secondary = {};
+    SecondaryItems secondary = {};
     std::optional<std::uint64_t> seed = std::nullopt;  // a seeded branch order (order_branches)
     enum class Use {
         Everything,  // every cover, taken at once: helpers never pause

@@ -20,7 +20,7 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(2);
 std::unique_ptr<CoverStream> CoverStream::listing(const BlockList& blocks,
                                                   std::span<const std::uint64_t> include, ThreadPool& pool,
                                                   Bounds bounds, Interrupt* interrupt,
-                                                  std::span<const std::uint64_t> secondary) {
+                                                  const SecondaryItems& secondary) {
     return std::unique_ptr<CoverStream>(
         new CoverStream(blocks, include, pool, bounds, Keep::Covers, interrupt, secondary));
 }
@@ -28,14 +28,14 @@ std::unique_ptr<CoverStream> CoverStream::listing(const BlockList& blocks,
 std::unique_ptr<CoverStream> CoverStream::counting(const BlockList& blocks,
                                                    std::span<const std::uint64_t> include, ThreadPool& pool,
                                                    Interrupt* interrupt,
-                                                   std::span<const std::uint64_t> secondary) {
+                                                   const SecondaryItems& secondary) {
     return std::unique_ptr<CoverStream>(
         new CoverStream(blocks, include, pool, kUnbounded, Keep::CountOnly, interrupt, secondary));
 }
 
 CoverStream::CoverStream(const BlockList& blocks, std::span<const std::uint64_t> include,
                          ThreadPool& pool, Bounds bounds, Keep keep, Interrupt* interrupt,
-                         std::span<const std::uint64_t> secondary)
+                         const SecondaryItems& secondary)
     : bounds_(bounds), count_only_(keep == Keep::CountOnly), pristine_(blocks, include, interrupt, secondary) {
     const std::uint64_t parts = kPartsPerThread * pool.threads();
     // split's cut walks a forced chain once and moves one search between parts, where

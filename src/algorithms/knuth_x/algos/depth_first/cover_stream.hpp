@@ -48,12 +48,12 @@ public:
     static std::unique_ptr<CoverStream> listing(const BlockList& blocks,
                                                 std::span<const std::uint64_t> include, ThreadPool& pool,
                                                 Bounds bounds, Interrupt* interrupt = nullptr,
-                                                std::span<const std::uint64_t> secondary = {});
+                                                const SecondaryItems& secondary = {});
     // A stream whose covers are only counted (count_rest), built as `listing` builds one.
     static std::unique_ptr<CoverStream> counting(const BlockList& blocks,
                                                  std::span<const std::uint64_t> include, ThreadPool& pool,
                                                  Interrupt* interrupt = nullptr,
-                                                 std::span<const std::uint64_t> secondary = {});
+                                                 const SecondaryItems& secondary = {});
     ~CoverStream();
 
     // Appends the next covers to `batch` until it holds `max_covers` covers or at least
@@ -73,7 +73,7 @@ public:
 private:
     enum class Keep { Covers, CountOnly };
     CoverStream(const BlockList& blocks, std::span<const std::uint64_t> include, ThreadPool& pool,
-                Bounds bounds, Keep keep, Interrupt* interrupt, std::span<const std::uint64_t> secondary);
+                Bounds bounds, Keep keep, Interrupt* interrupt, const SecondaryItems& secondary);
 
     enum class PartState { Waiting, Running, Finished };
     struct Part {

@@ -79,7 +79,7 @@ Probe probe(DepthFirstSearch& search, std::mt19937_64& random, std::vector<std::
 }  // namespace
 
 TreeEstimate estimate_all(const BlockList& blocks, std::span<const std::uint64_t> include,
-                          std::span<const std::uint64_t> secondary, std::uint64_t samples,
+                          const SecondaryItems& secondary, std::uint64_t samples,
                           std::uint64_t seed, Interrupt* interrupt) {
     DepthFirstSearch search(blocks, include, interrupt, secondary);
     InterruptPoll poll(interrupt);

@@ -17,6 +17,7 @@
 
 #include "../../interrupt.hpp"
 #include "../../links/block_list.hpp"
+#include "../../links/colors.hpp"
 
 namespace xcover {
 
@@ -30,7 +31,7 @@ struct TreeEstimate {
 // `samples` probes (at least 1) with a generator seeded by `seed`; `include` and `secondary`
 // as for count_all, whose tree is the one estimated.
 TreeEstimate estimate_all(const BlockList& blocks, std::span<const std::uint64_t> include,
-                          std::span<const std::uint64_t> secondary, std::uint64_t samples,
+                          const SecondaryItems& secondary, std::uint64_t samples,
                           std::uint64_t seed, Interrupt* interrupt = nullptr);
 
 }  // namespace xcover

@@ -22,7 +22,7 @@ CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> includ
 }
 
 std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> include,
-                        Interrupt* interrupt, std::span<const std::uint64_t> secondary,
+                        Interrupt* interrupt, const SecondaryItems& secondary,
                         ThreadPool* pool) {
     const DepthFirstQuery query{.include = include, .secondary = secondary, .use = DepthFirstQuery::Use::Count};
     return depth_first_source(blocks, query, pool, interrupt)->count_rest(interrupt);

@@ -31,6 +31,6 @@ CoverList get_all(const BlockList& blocks, std::span<const std::uint64_t> includ
 // in split, lists elements a cover may leave uncovered (see DepthFirstSearch).
 std::uint64_t count_all(const BlockList& blocks, std::span<const std::uint64_t> include = {},
                         Interrupt* interrupt = nullptr,
-                        std::span<const std::uint64_t> secondary = {}, ThreadPool* pool = nullptr);
+                        const SecondaryItems& secondary = {}, ThreadPool* pool = nullptr);
 
 }  // namespace xcover

@@ -157,7 +157,7 @@ public:
     // building its search costs.
     // `bare`: each part is written as its path alone, without the `include` blocks after it.
     Splitter(const BlockList& blocks, std::span<const std::uint64_t> include, Interrupt* interrupt,
-             std::optional<std::uint64_t> race_after, std::span<const std::uint64_t> secondary = {},
+             std::optional<std::uint64_t> race_after, const SecondaryItems& secondary = {},
              bool bare = false)
         : blocks_(blocks),
           include_(include),
@@ -177,7 +177,7 @@ private:
     // The counting walk beside the passes, with its own search.
     struct Race {
         Race(const BlockList& blocks, std::span<const std::uint64_t> include, Interrupt* interrupt,
-             std::uint64_t parts, std::span<const std::uint64_t> secondary)
+             std::uint64_t parts, const SecondaryItems& secondary)
             : search(blocks, include, interrupt, secondary), counter(parts), walk(search) {}
         DepthFirstSearch search;
         LevelCounter counter;
@@ -199,7 +199,7 @@ private:
     const BlockList& blocks_;
     std::span<const std::uint64_t> include_;
     std::span<const std::uint64_t> written_include_;  // appended to each part's path
-    std::span<const std::uint64_t> secondary_;
+    SecondaryItems secondary_;
     Interrupt* interrupt_;
     std::uint64_t race_after_ = 0;
     std::optional<Race> race_;
@@ -371,7 +371,7 @@ std::vector<std::vector<std::uint64_t>> Splitter::run(std::uint64_t parts) {
 std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint64_t parts,
                                               std::span<const std::uint64_t> include,
                                               Interrupt* interrupt,
-                                              std::span<const std::uint64_t> secondary) {
+                                              const SecondaryItems& secondary) {
     Splitter splitter(blocks, include, interrupt, std::nullopt, secondary);
     return splitter.run(parts);
 }
@@ -379,7 +379,7 @@ std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint
 std::vector<std::vector<std::uint64_t>> split_paths(const BlockList& blocks, std::uint64_t parts,
                                                     std::span<const std::uint64_t> include,
                                                     Interrupt* interrupt,
-                                                    std::span<const std::uint64_t> secondary) {
+                                                    const SecondaryItems& secondary) {
     Splitter splitter(blocks, include, interrupt, std::nullopt, secondary, true);
     return splitter.run(parts);
 }

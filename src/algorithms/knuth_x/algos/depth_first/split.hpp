@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../../links/block_list.hpp"
+#include "../../links/colors.hpp"
 #include "../../interrupt.hpp"
 
 namespace xcover {
@@ -19,7 +20,7 @@ namespace xcover {
 std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint64_t parts,
                                               std::span<const std::uint64_t> include = {},
                                               Interrupt* interrupt = nullptr,
-                                              std::span<const std::uint64_t> secondary = {});
+                                              const SecondaryItems& secondary = {});
 
 // split's parts as bare paths: the blocks chosen from the root down to each part's top,
 // without the `include` blocks after them. A DepthFirstSearch built with the same `include`
@@ -28,6 +29,6 @@ std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint
 std::vector<std::vector<std::uint64_t>> split_paths(const BlockList& blocks, std::uint64_t parts,
                                                     std::span<const std::uint64_t> include = {},
                                                     Interrupt* interrupt = nullptr,
-                                                    std::span<const std::uint64_t> secondary = {});
+                                                    const SecondaryItems& secondary = {});
 
 }  // namespace xcover
