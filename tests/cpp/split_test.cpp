@@ -32,6 +32,10 @@ void expect_same_split(const Blocks& blocks, const std::vector<std::uint64_t>& i
             << "walks alone, round " << round << " parts " << parts;
         ASSERT_EQ(split_racing(list, parts, include, nullptr, 0), expected)
             << "racing, round " << round << " parts " << parts;
+        for (std::size_t max_open : {1, 3}) {  // the passes give up on wide levels
+            ASSERT_EQ(split_racing(list, parts, include, nullptr, UINT64_MAX, max_open), expected)
+                << "passes holding at most " << max_open << ", round " << round << " parts " << parts;
+        }
         ASSERT_EQ(split_paths(list, parts, include), reference::split_passes(list, parts, include, false))
             << "bare paths, round " << round << " parts " << parts;
     }

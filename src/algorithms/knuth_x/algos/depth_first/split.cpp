@@ -18,7 +18,10 @@
 // per pass; there a depth-first walk that counts the levels (split_levels.hpp) gets the same
 // result in two walks of the tree. Which case holds is not known in advance, so once the
 // passes have done some work the walk runs beside them, each getting as much work as the
-// other, and whichever ends first gives the result.
+// other, and whichever ends first gives the result. The passes hold every open part, so once
+// they hold kMaxOpenParts the walk alone finishes (its memory is that of one path and the
+// result): a split that expands a wide tree without covers, or asks for more parts than the
+// tree has, does not hold whole levels of the tree.
 #include <algorithm>
 #include <optional>
 #include <utility>
@@ -32,6 +35,12 @@ namespace xcover {
 namespace {
 
 constexpr std::uint64_t kNone = UINT64_MAX;
+
+// Open parts (and their positions) the passes may hold: some tens of MiB.
+constexpr std::size_t kMaxOpenParts = std::size_t{1} << 18;
+
+// Positions the walk visits between two looks at the interrupt when it runs alone.
+constexpr std::uint64_t kWalkSlice = std::uint64_t{1} << 12;
 
 // Positions of the search tree in use, each with its parent, the block chosen to reach it and
 // its depth. A position lives while a part, the cursor or a child refers to it.
@@ -158,8 +167,9 @@ public:
     // `bare`: each part is written as its path alone, without the `include` blocks after it.
     Splitter(const BlockList& blocks, std::span<const std::uint64_t> include, Interrupt* interrupt,
              std::optional<std::uint64_t> race_after, const SecondaryItems& secondary = {},
-             bool bare = false)
+             bool bare = false, std::size_t max_open = kMaxOpenParts)
         : blocks_(blocks),
+          max_open_(max_open),
           include_(include),
           written_include_(bare ? std::span<const std::uint64_t>{} : include),
           secondary_(secondary),
@@ -187,6 +197,8 @@ private:
     std::uint64_t work() const { return cursor_.moves() + expansions_; }
     // Gives the walk as much work as the passes have done; the result once it is over.
     std::optional<std::vector<std::vector<std::uint64_t>>> race(std::uint64_t parts);
+    // The walk to its end, without the passes.
+    std::vector<std::vector<std::uint64_t>> walk_alone(std::uint64_t parts);
 
     enum class Result { Cover, Gone, Replaced };
     // Expands one open part into `into`, or writes it out as a cover into `run`.
@@ -197,6 +209,7 @@ private:
     std::vector<std::uint64_t> prefix_of(const Part& part);
 
     const BlockList& blocks_;
+    std::size_t max_open_;  // open parts the passes may hold
     std::span<const std::uint64_t> include_;
     std::span<const std::uint64_t> written_include_;  // appended to each part's path
     SecondaryItems secondary_;
@@ -226,6 +239,13 @@ std::optional<std::vector<std::vector<std::uint64_t>>> Splitter::race(std::uint6
     const std::uint64_t share = done - race_->work;
     race_->work = done;
     if (!race_->walk.advance(race_->counter, share)) return std::nullopt;
+    return prefixes_at_cut(race_->search, race_->counter.cut(), parts, written_include_, blocks_.size());
+}
+
+std::vector<std::vector<std::uint64_t>> Splitter::walk_alone(std::uint64_t parts) {
+    covers_ = Covers{};
+    if (!race_) race_.emplace(blocks_, include_, interrupt_, parts, secondary_);
+    while (!race_->walk.advance(race_->counter, kWalkSlice)) poll_.tick();
     return prefixes_at_cut(race_->search, race_->counter.cut(), parts, written_include_, blocks_.size());
 }
 
@@ -325,6 +345,11 @@ std::vector<std::vector<std::uint64_t>> Splitter::run(std::uint64_t parts) {
         for (; i < open.size() && size < parts; ++i) {
             poll_.tick();
             if (auto prefixes = race(parts)) return std::move(*prefixes);
+            if (open.size() + next.size() > max_open_) {
+                open = {};
+                next = {};
+                return walk_alone(parts);
+            }
             join(pending, open[i].before, covers_);
             const std::size_t first = next.size();
             std::uint64_t children = 0;
@@ -386,8 +411,10 @@ std::vector<std::vector<std::uint64_t>> split_paths(const BlockList& blocks, std
 
 std::vector<std::vector<std::uint64_t>> split_racing(const BlockList& blocks, std::uint64_t parts,
                                                      std::span<const std::uint64_t> include,
-                                                     Interrupt* interrupt, std::uint64_t race_after) {
-    Splitter splitter(blocks, include, interrupt, race_after);
+                                                     Interrupt* interrupt, std::uint64_t race_after,
+                                                     std::size_t max_open_parts) {
+    Splitter splitter(blocks, include, interrupt, race_after, {}, false,
+                      max_open_parts == 0 ? kMaxOpenParts : max_open_parts);
     return splitter.run(parts);
 }
 

@@ -82,7 +82,7 @@ void LevelCounter::lower_cap() {
 LevelCut LevelCounter::cut() const {
     std::uint64_t covers_above = 0;
     for (std::uint64_t d = 0;; ++d) {
-        if (d >= levels_.size() || levels_[d].positions == 0) return LevelCut{true, 0, 0};
+        if (d >= levels_.size() || levels_[d].positions == 0) return LevelCut{true, 0, 0, covers_above};
         const Level& level = levels_[d];
         const std::uint64_t size = level.positions + covers_above;  // after pass d
         if (d == cap_ || size + static_cast<std::uint64_t>(level.most) >= parts_)
@@ -153,6 +153,7 @@ std::vector<std::vector<std::uint64_t>> prefixes_at_cut(DepthFirstSearch& search
                                                         std::uint64_t parts,
                                                         std::span<const std::uint64_t> include,
                                                         std::uint64_t block_count) {
+    if (cut.never && cut.covers == 0) return {};  // nothing to write: spare a walk of the tree
     PrefixWriter writer(include, block_count);
     CutWriter visitor(cut, parts, writer);
     TreeWalk walk(search);

@@ -57,6 +57,7 @@ struct LevelCut {
     bool never = false;
     std::uint64_t depth = 0;
     std::uint64_t start_size = 0;
+    std::uint64_t covers = 0;  // when `never`: the covers of the whole tree
 };
 
 // The counting walk of the whole tree, depth capped once the cut is known to lie above.
@@ -98,10 +99,12 @@ std::vector<std::vector<std::uint64_t>> split_by_levels(const BlockList& blocks,
 // split with the counting walk run beside the passes once they have done `race_after` units
 // of work (0: from the start; UINT64_MAX: never), each getting as much work as the other;
 // whichever ends first gives the result. split() starts the walk once the passes have done
-// more work than building a second search costs.
+// more work than building a second search costs. Once the passes hold more than
+// `max_open_parts` open parts (0: split()'s own limit), the walk alone finishes.
 std::vector<std::vector<std::uint64_t>> split_racing(const BlockList& blocks, std::uint64_t parts,
                                                      std::span<const std::uint64_t> include,
-                                                     Interrupt* interrupt, std::uint64_t race_after);
+                                                     Interrupt* interrupt, std::uint64_t race_after,
+                                                     std::size_t max_open_parts = 0);
 
 // A part's path followed by the `include` blocks not on it, each once.
 class PrefixWriter {
