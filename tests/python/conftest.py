@@ -32,11 +32,13 @@ def brute_force_covers(blocks):
 
 
 
-def ordered_search_model(blocks, weights):
+def ordered_search_model(blocks, weights, max_iter=None, max_heap=None):
     """get_top written the long way: the best-first search over partial covers keyed by the
     averaging estimator (weights summed in order of choice plus, per uncovered element in
     increasing value, the least weight / entry count among the blocks meeting no chosen one),
-    ties to the entry pushed first, NaN keys last. Every cover, in the order found."""
+    ties to the entry pushed first, NaN keys last. Every cover, in the order found. The caps:
+    `max_iter` steps (pops) at most; the search ends at the first child it would push onto a
+    frontier already holding `max_heap` entries."""
     import heapq
     import math
 
@@ -73,7 +75,11 @@ def ordered_search_model(blocks, weights):
     frontier = [(key([], 0), [])]
     seq = 1
     covers = []
-    while frontier:
+    steps = max_iter
+    full = False
+    while frontier and not full and steps != 0:
+        if steps is not None:
+            steps -= 1
         _, chosen = heapq.heappop(frontier)
         covered = set().union(*(set(blocks[b]) for b in chosen)) if chosen else set()
         remaining = [i for i, b in enumerate(blocks) if b and not covered.intersection(b)]
@@ -86,6 +92,9 @@ def ordered_search_model(blocks, weights):
             continue
         column = active[sizes.index(min(sizes))]
         for b in reversed([i for i in remaining if column in blocks[i]]):
+            if max_heap is not None and len(frontier) >= max_heap:
+                full = True
+                break
             child = chosen + [b]
             heapq.heappush(frontier, (key(child, seq), child))
             seq += 1

@@ -11,6 +11,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "../links/block_list.hpp"
@@ -26,7 +27,23 @@ struct ChildContext {
     const std::vector<std::uint64_t>& parent_blocks;  // in order of choice
     std::uint64_t block;                              // the block the child adds
     double weight_sum;                                // the child's weight sum
+    // The arena numbers of the entries along parent_blocks (the root first), when the caller
+    // keeps them (CurrentPath), else empty: equal numbers at a position mean equal prefixes up
+    // to it, so a scorer can keep what it derived from the prefix the paths share.
+    std::span<const std::uint32_t> parent_ids = {};
 };
+
+// Whether a scorer's keys only order entries among themselves, so that a child that will be
+// the only pending entry (the next one popped, compared with nothing) need not be scored:
+// a scorer declares `static constexpr bool kKeysOnlyOrder = true;`. Its key is then the
+// child's weight sum, which nothing reads.
+template <class Scorer>
+constexpr bool keys_only_order() {
+    if constexpr (requires { Scorer::kKeysOnlyOrder; })
+        return Scorer::kKeysOnlyOrder;
+    else
+        return false;
+}
 
 // Whether the scorer rules `block` out as a child: a scorer may declare
 //   bool rules_out(std::uint64_t block) const;
@@ -74,11 +91,14 @@ inline void restore_path(LinkState& state, const BlockList& relabeled,
 //   void accept(std::uint64_t block, double score);
 // A scorer may provide `bool rules_out(links, relabeled, child)`: a child it rules out is
 // neither scored nor offered to the sink. The scorer prepares (begin_expansion) only once a first child is admitted. `branch` is
-// scratch.
+// scratch. A sink may provide `bool alone()`, true when no other entry is pending: a branch
+// of one block then makes a lone child, which a scorer whose keys only order entries
+// (keys_only_order) does not score. `path_ids` are the arena numbers along `path`, if known.
 template <class Scorer, class Sink>
 StepStatus expand_entry(const DancingLinks& links, Scorer& scorer, const BlockList& relabeled,
                         const std::vector<std::uint64_t>& path, double entry_sum,
-                        std::vector<std::uint64_t>& branch, Sink& sink) {
+                        std::vector<std::uint64_t>& branch, Sink& sink,
+                        std::span<const std::uint32_t> path_ids = {}) {
     const std::uint64_t column = links.choose_column();
     if (column == DancingLinks::kComplete) return StepStatus::Complete;
     if (column == DancingLinks::kDeadEnd) return StepStatus::DeadEnd;
@@ -87,22 +107,26 @@ StepStatus expand_entry(const DancingLinks& links, Scorer& scorer, const BlockLi
     for (std::uint64_t i = links.down(column); i != column; i = links.down(i))
         if (!rules_out(scorer, links.block_of(i))) branch.push_back(links.block_of(i));
 
-    bool prepared = false;
+    bool lone = false;
+    if constexpr (keys_only_order<Scorer>() && requires { { sink.alone() } -> std::convertible_to<bool>; })
+        lone = branch.size() == 1 && sink.alone();
+
+    bool prepared = lone;  // a lone child is not scored: nothing to prepare
     for (auto it = branch.rbegin(); it != branch.rend(); ++it) {
         if (!sink.admit()) break;
         if (!prepared) {
             scorer.begin_expansion(links);
             prepared = true;
         }
-        sink.charge(scorer.child_cost(links));
+        sink.charge(lone ? 1 : scorer.child_cost(links));
         const std::uint64_t block = *it;
         const double weight_sum = scorer.child_weight_sum(entry_sum, block);
-        const ChildContext child{path, block, weight_sum};
+        const ChildContext child{path, block, weight_sum, path_ids};
         // A scorer with a cutoff leaves out children that no cover worth keeping extends;
         // the others are offered in the same order as without it.
         if constexpr (requires { scorer.rules_out(links, relabeled, child); })
             if (scorer.rules_out(links, relabeled, child)) continue;
-        sink.accept(block, scorer.child_score(links, relabeled, child));
+        sink.accept(block, lone ? weight_sum : scorer.child_score(links, relabeled, child));
     }
     return StepStatus::Expanded;
 }

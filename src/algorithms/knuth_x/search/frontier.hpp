@@ -122,6 +122,9 @@ public:
     }
     std::uint64_t size() const noexcept { return nodes_.size(); }
     std::uint64_t capacity_bytes() const noexcept { return nodes_.capacity_bytes(); }
+    // Entry `entry`'s parent and last block (the root's are both 0). A parent's number is
+    // always below its child's: every entry is pushed after its parent.
+    const PathNode& node(std::uint64_t entry) const { return nodes_.at(entry); }
 
     // The blocks of entry `entry` in order of choice, into `out`.
     void read_path(std::uint64_t entry, std::vector<std::uint64_t>& out) const {

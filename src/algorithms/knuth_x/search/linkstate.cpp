@@ -13,11 +13,21 @@ void LinkState::restore(std::span<const std::uint64_t> target) {
     if (j == n && j == t) return;
 
     // Last covered, first uncovered: every cover/uncover pair stays properly nested.
-    for (std::size_t i = n; i > j; --i) links_.uncover(at(covered_, i - 1));
-    covered_.resize(j);
-    for (std::size_t i = j; i < t; ++i) {
-        links_.cover(target[i]);
-        covered_.push_back(target[i]);
+    rewind(j);
+    cover_more(target.subspan(j));
+}
+
+void LinkState::rewind(std::size_t keep) {
+    for (std::size_t i = covered_.size(); i > keep; --i) {
+        links_.uncover(covered_[i - 1]);
+        covered_.pop_back();
+    }
+}
+
+void LinkState::cover_more(std::span<const std::uint64_t> more) {
+    for (std::uint64_t column : more) {
+        covered_.push_back(column);  // first: a failed allocation leaves the list true
+        links_.cover(column);
     }
 }
 

@@ -17,6 +17,11 @@ public:
     explicit LinkState(DancingLinks links) : links_(std::move(links)) {}
 
     void restore(std::span<const std::uint64_t> target);
+    // The same move when the caller knows how much of the list stays: uncovers down to the
+    // first `keep` covered columns, last first, then covers `more` in order. The matrix ends
+    // as restore(first `keep` columns + `more`) leaves it; only the comparison is skipped.
+    void rewind(std::size_t keep);
+    void cover_more(std::span<const std::uint64_t> more);
 
     const std::vector<std::uint64_t>& covered() const noexcept { return covered_; }
     const DancingLinks& links() const noexcept { return links_; }

@@ -7,7 +7,8 @@
 //
 // Entries share their prefixes: each pushed child is one record in an arena (parent, block),
 // and an entry's chosen blocks are read by following parent links (frontier.hpp). The matrix
-// moves between entries through a LinkState.
+// moves between entries through a LinkState, along the part of the path that changes
+// (CurrentPath), so a deep search does not pay its depth at every step.
 //
 // The scorer (average estimator or block-count model) provides
 //   double root_score(const DancingLinks&);
@@ -30,6 +31,7 @@
 #include "../links/dancinglinks.hpp"
 #include "../links/element_index.hpp"
 #include "covers.hpp"
+#include "current_path.hpp"
 #include "expansion.hpp"
 #include "frontier.hpp"
 #include "../interrupt.hpp"
@@ -150,19 +152,19 @@ private:
         OrderedSearch& search;
         EntryIndex parent;
         bool admit() { return search.room_for_child(); }
+        // Nothing else is pending: a lone child is the next entry popped, whatever its key.
+        bool alone() const { return search.frontier_size() == 0; }
         void charge(std::uint64_t work) { search.poll_.tick(work); }
         void accept(std::uint64_t block, double score) { search.push_child(parent, block, score); }
     };
 
     // Expands `entry` on this thread, pushing its children as they are scored.
     Step expand_here(EntryIndex entry) {
-        arena_.read_path(entry, blocks_);
-        restore_path(*state_, relabeled_, blocks_, target_columns_);
-        const double entry_sum = weight_sum_of(*scorer_, blocks_);
+        path_.move_to(arena_, entry, *state_, relabeled_, *scorer_);
         PushUnderCaps sink{*this, entry};
-        const StepStatus status =
-            expand_entry(state_->links(), *scorer_, relabeled_, blocks_, entry_sum, branch_blocks_, sink);
-        return Step{blocks_, entry_sum, status};
+        const StepStatus status = expand_entry(state_->links(), *scorer_, relabeled_, path_.blocks(),
+                                               path_.weight_sum(), branch_blocks_, sink, path_.ids());
+        return Step{path_.blocks(), path_.weight_sum(), status};
     }
 
     // Whether the `max_heap` cap leaves room for one more child; the search ends at the first
@@ -239,8 +241,8 @@ private:
     EntryArena arena_;
     OrderedFrontier frontier_;
     InterruptPoll poll_;
-    std::vector<std::uint64_t> blocks_;          // blocks of the entry the matrix shows
-    std::vector<std::uint64_t> target_columns_;  // scratch
+    CurrentPath path_;                           // the entry the matrix shows
+    std::vector<std::uint64_t> blocks_;          // blocks of an entry expanded ahead
     std::vector<std::uint64_t> branch_blocks_;   // scratch
     std::vector<std::uint64_t> ahead_path_;      // scratch
     std::vector<Ahead> ahead_;                   // handed out ahead, best first

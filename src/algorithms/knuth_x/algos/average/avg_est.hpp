@@ -45,6 +45,9 @@ std::vector<double> primary_shares(const BlockList& blocks, std::span<const doub
 
 class AvgScorer {
 public:
+    // A key only orders entries: a child alone on the frontier is not scored (expansion.hpp).
+    static constexpr bool kKeysOnlyOrder = true;
+
     AvgScorer(const BlockList& blocks, std::vector<double> weights, const ElementIndex& index);
 
     // Keeps the search to the covers without the blocks flagged in `ruled_out` (one flag per

@@ -204,6 +204,56 @@ private:
     std::priority_queue<double> heap_;
 };
 
+// The blocks every cover holds, found by propagation: a column that only one block can still
+// cover forces that block, and a forced block removes every other block meeting it, which can
+// leave other columns with one block. `removed` flags the forced blocks and those meeting
+// them, `covered` the forced blocks' columns; `infeasible` says a column lost every block, so
+// that no cover exists. Blocks that no other block meets (singletons of their own elements,
+// disjoint blocks) are all forced here, at a cost in proportion to the entries, where
+// branching on them one level at a time would scan every column at every level.
+struct ForcedBlocks {
+    std::vector<std::uint64_t> blocks;  // in the order found
+    std::vector<char> removed;          // per block
+    std::vector<char> covered;          // per column
+    bool infeasible = false;
+};
+
+ForcedBlocks force_blocks(const BlockList& relabeled, std::uint64_t columns) {
+    const ColumnBlocks by_column(relabeled, columns);
+    ForcedBlocks forced;
+    forced.removed.assign(relabeled.size(), 0);
+    forced.covered.assign(columns + 1, 0);
+    std::vector<std::uint64_t> size(columns + 1, 0);
+    std::vector<std::uint64_t> single;  // columns down to one block
+    for (std::uint64_t c = 1; c <= columns; ++c) {
+        size[c] = by_column.start[c + 1] - by_column.start[c];
+        if (size[c] == 1) single.push_back(c);
+    }
+    auto remove = [&](std::uint64_t block) {
+        forced.removed[block] = 1;
+        for (std::uint64_t c : relabeled[block]) {
+            if (forced.covered[c]) continue;
+            if (--size[c] == 1) single.push_back(c);
+            if (size[c] == 0) forced.infeasible = true;
+        }
+    };
+    while (!single.empty() && !forced.infeasible) {
+        const std::uint64_t column = single.back();
+        single.pop_back();
+        if (forced.covered[column] || size[column] != 1) continue;
+        std::uint64_t block = 0;
+        for (std::uint64_t i = by_column.start[column]; i < by_column.start[column + 1]; ++i)
+            if (!forced.removed[by_column.blocks[i]]) block = by_column.blocks[i];
+        forced.blocks.push_back(block);
+        forced.removed[block] = 1;
+        for (std::uint64_t c : relabeled[block]) forced.covered[c] = 1;
+        for (std::uint64_t c : relabeled[block])
+            for (std::uint64_t i = by_column.start[c]; i < by_column.start[c + 1]; ++i)
+                if (!forced.removed[by_column.blocks[i]]) remove(by_column.blocks[i]);
+    }
+    return forced;
+}
+
 // The branch and bound's own matrix: rows are the blocks by ascending net cost, so each column
 // lists its blocks cheapest first. Covering a column hides only the blocks cheap enough to
 // matter (net cost at most `threshold`, as in Knuth's DLX5): a dearer block left in other
@@ -239,6 +289,13 @@ public:
             }
             row_start_.push_back(row_start_.back() + rows.list_size(r));
         }
+    }
+
+    // Takes column `c` out of the ring of active columns for good (a column the forced
+    // blocks cover; no row of this matrix holds it).
+    void drop_column(std::uint64_t c) {
+        next_[prev_[c]] = next_[c];
+        prev_[next_[c]] = prev_[c];
     }
 
     std::uint64_t first_active() const { return next_[0]; }
@@ -306,8 +363,14 @@ public:
                  const NetCosts& costs, std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt)
         : weights_(weights), base_(costs.total_price), keep_margin_(4 * costs.margin),
           prune_margin_(6 * costs.margin), max_kept_(max_kept), best_(n), poll_(interrupt) {
-        order_.resize(relabeled.size());
-        std::iota(order_.begin(), order_.end(), 0);
+        // The forced blocks open every path, as if chosen first: their net costs join the
+        // base, their columns leave the matrix, and so do the blocks meeting them.
+        ForcedBlocks forced = force_blocks(relabeled, columns);
+        infeasible_ = forced.infeasible;
+        forced_ = std::move(forced.blocks);
+        for (std::uint64_t b : forced_) base_ += std::max(costs.net[b], 0.0);
+        for (std::uint64_t b = 0; b < relabeled.size(); ++b)
+            if (!forced.removed[b]) order_.push_back(b);
         std::stable_sort(order_.begin(), order_.end(),
                          [&](std::uint64_t a, std::uint64_t b) { return costs.net[a] < costs.net[b]; });
         BlockList sorted;
@@ -318,10 +381,13 @@ public:
             length_ = std::max(length_, relabeled.list_size(b));
         }
         links_.emplace(sorted, columns, std::move(net));
+        for (std::uint64_t c = 1; c <= columns; ++c)
+            if (forced.covered[c]) links_->drop_column(c);
     }
 
     // The covers kept, or nothing when more than `max_kept` cost up to the cutoff.
     std::optional<CoverList> run() {
+        if (infeasible_) return CoverList{};
         if (!search()) return std::nullopt;
         purge();
         return std::move(kept_);
@@ -372,6 +438,10 @@ private:
     // Records the cover the matrix shows; false when too many are kept.
     bool record_cover() {
         double cost = -0.0;
+        for (std::uint64_t block : forced_) {
+            cost += weights_[block];
+            kept_.push_item(block);
+        }
         for (const Level& level : path_) {
             const std::uint64_t block = order_[links_->row_of(level.node)];
             cost += weights_[block];
@@ -449,6 +519,8 @@ private:
     double prune_margin_;
     std::uint64_t max_kept_;
     std::vector<std::uint64_t> order_;  // row (sorted position) -> block
+    std::vector<std::uint64_t> forced_;  // blocks every cover holds, before every path
+    bool infeasible_ = false;            // a column no block can cover: no cover at all
     std::uint64_t length_ = 1;
     std::optional<CostMatrix> links_;
     std::vector<Level> path_;
