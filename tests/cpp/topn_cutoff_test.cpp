@@ -3,12 +3,14 @@
 // estimator, no cutoff), in its order, with one thread and with helpers.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <random>
 
 #include "algorithms/knuth_x/algos/average/cost_cutoff.hpp"
 #include "algorithms/knuth_x/algos/average/get_top.hpp"
 #include "algorithms/knuth_x/algos/average/get_topp.hpp"
+#include "algorithms/knuth_x/algos/average/top_stream.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
 #include "reference/avg_est_literal.hpp"
 
@@ -74,6 +76,48 @@ TEST(TopnCutoff, SameCoversAsTheReferenceSearch) {
             }
             EXPECT_TRUE(same(get_top(list, weights, {}, nullptr, pool), all)) << "round " << round;
             EXPECT_TRUE(same(get_topp(list, weights, 0.0, {}, nullptr, pool), all)) << "round " << round;
+        }
+    }
+}
+
+// Every score of a stream by its bits, with its cover; `every`: stop at every `every`-th poll.
+std::vector<std::pair<std::uint64_t, std::vector<std::uint64_t>>> stream_pairs(TopStream& stream, int every) {
+    struct EveryNth final : Interrupt {
+        int every, calls = 0;
+        explicit EveryNth(int e) : every(e) {}
+        bool requested() override { return every > 0 && ++calls % every == 0; }
+    } interrupt(every);
+    std::vector<std::pair<std::uint64_t, std::vector<std::uint64_t>>> pairs;
+    for (;;) {
+        try {
+            auto cover = stream.next(&interrupt);
+            if (!cover) return pairs;
+            pairs.emplace_back(std::bit_cast<std::uint64_t>(cover->score), cover->blocks);
+        } catch (const SearchInterrupted&) {
+        }
+    }
+}
+
+TEST(TopnCutoff, StreamInRoundsIsThePlainStream) {
+    // Without caps the stream runs rounds of searches with a cutoff; it must give the pairs of
+    // the plain stream, and still end when stopped often (its rounds then give way).
+    std::mt19937_64 rng(77);
+    ThreadPool two(2);
+    for (int round = 0; round < 6; ++round) {
+        Blocks blocks;
+        std::vector<double> weights;
+        board(rng, 3 + round % 2, 3, round % 2 == 0, blocks, weights);
+        const BlockList list = BlockList::from(blocks);
+        for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two}) {
+            TopStream plain(list, weights, {}, SearchCaps{UINT64_MAX, std::nullopt}, nullptr, pool);
+            const auto expected = stream_pairs(plain, 0);
+            ASSERT_GT(expected.size(), 100u);
+            for (int every : {0, 3, 1000}) {
+                TopStream rounds(list, weights, {}, SearchCaps{}, nullptr, pool);
+                EXPECT_TRUE(rounds.in_rounds());
+                EXPECT_EQ(stream_pairs(rounds, every), expected) << "round " << round << " every " << every;
+                EXPECT_EQ(rounds.end(), StreamEnd::Exhausted);
+            }
         }
     }
 }

@@ -93,3 +93,26 @@ def test_many_equal_costs_around_the_nth(threads):
 def test_fewer_covers_than_n_lists_them_all(threads):
     blocks, weights = random_problem(random.Random(7), 8, 20, [1.0, 2.0, 0.25])
     assert xcover.get_topn(blocks, weights, 10**6) == xcover.get_top(blocks, weights)
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_iter_top_in_rounds_is_the_plain_stream(threads, seed):
+    # Without caps iter_top runs rounds of searches with a cutoff (n = 1, 4, 16, ...); its
+    # pairs must be those of the plain stream (a step cap never reached), bit for bit.
+    rng = random.Random(100 + seed)
+    blocks, weights = random_problem(rng, 10, 36, range(0, 3) if seed % 2 else [0.5, 1.25, 0.0, 2.0])
+    plain = list(xcover.iter_top(blocks, weights, max_iter=NO_CAP))
+    rounds = list(xcover.iter_top(blocks, weights))
+    assert [(c.hex(), b) for c, b in rounds] == [(c.hex(), b) for c, b in plain]
+
+
+def test_iter_top_taken_a_few_at_a_time_across_rounds(threads):
+    blocks, weights = random_problem(random.Random(3), 11, 40, [1.0, 2.0, 3.0])
+    plain = list(xcover.iter_top(blocks, weights, max_iter=NO_CAP))
+    assert len(plain) > 100  # several rounds
+    stream = xcover.iter_top(blocks, weights)
+    taken = []
+    for size in (1, 2, 3, 10, 50, 1000):  # across the rounds' ends
+        taken += itertools.islice(stream, size)
+    assert taken == plain
+    assert xcover.get_topn(blocks, weights, len(plain)) == [c for _, c in plain]

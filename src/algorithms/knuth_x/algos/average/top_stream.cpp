@@ -1,6 +1,7 @@
 #include "top_stream.hpp"
 
 #include "../included_blocks.hpp"
+#include "cost_cutoff.hpp"
 
 namespace xcover {
 
@@ -11,6 +12,13 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
     : steps_(caps), poll_(interrupt) {
     // The step cap counts the stream's own steps; the search keeps the heap cap.
     const SearchCaps search_caps{std::nullopt, caps.max_heap};
+    if (!caps.max_iter && !caps.max_heap && include.empty() && secondary.empty() &&
+        cutoff_applies(blocks, weights)) {
+        Rounds& r = rounds_.emplace();  // in place: a round's search stays where it was built
+        r.blocks = blocks;
+        r.weights = weights;
+        r.pool = pool;
+    }
     std::shared_ptr<std::vector<char>> ruled_out;
     if (!include.empty()) {
         const std::vector<std::uint64_t> prefix = distinct_included(blocks, include);
@@ -29,15 +37,89 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
     setup_.target = nullptr;
 }
 
+void TopStream::start_round(Interrupt* interrupt) {
+    Rounds& r = *rounds_;
+    // Polls the caller's interrupt while the round is built. An interrupted build would start
+    // over at the next call, so a caller stopped often might never see it end: the plain
+    // search, built with the stream and stopped only between its steps, goes on instead.
+    setup_.target = interrupt;
+    struct Detach {
+        SetupOnly& setup;
+        ~Detach() { setup.target = nullptr; }
+    } detach{setup_};
+    try {
+        std::shared_ptr<const CoverCandidates> candidates =
+            cutoff_candidates(r.blocks, r.weights, r.n, &setup_);
+        if (candidates) {
+            r.search.emplace(r.blocks, SearchCaps{}, &setup_, [&](const ElementIndex& index) {
+                return CutoffAvgScorer(AvgScorer(r.blocks, r.weights, index), std::move(candidates));
+            }, r.pool);
+            r.reported = 0;
+            return;
+        }
+    } catch (const SearchInterrupted&) {
+        r.search.reset();
+        give_way();
+        throw;
+    }
+    give_way();  // too many candidates
+}
+
+void TopStream::give_way() {
+    Rounds& r = *rounds_;
+    skip_ = r.handed_out;
+    r.given_way = true;
+    r.blocks = BlockList{};
+    r.weights = {};
+}
+
+std::optional<RankedCover> TopStream::next_in_rounds(Interrupt* interrupt) {
+    Rounds& r = *rounds_;
+    while (!r.over && !r.given_way) {
+        if (!r.search) {
+            start_round(interrupt);
+            continue;
+        }
+        while (r.reported < r.n) {
+            poll_.tick(InterruptPoll::kInterval);  // before the step: nothing changed yet
+            std::optional<CutoffAvgSearch::Step> step = r.search->step();
+            if (!step) {  // fewer covers than n: every one is listed
+                r.over = true;
+                return std::nullopt;
+            }
+            if (step->status != StepStatus::Complete) continue;
+            if (++r.reported <= r.handed_out) continue;  // handed out in an earlier round
+            ++r.handed_out;
+            return RankedCover{step->blocks, step->weight_sum};
+        }
+        const auto& counts = r.search->ahead_counts();
+        r.ahead.taken += counts.taken;
+        r.ahead.redone += counts.redone;
+        r.ahead.here += counts.here;
+        r.search.reset();
+        r.n = r.n <= UINT64_MAX / 4 ? r.n * 4 : UINT64_MAX;
+    }
+    return std::nullopt;
+}
+
 std::optional<RankedCover> TopStream::next(Interrupt* interrupt) {
     poll_.set(interrupt);
+    if (rounds_ && !rounds_->given_way) {
+        std::optional<RankedCover> cover = next_in_rounds(interrupt);
+        if (cover || rounds_->over) return cover;
+        // The rounds gave way to the plain search: on below.
+    }
     AvgSearch* search = search_ ? &*search_ : nullptr;
     return steps_.next(search, [&] {
         // Before the step changes anything: an interrupt leaves the stream as it was. A step
         // touches up to thousands of nodes, so each one asks.
         poll_.tick(InterruptPoll::kInterval);
-    }, [](const AvgSearch::Step& step) -> std::optional<RankedCover> {
+    }, [&](const AvgSearch::Step& step) -> std::optional<RankedCover> {
         if (step.status != StepStatus::Complete) return std::nullopt;
+        if (skip_ > 0) {  // handed out by the rounds already
+            --skip_;
+            return std::nullopt;
+        }
         return RankedCover{step.blocks, step.weight_sum};
     });
 }

@@ -17,6 +17,14 @@
 // is never chosen. The order stays exactly nondecreasing: the lower bound spreads a block's
 // weight over its primary entries alone (primary_shares). Without it, nothing changes.
 //
+// Without caps, `include` and `secondary`, where a cutoff is sound (cost_cutoff.hpp), the
+// stream runs in rounds: a search with a cutoff for the first n covers (get_topn's), from
+// which only those n are taken, then one for 4n whose first covers, already handed out, are
+// skipped, and so on. The first n covers of a search with a cutoff for n are those of the
+// plain search (docs/architecture.md), so the stream is the plain one. When a round would
+// hold too many candidates, or its set-up is interrupted, the plain search (built with the
+// stream) takes over, skipping what the rounds handed out.
+//
 // Interrupts: next() polls between steps, never inside one, so SearchInterrupted leaves the
 // stream as it was before the step; the next call goes on with nothing lost or repeated.
 // Helpers (see the constructor) never poll it; dropping the stream stops them.
@@ -49,11 +57,24 @@ public:
     // The next cover, or nullopt once the stream has ended (see end()).
     std::optional<RankedCover> next(Interrupt* interrupt = nullptr);
 
-    StreamEnd end() const noexcept { return steps_.end(); }
+    StreamEnd end() const noexcept { return rounds_ && rounds_->over ? StreamEnd::Exhausted : steps_.end(); }
     // Steps whose expansion a helper made, and the others (for tests and benchmarks).
     AvgSearch::AheadCounts ahead_counts() const noexcept {
-        return search_ ? search_->ahead_counts() : AvgSearch::AheadCounts{};
+        AvgSearch::AheadCounts counts = search_ ? search_->ahead_counts() : AvgSearch::AheadCounts{};
+        if (rounds_) {
+            counts.taken += rounds_->ahead.taken;
+            counts.redone += rounds_->ahead.redone;
+            counts.here += rounds_->ahead.here;
+            if (rounds_->search) {
+                counts.taken += rounds_->search->ahead_counts().taken;
+                counts.redone += rounds_->search->ahead_counts().redone;
+                counts.here += rounds_->search->ahead_counts().here;
+            }
+        }
+        return counts;
     }
+    // Whether the stream still runs in rounds of searches with a cutoff.
+    bool in_rounds() const noexcept { return rounds_ && !rounds_->given_way; }
 
 private:
     // Forwards to the caller's interrupt while the search is set up, and never asks after:
@@ -64,7 +85,30 @@ private:
         bool requested() override { return target != nullptr && target->requested(); }
     };
 
+    // The rounds: the problem (owned, as each round builds a search of it), the current round's
+    // n and search, the covers that search has reported and those the stream handed out.
+    struct Rounds {
+        BlockList blocks;
+        std::vector<double> weights;
+        ThreadPool* pool = nullptr;
+        std::uint64_t n = 1;
+        std::optional<CutoffAvgSearch> search;
+        std::uint64_t reported = 0;
+        std::uint64_t handed_out = 0;
+        AvgSearch::AheadCounts ahead;  // of the rounds over
+        bool over = false;       // every cover handed out
+        bool given_way = false;  // the plain search took over
+    };
+    // The next cover of the rounds; nullopt once they are over or have given way.
+    std::optional<RankedCover> next_in_rounds(Interrupt* interrupt);
+    // Builds the next round's search, or gives way to the plain search.
+    void start_round(Interrupt* interrupt);
+    // The plain search goes on from here, past the covers the rounds handed out.
+    void give_way();
+
     SetupOnly setup_;  // outlives the search, which holds it
+    std::optional<Rounds> rounds_;
+    std::uint64_t skip_ = 0;  // covers of the plain search that the rounds handed out
     std::optional<AvgSearch> search_;  // absent when no cover can exist
     RankedSteps steps_;
     InterruptPoll poll_;
