@@ -56,15 +56,8 @@ public:
     }
 
 private:
-    // Forwards to the caller's interrupt while the search is set up, and never asks after:
-    // inside a step, an interrupt would leave an entry half expanded.
-    class SetupOnly final : public Interrupt {
-    public:
-        Interrupt* target = nullptr;
-        bool requested() override { return target != nullptr && target->requested(); }
-    };
-
-    SetupOnly setup_;  // outlives the search, which holds it
+    // The caller's interrupt while the search is set up, none after.
+    SetupOnlyInterrupt setup_;  // outlives the search, which holds it
     std::optional<AvgSearch> search_;  // absent when no cover can exist
     RankedSteps steps_;
     InterruptPoll poll_;
