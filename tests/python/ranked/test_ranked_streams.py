@@ -84,8 +84,8 @@ def test_iter_top_is_get_top_with_each_cost(threads, problem):
     def make():
         return xcover.iter_top(blocks, weights, include=include, **caps)
 
-    pairs = outcome(1, make)
-    assert outcome(threads, make) == pairs  # helpers give one thread's pairs, to the bit
+    pairs = with_threads(1, make)
+    assert with_threads(threads, make) == pairs  # helpers give one thread's pairs, to the bit
     covers = [c for _, c in pairs]
     if not include:
         assert covers == xcover.get_top(blocks, weights, **caps)
