@@ -94,11 +94,13 @@ PyObject* problem_to_python(Call& call, const DlxProblem& problem) {
 // A format fault as ValueError with the reader's message.
 void raise_format_error(const DlxFormatError& error) { PyErr_SetString(PyExc_ValueError, error.what()); }
 
-// Parses UTF-8 text; a malformed text raises ValueError with the parser's message.
-PyObject* parse_to_python(Call& call, std::string_view text) {
+// The problem `read()` returns, as a Python object; a format fault raises ValueError with the
+// reader's message.
+template <class Read>
+PyObject* problem_or_format_error(Call& call, Read read) {
     DlxProblem problem;
     try {
-        problem = parse_dlx(text);
+        problem = read();
     } catch (const DlxFormatError& error) {
         raise_format_error(error);
         return nullptr;
@@ -106,16 +108,14 @@ PyObject* parse_to_python(Call& call, std::string_view text) {
     return problem_to_python(call, problem);
 }
 
+// Parses UTF-8 text; a malformed text raises ValueError with the parser's message.
+PyObject* parse_to_python(Call& call, std::string_view text) {
+    return problem_or_format_error(call, [&] { return parse_dlx(text); });
+}
+
 // The problem `reader` has read, ended; nullptr with ValueError for a fault at the end.
 PyObject* finish_to_python(Call& call, DlxReader& reader) {
-    DlxProblem problem;
-    try {
-        problem = reader.finish();
-    } catch (const DlxFormatError& error) {
-        raise_format_error(error);
-        return nullptr;
-    }
-    return problem_to_python(call, problem);
+    return problem_or_format_error(call, [&] { return reader.finish(); });
 }
 
 // Feeds one piece to `reader`, then polls for signals; false with an exception set.

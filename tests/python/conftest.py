@@ -1,3 +1,4 @@
+import contextlib
 import itertools
 import os
 import subprocess
@@ -226,6 +227,37 @@ def run_in_threads(worker, count):
         t.start()
     for t in threads:
         t.join()
+
+
+def thread_settings(*helpers, helper_marks=()):
+    """Parametrizes a test's `threads` argument over one thread and each helper setting in
+    `helpers`; the helper cases carry the concurrency marker (by which the ThreadSanitizer part
+    selects its tests) and `helper_marks`. The test runs its queries under `pool_of(threads)`
+    and computes its references outside, on one thread."""
+    return pytest.mark.parametrize("threads", [pytest.param(1, id="one-thread")] + [
+        pytest.param(n, id=f"{n}-threads", marks=[pytest.mark.concurrency, *helper_marks])
+        for n in helpers])
+
+
+@contextlib.contextmanager
+def pool_of(threads):
+    """The pool set to `threads` for the block, then back to one thread (the tests' setting)."""
+    import xcover
+
+    xcover.set_threads(threads)
+    try:
+        yield
+    finally:
+        xcover.set_threads(1)
+
+
+@pytest.fixture
+def one_thread_afterwards():
+    """For tests that change the setting as they go: one thread again after the test."""
+    import xcover
+
+    yield
+    xcover.set_threads(1)
 
 
 def panic_type():

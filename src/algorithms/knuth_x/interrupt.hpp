@@ -21,6 +21,15 @@ protected:
     ~Interrupt() = default;
 };
 
+// Forwards to `target` while a search that outlives the call is set up, and to nothing once
+// `target` is reset: the ranked streams' searches keep this Interrupt, and inside one of their
+// steps an interrupt would leave an entry half expanded (the streams poll their own way then).
+class SetupOnlyInterrupt final : public Interrupt {
+public:
+    Interrupt* target = nullptr;
+    bool requested() override { return target != nullptr && target->requested(); }
+};
+
 struct SearchInterrupted : std::exception {
     const char* what() const noexcept override { return "search interrupted"; }
 };

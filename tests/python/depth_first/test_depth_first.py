@@ -1,6 +1,8 @@
 """count_all, iter_all and split against get_all and a brute-force model: the same covers in
 the same order, `include` as a filter, splits that partition the search, bad input, the
-iterator's ownership, memory and threads, and signals during a search (in subprocesses)."""
+iterator's ownership, memory and threads, and signals during a search (in subprocesses); with
+helper threads, the covers of one thread in the same order, iterators left midway, and a forked
+child."""
 
 import ctypes
 import gc
@@ -19,14 +21,19 @@ from conftest import (
     SEND_LATER,
     SIGNAL_LATENCY_BOUND,
     brute_force_covers,
+    fork_with_helpers,
+    pool_of,
     run_in_threads,
     run_python,
     run_script_words,
+    thread_settings,
 )
 from langford import langford_blocks
 from pentomino import pentomino_blocks
 
 RSS_SLACK = 4 << 20
+
+pytestmark = pytest.mark.usefixtures("one_thread_afterwards")
 
 
 def rss():
@@ -141,25 +148,36 @@ def test_split_partitions_the_covers_in_order(case, parts):
     check_split(blocks, parts, include)
 
 
+def blocks_of_a_cover(*picked):
+    """An include of blocks of one cover of the instance (its 778th), so that some covers hold them."""
+    return lambda blocks: tuple(xcover.get_all(blocks)[777][i] for i in picked)
+
+
+@thread_settings(2)
 @pytest.mark.parametrize(
     "blocks, include",
     [
         (langford_blocks(8)[0], ()),
         (langford_blocks(11)[0], ()),
         (langford_blocks(11)[0], (5,)),
+        (langford_blocks(11)[0], blocks_of_a_cover(1)),
+        (langford_blocks(11)[0], blocks_of_a_cover(0, 2)),
         (pentomino_blocks(3, 20)[0], ()),
         (pentomino_blocks(4, 15)[0], (300,)),
     ],
-    ids=["langford8", "langford11", "langford11-include", "pent3x20", "pent4x15-include"],
+    ids=["langford8", "langford11", "langford11-include", "langford11-one-block-of-a-cover",
+         "langford11-two-blocks-of-a-cover", "pent3x20", "pent4x15-include"],
 )
-def test_split_of_real_instances(blocks, include):
-    expected = filtered(blocks, include)
-    assert xcover.count_all(blocks, include) == len(expected)
-    assert list(xcover.iter_all(blocks, include)) == expected
-    sizes = []
-    for parts in (1, 2, 7, 32, 500):
-        prefixes = check_split(blocks, parts, include)
-        sizes.append(len(prefixes))
+def test_split_of_real_instances(threads, blocks, include):
+    include = include(blocks) if callable(include) else include
+    expected = filtered(blocks, include)  # on one thread
+    assert expected
+    with pool_of(threads):
+        assert xcover.count_all(blocks, include) == len(expected)
+        assert list(xcover.iter_all(blocks, include)) == expected
+    if threads > 1:
+        return  # split searches on its caller's thread alone: checked once, below
+    sizes = [len(check_split(blocks, parts, include)) for parts in (1, 2, 7, 32, 500)]
     assert sizes[0] >= 1
     # These trees branch: enough parts come back, up to what the covers allow.
     assert all(s >= min(p, len(expected)) for s, p in zip(sizes, (1, 2, 7, 32, 500)))
@@ -390,16 +408,36 @@ def test_dropped_iterators_free_their_search():
     assert grown < 64 << 10, grown
 
 
-def test_iteration_memory_does_not_grow_with_the_covers():
+@pytest.mark.concurrency
+def test_iterators_left_midway_stop_their_helpers():
+    blocks, _ = pentomino_blocks(6, 10)  # thousands of covers, seconds of search
+    first = list(zip(range(300), xcover.iter_all(blocks)))
+    xcover.set_threads(3)
+    for taken in (0, 1, 300):
+        it = xcover.iter_all(blocks)
+        assert list(zip(range(taken), it)) == first[:taken]
+        del it  # returns once the helpers have left its parts
+    # The helpers serve other searches afterwards.
+    assert list(xcover.iter_all(langford_blocks(7)[0])) == xcover.get_all(langford_blocks(7)[0])
+
+
+# With helpers, a window of parts ahead, each paused at a bound: more than one batch, still
+# far below get_all's list. A sanitizer's shadow memory and quarantine inflate the resident size.
+@thread_settings(3, helper_marks=[pytest.mark.skipif(
+    bool(os.environ.get("XCOVER_SANITIZER")), reason="a sanitizer inflates the resident size")])
+def test_iteration_memory_does_not_grow_with_the_covers(threads):
     # Peak resident size of a fresh process: walking 216288 covers through iter_all keeps
     # one batch at a time, where get_all holds them all (tens of MiB).
-    code = """
+    code = f"""
         import xcover
         from langford import langford_blocks
 
         blocks = langford_blocks(12)[0]
+        xcover.set_threads({threads})
+        list(xcover.iter_all(langford_blocks(7)[0]))  # the helpers' threads and stacks exist
         before = peak()
         print(sum(1 for _ in xcover.iter_all(blocks)), peak() - before)
+        xcover.set_threads(1)
         covers = xcover.get_all(blocks)
         print(len(covers), peak() - before)
     """
@@ -407,18 +445,48 @@ def test_iteration_memory_does_not_grow_with_the_covers():
     assert result.returncode == 0, result.stderr
     (walked, iter_kib), (listed, get_all_kib) = [map(int, line.split())
                                                   for line in result.stdout.splitlines()]
-    print("peak growth, KiB: iter_all", iter_kib, "get_all", get_all_kib)
+    print(f"peak growth, KiB: iter_all on {threads} threads", iter_kib, "get_all", get_all_kib)
     assert walked == listed == 216288
-    assert iter_kib < 4096 < get_all_kib
+    assert iter_kib < (4096 if threads == 1 else 8192) < get_all_kib
 
 
 @pytest.mark.concurrency
-def test_threads_sharing_one_iterator_get_every_cover_once():
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+@fork_with_helpers
+def test_a_forked_child_is_told_the_helpers_are_the_parents():
+    out = run(textwrap.dedent("""
+        import warnings
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads
+        xcover.set_threads(2)
+        blocks, _ = pentomino_blocks(4, 15)
+        it = xcover.iter_all(blocks)
+        first = [next(it) for _ in range(3)]
+        pid = os.fork()
+        if pid == 0:
+            try:
+                for _ in range(10_000):
+                    next(it)
+                code = 1
+            except RuntimeError:
+                code = 0 if list(xcover.iter_all([[0], [1], [0, 1]])) == [[0, 1], [2]] else 2
+            del it
+            os._exit(code)
+        _, status = os.waitpid(pid, 0)
+        print("exit", os.waitstatus_to_exitcode(status))
+        print(first + list(it) == xcover.get_all(blocks))
+        """))
+    assert out == ["exit", "0", "True"]
+
+
+@pytest.mark.concurrency
+@thread_settings(2)
+def test_threads_sharing_one_iterator_get_every_cover_once(threads):
     blocks = langford_blocks(11)[0]
     expected = xcover.get_all(blocks)
     position = {tuple(c): i for i, c in enumerate(expected)}
     assert len(position) == len(expected) > 30000
-    it = xcover.iter_all(blocks)
+    xcover.set_threads(threads)
+    it = xcover.iter_all(blocks, secondary=[])
     barrier = threading.Barrier(4)
     taken = [[] for _ in range(4)]
 
@@ -447,14 +515,17 @@ def test_threads_sharing_one_iterator_get_every_cover_once():
 
 
 @pytest.mark.concurrency
-def test_threads_with_their_own_iterators():
+@thread_settings(3)
+def test_threads_with_their_own_iterators(threads):
     problems = [
         (langford_blocks(8)[0], ()),
+        (langford_blocks(9)[0], (5,)),
         (langford_blocks(11)[0], (3,)),
         (pentomino_blocks(3, 20)[0], ()),
         ([[0], [1], [0, 1]], (2,)),
     ]
     expected = [filtered(b, inc) for b, inc in problems]
+    xcover.set_threads(threads)
     errors = []
     barrier = threading.Barrier(8)
 
@@ -563,8 +634,9 @@ def test_sigint_stops_a_list_built_from_quick_batches():
 
 
 @pytest.mark.concurrency
+@thread_settings(2)
 @pytest.mark.parametrize("shared", [False, True], ids=["alone", "shared-with-a-thread"])
-def test_interrupted_iteration_loses_and_repeats_nothing(shared):
+def test_interrupted_iteration_loses_and_repeats_nothing(shared, threads):
     # list.extend keeps what it appended before the error, and no Python code runs between
     # two covers: whatever the interrupt lands on, `produced` holds every cover returned.
     # Shared: another thread takes covers from the same iterator meanwhile, and is not
@@ -574,6 +646,7 @@ def test_interrupted_iteration_loses_and_repeats_nothing(shared):
     out = run(
         f"""
         blocks, _ = pentomino_blocks{board}
+        xcover.set_threads({threads})
         it = xcover.iter_all(blocks)
         produced, other = [next(it)], []
         worker = threading.Thread(target=lambda: other.extend(it))

@@ -1,7 +1,7 @@
 """Random covers: iter_all(seed=) finds the same covers as the plain search, each once, in an
-order that a model of the seeded search reproduces exactly (so it is the same everywhere);
-seeds spread the first cover; bad seeds; and the uniform sampler of examples/random_cover.py,
-whose rank -> cover map is get_all's list itself."""
+order that a model of the seeded search reproduces exactly (so it is the same everywhere,
+helper threads or not); seeds spread the first cover; bad seeds; and the uniform sampler of
+examples/random_cover.py, whose rank -> cover map is get_all's list itself."""
 
 import random
 from collections import Counter
@@ -10,9 +10,10 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import xcover
-from conftest import brute_force_covers, depth_first_model
+from conftest import brute_force_covers, depth_first_model, pool_of, thread_settings
 from langford import langford_blocks
 from random_cover import cover_at_rank, lopsided_blocks, main, seeded_first_cover, uniform_cover
+from test_secondary import wide_problems
 
 VALUES = [0, 1, 2, 3, 4, 5, 2**64 - 1]
 blocks_strategy = st.lists(st.lists(st.sampled_from(VALUES), max_size=4), max_size=9)
@@ -45,13 +46,14 @@ def test_seeded_iteration_finds_the_plain_covers_each_once(problem, seed):
     assert as_set(seeded) == as_set(plain)
 
 
+@thread_settings(3)
 @settings(max_examples=300, deadline=None)
-@given(problems(), seeds)
-def test_seeded_order_is_the_models(problem, seed):
+@given(problem=problems() | wide_problems(), seed=seeds)
+def test_seeded_order_is_the_models(threads, problem, seed):
     blocks, include, secondary = problem
-    assert list(xcover.iter_all(blocks, include, secondary, seed=seed)) == depth_first_model(
-        blocks, include, secondary, seed
-    )
+    with pool_of(threads):
+        seeded = list(xcover.iter_all(blocks, include, secondary, seed=seed))
+    assert seeded == depth_first_model(blocks, include, secondary, seed)
 
 
 @settings(max_examples=200, deadline=None)

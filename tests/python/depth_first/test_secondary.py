@@ -1,7 +1,7 @@
 """Secondary elements (`secondary=` on count_all, iter_all and split) against brute-force
 models: every cover covers each primary element once and each secondary at most once, none is
 missing, the covers are those of the slack-singleton model, `include` and split still hold, and
-the option changes nothing when empty."""
+the option changes nothing when empty; the same covers in the same order with helper threads."""
 
 import itertools
 
@@ -9,6 +9,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import xcover
+from conftest import pool_of, thread_settings
 
 VALUES = [0, 1, 2, 3, 4, 5, 2**64 - 1]
 FUNCTIONS = ["count_all", "iter_all", "split"]
@@ -92,16 +93,29 @@ def with_include(draw):
     return blocks, include, draw(secondary_strategy)
 
 
+@st.composite
+def wide_problems(draw):
+    """Up to 22 blocks over 8 elements, an include and secondary values: trees that branch
+    enough for helper threads to share them."""
+    blocks = draw(st.lists(st.lists(st.integers(0, 7), min_size=1, max_size=3), max_size=22))
+    include = draw(st.lists(st.integers(0, len(blocks) - 1), max_size=2)) if blocks else []
+    secondary = draw(st.lists(st.integers(0, 7), max_size=3))
+    return blocks, include, secondary
+
+
+@thread_settings(2, 3, 4)
 @settings(max_examples=300, deadline=None)
-@given(with_include())
-def test_include_filters_the_secondary_search_keeping_its_order(case):
+@given(case=with_include() | wide_problems())
+def test_include_filters_the_secondary_search_keeping_its_order(threads, case):
     blocks, include, secondary = case
-    every = list(xcover.iter_all(blocks, secondary=secondary))
+    every = list(xcover.iter_all(blocks, secondary=secondary))  # on one thread
     expected = [c for c in every if set(include) <= set(c)]
-    assert list(xcover.iter_all(blocks, include, secondary)) == expected
-    assert xcover.count_all(blocks, include, secondary) == len(expected)
-    model = [c for c in dlx2_model(blocks, secondary) if set(include) <= set(c)]
-    assert sorted(tuple(sorted(c)) for c in expected) == model
+    with pool_of(threads):
+        assert list(xcover.iter_all(blocks, include, secondary)) == expected
+        assert xcover.count_all(blocks, include, secondary) == len(expected)
+    if len(blocks) <= 12:  # the model tries every subset of the blocks
+        model = [c for c in dlx2_model(blocks, secondary) if set(include) <= set(c)]
+        assert sorted(tuple(sorted(c)) for c in expected) == model
 
 
 @settings(max_examples=200, deadline=None)

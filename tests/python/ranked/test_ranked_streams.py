@@ -1,20 +1,30 @@
 """The ranked streams iter_top and iter_top_sc against get_top, get_topn_sc and brute force;
-include, merged split streams, the probability stop, bad input, threads and Ctrl-C."""
+include, merged split streams, the probability stop, bad input, threads and Ctrl-C. With helper
+threads: the same (score, cover) pairs in the same order, to the bit, as on one thread; streams
+dropped midway, shared between threads, interrupted and resumed, or carried into a forked
+child."""
 
-import contextlib
 import functools
+import gc
 import heapq
 import itertools
 import math
 import operator
+import os
+import random
+import struct
 import textwrap
 
 import pytest
 from hypothesis import given, settings, strategies as st
 
 import xcover
-from conftest import SEND_LATER, SIGNAL_LATENCY_BOUND, run_in_threads, run_script_words
+from conftest import (SEND_LATER, SIGNAL_LATENCY_BOUND, fork_with_helpers, pool_of, run_in_threads,
+                      run_script_words, thread_settings)
 from test_block_count import complete_score
+from test_helper_threads import langford_blocks
+
+pytestmark = pytest.mark.usefixtures("one_thread_afterwards")
 
 problems = st.lists(
     st.lists(st.integers(0, 6), min_size=1, max_size=3, unique=True), max_size=10
@@ -26,16 +36,64 @@ problems = st.lists(
 )
 
 
+def exact(pairs):
+    """Pairs with each score as its bits, so NaN, -0.0 and +0.0 compare by what they are."""
+    return [(struct.pack("<d", score), cover) for score, cover in pairs]
+
+
+def with_threads(threads, make_stream, take=None):
+    """The pairs of a stream made with the pool set to `threads` (the first `take` of them)."""
+    xcover.set_threads(threads)
+    try:
+        return exact(itertools.islice(make_stream(), take))
+    finally:
+        xcover.set_threads(1)
+
+
+def outcome(threads, make_stream, take=None):
+    """with_threads' pairs, or the type of what the stream raised."""
+    try:
+        return with_threads(threads, make_stream, take)
+    except BaseException as e:  # noqa: BLE001 - internal failures are compared too
+        return type(e)
+
+
+# Small costs with many ties, both zeros, NaN and infinity: every path of the ordering.
+weight_choices = st.sampled_from([0.0, -0.0, 0.5, 1.0, 1.0, 2.0, float("nan"), float("inf")])
+
+top_problems = st.lists(
+    st.lists(st.integers(0, 7), min_size=1, max_size=3, unique=True), max_size=24
+).flatmap(
+    lambda blocks: st.tuples(
+        st.just(blocks),
+        st.lists(weight_choices, min_size=len(blocks), max_size=len(blocks)),
+        st.lists(st.integers(0, max(len(blocks) - 1, 0)), max_size=2 if blocks else 0),
+        st.none() | st.integers(0, 40),
+        st.none() | st.integers(0, 30),
+    )
+)
+
+
+@thread_settings(2, 4)
 @settings(max_examples=200, deadline=None)
-@given(problems)
-def test_iter_top_is_get_top_with_each_cost(problem):
-    blocks, weights = problem
-    pairs = list(xcover.iter_top(blocks, weights))
-    assert [c for _, c in pairs] == xcover.get_top(blocks, weights)
-    for cost, cover in pairs:
-        # Summed from -0.0 in order of choice (sum() compensates, so a plain fold).
-        assert cost == functools.reduce(operator.add, (weights[b] for b in cover), -0.0)
-    capped = list(xcover.iter_top(blocks, weights, max_iter=5, max_heap=3))
+@given(problem=problems.map(lambda p: (*p, [], None, None)) | top_problems)
+def test_iter_top_is_get_top_with_each_cost(threads, problem):
+    blocks, weights, include, max_iter, max_heap = problem
+    caps = {"max_iter": max_iter, "max_heap": max_heap}
+
+    def make():
+        return xcover.iter_top(blocks, weights, include=include, **caps)
+
+    pairs = with_threads(1, make)
+    assert with_threads(threads, make) == pairs  # helpers give one thread's pairs, to the bit
+    covers = [c for _, c in pairs]
+    if not include:
+        assert covers == xcover.get_top(blocks, weights, **caps)
+    elif max_iter is None and max_heap is None:
+        assert covers == [c for c in xcover.get_top(blocks, weights) if set(include) <= set(c)]
+    # Summed from -0.0 in order of choice (sum() compensates, so a plain fold).
+    assert pairs == exact((fold(weights, cover), cover) for cover in covers)
+    capped = with_threads(threads, lambda: xcover.iter_top(blocks, weights, max_iter=5, max_heap=3))
     assert [c for _, c in capped] == xcover.get_top(blocks, weights, max_iter=5, max_heap=3)
 
 
@@ -120,11 +178,13 @@ def planted(n, edges, weight_table, label_table):
     return blocks, weights, inside, len(edges), labels, n
 
 
+@thread_settings(2, 4)
 @settings(max_examples=60, deadline=None)
-@given(graphs)
-def test_iter_top_sc_yields_every_partition_in_score_order_with_its_score(graph):
+@given(graph=graphs, data=st.data())
+def test_iter_top_sc_yields_every_partition_in_score_order_with_its_score(threads, graph, data):
     blocks, weights, inside, edge_total, labels, n = planted(*graph)
-    pairs = list(xcover.iter_top_sc(blocks, weights, inside, edge_total, labels, n))
+    with pool_of(threads):
+        pairs = list(xcover.iter_top_sc(blocks, weights, inside, edge_total, labels, n))
     # Block of a vertex set: its mask minus one.
     expected = [tuple(sorted(sum(1 << v for v in part) - 1 for part in p))
                 for p in set_partitions(list(range(n)))]
@@ -137,6 +197,16 @@ def test_iter_top_sc_yields_every_partition_in_score_order_with_its_score(graph)
     best = xcover.get_topn_sc(blocks, weights, inside, edge_total, labels, n, 1)
     assert math.isclose(scores[0], complete_score(best[0], weights, inside, edge_total, labels),
                         rel_tol=1e-12, abs_tol=1e-12)
+    # With include and caps, helpers give one thread's pairs, to the bit.
+    include = data.draw(st.lists(st.integers(0, len(blocks) - 1), max_size=2))
+    caps = {"max_iter": data.draw(st.none() | st.integers(0, 60)),
+            "max_heap": data.draw(st.none() | st.integers(0, 80))}
+
+    def make():
+        return xcover.iter_top_sc(blocks, weights, inside, edge_total, labels, n,
+                                  include=include, **caps)
+
+    assert outcome(threads, make) == outcome(1, make)
 
 
 def test_bad_input_is_refused_when_the_call_is_made():
@@ -236,28 +306,165 @@ def test_take_until_counts_the_pairs_given_before(problem, before, alpha):
         assert k == 0 or bound > alpha * (sum(math.exp(-c) for c, _ in whole[:k]) + bound) * (1 - 1e-9)
 
 
-@pytest.mark.concurrency
-def test_threads_sharing_a_stream_split_it_without_loss():
+def sbm_like(n, seed):
+    """Every vertex set of up to three vertices of a random graph as a block, with its inside
+    edges; weights with ties, a few labels."""
+    rng = random.Random(seed)
+    edges = {(a, b) for a in range(n) for b in range(a + 1, n) if rng.random() < 0.3}
+    blocks = [list(c) for size in (1, 2, 3) for c in itertools.combinations(range(n), size)]
+    inside = [sum(1 for a, b in itertools.combinations(c, 2) if (a, b) in edges) for c in blocks]
+    weights = [rng.choice([0.5, 1.0, 1.5]) for _ in blocks]
+    labels = [rng.randrange(3) for _ in blocks]
+    return blocks, weights, inside, len(edges), labels, n
+
+
+def tied_weights(blocks, seed):
+    rng = random.Random(seed)
+    return [rng.choice([0.25, 0.5, 0.75, 1.0]) for _ in blocks]
+
+
+def pentomino_stream():
     from pentomino import pentomino_blocks
 
     blocks, _ = pentomino_blocks(3, 5)
     weights = [1.0 + (i % 5) / 7 for i in range(len(blocks))]
-    whole = list(xcover.iter_top(blocks, weights))
-    shared = xcover.iter_top(blocks, weights)
+    return xcover.iter_top(blocks, weights)
+
+
+def langford_stream():
+    blocks = langford_blocks(8)
+    return xcover.iter_top(blocks, tied_weights(blocks, 2), max_iter=30_000)
+
+
+def block_count_stream():
+    return xcover.iter_top_sc(*sbm_like(8, 4), max_iter=3_000)
+
+
+@pytest.mark.concurrency
+@thread_settings(2)
+@pytest.mark.parametrize("make", [pentomino_stream, langford_stream, block_count_stream])
+def test_threads_sharing_a_stream_split_it_without_loss(make, threads):
+    whole = with_threads(1, make)
+    xcover.set_threads(threads)
+    shared = make()
     got = [[] for _ in range(3)]
-    run_in_threads(lambda k: got[k].extend(shared), 3)
+    run_in_threads(lambda k: got[k].extend(exact(shared)), 3)
     assert sorted(itertools.chain(*got)) == sorted(whole)
-    for part in got:
-        assert [c for c, _ in part] == sorted(c for c, _ in part)
+    for part in got:  # each thread's share in the stream's order
+        positions = [whole.index(pair) for pair in part]
+        assert positions == sorted(positions)
 
 
-def test_sigint_stops_a_stream_that_resumes_with_nothing_lost():
+@thread_settings(2, 3)
+@pytest.mark.parametrize("seed", range(3))
+def test_larger_iter_top_streams_are_get_topn(seed, threads):
+    # Many ties: the streams' order of equal costs is get_topn's, with helpers or not.
+    for blocks in (langford_blocks(8), sbm_like(11, seed)[0]):
+        weights = tied_weights(blocks, seed)
+        caps = {"max_heap": 50_000} if seed == 2 else {}
+
+        def make():
+            return xcover.iter_top(blocks, weights, **caps)
+
+        one = with_threads(1, make, 300)
+        assert [c for _, c in one] == xcover.get_topn(blocks, weights, 300, **caps)
+        assert with_threads(threads, make, 300) == one
+
+
+@thread_settings(2)
+@pytest.mark.parametrize("seed", range(2))
+def test_larger_iter_top_sc_streams_are_get_topn_sc(seed, threads):
+    problem = sbm_like(9, seed)
+
+    def make():
+        return xcover.iter_top_sc(*problem)
+
+    one = with_threads(1, make, 60)
+    # Ties may come in another order than get_topn_sc's: the scores agree, one by one.
+    _, weights, inside, edge_total, labels, _ = problem
+    best = [complete_score(c, weights, inside, edge_total, labels)
+            for c in xcover.get_topn_sc(*problem, 60)]
+    scores = [struct.unpack("<d", score)[0] for score, _ in one]
+    assert len(scores) == 60
+    assert all(math.isclose(a, b, rel_tol=1e-9, abs_tol=1e-9) for a, b in zip(scores, best))
+    assert with_threads(threads, make, 60) == one
+
+
+@pytest.mark.concurrency
+def test_streams_dropped_midway_leave_the_helpers_to_other_calls():
+    blocks = langford_blocks(8)
+    weights = tied_weights(blocks, 1)
+    sc = sbm_like(9, 3)
+    expected = with_threads(1, lambda: xcover.iter_top(blocks, weights), 40)
+    expected_sc = with_threads(1, lambda: xcover.iter_top_sc(*sc), 5)
+    xcover.set_threads(3)
+    for k in range(20):
+        stream = xcover.iter_top(blocks, weights)
+        assert exact(itertools.islice(stream, k)) == expected[:k]
+        sc_stream = xcover.iter_top_sc(*sc)
+        assert exact(itertools.islice(sc_stream, k % 3)) == expected_sc[:k % 3]
+        del stream, sc_stream  # helpers may be busy with entries handed out ahead
+        gc.collect()
+    assert exact(itertools.islice(xcover.iter_top(blocks, weights), 40)) == expected
+    assert exact(itertools.islice(xcover.iter_top_sc(*sc), 5)) == expected_sc
+
+
+@pytest.mark.concurrency
+def test_a_stream_goes_on_alike_when_the_setting_changes_under_it():
+    blocks = sbm_like(10, 7)[0]
+    weights = tied_weights(blocks, 7)
+    sc = sbm_like(9, 8)
+    for make, take in ((lambda: xcover.iter_top(blocks, weights), 200),
+                       (lambda: xcover.iter_top_sc(*sc), 12)):
+        expected = with_threads(1, make, take)
+        for first, then in ((2, 1), (1, 3), (3, 2)):
+            xcover.set_threads(first)
+            stream = make()
+            got = exact(itertools.islice(stream, take // 2))
+            xcover.set_threads(then)  # helpers come and go; the stream keeps its own slots
+            got += exact(itertools.islice(stream, take - take // 2))
+            assert got == expected, (first, then)
+
+
+@pytest.mark.concurrency
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+@fork_with_helpers
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
+def test_a_stream_with_helpers_goes_on_in_a_forked_child():
+    blocks = langford_blocks(8)
+    weights = tied_weights(blocks, 0)
+    sc = sbm_like(10, 6)
+    expected = with_threads(1, lambda: xcover.iter_top(blocks, weights), 60)
+    expected_sc = with_threads(1, lambda: xcover.iter_top_sc(*sc), 12)
+    xcover.set_threads(2)
+    stream = xcover.iter_top(blocks, weights)
+    sc_stream = xcover.iter_top_sc(*sc)
+    assert exact(itertools.islice(stream, 20)) == expected[:20]
+    assert exact(itertools.islice(sc_stream, 4)) == expected_sc[:4]
+    pid = os.fork()  # helpers may still be expanding entries handed out ahead
+    if pid == 0:
+        ok = (exact(itertools.islice(stream, 40)) == expected[20:]
+              and exact(itertools.islice(sc_stream, 8)) == expected_sc[4:])
+        del stream, sc_stream
+        ok = ok and exact(itertools.islice(xcover.iter_top(blocks, weights), 60)) == expected
+        os._exit(0 if ok else 1)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    assert exact(itertools.islice(stream, 40)) == expected[20:]
+
+
+@thread_settings(2)
+def test_sigint_stops_a_stream_that_resumes_with_nothing_lost(threads):
+    # With helpers, the stream goes on as one thread's would.
     out = run_script_words(SEND_LATER + textwrap.dedent(
-        """
+        f"""
+        import itertools
         import xcover
         from pentomino import pentomino_blocks
         blocks, _ = pentomino_blocks(6, 10)
         weights = [1.0 / (1 + i % 7) for i in range(len(blocks))]
+        expected = list(itertools.islice(xcover.iter_top(blocks, weights), 3))
+        xcover.set_threads({threads})
         stream = xcover.iter_top(blocks, weights)
         sent = send_later(signal.SIGINT, 0.3)
         try:
@@ -265,12 +472,12 @@ def test_sigint_stops_a_stream_that_resumes_with_nothing_lost():
             print("completed", 0)
         except KeyboardInterrupt:
             print("interrupted", time.monotonic() - sent[0])
-        first = next(stream)
-        print(first[1] == xcover.get_topn(blocks, weights, 1)[0])
+        rest = list(itertools.islice(stream, 3))
+        print(rest == expected, rest[0][1] == xcover.get_topn(blocks, weights, 1)[0])
         """))
     assert out[0] == "interrupted"
     assert float(out[1]) < SIGNAL_LATENCY_BOUND
-    assert out[2] == "True"
+    assert out[2:] == ["True", "True"]
 
 
 # Optional elements (`secondary=`) in the ranked streams, against the brute-force model of
@@ -291,24 +498,12 @@ optional_problems = st.lists(
 )
 
 
-with_helpers = pytest.mark.parametrize("threads", [1, 3], ids=["one-thread", "helpers"])
-
-
-@contextlib.contextmanager
-def pool_of(threads):
-    xcover.set_threads(threads)
-    try:
-        yield
-    finally:
-        xcover.set_threads(1)
-
-
 def fold(weights, cover):
     """A cover's cost as the stream sums it: from -0.0, in the cover's order."""
     return functools.reduce(operator.add, (weights[b] for b in cover), -0.0)
 
 
-@with_helpers
+@thread_settings(3)
 @settings(max_examples=150, deadline=None)
 @given(problem=optional_problems)
 def test_iter_top_with_secondary_ranks_the_covers_of_the_model(threads, problem):
@@ -332,7 +527,7 @@ def check_iter_top_with_secondary(blocks, weights, secondary, chosen):
         xcover.iter_top(blocks, weights))
 
 
-@with_helpers
+@thread_settings(3)
 @settings(max_examples=40, deadline=None)
 @given(graph=graphs, data=st.data())
 def test_iter_top_sc_with_secondary_ranks_the_covers_of_the_model(threads, graph, data):
@@ -372,7 +567,7 @@ def check_iter_top_sc_with_secondary(blocks, weights, inside, edge_total, labels
         assert pairs == list(xcover.iter_top_sc(blocks, weights, inside, edge_total, labels, n))
 
 
-@with_helpers
+@thread_settings(3)
 def test_a_negative_weight_on_a_secondary_element_keeps_the_order(threads):
     # Block 3 spreads its weight over a primary and a secondary element: a bound that spread
     # it over both would put [2, 3] (cost -3) after [0, 1] (cost -2).
@@ -382,7 +577,7 @@ def test_a_negative_weight_on_a_secondary_element_keeps_the_order(threads):
     assert pairs == [(-3.0, [2, 3]), (-2.0, [0, 1])]
 
 
-@with_helpers
+@thread_settings(3)
 def test_ranking_a_timetable_with_optional_slots(threads):
     with pool_of(threads):
         check_timetable()

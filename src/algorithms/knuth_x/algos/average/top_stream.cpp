@@ -44,7 +44,7 @@ void TopStream::start_round(Interrupt* interrupt) {
     // search, built with the stream and stopped only between its steps, goes on instead.
     setup_.target = interrupt;
     struct Detach {
-        SetupOnly& setup;
+        SetupOnlyInterrupt& setup;
         ~Detach() { setup.target = nullptr; }
     } detach{setup_};
     try {

@@ -77,14 +77,6 @@ public:
     bool in_rounds() const noexcept { return rounds_ && !rounds_->given_way; }
 
 private:
-    // Forwards to the caller's interrupt while the search is set up, and never asks after:
-    // inside a step, an interrupt would leave an entry half expanded.
-    class SetupOnly final : public Interrupt {
-    public:
-        Interrupt* target = nullptr;
-        bool requested() override { return target != nullptr && target->requested(); }
-    };
-
     // The rounds: the problem (owned, as each round builds a search of it), the current round's
     // n and search, the covers that search has reported and those the stream handed out.
     struct Rounds {
@@ -106,7 +98,8 @@ private:
     // The plain search goes on from here, past the covers the rounds handed out.
     void give_way();
 
-    SetupOnly setup_;  // outlives the search, which holds it
+    // The caller's interrupt while a search is set up, none after.
+    SetupOnlyInterrupt setup_;  // outlives the searches, which hold it
     std::optional<Rounds> rounds_;
     std::uint64_t skip_ = 0;  // covers of the plain search that the rounds handed out
     std::optional<AvgSearch> search_;  // absent when no cover can exist

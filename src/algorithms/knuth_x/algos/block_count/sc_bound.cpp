@@ -120,11 +120,10 @@ void ScBound::keep_undominated(const std::uint64_t* blocks, std::uint64_t count)
     }
 }
 
-bool ScBound::prepare(const Prefix& prefix, const View& view) {
+void ScBound::start_prefix(const Prefix& prefix) {
     chosen_ = prefix.blocks;
     counts_ = prefix.label_counts;
     r0_ = edge_total_ - prefix.inside;
-    const std::uint64_t u = view.columns();
     e_weight_.clear();
     e_edge_.clear();
     e_inverse_.clear();
@@ -132,75 +131,115 @@ bool ScBound::prepare(const Prefix& prefix, const View& view) {
     column_start_.assign(1, 0);
     for (std::uint32_t l : touched_labels_) room_sum_[l] = 0.0;
     touched_labels_.clear();
-    // The relaxation's pricing reads the view itself; the plain shares need the entries.
-    const bool lp_wanted = use_lp_ && u <= kMaxLpRows;
-    double edges_up = 0.0, blocks_down = 0.0, blocks_up = 0.0;
-    for (std::uint64_t c = 0; c < u; ++c) {
-        const std::uint64_t begin = view.start[c], end = view.start[c + 1];
-        if (begin == end) return false;  // an element no block can cover
-        ++stamp_;
-        double most_edges = 0.0, least_inverse = kInf, most_inverse = 0.0;
-        for (std::uint64_t i = begin; i < end; ++i) {
-            const std::uint64_t b = checked(view.blocks[i], weights_.size());
-            most_edges = std::max(most_edges, edge_share_[b]);
-            least_inverse = std::min(least_inverse, inverse_size_[b]);
-            most_inverse = std::max(most_inverse, inverse_size_[b]);
-            const std::uint32_t l = label_[b];
-            if (label_stamp_[l] != stamp_) {
-                label_stamp_[l] = stamp_;
-                label_column_max_[l] = 0.0;
-                if (room_sum_[l] == 0.0) touched_labels_.push_back(l);
-            }
-            label_column_max_[l] = std::max(label_column_max_[l], inverse_size_[b]);
+}
+
+// The extremes of one column's shares, and each label's largest 1 / s_b in it (stamped with
+// the column, so that add_label_room adds it once).
+ScBound::ColumnExtremes ScBound::scan_column(const View& view, std::uint64_t begin, std::uint64_t end) {
+    ++stamp_;
+    ColumnExtremes x;
+    for (std::uint64_t i = begin; i < end; ++i) {
+        const std::uint64_t b = checked(view.blocks[i], weights_.size());
+        x.most_edges = std::max(x.most_edges, edge_share_[b]);
+        x.least_inverse = std::min(x.least_inverse, inverse_size_[b]);
+        x.most_inverse = std::max(x.most_inverse, inverse_size_[b]);
+        const std::uint32_t l = label_[b];
+        if (label_stamp_[l] != stamp_) {
+            label_stamp_[l] = stamp_;
+            label_column_max_[l] = 0.0;
+            if (room_sum_[l] == 0.0) touched_labels_.push_back(l);
         }
-        if (!lp_wanted) keep_undominated(view.blocks.data() + begin, end - begin);
-        column_start_.push_back(e_weight_.size());
-        edges_up = up(edges_up + most_edges);
-        blocks_down = down(blocks_down + least_inverse);
-        blocks_up = up(blocks_up + most_inverse);
-        for (std::uint64_t i = begin; i < end; ++i) {
-            const std::uint32_t l = label_[view.blocks[i]];
-            if (label_stamp_[l] == stamp_) {
-                room_sum_[l] = up(room_sum_[l] + label_column_max_[l]);
-                label_stamp_[l] = stamp_ - 1;  // added once per column
-            }
+        label_column_max_[l] = std::max(label_column_max_[l], inverse_size_[b]);
+    }
+    return x;
+}
+
+void ScBound::add_label_room(const View& view, std::uint64_t begin, std::uint64_t end) {
+    for (std::uint64_t i = begin; i < end; ++i) {
+        const std::uint32_t l = label_[view.blocks[i]];
+        if (label_stamp_[l] == stamp_) {
+            room_sum_[l] = up(room_sum_[l] + label_column_max_[l]);
+            label_stamp_[l] = stamp_ - 1;  // added once per column
         }
     }
+}
+
+bool ScBound::scan_columns(const View& view, bool lp_wanted, ColumnSums& sums) {
+    for (std::uint64_t c = 0; c < view.columns(); ++c) {
+        const std::uint64_t begin = view.start[c], end = view.start[c + 1];
+        if (begin == end) return false;  // an element no block can cover
+        const ColumnExtremes x = scan_column(view, begin, end);
+        if (!lp_wanted) keep_undominated(view.blocks.data() + begin, end - begin);
+        column_start_.push_back(e_weight_.size());
+        sums.edges_up = up(sums.edges_up + x.most_edges);
+        sums.blocks_down = down(sums.blocks_down + x.least_inverse);
+        sums.blocks_up = up(sums.blocks_up + x.most_inverse);
+        add_label_room(view, begin, end);
+    }
     entries_scanned_ += view.blocks.size();
-    k_min_ = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::ceil(std::max(0.0, blocks_down))));
-    k_max_ = std::min<std::uint64_t>(u, static_cast<std::uint64_t>(std::floor(blocks_up)));
-    if (k_min_ > k_max_) return false;
+    return true;
+}
+
+bool ScBound::set_block_count_range(std::uint64_t columns, const ColumnSums& sums) {
+    k_min_ = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::ceil(std::max(0.0, sums.blocks_down))));
+    k_max_ = std::min<std::uint64_t>(columns, static_cast<std::uint64_t>(std::floor(sums.blocks_up)));
+    return k_min_ <= k_max_;
+}
+
+std::uint64_t ScBound::set_label_room(std::uint64_t columns) {
     std::uint64_t room_total = 0;
     live_labels_.clear();
     for (std::uint64_t l = 0; l < label_count_; ++l) room_[l] = 0;
     for (std::uint32_t l : touched_labels_) {
-        room_[l] = std::min<std::uint64_t>(u, static_cast<std::uint64_t>(std::floor(room_sum_[l])));
+        room_[l] = std::min<std::uint64_t>(columns, static_cast<std::uint64_t>(std::floor(room_sum_[l])));
         room_total += room_[l];
     }
     for (std::uint64_t l = 0; l < label_count_; ++l)
         if (room_[l] > 0) live_labels_.push_back(static_cast<std::uint32_t>(l));
-    if (room_total < k_min_) return false;
+    return room_total;
+}
+
+void ScBound::set_edge_floor(double edges_up) {
     r_low_ = edges_up >= static_cast<double>(r0_) ? 0 : r0_ - static_cast<std::uint64_t>(std::floor(edges_up));
-    base_ = 0.0;
+}
+
+double ScBound::prefix_label_term() const {
+    double base = 0.0;
     for (std::uint64_t c : counts_)
-        if (c > 1) base_ += ln_factorial(c);
-    if (slots_ != label_count_) {
-        // One shared multiplier: the least sum of ln((c+q)!) for each k does not depend on it.
-        using Step = std::pair<double, std::uint32_t>;
-        std::priority_queue<Step, std::vector<Step>, std::greater<Step>> next;
-        for (std::uint32_t l : live_labels_) {
-            q_[l] = 0;
-            next.push({ln_factorial(counts_[l] + 1) - ln_factorial(counts_[l]), l});
-        }
-        shared_steps_.assign(1, 0.0);
-        while (shared_steps_.size() <= k_max_ && !next.empty()) {
-            const auto [m, l] = next.top();
-            next.pop();
-            shared_steps_.push_back(shared_steps_.back() + m);
-            const std::uint64_t j = counts_[l] + ++q_[l];
-            if (q_[l] < room_[l]) next.push({ln_factorial(j + 1) - ln_factorial(j), l});
-        }
+        if (c > 1) base += ln_factorial(c);
+    return base;
+}
+
+// One shared multiplier: the least sum of ln((c+q)!) for each k does not depend on it.
+void ScBound::tabulate_shared_label_steps() {
+    using Step = std::pair<double, std::uint32_t>;
+    std::priority_queue<Step, std::vector<Step>, std::greater<Step>> next;
+    for (std::uint32_t l : live_labels_) {
+        q_[l] = 0;
+        next.push({ln_factorial(counts_[l] + 1) - ln_factorial(counts_[l]), l});
     }
+    shared_steps_.assign(1, 0.0);
+    while (shared_steps_.size() <= k_max_ && !next.empty()) {
+        const auto [m, l] = next.top();
+        next.pop();
+        shared_steps_.push_back(shared_steps_.back() + m);
+        const std::uint64_t j = counts_[l] + ++q_[l];
+        if (q_[l] < room_[l]) next.push({ln_factorial(j + 1) - ln_factorial(j), l});
+    }
+}
+
+bool ScBound::prepare(const Prefix& prefix, const View& view) {
+    start_prefix(prefix);
+    const std::uint64_t u = view.columns();
+    // The relaxation's pricing reads the view itself; the plain shares need the entries.
+    const bool lp_wanted = use_lp_ && u <= kMaxLpRows;
+    ColumnSums sums;
+    if (!scan_columns(view, lp_wanted, sums)) return false;
+    if (!set_block_count_range(u, sums)) return false;
+    if (set_label_room(u) < k_min_) return false;
+    set_edge_floor(sums.edges_up);
+    base_ = prefix_label_term();
+    if (slots_ != label_count_) tabulate_shared_label_steps();
     magnitude_ = edge(r0_) + ln_factorial(chosen_ + k_max_) + base_;
     lp_mode_ = lp_wanted;
     if (lp_mode_) prepare_lp(view);

@@ -47,6 +47,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -118,7 +119,32 @@ public:
     std::uint64_t lp_pivots() const noexcept { return lp_.pivots(); }
 
 private:
+    // Sets up the bound of `prefix` and `view` in passes; false when no completion exists.
     bool prepare(const Prefix& prefix, const View& view);
+    // prepare's passes, in order.
+    struct ColumnSums {  // over the view's columns, rounded outward
+        double edges_up = 0.0;     // >= Imax
+        double blocks_down = 0.0;  // <= kmin
+        double blocks_up = 0.0;    // >= kmax
+    };
+    struct ColumnExtremes {
+        double most_edges = 0.0, least_inverse = std::numeric_limits<double>::infinity(), most_inverse = 0.0;
+    };
+    void start_prefix(const Prefix& prefix);
+    // The column sums, each label's room sum and (without the relaxation) the undominated
+    // entries; false at an element no block can cover.
+    bool scan_columns(const View& view, bool lp_wanted, ColumnSums& sums);
+    ColumnExtremes scan_column(const View& view, std::uint64_t begin, std::uint64_t end);
+    void add_label_room(const View& view, std::uint64_t begin, std::uint64_t end);
+    // kmin and kmax; false when no block count fits between them.
+    bool set_block_count_range(std::uint64_t columns, const ColumnSums& sums);
+    // Q_l and the live labels; returns sum Q_l.
+    std::uint64_t set_label_room(std::uint64_t columns);
+    // The least R a completion can leave, from Imax.
+    void set_edge_floor(double edges_up);
+    // sum ln(c_l!) over the prefix's label counts.
+    double prefix_label_term() const;
+    void tabulate_shared_label_steps();
     void keep_undominated(const std::uint64_t* blocks, std::uint64_t count);
     double evaluate(std::span<const double> y, std::span<double> grad);
     void prepare_lp(const View& view);

@@ -119,15 +119,9 @@ private:
     // Throws UnrankableCover when `cover` holds more edges than edge_total.
     void check_edges(const std::vector<std::uint64_t>& cover) const;
 
-    // Forwards to the caller's interrupt while the stream is built, and never asks after: the
-    // search keeps it, and inside a step an interrupt must not throw (ScWork polls instead).
-    class SetupOnly final : public Interrupt {
-    public:
-        Interrupt* target = nullptr;
-        bool requested() override { return target != nullptr && target->requested(); }
-    };
-
-    SetupOnly setup_;  // outlives the search, which holds it
+    // The caller's interrupt while the stream is built, none after: inside a step an
+    // interrupt must not throw (ScWork polls instead).
+    SetupOnlyInterrupt setup_;  // outlives the search, which holds it
     std::unique_ptr<ScProblem> problem_;  // stable address: the scorer points to it
     std::unique_ptr<ScWork> work_;
     std::optional<OrderedSearch<TightScScorer>> search_;  // absent when no cover can exist

@@ -41,14 +41,18 @@ void RunningLogSumExp::recompute() {
     for (std::size_t i = 1; i < values_.size(); ++i) max_ = running_max(max_, values_[i]);
     count_at_max_ = -0.0;
     sum_ = -0.0;
+    for (double x : values_) add_term(x);
+}
+
+// One more term, at the end of the fold: an entry equal to the maximum is counted and adds
+// exp(-inf) in its place, as the batch fold does.
+void RunningLogSumExp::add_term(double x) {
     const double c = std::isfinite(max_) ? max_ : 0.0;
-    for (double x : values_) {
-        if (x == max_) {
-            count_at_max_ += 1.0;
-            sum_ += std::exp(-kInf - c);
-        } else {
-            sum_ += std::exp(x - c);
-        }
+    if (x == max_) {
+        count_at_max_ += 1.0;
+        sum_ += std::exp(-kInf - c);
+    } else {
+        sum_ += std::exp(x - c);
     }
 }
 
@@ -62,13 +66,7 @@ void RunningLogSumExp::push(double x) {
     // The maximum keeps its value (a NaN maximum stays NaN): one more term at the end.
     if (m == max_ || (std::isnan(m) && std::isnan(max_))) {
         max_ = m;
-        const double c = std::isfinite(max_) ? max_ : 0.0;
-        if (x == max_) {
-            count_at_max_ += 1.0;
-            sum_ += std::exp(-kInf - c);
-        } else {
-            sum_ += std::exp(x - c);
-        }
+        add_term(x);
         return;
     }
     recompute();

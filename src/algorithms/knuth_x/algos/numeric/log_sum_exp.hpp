@@ -19,6 +19,7 @@ public:
 
 private:
     void recompute();
+    void add_term(double x);
     std::vector<double> values_;
     double max_ = 0.0;
     double count_at_max_ = -0.0;  // entries equal to the maximum
