@@ -39,9 +39,10 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
 
 void TopStream::start_round(Interrupt* interrupt) {
     Rounds& r = *rounds_;
-    // Polls the caller's interrupt while the round is built. An interrupted build would start
-    // over at the next call, so a caller stopped often might never see it end: the plain
-    // search, built with the stream and stopped only between its steps, goes on instead.
+    // Polls the caller's interrupt while the round is built. An interrupted build starts over
+    // at the next call, so a caller stopped often might never see one end: after a few builds
+    // interrupted in a row, the plain search, built with the stream and stopped only between
+    // its steps, goes on instead.
     setup_.target = interrupt;
     struct Detach {
         SetupOnlyInterrupt& setup;
@@ -55,11 +56,12 @@ void TopStream::start_round(Interrupt* interrupt) {
                 return CutoffAvgScorer(AvgScorer(r.blocks, r.weights, index), std::move(candidates));
             }, r.pool);
             r.reported = 0;
+            r.interrupted_builds = 0;
             return;
         }
     } catch (const SearchInterrupted&) {
         r.search.reset();
-        give_way();
+        if (++r.interrupted_builds >= kInterruptedBuilds) give_way();
         throw;
     }
     give_way();  // too many candidates

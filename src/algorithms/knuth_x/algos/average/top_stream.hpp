@@ -22,8 +22,8 @@
 // which only those n are taken, then one for 4n whose first covers, already handed out, are
 // skipped, and so on. The first n covers of a search with a cutoff for n are those of the
 // plain search (docs/architecture.md), so the stream is the plain one. When a round would
-// hold too many candidates, or its set-up is interrupted, the plain search (built with the
-// stream) takes over, skipping what the rounds handed out.
+// hold too many candidates, or after a few of its set-ups are interrupted in a row, the plain
+// search (built with the stream) takes over, skipping what the rounds handed out.
 //
 // Interrupts: next() polls between steps, never inside one, so SearchInterrupted leaves the
 // stream as it was before the step; the next call goes on with nothing lost or repeated.
@@ -88,9 +88,12 @@ private:
         std::uint64_t reported = 0;
         std::uint64_t handed_out = 0;
         AvgSearch::AheadCounts ahead;  // of the rounds over
+        std::uint64_t interrupted_builds = 0;  // in a row
         bool over = false;       // every cover handed out
         bool given_way = false;  // the plain search took over
     };
+    // Round set-ups interrupted in a row after which the plain search takes over.
+    static constexpr std::uint64_t kInterruptedBuilds = 3;
     // The next cover of the rounds; nullopt once they are over or have given way.
     std::optional<RankedCover> next_in_rounds(Interrupt* interrupt);
     // Builds the next round's search, or gives way to the plain search.
