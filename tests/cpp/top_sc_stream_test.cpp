@@ -601,7 +601,8 @@ TEST(SetPartitionLp, PricesBoundEveryPartitionAndMeetTheRelaxation) {
 TEST(SetPartitionLp, GroupedPricingPivotsAsAScanByIndex) {
     // Columns of 0 to 6 rows (grouped up to 4, the rest priced one by one), small integer
     // costs and repeated columns, so that reduced costs often tie: after every solve, warm
-    // started under new costs, both pricings have the same prices and solution to the bit.
+    // started under new costs, both pricings have the same prices and solution to the bit,
+    // under Dantzig's rule and under Bland's.
     std::mt19937_64 rng(41);
     for (int round = 0; round < 200; ++round) {
         const std::uint64_t m = 3 + rng() % 10;
@@ -626,6 +627,10 @@ TEST(SetPartitionLp, GroupedPricingPivotsAsAScanByIndex) {
         grouped.load(m, start, rows);
         by_index.load(m, start, rows);
         by_index.price_by_index_only(true);
+        if (round % 2 == 1) {  // Bland's rule from the first pivot on
+            grouped.bland_after(0);
+            by_index.bland_after(0);
+        }
         for (int solve = 0; solve < 4; ++solve) {
             std::vector<double> costs(n);
             for (double& c : costs) c = static_cast<double>(static_cast<int>(rng() % 7) - 2) * 0.5;

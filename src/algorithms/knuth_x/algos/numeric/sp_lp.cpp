@@ -130,7 +130,8 @@ void SetPartitionLp::refactor() {
 // pivot, the column a scan by index chooses (price_by_index, which tests compare).
 std::uint64_t SetPartitionLp::choose_entering(bool bland) {
     pricings_ += n_;
-    if (bland || by_index_) return price_by_index(bland);
+    if (by_index_) return price_by_index(bland);
+    if (bland) return lowest_improving();
     std::uint64_t enter = n_;
     double most = 0.0;
     price_group<1>(groups_[0], enter, most);
@@ -145,8 +146,33 @@ std::uint64_t SetPartitionLp::choose_entering(bool bland) {
     return enter;
 }
 
-// The same choice by a plain scan of the columns by index: Bland's rule (rare: only after
-// many pivots) and, for tests, Dantzig's.
+// Bland's choice by groups: each group lists its columns by ascending index, so its first
+// column that prices out is its lowest; the lowest of those is the scan by index's.
+std::uint64_t SetPartitionLp::lowest_improving() const {
+    std::uint64_t enter = n_;
+    for (std::uint64_t s = 0; s < kGroupedSizes; ++s) {
+        const PricingGroup& group = groups_[s];
+        const std::uint64_t count = group.column.size();
+        for (std::uint64_t k = 0; k < count && group.column[k] < enter; ++k) {
+            const std::uint32_t j = group.column[k];
+            double d = group.cost[k];
+            for (std::uint64_t t = 0; t <= s; ++t) d -= pi_[group.rows[t * count + k]];
+            if (d < group.threshold[k] && !in_basis_[j]) {
+                enter = j;
+                break;
+            }
+        }
+    }
+    for (std::uint32_t j : long_columns_) {
+        if (j >= enter) break;
+        double d = costs_[j];
+        for (std::uint64_t p = start_[j]; p < start_[j + 1]; ++p) d -= pi_[rows_[p]];
+        if (d < -kPivotEps * (1.0 + std::fabs(costs_[j])) && !in_basis_[j]) return j;
+    }
+    return enter;
+}
+
+// The same choices by a plain scan of the columns by index, for tests.
 std::uint64_t SetPartitionLp::price_by_index(bool bland) const {
     std::uint64_t enter = n_;
     double most = 0.0;
@@ -207,7 +233,7 @@ std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots, StopCheck* stop) {
         }
         if (since_refactor_ >= kRefactorEvery) refactor();
         compute_prices();
-        const std::uint64_t enter = choose_entering(pivots > 4 * m_ + 20);
+        const std::uint64_t enter = choose_entering(pivots > bland_after_.value_or(4 * m_ + 20));
         if (enter == n_) break;
         std::fill(w_.begin(), w_.end(), 0.0);
         for (std::uint64_t r = 0; r < m_; ++r) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -41,6 +42,8 @@ public:
     // For tests: choose every entering column by a plain scan of the columns by index, the
     // rule the grouped pricing reproduces pivot for pivot.
     void price_by_index_only(bool on) noexcept { by_index_ = on; }
+    // For tests: the pivots of a solve after which Bland's rule chooses (4 m + 20 unless set).
+    void bland_after(std::uint64_t pivots) noexcept { bland_after_ = pivots; }
 
 private:
     // Pricing scans every column at every pivot: it is most of a solve. The columns of each
@@ -60,6 +63,7 @@ private:
     void price_group(const PricingGroup& group, std::uint64_t& enter, double& most) const;
     void consider(std::uint64_t j, double d, double threshold, std::uint64_t& enter, double& most) const;
     std::uint64_t price_by_index(bool bland) const;
+    std::uint64_t lowest_improving() const;
     void refactor();
     void compute_prices();
     std::uint64_t choose_entering(bool bland);
@@ -79,6 +83,7 @@ private:
     std::uint64_t pivots_ = 0, pricings_ = 0;
     bool cut_short_ = false;
     bool by_index_ = false;
+    std::optional<std::uint64_t> bland_after_;
 };
 
 }  // namespace xcover
