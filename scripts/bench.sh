@@ -6,7 +6,9 @@
 # block-count stream against get_topn_sc's search; every query with one thread and with two,
 # from the same run, the ranked streams against get_topn and with two threads, and the memory
 # of a long ranked search) and the end-to-end Python benchmarks (bench_streams.py: iter_top
-# against get_topn, iter_top_sc with one thread and two); then the pentomino 6x10 count on
+# against get_topn, iter_top_sc with one thread and two; bench_top_sc_scale.py: iter_top_sc's
+# first 10 partitions on planted-partition graphs of 24 to 60 vertices, at most 60 s each,
+# with peak memory); then the pentomino 6x10 count on
 # a local Dask cluster of two single-threaded worker processes against one process, and the
 # cluster's overhead per task (when distributed is installed, as setup-python.sh does).
 # Arguments go to the Google Benchmark binaries, e.g.
@@ -28,6 +30,7 @@ PYTHONPATH="$PWD/build" "$PY" bench/bench_matrix.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_estimate.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_latency.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_streams.py
+PYTHONPATH="$PWD/build" "$PY" bench/bench_top_sc_scale.py
 if "$PY" -c 'import distributed' >/dev/null 2>&1; then
     PYTHONPATH="$PWD/build:$PWD/examples" "$PY" examples/dask_cluster.py --bench \
         --file bench/instances/pent6x10.json

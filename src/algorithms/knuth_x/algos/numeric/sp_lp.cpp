@@ -25,7 +25,28 @@ void SetPartitionLp::load(std::uint64_t row_count, std::span<const std::uint64_t
     rows_.assign(rows.begin(), rows.end());
     for (std::uint32_t r : rows_) checked(r, m_);
     costs_.assign(n_, 0.0);
+    build_pricing_groups();
     reset_basis();
+}
+
+void SetPartitionLp::build_pricing_groups() {
+    if (n_ > std::numeric_limits<std::uint32_t>::max()) fail("SetPartitionLp: too many columns");
+    long_columns_.clear();
+    for (PricingGroup& group : groups_) group.column.clear();
+    for (std::uint64_t j = 0; j < n_; ++j) {
+        const std::uint64_t size = start_[j + 1] - start_[j];
+        if (size >= 1 && size <= kGroupedSizes) groups_[size - 1].column.push_back(static_cast<std::uint32_t>(j));
+        else long_columns_.push_back(static_cast<std::uint32_t>(j));
+    }
+    for (std::uint64_t s = 0; s < kGroupedSizes; ++s) {
+        PricingGroup& group = groups_[s];
+        const std::uint64_t count = group.column.size();
+        group.rows.resize((s + 1) * count);
+        for (std::uint64_t k = 0; k < count; ++k)
+            for (std::uint64_t t = 0; t <= s; ++t) group.rows[t * count + k] = rows_[start_[group.column[k]] + t];
+        group.cost.assign(count, 0.0);
+        group.threshold.assign(count, 0.0);
+    }
 }
 
 void SetPartitionLp::reset_basis() {
@@ -50,6 +71,12 @@ void SetPartitionLp::reset_basis() {
 void SetPartitionLp::set_costs(std::span<const double> costs) {
     if (costs.size() != n_) fail("SetPartitionLp: one cost per column");
     costs_.assign(costs.begin(), costs.end());
+    for (PricingGroup& group : groups_)
+        for (std::uint64_t k = 0; k < group.column.size(); ++k) {
+            const double c = costs_[group.column[k]];
+            group.cost[k] = c;
+            group.threshold[k] = -kPivotEps * (1.0 + std::fabs(c));
+        }
     // Any partition costs at most m times the largest cost: an artificial above that leaves.
     double largest = 0.0;
     for (double c : costs_) largest = std::max(largest, std::fabs(c));
@@ -94,9 +121,59 @@ void SetPartitionLp::refactor() {
 }
 
 // Dantzig's rule over every structural column (partial pricing was tried: it took more
-// pivots than it saved on the relaxations met here); with `bland`, the first improving
-// column, so that degenerate cycles end. n_ when no column prices out: the basis is optimal.
+// pivots than it saved on the relaxations met here): the column of least reduced cost among
+// those below -kPivotEps (1 + |cost|), the lowest index among equals; with `bland`, the lowest
+// index among them, so that degenerate cycles end. n_ when no column prices out: the basis is
+// optimal. Either choice depends only on which columns price out and at what reduced cost,
+// not on the order the columns are visited in, and each reduced cost is the column's cost
+// less its row prices in the column's own order: so pricing by groups chooses, pivot for
+// pivot, the column a scan by index chooses (price_by_index, which tests compare).
 std::uint64_t SetPartitionLp::choose_entering(bool bland) {
+    pricings_ += n_;
+    if (by_index_) return price_by_index(bland);
+    if (bland) return lowest_improving();
+    std::uint64_t enter = n_;
+    double most = 0.0;
+    price_group<1>(groups_[0], enter, most);
+    price_group<2>(groups_[1], enter, most);
+    price_group<3>(groups_[2], enter, most);
+    price_group<4>(groups_[3], enter, most);
+    for (std::uint32_t j : long_columns_) {
+        double d = costs_[j];
+        for (std::uint64_t p = start_[j]; p < start_[j + 1]; ++p) d -= pi_[rows_[p]];
+        if (d <= most) consider(j, d, -kPivotEps * (1.0 + std::fabs(costs_[j])), enter, most);
+    }
+    return enter;
+}
+
+// Bland's choice by groups: each group lists its columns by ascending index, so its first
+// column that prices out is its lowest; the lowest of those is the scan by index's.
+std::uint64_t SetPartitionLp::lowest_improving() const {
+    std::uint64_t enter = n_;
+    for (std::uint64_t s = 0; s < kGroupedSizes; ++s) {
+        const PricingGroup& group = groups_[s];
+        const std::uint64_t count = group.column.size();
+        for (std::uint64_t k = 0; k < count && group.column[k] < enter; ++k) {
+            const std::uint32_t j = group.column[k];
+            double d = group.cost[k];
+            for (std::uint64_t t = 0; t <= s; ++t) d -= pi_[group.rows[t * count + k]];
+            if (d < group.threshold[k] && !in_basis_[j]) {
+                enter = j;
+                break;
+            }
+        }
+    }
+    for (std::uint32_t j : long_columns_) {
+        if (j >= enter) break;
+        double d = costs_[j];
+        for (std::uint64_t p = start_[j]; p < start_[j + 1]; ++p) d -= pi_[rows_[p]];
+        if (d < -kPivotEps * (1.0 + std::fabs(costs_[j])) && !in_basis_[j]) return j;
+    }
+    return enter;
+}
+
+// The same choices by a plain scan of the columns by index, for tests.
+std::uint64_t SetPartitionLp::price_by_index(bool bland) const {
     std::uint64_t enter = n_;
     double most = 0.0;
     for (std::uint64_t j = 0; j < n_; ++j) {
@@ -109,8 +186,40 @@ std::uint64_t SetPartitionLp::choose_entering(bool bland) {
             if (bland) break;
         }
     }
-    pricings_ += n_;
     return enter;
+}
+
+// The test d <= most comes first: after the first few columns it fails for nearly all.
+template <std::uint64_t Size>
+void SetPartitionLp::price_group(const PricingGroup& group, std::uint64_t& enter, double& most) const {
+    static_assert(Size >= 1 && Size <= kGroupedSizes);
+    const std::uint64_t count = group.column.size();
+    const std::uint32_t* rows = group.rows.data();
+    const double* cost = group.cost.data();
+    const double* pi = pi_.data();
+    double least = most;
+    std::uint64_t chosen = enter;
+    for (std::uint64_t k = 0; k < count; ++k) {
+        double d = cost[k] - pi[rows[k]];
+        if constexpr (Size >= 2) d -= pi[rows[count + k]];
+        if constexpr (Size >= 3) d -= pi[rows[2 * count + k]];
+        if constexpr (Size >= 4) d -= pi[rows[3 * count + k]];
+        if (d <= least) [[unlikely]]
+            consider(group.column[k], d, group.threshold[k], chosen, least);
+    }
+    enter = chosen;
+    most = least;
+}
+
+// A column priced at or below the best so far: it enters if below its threshold, not in the
+// basis, and below the best or equal to it with a lower index.
+void SetPartitionLp::consider(std::uint64_t j, double d, double threshold, std::uint64_t& enter,
+                              double& most) const {
+    if (!(d < threshold) || in_basis_[j]) return;
+    if (d < most || j < enter) {
+        enter = j;
+        most = d;
+    }
 }
 
 std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots, StopCheck* stop) {
@@ -124,7 +233,7 @@ std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots, StopCheck* stop) {
         }
         if (since_refactor_ >= kRefactorEvery) refactor();
         compute_prices();
-        const std::uint64_t enter = choose_entering(pivots > 4 * m_ + 20);
+        const std::uint64_t enter = choose_entering(pivots > bland_after_.value_or(4 * m_ + 20));
         if (enter == n_) break;
         std::fill(w_.begin(), w_.end(), 0.0);
         for (std::uint64_t r = 0; r < m_; ++r) {

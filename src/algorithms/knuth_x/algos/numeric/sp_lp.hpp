@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -38,9 +39,31 @@ public:
     // Pivots and column pricings since construction (a measure of work).
     std::uint64_t pivots() const noexcept { return pivots_; }
     std::uint64_t pricings() const noexcept { return pricings_; }
+    // For tests: choose every entering column by a plain scan of the columns by index, the
+    // rule the grouped pricing reproduces pivot for pivot.
+    void price_by_index_only(bool on) noexcept { by_index_ = on; }
+    // For tests: the pivots of a solve after which Bland's rule chooses (4 m + 20 unless set).
+    void bland_after(std::uint64_t pivots) noexcept { bland_after_ = pivots; }
 
 private:
+    // Pricing scans every column at every pivot: it is most of a solve. The columns of each
+    // row count up to kGroupedSizes are kept apart, their rows in arrays by position (row t
+    // of the group's k-th column at rows[t * column.size() + k]), so that pricing one is a
+    // fixed run of loads with no loop of its own; longer columns are priced from start_/rows_.
+    struct PricingGroup {
+        std::vector<std::uint32_t> column;    // the columns, ascending
+        std::vector<std::uint32_t> rows;
+        std::vector<double> cost, threshold;  // per column, set by set_costs
+    };
+    static constexpr std::uint64_t kGroupedSizes = 4;
+
     void reset_basis();
+    void build_pricing_groups();
+    template <std::uint64_t Size>
+    void price_group(const PricingGroup& group, std::uint64_t& enter, double& most) const;
+    void consider(std::uint64_t j, double d, double threshold, std::uint64_t& enter, double& most) const;
+    std::uint64_t price_by_index(bool bland) const;
+    std::uint64_t lowest_improving() const;
     void refactor();
     void compute_prices();
     std::uint64_t choose_entering(bool bland);
@@ -50,6 +73,8 @@ private:
     std::vector<std::uint64_t> start_;
     std::vector<std::uint32_t> rows_;
     std::vector<double> costs_;
+    PricingGroup groups_[kGroupedSizes];        // columns of 1..kGroupedSizes rows
+    std::vector<std::uint32_t> long_columns_;   // the others (no row, or more), ascending
     double big_ = 0.0;
     std::vector<std::uint64_t> basis_;  // per row: a column, n_ + r for artificial r
     std::vector<double> binv_, xb_, pi_, w_, scratch_;
@@ -57,6 +82,8 @@ private:
     std::uint64_t since_refactor_ = 0;
     std::uint64_t pivots_ = 0, pricings_ = 0;
     bool cut_short_ = false;
+    bool by_index_ = false;
+    std::optional<std::uint64_t> bland_after_;
 };
 
 }  // namespace xcover
