@@ -8,7 +8,10 @@
 # of a long ranked search) and the end-to-end Python benchmarks (bench_streams.py: iter_top
 # against get_topn, iter_top_sc with one thread and two; bench_top_sc_scale.py: iter_top_sc's
 # first 10 partitions on planted-partition graphs of 24 to 60 vertices, at most 60 s each,
-# with peak memory); then the pentomino 6x10 count on
+# with peak memory; bench_singletons.py: the ranked queries on 10^4 to 10^6 blocks no other
+# block meets; memory_sweep.py: every call under an address-space limit, each child's outcome;
+# bench_colors.py, when ctangle can build DLX2: count_all with colors against DLX2); then the
+# pentomino 6x10 count on
 # a local Dask cluster of two single-threaded worker processes against one process, and the
 # cluster's overhead per task (when distributed is installed, as setup-python.sh does).
 # Arguments go to the Google Benchmark binaries, e.g.
@@ -31,6 +34,9 @@ PYTHONPATH="$PWD/build" "$PY" bench/bench_estimate.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_latency.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_streams.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_top_sc_scale.py
+PYTHONPATH="$PWD/build" "$PY" bench/bench_singletons.py
+PYTHONPATH="$PWD/build" "$PY" bench/memory_sweep.py
+if command -v ctangle >/dev/null; then PYTHONPATH="$PWD/build" "$PY" bench/bench_colors.py; fi
 if "$PY" -c 'import distributed' >/dev/null 2>&1; then
     PYTHONPATH="$PWD/build:$PWD/examples" "$PY" examples/dask_cluster.py --bench \
         --file bench/instances/pent6x10.json
