@@ -180,6 +180,11 @@ void CoverStream::advance_front(std::unique_lock<std::mutex>&) {
     if (bounds_.window_parts != UINT64_MAX) membership_->wake();  // the window moved
 }
 
+void CoverStream::help_while_front_runs(std::unique_lock<std::mutex>& lock, Interrupt* interrupt) {
+    if (Part* other = runnable(true, front_ + 1)) run_locked(lock, *other, interrupt, true);
+    else wait_for_progress(lock, interrupt);
+}
+
 bool CoverStream::next_batch(CoverList& batch, std::uint64_t max_covers, std::uint64_t max_items,
                              Interrupt* interrupt) {
     std::unique_lock lock(mutex_);
@@ -188,8 +193,7 @@ bool CoverStream::next_batch(CoverList& batch, std::uint64_t max_covers, std::ui
         if (batch.size() >= max_covers || batch.total_items() >= max_items) return true;
         Part& part = parts_[front_];
         if (part.state == PartState::Running) {
-            if (Part* other = runnable(true, front_ + 1)) run_locked(lock, *other, interrupt, true);
-            else wait_for_progress(lock, interrupt);
+            help_while_front_runs(lock, interrupt);
             continue;
         }
         take_covers(part, batch, max_covers, max_items);
@@ -206,8 +210,7 @@ std::uint64_t CoverStream::count_rest(Interrupt* interrupt) {
         if (front_ == parts_.size()) return total;
         Part& part = parts_[front_];
         if (part.state == PartState::Running) {
-            if (Part* other = runnable(true, front_ + 1)) run_locked(lock, *other, interrupt, true);
-            else wait_for_progress(lock, interrupt);
+            help_while_front_runs(lock, interrupt);
         } else if (part.state == PartState::Finished) {
             total += part.count;
             part.count = 0;

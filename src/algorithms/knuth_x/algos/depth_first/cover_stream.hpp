@@ -110,6 +110,8 @@ private:
     // Waits for another thread's progress, polling `interrupt` (the lock is held).
     void wait_for_progress(std::unique_lock<std::mutex>& lock, Interrupt* interrupt);
     void advance_front(std::unique_lock<std::mutex>& lock);
+    // While a helper runs the front part: runs a later part on this thread, or waits.
+    void help_while_front_runs(std::unique_lock<std::mutex>& lock, Interrupt* interrupt);
 
     const Bounds bounds_;
     const bool count_only_;
