@@ -305,6 +305,16 @@ def run_python(code, *, limit_as=None, limit_as_at_start=None, timeout=120):
     )
 
 
+def default_sigint():
+    """`preexec_fn` of a child process a test interrupts with SIGINT: the signal's default
+    disposition, unblocked. A runner started in the background of a script (`cmd &`) hands its
+    children SIGINT ignored, and an interpreter that starts so never raises KeyboardInterrupt."""
+    import signal
+
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, [signal.SIGINT])
+
+
 # Source for a test script: `send_later(signum, delay)` sends a signal to the process from a
 # timer thread and returns a list that receives the time it was sent. SIGINT is made to raise
 # KeyboardInterrupt first.

@@ -15,7 +15,7 @@ import textwrap
 
 import pytest
 
-from conftest import END_WITHOUT_FINALIZING_ON_313, ROOT, require_distributed, run_python
+from conftest import END_WITHOUT_FINALIZING_ON_313, ROOT, default_sigint, require_distributed, run_python
 
 require_distributed()
 pytestmark = pytest.mark.cluster
@@ -281,7 +281,7 @@ def test_ctrl_c_closes_the_cluster_and_exits_130_quietly():
         [sys.executable, os.path.join(ROOT, "examples", "dask_cluster.py"),
          "--instance", "pent6x10", "--no-progress"],  # seconds of counting
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env,
-        start_new_session=True,
+        start_new_session=True, preexec_fn=default_sigint,
     )
     assert "worker threads" in process.stdout.readline()
     time.sleep(2)  # the count's tasks are running

@@ -11,7 +11,7 @@ import time
 import pytest
 
 import xcover
-from conftest import ROOT
+from conftest import ROOT, default_sigint
 from langford import langford_blocks
 
 TOY = os.path.join(ROOT, "examples", "toy.dlx")
@@ -213,7 +213,7 @@ def test_ctrl_c_stops_a_long_search_cleanly(tmp_path):
     env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
     process = subprocess.Popen(
         [sys.executable, "-c", COMMAND, str(path)],
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env,
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env, preexec_fn=default_sigint,
     )
     time.sleep(1.5)
     assert process.poll() is None, "the search ended before the signal"
