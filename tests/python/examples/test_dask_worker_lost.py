@@ -101,9 +101,10 @@ def test_a_worker_killed_mid_run_changes_no_result():
         words = line.split()
         assert words[0] == name
         tasks, once, again = int(words[2]), int(words[4]), int(words[6])
-        # Every task ran, and the one that was running on the killed worker (or whose result
-        # lived only there) ran again.
-        assert tasks >= 16 and once + again == tasks and again >= 1, line
+        # Every task ran, once or again. The task seen running on the killed worker usually
+        # runs again, but it may have ended and handed its result on between the look and
+        # the kill, so that no task needs a second run: the results must be exact either way.
+        assert tasks >= 16 and once + again == tasks, line
         assert words[-2:] == ["replaced", "True"], line
     # What the user sees: the nanny's report of the lost process.
     assert "Restarting worker" in result.stderr
