@@ -14,7 +14,7 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
     const SearchCaps search_caps{std::nullopt, caps.max_heap};
     if (!caps.max_iter && !caps.max_heap && include.empty() && secondary.empty() &&
         cutoff_applies(blocks, weights)) {
-        Rounds& r = rounds_.emplace();  // in place: a round's search stays where it was built
+        TopStreamRounds& r = rounds_.emplace();  // in place: a round's search stays where it was built
         r.blocks = blocks;
         r.weights = weights;
         r.pool = pool;
@@ -38,7 +38,7 @@ TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
 }
 
 void TopStream::start_round(Interrupt* interrupt) {
-    Rounds& r = *rounds_;
+    TopStreamRounds& r = *rounds_;
     // Polls the caller's interrupt while the round is built. An interrupted build starts over
     // at the next call, so a caller stopped often might never see one end: after a few builds
     // interrupted in a row, the plain search, built with the stream and stopped only between
@@ -68,7 +68,7 @@ void TopStream::start_round(Interrupt* interrupt) {
 }
 
 void TopStream::give_way() {
-    Rounds& r = *rounds_;
+    TopStreamRounds& r = *rounds_;
     skip_ = r.handed_out;
     r.given_way = true;
     r.blocks = BlockList{};
@@ -76,7 +76,7 @@ void TopStream::give_way() {
 }
 
 std::optional<RankedCover> TopStream::next_in_rounds(Interrupt* interrupt) {
-    Rounds& r = *rounds_;
+    TopStreamRounds& r = *rounds_;
     while (!r.over && !r.given_way) {
         if (!r.search) {
             start_round(interrupt);

@@ -43,6 +43,22 @@
 
 namespace xcover {
 
+// TopStream's rounds (defined here, complete before the stream, which emplaces it): the problem (owned, as each round builds a search of it), the current round's
+// n and search, the covers that search has reported and those the stream handed out.
+struct TopStreamRounds {
+    BlockList blocks;
+    std::vector<double> weights;
+    ThreadPool* pool = nullptr;
+    std::uint64_t n = 1;
+    std::optional<CutoffAvgSearch> search;
+    std::uint64_t reported = 0;
+    std::uint64_t handed_out = 0;
+    AvgSearch::AheadCounts ahead;  // of the rounds over
+    std::uint64_t interrupted_builds = 0;  // in a row
+    bool over = false;       // every cover handed out
+    bool given_way = false;  // the plain search took over
+};
+
 class TopStream {
 public:
     // `weights` holds one weight per block at least (the caller checks); `include` indices
@@ -77,21 +93,6 @@ public:
     bool in_rounds() const noexcept { return rounds_ && !rounds_->given_way; }
 
 private:
-    // The rounds: the problem (owned, as each round builds a search of it), the current round's
-    // n and search, the covers that search has reported and those the stream handed out.
-    struct Rounds {
-        BlockList blocks;
-        std::vector<double> weights;
-        ThreadPool* pool = nullptr;
-        std::uint64_t n = 1;
-        std::optional<CutoffAvgSearch> search;
-        std::uint64_t reported = 0;
-        std::uint64_t handed_out = 0;
-        AvgSearch::AheadCounts ahead;  // of the rounds over
-        std::uint64_t interrupted_builds = 0;  // in a row
-        bool over = false;       // every cover handed out
-        bool given_way = false;  // the plain search took over
-    };
     // Round set-ups interrupted in a row after which the plain search takes over.
     static constexpr std::uint64_t kInterruptedBuilds = 3;
     // The next cover of the rounds; nullopt once they are over or have given way.
@@ -103,7 +104,7 @@ private:
 
     // The caller's interrupt while a search is set up, none after.
     SetupOnlyInterrupt setup_;  // outlives the searches, which hold it
-    std::optional<Rounds> rounds_;
+    std::optional<TopStreamRounds> rounds_;
     std::uint64_t skip_ = 0;  // covers of the plain search that the rounds handed out
     std::optional<AvgSearch> search_;  // absent when no cover can exist
     RankedSteps steps_;
