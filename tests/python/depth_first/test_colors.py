@@ -13,6 +13,7 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 
 import xcover
 from conftest import colored_search_model
+from test_secondary import xcc_brute_force
 
 THREADS = [1, 2]
 # The thread setting holds for every example of a test: nothing to reset between them.
@@ -24,30 +25,6 @@ def threads(request):
     xcover.set_threads(request.param)
     yield request.param
     xcover.set_threads(1)
-
-
-def xcc_brute_force(blocks, secondary, colors):
-    """Every set of blocks holding a primary element that covers each primary element once and
-    each secondary element at most once or only by blocks giving it one same color: sorted
-    tuples of block indices."""
-    secondary = set(secondary)
-    primary = set().union(*map(set, blocks)) - secondary if blocks else set()
-    usable = [i for i, b in enumerate(blocks) if set(b) - secondary]
-    covers = []
-    for r in range(len(usable) + 1):
-        for combo in itertools.combinations(usable, r):
-            holders = {}
-            for i in combo:
-                for e in set(blocks[i]):
-                    holders.setdefault(e, []).append(i)
-            if set(holders) & primary != primary:
-                continue
-            if any(len(holders[e]) > 1 for e in primary):
-                continue
-            shared = [[(colors[i] or {}).get(e) for i in holders[e]] for e in secondary & set(holders)]
-            if all(len(hs) == 1 or (hs[0] is not None and len(set(hs)) == 1) for hs in shared):
-                covers.append(combo)
-    return sorted(covers)
 
 
 @st.composite

@@ -15,20 +15,35 @@ VALUES = [0, 1, 2, 3, 4, 5, 2**64 - 1]
 FUNCTIONS = ["count_all", "iter_all", "split"]
 
 
-def dlx2_model(blocks, secondary):
-    """Every set of blocks that covers each primary element exactly once and each secondary
-    one at most once, using only blocks that hold a primary element (the search never branches
-    on a secondary column, so other blocks are never chosen): sorted tuples of indices."""
+def xcc_brute_force(blocks, secondary, colors):
+    """Every set of blocks holding a primary element that covers each primary element once and
+    each secondary element at most once or only by blocks giving it one same color (`colors`:
+    per block None or a dict of element to color): sorted tuples of block indices."""
     secondary = set(secondary)
     primary = set().union(*map(set, blocks)) - secondary if blocks else set()
     usable = [i for i, b in enumerate(blocks) if set(b) - secondary]
     covers = []
     for r in range(len(usable) + 1):
         for combo in itertools.combinations(usable, r):
-            seen = [e for i in combo for e in set(blocks[i])]
-            if len(seen) == len(set(seen)) and primary <= set(seen):
+            holders = {}
+            for i in combo:
+                for e in set(blocks[i]):
+                    holders.setdefault(e, []).append(i)
+            if set(holders) & primary != primary:
+                continue
+            if any(len(holders[e]) > 1 for e in primary):
+                continue
+            shared = [[(colors[i] or {}).get(e) for i in holders[e]] for e in secondary & set(holders)]
+            if all(len(hs) == 1 or (hs[0] is not None and len(set(hs)) == 1) for hs in shared):
                 covers.append(combo)
     return sorted(covers)
+
+
+def dlx2_model(blocks, secondary):
+    """Every set of blocks that covers each primary element exactly once and each secondary
+    one at most once, using only blocks that hold a primary element (the search never branches
+    on a secondary column, so other blocks are never chosen): sorted tuples of indices."""
+    return xcc_brute_force(blocks, secondary, [None] * len(blocks))
 
 
 def slack_model(blocks, secondary):
