@@ -368,11 +368,15 @@ def local_cluster():
     """Two single-threaded worker processes here. They start with SIGINT ignored (and pass
     that on to the workers their nannies restart): Ctrl-C in a terminal signals every process
     of the group, and the workers are stopped by this process closing the cluster, not by
-    their own tracebacks."""
+    their own tracebacks. Their statistical profiler is off: a task here is one long call
+    into the module, which it cannot see into, and on free-threaded 3.13 its thread can fail
+    reading another thread's frames and print a traceback."""
     import signal
 
+    import dask
     from dask.distributed import LocalCluster
 
+    dask.config.set({"distributed.worker.profile.enabled": False})
     handler = signal.signal(signal.SIGINT, signal.SIG_IGN)
     try:
         return LocalCluster(n_workers=2, processes=True, threads_per_worker=1)
