@@ -2,7 +2,8 @@
 //
 // A complete child is keyed by its exact score (BlockCountModel::score of its blocks in the
 // order of the unrestricted search, the order get_topn_sc lists them in), a partial child by
-// ScBound's lower bound. Since no bound exceeds the score of any cover below it, covers leave
+// ScBound's lower bound: a cheap one (child_score) when pushed, the full one (entry_bound)
+// when the search first pops it (OrderedSearch's lazy keys). Since no bound exceeds the score of any cover below it, covers leave
 // the search in nondecreasing exact score.
 //
 // The search may run on a reduced list (blocks that meet an included block emptied), with
