@@ -275,7 +275,8 @@ private:
     }
 
     // Records whether the entry about to be pushed has its full key (lazy keys only). Before
-    // the push: a push that fails leaves a flag no entry reads.
+    // the push, so that every entry has its flag: a push that fails leaves a spare flag, and
+    // since every flag pushed after the root's is 0, which entry reads which is all one.
     void mark_key(bool full) {
         if constexpr (refines_keys<Scorer>()) refined_.push_back(full ? 1 : 0);
     }
