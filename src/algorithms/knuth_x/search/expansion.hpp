@@ -20,7 +20,9 @@
 
 namespace xcover {
 
-enum class StepStatus { Expanded, Complete, DeadEnd };
+// Refined: the entry was popped with a first, cheaper key and given its full one, then put
+// back among the pending entries (searches whose scorer refines keys, see refines_keys).
+enum class StepStatus { Expanded, Complete, DeadEnd, Refined };
 
 // What a scorer may read about the child it scores.
 struct ChildContext {
@@ -43,6 +45,18 @@ constexpr bool keys_only_order() {
         return Scorer::kKeysOnlyOrder;
     else
         return false;
+}
+
+// Whether a scorer keys children lazily: it declares
+//   double entry_bound(const DancingLinks& links, const std::vector<std::uint64_t>& path);
+// the full key of the entry of `path` that `links` shows, while child_score gives a cheaper
+// one (both admissible). The search then pushes children with their cheap keys and refines an
+// entry when it first pops it (see ordered_search.hpp).
+template <class Scorer>
+constexpr bool refines_keys() {
+    return requires(Scorer& scorer, const DancingLinks& links, const std::vector<std::uint64_t>& path) {
+        { scorer.entry_bound(links, path) } -> std::convertible_to<double>;
+    };
 }
 
 // Whether the scorer rules `block` out as a child: a scorer may declare

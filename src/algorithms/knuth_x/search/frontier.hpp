@@ -1,5 +1,5 @@
 // The storage of a best-first search: the arena of pushed entries and the frontier of
-// pending ones, 20 bytes per pushed entry.
+// pending ones, 20 bytes per pushed entry (21 with lazy keys, see ordered_search.hpp).
 //
 // An entry is its insertion number: the root is entry 0 and every pushed child takes the next
 // number. The arena keeps, per entry, its parent and its last block (8 bytes); an entry's

@@ -19,8 +19,20 @@
 // and may provide rules_out (expansion.hpp) to keep some blocks out of every entry.
 // An entry's weight sum is child_weight_sum folded along its blocks from -0.0: the scorer
 // must give the same bits for the same arguments every time.
+//
+// Lazy keys (a scorer with entry_bound, see refines_keys in expansion.hpp): children are
+// pushed with child_score's cheap key. The first time an entry reaches the top, the step
+// brings the matrix to it, computes its full key, entry_bound, and puts it back with the
+// larger of the two keys and the same insertion number (status Refined); a later step pops
+// whatever is then the best, this entry again if its new key still is. The root's key is
+// already full. A full key depends on the entry alone and is computed on the search's thread
+// only, and the pending entries are the same whoever expanded them, so the steps are the
+// same with or without helpers. An entry handed to a helper that, once refined, no longer
+// pops first is taken back from it (its expansion is dropped), so that helpers hold only
+// entries about to be expanded.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -85,6 +97,7 @@ public:
         EntryArena::check_block_bound(state_->links().block_bound());
         scorer_.emplace(make_scorer(index));
         const double root = scorer_->root_score(state_->links());
+        mark_key(true);  // the root's key is already full
         frontier_.push(FrontierSlot{score_key(root), arena_.push(0, 0)});
         if (pool != nullptr && pool->threads() > 1)
             speculation_ = std::make_unique<Speculation<Scorer>>(
@@ -104,6 +117,8 @@ public:
         const Popped popped = pop_best();
         poll_.tick();
         const EntryIndex entry = popped.slot.entry;
+        if constexpr (refines_keys<Scorer>())
+            if (refined_.at(entry) == 0) return refine(popped);
         if (popped.ahead) {
             const ExpansionResult* result = speculation_->collect(*popped.ahead);
             if (result != nullptr) {
@@ -143,7 +158,7 @@ public:
     std::uint64_t pushed_entries() const noexcept { return arena_.size(); }
     // Bytes held by the frontier and the arena of pushed entries.
     std::uint64_t frontier_bytes() const noexcept {
-        return frontier_.capacity_bytes() + arena_.capacity_bytes();
+        return frontier_.capacity_bytes() + arena_.capacity_bytes() + refined_.capacity_bytes();
     }
 
 private:
@@ -199,6 +214,39 @@ private:
         return Popped{frontier_.pop_best(), std::nullopt};
     }
 
+    // Gives a popped entry its full key (the larger of its cheap and its full one, both
+    // admissible) and puts it back among the pending entries; see "Lazy keys" above.
+    Step refine(const Popped& popped) {
+        const EntryIndex entry = popped.slot.entry;
+        refined_[entry] = 1;
+        path_.move_to(arena_, entry, *state_, relabeled_, *scorer_);
+        const double full = scorer_->entry_bound(state_->links(), path_.blocks());
+        const FrontierSlot slot{std::max(popped.slot.key, score_key(full)), entry};
+        if (!popped.ahead) {
+            frontier_.push(slot);
+        } else if (pops_first(slot)) {
+            insert_ahead(Ahead{slot, *popped.ahead});
+        } else {
+            speculation_->collect(*popped.ahead);  // waits for a helper at work on it
+            speculation_->release(*popped.ahead);
+            frontier_.push(slot);
+            dispatch_ahead();
+        }
+        return Step{path_.blocks(), path_.weight_sum(), StepStatus::Refined};
+    }
+
+    // Whether `slot` pops before every pending entry.
+    bool pops_first(const FrontierSlot& slot) const {
+        if (!frontier_.empty() && !pops_before(slot, frontier_.best())) return false;
+        return ahead_.empty() || pops_before(slot, ahead_.front().slot);
+    }
+
+    void insert_ahead(const Ahead& ahead) {
+        auto at = ahead_.begin();
+        while (at != ahead_.end() && pops_before(at->slot, ahead.slot)) ++at;
+        ahead_.insert(at, ahead);
+    }
+
     // Hands the best entries of the heap to the helpers while slots are free.
     void dispatch_ahead() {
         if (!speculation_ || done_) return;
@@ -209,9 +257,7 @@ private:
             const FrontierSlot best = frontier_.pop_best();
             arena_.read_path(best.entry, ahead_path_);
             speculation_->dispatch(*slot, ahead_path_);
-            auto at = ahead_.begin();
-            while (at != ahead_.end() && pops_before(at->slot, best)) ++at;
-            ahead_.insert(at, Ahead{best, *slot});
+            insert_ahead(Ahead{best, *slot});
             any = true;
         }
         if (any) speculation_->wake();
@@ -222,12 +268,21 @@ private:
         for (std::size_t i = 0; i < result.blocks.size(); ++i) {
             if (!room_for_child()) break;
             poll_.tick();
+            mark_key(false);
             const EntryIndex child = arena_.push(entry, result.blocks[i]);
             frontier_.push(FrontierSlot{result.keys[i], child});
         }
     }
 
+    // Records whether the entry about to be pushed has its full key (lazy keys only). Before
+    // the push, so that every entry has its flag: a push that fails leaves a spare flag, and
+    // since every flag pushed after the root's is 0, which entry reads which is all one.
+    void mark_key(bool full) {
+        if constexpr (refines_keys<Scorer>()) refined_.push_back(full ? 1 : 0);
+    }
+
     void push_child(EntryIndex parent, std::uint64_t block, double score) {
+        mark_key(false);
         const EntryIndex child = arena_.push(parent, block);
         frontier_.push(FrontierSlot{score_key(score), child});
     }
@@ -239,6 +294,8 @@ private:
     std::optional<LinkState> state_;
     std::optional<Scorer> scorer_;
     EntryArena arena_;
+    // Per entry, whether its key is full (lazy keys only; see refines_keys).
+    ChunkedArray<std::uint8_t> refined_;
     OrderedFrontier frontier_;
     InterruptPoll poll_;
     CurrentPath path_;                           // the entry the matrix shows

@@ -1,5 +1,6 @@
 #include "sc_scorer.hpp"
 
+#include <algorithm>
 #include <limits>
 
 namespace xcover {
@@ -107,13 +108,7 @@ void TightScScorer::begin_expansion(const DancingLinks& links) {
 
 double TightScScorer::child_score(const DancingLinks& links, const BlockList& relabeled,
                                   const ChildContext& child) {
-    if (!parent_ready_) {
-        // The parent's own best multipliers start every child's search.
-        parent_prefix_ = prefix_with(child.parent_blocks);
-        parent_multipliers_ = root_multipliers_;
-        parent_bound_ = bounded(parent_prefix_, parent_view_, parent_multipliers_, child_options());
-        parent_ready_ = true;
-    }
+    if (!parent_ready_) prepare_parent(child.parent_blocks);
     // Asked to stop, a partial child takes the parent's bound (every cover below the child is
     // below the parent) without building its view, which on a large view is most of the
     // child's cost. A child is complete when its block holds every column left; it is always
@@ -146,7 +141,35 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
     ScBound::Prefix prefix = parent_prefix_;
     bound_.add_block(prefix, child.block);
     child_multipliers_ = parent_multipliers_;
-    return bounded(prefix, child_view_, child_multipliers_, child_options());
+    return bounded(prefix, child_view_, child_multipliers_, cheap_options());
+}
+
+double TightScScorer::entry_bound(const DancingLinks& links, const std::vector<std::uint64_t>& path) {
+    begin_expansion(links);
+    if (parent_view_.columns() == 0) return complete_.score(path, cover_);
+    prepare_parent(path);
+    return parent_bound_;
+}
+
+// The entry's full bound, searched from the root's multipliers: a function of the entry
+// alone, the same on every thread. Its best multipliers start every child's bound. Kept for
+// the last entry: the step that refines an entry is often followed by its expansion.
+void TightScScorer::prepare_parent(std::span<const std::uint64_t> path) {
+    parent_prefix_ = prefix_with(path);
+    const bool known = known_parent_ && std::equal(path.begin(), path.end(), known_path_.begin(), known_path_.end());
+    if (known) {
+        parent_multipliers_ = known_multipliers_;
+        parent_bound_ = known_bound_;
+    } else {
+        known_parent_ = false;  // until the new one is complete
+        parent_multipliers_ = root_multipliers_;
+        parent_bound_ = bounded(parent_prefix_, parent_view_, parent_multipliers_, child_options());
+        known_path_.assign(path.begin(), path.end());
+        known_multipliers_ = parent_multipliers_;
+        known_bound_ = parent_bound_;
+        known_parent_ = true;
+    }
+    parent_ready_ = true;
 }
 
 }  // namespace xcover

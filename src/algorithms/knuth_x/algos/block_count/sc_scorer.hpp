@@ -2,7 +2,8 @@
 //
 // A complete child is keyed by its exact score (BlockCountModel::score of its blocks in the
 // order of the unrestricted search, the order get_topn_sc lists them in), a partial child by
-// ScBound's lower bound. Since no bound exceeds the score of any cover below it, covers leave
+// ScBound's lower bound: a cheap one (child_score) when pushed, the full one (entry_bound)
+// when the search first pops it (OrderedSearch's lazy keys). Since no bound exceeds the score of any cover below it, covers leave
 // the search in nondecreasing exact score.
 //
 // The search may run on a reduced list (blocks that meet an included block emptied), with
@@ -121,7 +122,13 @@ public:
     double child_weight_sum(double parent_sum, std::uint64_t block) const {
         return parent_sum + problem_->inputs.weights[checked(block, problem_->inputs.weights.size())];
     }
+    // A partial child's key is cheap: one evaluation of its bound at its parent's multipliers
+    // (cheap_options). The search refines it with entry_bound when it first pops the child.
     double child_score(const DancingLinks& links, const BlockList& relabeled, const ChildContext& child);
+    // The full key of the entry of `path` that `links` shows: its exact score when complete,
+    // else its bound searched from the root's multipliers (child_options), the bound whose
+    // multipliers start its children's.
+    double entry_bound(const DancingLinks& links, const std::vector<std::uint64_t>& path);
     std::uint64_t child_cost(const DancingLinks&) const { return 1; }
 
     // A copy for a helper thread (Speculation): it neither counts into nor polls through the
@@ -136,9 +143,12 @@ public:
 
     static KelleyOptions root_options() { return KelleyOptions{120, 1e-4, 32}; }
     static KelleyOptions child_options() { return KelleyOptions{40, 1e-3, 24, 4}; }
+    static KelleyOptions cheap_options() { return KelleyOptions{1, 1e-3, 24, 0}; }
 
 private:
     ScBound::Prefix prefix_with(std::span<const std::uint64_t> chosen) const;
+    // Sets the parent_* fields for the entry of `path`, whose view begin_expansion built.
+    void prepare_parent(std::span<const std::uint64_t> path);
     double bounded(const ScBound::Prefix& prefix, const ScBound::View& view,
                    std::vector<double>& multipliers, const KelleyOptions& options);
 
@@ -153,6 +163,11 @@ private:
     ScBound::Prefix parent_prefix_;
     double parent_bound_ = 0.0;  // the key of children bounded after a stop request
     bool parent_ready_ = false;
+    // The last entry prepare_parent bounded in full, with its bound and multipliers.
+    bool known_parent_ = false;
+    std::vector<std::uint64_t> known_path_;
+    std::vector<double> known_multipliers_;
+    double known_bound_ = 0.0;
     std::vector<std::uint64_t> column_stamp_, block_stamp_;
     std::uint64_t stamp_ = 0;
     std::vector<std::uint64_t> chosen_, cover_;

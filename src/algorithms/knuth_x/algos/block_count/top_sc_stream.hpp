@@ -5,10 +5,21 @@
 // Because no key of a partial cover exceeds the score of a cover below it, covers come out
 // in nondecreasing exact score: the stream is exact, not a heuristic, provided the input
 // passes top_sc_input_error (finite weights, no block listing an element twice, vertex_total
-// equal to the number of distinct elements, every list as long as the blocks). Covers of
-// equal score come out in the order in which their complete entries entered the search
-// (OrderedSearch's insertion number); the same input always gives the same order, unless an
-// interrupt stops a step midway (see below), which may reorder covers of equal score only.
+// equal to the number of distinct elements, every list as long as the blocks).
+//
+// Keys are lazy (OrderedSearch's "Lazy keys"): a partial child is pushed with a cheap bound
+// (one evaluation at its parent's multipliers); when an entry first reaches the top of the
+// frontier, a step gives it its full bound (searched from the root's multipliers, a function
+// of the entry alone) and puts it back with the larger of the two keys and its insertion
+// number; it is expanded once it is on top again. Fewer than one child in fifty is ever
+// expanded on the planted-partition graphs, so most full bounds are never computed.
+//
+// Covers of equal score come out in the order of their entries' final keys and then of
+// their insertion numbers: since a complete entry's key is its exact score, that is the
+// order in which complete entries of equal score entered the search. That order follows
+// from the keys, which depend on the entries alone, so the same input always gives the same
+// order, with or without helpers, unless an interrupt stops a step midway (see below), which
+// may reorder covers of equal score only. It need not be get_topn_sc's order of ties.
 //
 // Each cover's score is the one get_topn_sc ranks by, to the bit: BlockCountModel::score of
 // the blocks in the order the unrestricted search chooses them, which is also the order the
@@ -25,8 +36,11 @@
 // bound spreads each block's terms over its primary elements alone (see ScBound), so the
 // order stays exact.
 //
-// Caps: `max_iter` bounds the search steps (pops of the frontier) over the stream's whole
-// life, `max_heap` the frontier, as in get_topn_sc (a full frontier ends the search after the
+// Caps: `max_iter` bounds the search steps over the stream's whole life, `max_heap` the
+// frontier, as in get_topn_sc. A step is one pop of the frontier: it expands the entry (or
+// reports it complete or a dead end), or, the first time the entry is popped, gives it its
+// full key and puts it back (a refinement; every entry but the root takes one, complete ones
+// included, so a cover takes at least two steps) (a full frontier ends the search after the
 // step that filled it; children it left out are lost, so covers may then be missing, though
 // those yielded stay in nondecreasing score). end() tells why a stream ended.
 //
