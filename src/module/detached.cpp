@@ -23,9 +23,20 @@ bool SignalCheck::requested() {
         attach();
         if (!run_due_check()) exception_ = own(PyErr_GetRaisedException());
     }
+    if (exception_ == nullptr && progress_ != nullptr && Clock::now() - last_report_ >= kProgressInterval &&
+        !Py_IsFinalizing()) {
+        attach();
+        if (!run_due_report()) exception_ = own(PyErr_GetRaisedException());
+    }
     // Also the first poll of work that started attached: it is longer than a short call.
     detach();
     return exception_ != nullptr;
+}
+
+bool SignalCheck::run_due_report() {
+    const bool ok = progress_->report();
+    last_report_ = Clock::now();  // after the caller's code: its own time does not count
+    return ok;
 }
 
 bool SignalCheck::check_attached() {

@@ -44,6 +44,20 @@ inline constexpr std::uint64_t kIteratorBatch = 256;
 // Block indices get_all gathers per release: a buffer that stays in the processor's cache.
 inline constexpr std::uint64_t kAllBatchItems = std::uint64_t{1} << 15;
 
+// How often a progress callable is called, at most.
+inline constexpr std::chrono::milliseconds kProgressInterval{100};
+
+// Reports a search's progress to the caller's code: called attached, from SignalCheck's poll,
+// at most every kProgressInterval. Returns false, with the exception pending, when the
+// caller's code raised: the search then stops as for a signal.
+class ProgressReport {
+public:
+    virtual bool report() = 0;
+
+protected:
+    ~ProgressReport() = default;
+};
+
 // The signal check of one call (or one refill of an iterator).
 //
 // Detached work polls it as the engine's Interrupt: the thread leaves the interpreter at the
@@ -77,6 +91,11 @@ public:
     // The engine's poll, made while detached.
     bool requested() override;
 
+    // From now on (until set back to nullptr), the poll also calls `report` when due, on
+    // whichever thread runs the work: the work must be one whose polls come from the caller's
+    // thread between two of its steps.
+    void set_progress(ProgressReport* report) noexcept { progress_ = report; }
+
     // Attached: one item of work done. False, with the exception of a signal handler pending,
     // when a handler raised.
     bool poll_attached(std::uint64_t items = 1) {
@@ -99,6 +118,11 @@ private:
     // Attached: runs pending signal handlers; false when one raised (its exception pending).
     bool run_signal_handlers();
 
+    // Attached: calls progress_ when due; false when it raised (its exception pending).
+    bool run_due_report();
+
+    ProgressReport* progress_ = nullptr;
+    Clock::time_point last_report_ = Clock::now();
     PyThreadState* saved_ = nullptr;  // while detached
     Ref exception_;                   // released only while attached (Ref's rule)
     Thread thread_ = Thread::Unknown;

@@ -28,6 +28,7 @@
 #include "matrix.hpp"
 #include "ranked_iterator.hpp"
 #include "number_blocks.hpp"
+#include "progress.hpp"
 #include "results.hpp"
 
 namespace xcover::py {
@@ -109,11 +110,21 @@ PyObject* count_all_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, 
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         const std::optional<SecondaryItems> secondary = secondary_items<F>(a);
         if (!secondary) return nullptr;
+        PyObject* progress = a.object(F.slot("progress"));
+        if (!check_progress_argument(progress)) return nullptr;
+        const DepthFirstQuery query{.include = a.integers(F.slot("include")), .secondary = *secondary,
+                                    .use = DepthFirstQuery::Use::Count};
         const std::optional<std::uint64_t> count = run_detached(call.check, [&](Interrupt& interrupt) {
-            return count_all(partitions, a.integers(F.slot("include")), &interrupt, *secondary,
-                             helpers());
+            // Made and dropped detached: dropping a stream waits for its helpers.
+            const std::unique_ptr<CoverSource> source = depth_first_source(partitions, query, helpers(), &interrupt);
+            if (progress == Py_None) return source->count_rest(&interrupt);
+            SourceProgress report(progress, *source);
+            const ProgressInstalled installed(call.check, &report);
+            return source->count_rest(&interrupt);
         }, input_items(partitions));
-        return count ? PyLong_FromUnsignedLongLong(*count) : nullptr;
+        if (!count) return nullptr;
+        if (progress != Py_None && !report_finished(progress, *count)) return nullptr;
+        return PyLong_FromUnsignedLongLong(*count);
     });
 }
 

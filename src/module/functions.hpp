@@ -89,11 +89,17 @@ inline constexpr Parameter kColors{"colors", Colors, "None"};
 
 inline constexpr FunctionDeclaration kCountAll{
     "count_all",
-    {{kPartitions, kInclude, kSecondary, kColors}},
+    {{kPartitions, kInclude, kSecondary, kColors, {"progress", Object, "None"}}},
     "Count the partitions that get_all would return, without building them.\n\n"
     "`include` lists block indices that every counted partition must contain.\n"
     XCOVER_SECONDARY_DOC "\n"
-    XCOVER_COLORS_DOC,
+    XCOVER_COLORS_DOC "\n\n"
+    "`progress`, when given, is called as progress(fraction, count) on the calling thread\n"
+    "about ten times a second while the search runs, and once with fraction 1.0 and the\n"
+    "total at the end: `fraction` is the share of the search tree already searched (each\n"
+    "position's share split evenly among its branches), never decreasing; `count` the\n"
+    "partitions counted so far (with helper threads, as of their last report). An exception\n"
+    "it raises stops the count and propagates.",
     false,
     count_all_entry,
 };

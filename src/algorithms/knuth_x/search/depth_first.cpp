@@ -236,6 +236,37 @@ void DepthFirstSearch::read_cover() {
     for (const Level& level : levels_) chosen_.push_back(problem_.links.block_of(level.node));
 }
 
+std::pair<std::uint64_t, std::uint64_t> DepthFirstSearch::level_place(std::size_t k) const {
+    const Level& level = at(levels_, k);
+    if (seeded_) {
+        const OrderedLevel& ordered = at(ordered_levels_, k);
+        const std::size_t end = k + 1 < ordered_levels_.size() ? ordered_levels_[k + 1].begin : ordered_nodes_.size();
+        return {ordered.at - ordered.begin, end - ordered.begin};
+    }
+    // A chosen column keeps its nodes while deeper levels cover others: each of its blocks
+    // that meets a deeper choice left with the column.
+    const DancingLinks& links = problem_.links;
+    std::uint64_t place = 0, count = 0;
+    for (std::uint64_t node = candidate_from(links.down(level.column), level.column); node != level.column;
+         node = candidate_from(links.down(node), level.column)) {
+        if (node == level.node) place = count;
+        ++count;
+    }
+    return {place, std::max<std::uint64_t>(count, place + 1)};
+}
+
+double DepthFirstSearch::done_fraction() const {
+    if (phase_ == Phase::Done) return 1.0;
+    double done = 0.0, share = 1.0;
+    for (std::size_t k = floor_; k < levels_.size(); ++k) {
+        const auto [place, count] = level_place(k);
+        share /= static_cast<double>(count);
+        done += share * static_cast<double>(place);
+    }
+    if (phase_ == Phase::AtCover) done += share;
+    return std::min(done, 1.0);
+}
+
 void DepthFirstSearch::unwind() {
     DancingLinks& links = problem_.links;
     while (!levels_.empty()) {

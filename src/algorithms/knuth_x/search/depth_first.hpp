@@ -56,6 +56,13 @@ public:
     // that position (branch_order.hpp) instead of ascending block index; the search goes back
     // to the root. branch_blocks, expand and start_at follow the same order.
     void order_branches(std::uint64_t seed);
+    // The share of the search tree (below start_at's path) behind the search, in [0, 1]: the
+    // measure of Knuth's DLX programs, in which every position splits its share evenly among
+    // the blocks it may try, so the share behind is the sum, over the levels, of the shares of
+    // the siblings tried before the level's choice (and the cover itself, at a cover). It never
+    // decreases as the search goes on and is 1 once it is over. Walks each level's column:
+    // cheap beside the steps between two reports, too slow for every step.
+    double done_fraction() const;
     // The nodes of the matrix: a bound on what one step of the search can touch.
     std::uint64_t node_count() const noexcept { return problem_.links.node_count(); }
     // The blocks of the current cover, in order of choice (after next() returned true), read
@@ -129,6 +136,8 @@ private:
     // exhausted.
     bool backtrack();
     void unwind();
+    // The place of level k's choice among the blocks its position may try, and their number.
+    std::pair<std::uint64_t, std::uint64_t> level_place(std::size_t k) const;
     // Lists the blocks chosen at every level into chosen_.
     void read_cover();
 

@@ -20,14 +20,18 @@ public:
     bool next_batch(CoverList& batch, std::uint64_t max_covers, std::uint64_t max_items,
                     Interrupt* interrupt) override {
         const Polled polled(search_, interrupt);
-        return collect_covers(search_, batch, max_covers, max_items);
+        const std::uint64_t before = batch.size();
+        const bool more = collect_covers(search_, batch, max_covers, max_items);
+        found_ += batch.size() - before;
+        return more;
     }
     std::uint64_t count_rest(Interrupt* interrupt) override {
         const Polled polled(search_, interrupt);
-        std::uint64_t count = 0;
-        while (search_.next()) ++count;
-        return count;
+        const std::uint64_t before = found_;
+        while (search_.next()) ++found_;
+        return found_ - before;
     }
+    SearchProgress progress() override { return SearchProgress{search_.done_fraction(), found_}; }
     bool uses_helpers() const noexcept override { return false; }
     std::uint64_t node_count() const noexcept override { return search_.node_count(); }
     bool in_this_process() const noexcept override { return true; }
@@ -42,6 +46,7 @@ private:
         Polled& operator=(const Polled&) = delete;
     };
     DepthFirstSearch search_;
+    std::uint64_t found_ = 0;
 };
 
 // Parts of the tree searched by the pool's helpers beside the caller's thread.
@@ -59,6 +64,7 @@ public:
         return stream_->next_batch(batch, max_covers, max_items, interrupt);
     }
     std::uint64_t count_rest(Interrupt* interrupt) override { return stream_->count_rest(interrupt); }
+    SearchProgress progress() override { return stream_->progress(); }
     bool uses_helpers() const noexcept override { return true; }
     std::uint64_t node_count() const noexcept override { return 0; }
     bool in_this_process() const noexcept override { return stream_->in_this_process(); }

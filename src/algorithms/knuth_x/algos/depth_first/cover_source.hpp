@@ -16,6 +16,13 @@
 
 namespace xcover {
 
+// How far a depth-first source has come: the share of the search tree behind it (Knuth's
+// measure, see DepthFirstSearch::done_fraction) and the covers found so far.
+struct SearchProgress {
+    double fraction = 0.0;
+    std::uint64_t covers = 0;
+};
+
 class CoverSource {
 public:
     virtual ~CoverSource() = default;
@@ -27,6 +34,11 @@ public:
                             Interrupt* interrupt) = 0;
     // The number of covers not yet taken.
     virtual std::uint64_t count_rest(Interrupt* interrupt) = 0;
+
+    // Where the search stands. Asked on the caller's thread, between calls or from the
+    // Interrupt a call polls (never while the source holds a lock); with helpers, a part one
+    // of them is running counts as far as its last pause.
+    virtual SearchProgress progress() = 0;
 
     // Whether taking covers may wait for helper threads.
     virtual bool uses_helpers() const noexcept = 0;

@@ -1,5 +1,6 @@
 #include "cover_stream.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 
@@ -41,11 +42,54 @@ CoverStream::CoverStream(const BlockList& blocks, std::span<const std::uint64_t>
     // split's cut walks a forced chain once and moves one search between parts, where
     // replaying each path from the root would be quadratic in the depth of the chain.
     std::vector<std::vector<std::uint64_t>> paths = split_paths(blocks, parts, include, interrupt, secondary);
-    pristine_.set_interrupt(nullptr);  // runners are copies: each run sets its own
     parts_.resize(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) parts_[i].path = std::move(paths[i]);
+    weigh_parts();
+    pristine_.set_interrupt(nullptr);  // runners are copies: each run sets its own
     membership_ = std::make_unique<ThreadPool::Membership>(pool, *this);
     membership_->wake();
+}
+
+// A part's weight is the product, over the levels of its path, of one over the number of
+// blocks the level may try. Consecutive paths share a prefix: the walk steps back to it and
+// down the rest, as split does, so a forced chain is walked once.
+void CoverStream::weigh_parts() {
+    std::vector<std::uint64_t> at;       // the path pristine_ stands at
+    std::vector<double> shares{1.0};     // the share of each position along it
+    std::vector<std::uint64_t> blocks;
+    for (Part& part : parts_) {
+        std::size_t common = 0;
+        while (common < at.size() && common < part.path.size() && at[common] == part.path[common]) ++common;
+        for (; at.size() > common; at.pop_back(), shares.pop_back()) pristine_.step_back();
+        for (std::size_t k = common; k < part.path.size(); ++k) {
+            (void)pristine_.branch_blocks(blocks);
+            shares.push_back(shares.back() / static_cast<double>(std::max<std::size_t>(blocks.size(), 1)));
+            pristine_.step_into(part.path[k]);
+            at.push_back(part.path[k]);
+        }
+        part.weight = shares.back();
+        total_weight_ += part.weight;
+    }
+    pristine_.reset();
+}
+
+void CoverStream::note_pause(Part& part) {
+    part.paused_found = part.found;
+    part.paused_done = part.state == PartState::Finished ? 1.0 : part.search ? part.search->done_fraction() : 0.0;
+}
+
+SearchProgress CoverStream::progress() {
+    std::lock_guard lock(mutex_);
+    SearchProgress progress;
+    double done = 0.0;
+    for (const Part& part : parts_) {
+        const bool live = &part == caller_part_ && part.search;
+        progress.covers += live ? part.found : part.paused_found;
+        done += part.weight * (live ? part.search->done_fraction() : part.paused_done);
+    }
+    progress.fraction = total_weight_ > 0.0 ? std::min(done / total_weight_, 1.0) : 1.0;
+    if (front_ == parts_.size()) progress.fraction = 1.0;
+    return progress;
 }
 
 CoverStream::~CoverStream() {
@@ -117,6 +161,7 @@ bool CoverStream::search_part(Part& part, DepthFirstSearch& search) {
     for (;;) {
         if (!has_room(part)) return false;
         if (!search.next()) return true;
+        ++part.found;
         if (count_only_) {
             ++part.count;
         } else {
@@ -130,6 +175,7 @@ bool CoverStream::search_part(Part& part, DepthFirstSearch& search) {
 void CoverStream::run_locked(std::unique_lock<std::mutex>& lock, Part& part, Interrupt* interrupt,
                              bool by_caller) {
     part.state = PartState::Running;
+    if (by_caller) caller_part_ = &part;
     lock.unlock();
     bool finished = false;
     std::exception_ptr error;
@@ -139,7 +185,9 @@ void CoverStream::run_locked(std::unique_lock<std::mutex>& lock, Part& part, Int
         error = std::current_exception();
     }
     lock.lock();
+    if (by_caller) caller_part_ = nullptr;
     part.state = finished ? PartState::Finished : PartState::Waiting;
+    note_pause(part);
     progress_.notify_all();
     if (!error) return;
     if (by_caller) std::rethrow_exception(error);

@@ -28,6 +28,7 @@
 #include "../../search/covers.hpp"
 #include "../../search/depth_first.hpp"
 #include "../../interrupt.hpp"
+#include "cover_source.hpp"
 
 namespace xcover {
 
@@ -63,6 +64,12 @@ public:
     // The number of covers not yet taken (a counting stream).
     std::uint64_t count_rest(Interrupt* interrupt);
 
+    // Where the stream stands (CoverSource::progress): each part weighs its share of the tree,
+    // and counts as far as its last pause unless the calling thread is running it now. Takes
+    // the lock: call it from the caller's thread, outside the stream's own calls or from the
+    // Interrupt they poll.
+    SearchProgress progress();
+
     // The parts the tree was cut into.
     std::uint64_t part_count() const noexcept { return parts_.size(); }
     // False in a child forked since the stream was made: its helpers were the parent's.
@@ -86,6 +93,10 @@ private:
         std::uint64_t count = 0;                   // covers found (a counting stream)
         bool cover_pending = false;  // the search stands at a cover not yet kept
         bool stalled = false;        // a helper failed on it: the caller's thread goes on
+        double weight = 1.0;         // its share of the whole tree (done_fraction's measure)
+        std::uint64_t found = 0;     // covers found in it, by the thread running it
+        double paused_done = 0.0;    // its search's done_fraction at the end of its last run
+        std::uint64_t paused_found = 0;  // `found` then
     };
     // Polls the stream's cancellation: how a helper's search stops when the stream goes.
     struct Cancel final : Interrupt {
@@ -113,11 +124,18 @@ private:
     // While a helper runs the front part: runs a later part on this thread, or waits.
     void help_while_front_runs(std::unique_lock<std::mutex>& lock, Interrupt* interrupt);
 
+    // Sets each part's weight, walking the paths in order with pristine_.
+    void weigh_parts();
+    // Records where `part` stands at the end of a run (the lock is held).
+    void note_pause(Part& part);
+
     const Bounds bounds_;
     const bool count_only_;
     DepthFirstSearch pristine_;  // at the root: the source of every runner
     std::vector<Part> parts_;
     std::uint64_t front_ = 0;  // the first part whose covers are not all taken
+    double total_weight_ = 0.0;
+    const Part* caller_part_ = nullptr;  // the part the caller's thread is running, if any
     std::mutex mutex_;
     std::condition_variable progress_;
     std::mutex spare_mutex_;

@@ -1,0 +1,50 @@
+// A caller's progress callable, called while a depth-first search runs.
+#pragma once
+
+#include "python_ref.hpp"
+
+#include <cstdint>
+
+#include "../algorithms/knuth_x/algos/depth_first/cover_source.hpp"
+#include "detached.hpp"
+
+namespace xcover::py {
+
+// Checks a `progress` argument: None or a callable. False with TypeError set otherwise.
+bool check_progress_argument(PyObject* progress);
+
+// Calls `progress(fraction, covers)` with a source's progress (CoverSource::progress) each time
+// the SignalCheck it is installed in finds a report due, from the calling thread between two
+// steps of the search: never while the source or a helper holds a lock. The fractions it passes
+// never decrease, whatever the rounding of the sums of parts.
+class SourceProgress final : public ProgressReport {
+public:
+    SourceProgress(PyObject* progress, CoverSource& source) : progress_(progress), source_(&source) {}
+
+    bool report() override;
+
+private:
+    PyObject* progress_;  // borrowed from the call's arguments
+    CoverSource* source_;
+    double last_ = 0.0;
+};
+
+// The last call of a finished search: `progress(1.0, covers)`. False with the exception pending
+// when it raised.
+bool report_finished(PyObject* progress, std::uint64_t covers);
+
+// Installs a report in a SignalCheck for a scope.
+class ProgressInstalled {
+public:
+    ProgressInstalled(SignalCheck& check, ProgressReport* report) noexcept : check_(check) {
+        check_.set_progress(report);
+    }
+    ~ProgressInstalled() { check_.set_progress(nullptr); }
+    ProgressInstalled(const ProgressInstalled&) = delete;
+    ProgressInstalled& operator=(const ProgressInstalled&) = delete;
+
+private:
+    SignalCheck& check_;
+};
+
+}  // namespace xcover::py
