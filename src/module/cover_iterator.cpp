@@ -1,5 +1,7 @@
 #include "cover_iterator.hpp"
 
+#include <algorithm>
+
 #include "depth_first_batches.hpp"
 #include "iterator_base.hpp"
 #include "results.hpp"
@@ -14,6 +16,8 @@ struct IteratorState : IteratorCommon {
     std::unique_ptr<CoverSource> source;  // nullptr once the search is over or failed
     CoverList batch;
     std::uint64_t next_in_batch = 0;
+    std::uint64_t yielded = 0;
+    double searched = 0.0;  // the search's done share at the last refill; 1 once it is over
 };
 
 // Whether covers may remain beyond the batch in hand.
@@ -41,8 +45,12 @@ XCOVER_CATCHES_FORCED_UNWIND bool refill(Call& call, IteratorState& state) {
     }
     // After a signal handler raised, the covers found so far stay in the batch and the
     // search resumes where it stopped.
+    if (state.source) state.searched = std::max(state.searched, state.source->progress().fraction);
     if (!more) return false;
-    if (!*more) end_search(state);
+    if (!*more) {
+        end_search(state);
+        state.searched = 1.0;
+    }
     return true;
 }
 
@@ -60,16 +68,35 @@ PyObject* next_cover(Call& call, IteratorState& state) {
     }
     // Moves on only once the list exists: a MemoryError here leaves the cover to the next call.
     PyObject* cover = cover_to_python(state.batch[state.next_in_batch]);
-    if (cover != nullptr) ++state.next_in_batch;
+    if (cover != nullptr) {
+        ++state.next_in_batch;
+        ++state.yielded;
+    }
     return cover;
 }
 
 PyObject* iternext(PyObject* self) { return call_locked<IteratorState>(self, kWhat, next_cover); }
 
+PyObject* get_progress(PyObject* self, void*) {
+    return call_locked<IteratorState>(self, kWhat, [](Call&, IteratorState& state) -> PyObject* {
+        return Py_BuildValue("(dK)", state.searched, static_cast<unsigned long long>(state.yielded));
+    });
+}
+
+PyGetSetDef getset[] = {
+    {"progress", get_progress, nullptr,
+     "(fraction, count): the share of the search tree searched so far (as count_all's progress\n"
+     "reports it; the search runs up to a batch of partitions ahead of the iterator, and the\n"
+     "share is 1.0 once it is over) and the partitions returned so far.",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyType_Slot iterator_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_iterator<IteratorState>)},
     {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
     {Py_tp_iternext, reinterpret_cast<void*>(iternext)},
+    {Py_tp_getset, getset},
     {Py_tp_doc, const_cast<char*>("Iterator over the covers of iter_all, in the order of get_all.")},
     {0, nullptr},
 };
