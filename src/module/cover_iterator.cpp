@@ -79,7 +79,9 @@ PyObject* iternext(PyObject* self) { return call_locked<IteratorState>(self, kWh
 
 PyObject* get_progress(PyObject* self, void*) {
     return call_locked<IteratorState>(self, kWhat, [](Call&, IteratorState& state) -> PyObject* {
-        return Py_BuildValue("(dK)", state.searched, static_cast<unsigned long long>(state.yielded));
+        // Without a source the search is over: it ended, or failed and ends the iterator.
+        const double searched = searching(state) ? state.searched : 1.0;
+        return Py_BuildValue("(dK)", searched, static_cast<unsigned long long>(state.yielded));
     });
 }
 

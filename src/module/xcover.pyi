@@ -22,7 +22,7 @@
 # (a BaseException, not exported) when an internal check fails, for example when `weights`
 # is shorter than a block index that the search reaches.
 
-from collections.abc import Hashable, Iterator, Mapping, Sequence
+from collections.abc import Callable, Hashable, Iterator, Mapping, Sequence
 from os import PathLike
 from typing import Any, NamedTuple, Protocol, SupportsFloat, SupportsIndex, final
 
@@ -96,6 +96,7 @@ def count_all(
     include: _Integers = (),
     secondary: _Integers = (),
     colors: _Colors | None = None,
+    progress: Callable[[float, int], object] | None = None,
 ) -> int:
     """Count the partitions that get_all would return, without building them.
 
@@ -106,13 +107,25 @@ def count_all(
     `colors`, when given, has one entry per block: None or a dict mapping secondary elements
     of that block to colors (ints). Blocks may share a secondary element when each gives it
     the same color; a block holding it without a color owns it outright. A color on an
-    element the block lacks or that is not in `secondary` raises ValueError."""
+    element the block lacks or that is not in `secondary` raises ValueError.
+
+    `progress`, when given, is called as progress(fraction, count) on the calling thread
+    about ten times a second while the search runs, and once with fraction 1.0 and the
+    total at the end: `fraction` is the share of the search tree already searched (each
+    position's share split evenly among its branches), never decreasing; `count` the
+    partitions counted so far (with helper threads, as of their last report). An exception
+    it raises stops the count and propagates."""
 
 @final
 class CoverIterator(Iterator[list[int]]):
     """Iterator over the covers of iter_all, in the order of get_all."""
     def __iter__(self) -> CoverIterator: ...
     def __next__(self) -> list[int]: ...
+    @property
+    def progress(self) -> tuple[float, int]:
+        """(fraction, count): the share of the search tree searched so far (as count_all's progress
+        reports it; the search runs up to a batch of partitions ahead of the iterator, and the
+        share is 1.0 once it is over) and the partitions returned so far."""
 
 def iter_all(
     partitions: _Blocks,

@@ -122,11 +122,13 @@ def seeded_root_hash(seed):
     return mix64(seed ^ 0x5EED5EED5EED5EED)
 
 
-def depth_first_model(blocks, include=(), secondary=(), seed=None):
+def depth_first_model(blocks, include=(), secondary=(), seed=None, shares=None):
     """The covers of iter_all, in its order, from a plain model of its search: columns by
     (secondary, count, value), branching on the leftmost primary column of fewest live blocks
     (blocks ruled out by `include` still count as live), its blocks tried by index, or with a
-    seed by ascending seeded_branch_key."""
+    seed by ascending seeded_branch_key. A list passed as `shares` gets, per cover, the share
+    of the tree searched once the search stands at it (each position's share split evenly
+    among the blocks it tries, the cover's own share included)."""
     from collections import Counter
 
     sets = [set(b) for b in blocks]
@@ -143,19 +145,22 @@ def depth_first_model(blocks, include=(), secondary=(), seed=None):
     excluded = {b for b, s in enumerate(sets) if b not in set(include) and any(e in owner for e in s)}
     covers = []
 
-    def walk(covered, path, position):
+    def walk(covered, path, position, behind=0.0, share=1.0):
         open_columns = [e for e in primary if e not in covered]
         if not open_columns:
             covers.append(list(path))
+            if shares is not None:
+                shares.append(behind + share)
             return
         live = [b for b, s in enumerate(sets) if s and not s & covered]
         column = min(open_columns, key=lambda e: sum(1 for b in live if e in sets[b]))
         candidates = [b for b in live if column in sets[b] and b not in excluded]
         if seed is not None:
             candidates.sort(key=lambda b: seeded_branch_key(position, b))
-        for b in candidates:
+        for k, b in enumerate(candidates):
             child = seeded_branch_key(position, b) if seed is not None else None
-            walk(covered | sets[b], path + [b], child)
+            part = share / len(candidates)
+            walk(covered | sets[b], path + [b], child, behind + k * part, part)
 
     walk(frozenset(), [], seeded_root_hash(seed) if seed is not None else None)
     return covers

@@ -603,14 +603,16 @@ def test_sigint_stops_a_long_next_which_then_resumes():
             print("interrupted", time.monotonic() - sent[0])
         else:
             print("completed", time.monotonic() - sent[0])
+        stopped = it.progress
         produced.extend(it)
         print(produced == [[0], [last]], produced == xcover.get_all(blocks))
+        print(stopped[0] < 1.0, stopped[1] == 0, it.progress == (1.0, 2))
         """
     )
     print("iter_all next() SIGINT latency (s):", out[1])
     assert out[0] == "interrupted"
     assert float(out[1]) < LATENCY_BOUND
-    assert out[2:] == ["True", "True"]
+    assert out[2:] == ["True", "True", "True", "True", "True"]
 
 
 def test_sigint_stops_a_list_built_from_quick_batches():

@@ -41,7 +41,10 @@ EXPECTED_ANNOTATIONS = {
         "edge_total": INDEX, "labels": INTEGERS, "vertex_total": INDEX, "n": INDEX,
         "max_iter": CAP, "max_heap": CAP,
     },
-    "count_all": {"partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS, "colors": COLORS},
+    "count_all": {
+        "partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS, "colors": COLORS,
+        "progress": "Callable[[float, int], object] | None",
+    },
     "iter_all": {
         "partitions": BLOCKS, "include": INTEGERS, "secondary": INTEGERS, "seed": CAP,
         "colors": COLORS,
