@@ -100,9 +100,21 @@ def has_dashboard(client):
     return bokeh is not None and Requirement(str(BOKEH_REQUIREMENT)).specifier.contains(bokeh)
 
 
-def show_progress(client, futures, file=None):
+def part_sizes(partitions, prefixes, samples=100):
+    """The estimated size of each part's search tree (estimate_all's positions, at least 1):
+    parts are far from even, so a bar that counts finished parts alike crawls through the
+    small ones and then stalls on the large."""
+    sizes = []
+    for prefix in prefixes:
+        nodes = xcover.estimate_all(partitions, include=prefix, samples=samples, seed=0).nodes
+        sizes.append(max(1, round(min(nodes, 1e15))))
+    return sizes
+
+
+def show_progress(client, futures, file=None, sizes=None):
     """Returns once every future is done, showing progress meanwhile: the dashboard's address
-    when there is one, else a tqdm bar over completed tasks (no bar without tqdm)."""
+    when there is one, else a tqdm bar (no bar without tqdm) over the completed tasks, each
+    weighed by its entry of `sizes` when given (part_sizes), else all alike."""
     from dask.distributed import as_completed, wait
 
     if has_dashboard(client):
@@ -114,9 +126,11 @@ def show_progress(client, futures, file=None):
     except ImportError:
         wait(futures)
         return
-    with tqdm(total=len(futures), unit="task", file=file) as bar:
-        for _ in as_completed(futures):
-            bar.update(1)
+    weight = dict(zip(futures, sizes)) if sizes is not None else dict.fromkeys(futures, 1)
+    unit = "node" if sizes is not None else "task"
+    with tqdm(total=sum(weight.values()), unit=unit, unit_scale=sizes is not None, file=file) as bar:
+        for future in as_completed(futures):
+            bar.update(weight[future])
 
 
 def cluster_map(client, function, partitions, parts=None, remote=None, progress=False):
@@ -127,7 +141,7 @@ def cluster_map(client, function, partitions, parts=None, remote=None, progress=
     remote = remote if remote is not None else share(client, partitions)
     futures = client.map(function, prefixes, partitions=remote, pure=False)
     if progress:
-        show_progress(client, futures)
+        show_progress(client, futures, sizes=part_sizes(partitions, prefixes))
     return client.gather(futures)
 
 
@@ -172,7 +186,7 @@ def dask_top(client, problem, n, parts=None, remote=None, progress=False):
     remote = remote if remote is not None else share(client, problem)
     futures = client.map(top_part, prefixes, problem=remote, n=n, pure=False)
     if progress:
-        show_progress(client, futures)
+        show_progress(client, futures, sizes=part_sizes(problem["partitions"], prefixes))
     pieces = client.gather(futures)
     return list(itertools.islice(heapq.merge(*pieces, key=lambda pair: pair[0]), n))
 

@@ -16,7 +16,7 @@ one just takes the next.
 import os
 import sys
 import time
-from concurrent.futures import ThreadPoolExecutor, as_completed
+from concurrent.futures import ThreadPoolExecutor
 
 import xcover
 from pentomino import pentomino_blocks
@@ -44,19 +44,22 @@ def parallel_count(partitions, workers):
 
 
 def count_with_progress(partitions, workers, file=None):
-    """count_all on `workers` threads, with a tqdm bar advancing as split parts complete."""
+    """count_all with `workers` threads (the module's helpers, set_threads), with a tqdm bar
+    in percent of the search tree searched and an estimate of the time left."""
     from tqdm import tqdm
 
-    prefixes = prefixes_for(partitions, workers)
-    total = 0
-    with ThreadPoolExecutor(workers) as executor:
-        futures = [executor.submit(xcover.count_all, partitions, p) for p in prefixes]
-        with tqdm(total=len(futures), unit="part", file=file) as bar:
-            for future in as_completed(futures):
-                total += future.result()
-                bar.update(1)
-                bar.set_postfix(covers=total)
-    return total
+    previous = xcover.get_threads()
+    xcover.set_threads(workers)
+    bar_format = "{l_bar}{bar}| {n:.0f}% [{elapsed}<{remaining}]{postfix}"
+    try:
+        with tqdm(total=100, unit="%", bar_format=bar_format, file=file) as bar:
+            def show(fraction, count):
+                bar.update(100 * fraction - bar.n)
+                bar.set_postfix(covers=count, refresh=False)
+
+            return xcover.count_all(partitions, progress=show)
+    finally:
+        xcover.set_threads(previous)
 
 
 def iterate_with_progress(partitions, file=None):
