@@ -11,12 +11,12 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import xcover
-from conftest import ordered_search_model
+from conftest import ordered_search_model, pool_of
 
 NO_CAP = 2**62  # a step cap never reached: the plain search, as a second reference
 
 
-@pytest.fixture(params=[1, 2], ids=["one-thread", "two-threads"])
+@pytest.fixture(params=[1, 2, 4], ids=["one-thread", "two-threads", "four-threads"])
 def threads(request):
     before = xcover.get_threads()
     xcover.set_threads(request.param)
@@ -116,3 +116,29 @@ def test_iter_top_taken_a_few_at_a_time_across_rounds(threads):
         taken += itertools.islice(stream, size)
     assert taken == plain
     assert xcover.get_topn(blocks, weights, len(plain)) == [c for _, c in plain]
+
+
+def weighted_tiling(rng, rows, cols):
+    """Dominoes and trominoes on a board, random costs: trees deep and bushy enough that the
+    branch and bound is cut into pieces for the threads."""
+    cell = lambda r, c: r * cols + c  # noqa: E731
+    shapes = [[(0, 0), (0, 1)], [(0, 0), (1, 0)], [(0, 0), (0, 1), (0, 2)], [(0, 0), (1, 0), (2, 0)],
+              [(0, 0), (0, 1), (1, 0)], [(0, 0), (1, 0), (1, 1)]]
+    blocks = [[cell(r + dr, c + dc) for dr, dc in shape]
+              for shape in shapes for r in range(rows) for c in range(cols)
+              if all(r + dr < rows and c + dc < cols for dr, dc in shape)]
+    return blocks, [float(rng.randint(1, 6)) for _ in blocks]
+
+
+@pytest.mark.concurrency
+@pytest.mark.parametrize("helpers", [2, 4])
+@pytest.mark.parametrize("seed", range(3))
+def test_branch_and_bound_in_pieces_on_helper_threads(helpers, seed):
+    # The threads share the cutoff and search pieces of the tree in any order: the candidates
+    # may differ within rounding, the covers listed never.
+    blocks, weights = weighted_tiling(random.Random(seed), 4, 5)
+    plain = xcover.get_topn(blocks, weights, 60, max_iter=NO_CAP)
+    with pool_of(helpers):
+        for n in (1, 7, 60):
+            assert xcover.get_topn(blocks, weights, n) == plain[:n]
+        assert [c for _, c in itertools.islice(xcover.iter_top(blocks, weights), 60)] == plain

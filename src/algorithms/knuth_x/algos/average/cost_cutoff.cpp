@@ -3,7 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <queue>
+#include <span>
+#include <utility>
 
 #include "../../numbers.hpp"
 
@@ -353,44 +361,123 @@ private:
     std::vector<std::uint64_t> row_start_;  // per row, its first node; one more at the end
 };
 
-// Depth-first branch and bound over a CostMatrix, with net costs raised to at least zero (a
-// rounding's worth; the margins cover it). It never leaves out a position whose bound is
-// within 6 margins of the cutoff, so every cover costing up to the final cutoff + 4 margins
-// is seen and kept.
-class CutoffSearch {
+// What the threads of one branch and bound share: the problem as it searches it (blocks by
+// ascending net cost, the forced blocks, the margins) and the n cheapest costs seen by any
+// of them, whose largest is everyone's cutoff. A cutoff from covers another thread found is
+// as good as one's own: any n distinct covers bound the n-th cheapest cost.
+class CutoffProblem {
 public:
-    CutoffSearch(const BlockList& relabeled, std::uint64_t columns, const std::vector<double>& weights,
-                 const NetCosts& costs, std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt)
-        : weights_(weights), base_(costs.total_price), keep_margin_(4 * costs.margin),
-          prune_margin_(6 * costs.margin), max_kept_(max_kept), best_(n), poll_(interrupt) {
+    CutoffProblem(const BlockList& relabeled, std::uint64_t columns, const std::vector<double>& weights,
+                  const NetCosts& costs, std::uint64_t n, std::uint64_t max_kept)
+        : weights(weights), base(costs.total_price), keep_margin(4 * costs.margin),
+          prune_margin(6 * costs.margin), max_kept(max_kept), best_(n) {
         // The forced blocks open every path, as if chosen first: their net costs join the
         // base, their columns leave the matrix, and so do the blocks meeting them.
         ForcedBlocks forced = force_blocks(relabeled, columns);
-        infeasible_ = forced.infeasible;
-        forced_ = std::move(forced.blocks);
-        for (std::uint64_t b : forced_) base_ += std::max(costs.net[b], 0.0);
+        infeasible = forced.infeasible;
+        forced_blocks = std::move(forced.blocks);
+        for (std::uint64_t b : forced_blocks) base += std::max(costs.net[b], 0.0);
         for (std::uint64_t b = 0; b < relabeled.size(); ++b)
-            if (!forced.removed[b]) order_.push_back(b);
-        std::stable_sort(order_.begin(), order_.end(),
+            if (!forced.removed[b]) order.push_back(b);
+        std::stable_sort(order.begin(), order.end(),
                          [&](std::uint64_t a, std::uint64_t b) { return costs.net[a] < costs.net[b]; });
         BlockList sorted;
         std::vector<double> net;
-        for (std::uint64_t b : order_) {
+        for (std::uint64_t b : order) {
             sorted.push_list(relabeled[b]);
             net.push_back(std::max(costs.net[b], 0.0));
-            length_ = std::max(length_, relabeled.list_size(b));
+            length = std::max(length, relabeled.list_size(b));
         }
-        links_.emplace(sorted, columns, std::move(net));
+        links.emplace(sorted, columns, std::move(net));
         for (std::uint64_t c = 1; c <= columns; ++c)
-            if (forced.covered[c]) links_->drop_column(c);
+            if (forced.covered[c]) links->drop_column(c);
     }
 
-    // The covers kept, or nothing when more than `max_kept` cost up to the cutoff.
-    std::optional<CoverList> run() {
-        if (infeasible_) return CoverList{};
-        if (!search()) return std::nullopt;
-        purge();
-        return std::move(kept_);
+    double cutoff() const noexcept { return cutoff_.load(std::memory_order_relaxed); }
+    void offer(double cost) {
+        if (!(cost < cutoff())) return;  // CheapestCosts would not take it either
+        std::lock_guard lock(mutex_);
+        best_.offer(cost);
+        cutoff_.store(best_.cutoff(), std::memory_order_relaxed);
+    }
+
+    const std::vector<double>& weights;
+    double base;
+    double keep_margin;
+    double prune_margin;
+    std::uint64_t max_kept;
+    std::vector<std::uint64_t> order;          // row (sorted position) -> block
+    std::vector<std::uint64_t> forced_blocks;  // blocks every cover holds, before every path
+    bool infeasible = false;                   // a column no block can cover: no cover at all
+    std::uint64_t length = 1;
+    std::optional<CostMatrix> links;           // at the root: each thread searches a copy
+
+private:
+    std::mutex mutex_;
+    CheapestCosts best_;
+    std::atomic<double> cutoff_{kInf};
+};
+
+// One choice on a path of the branch and bound: the column branched on and the node chosen.
+struct CutoffChoice {
+    std::uint64_t column;
+    std::uint64_t node;
+};
+
+// Depth-first branch and bound over a copy of the problem's CostMatrix, with net costs raised
+// to at least zero (a rounding's worth; the margins cover it), below a given path (a subtree
+// of the tree, one piece of a threaded run) or from the root. It never leaves out a position
+// whose bound is within 6 margins of the cutoff, so every cover costing up to the final
+// cutoff + 4 margins is seen and kept.
+class CutoffSearch {
+public:
+    CutoffSearch(CutoffProblem& problem, Interrupt* interrupt)
+        : problem_(problem), links_(*problem.links), poll_(interrupt) {}
+
+    // Searches the subtree below `top` (from the root when empty), keeping its covers; false
+    // when more than twice max_kept of them cost up to the cutoff.
+    bool search_below(std::span<const CutoffChoice> top) {
+        for (const CutoffChoice& choice : top) descend(choice.column, choice.node);
+        const bool within = search(top.size());
+        while (!path_.empty()) ascend();
+        return within;
+    }
+
+    // The position below `top`: a cover (kept, no children), a dead end, or the choices of its
+    // branch column worth trying, appended to `children` after `top`.
+    void expand(std::span<const CutoffChoice> top, std::vector<std::vector<CutoffChoice>>& children) {
+        for (const CutoffChoice& choice : top) descend(choice.column, choice.node);
+        if (links_.first_active() == 0) {
+            record_cover();
+        } else if (const std::uint64_t c = branch_column(net_sum_); c != 0) {
+            for (std::uint64_t x = links_.down(c); x != c && !too_costly(net_sum_ + links_.net_of(x)); x = links_.down(x)) {
+                children.emplace_back(top.begin(), top.end());
+                children.back().push_back(CutoffChoice{c, x});
+            }
+        }
+        while (!path_.empty()) ascend();
+    }
+
+    void set_interrupt(Interrupt* interrupt) noexcept { poll_.set(interrupt); }
+
+    // Drops the kept covers beyond the cutoff + 4 margins.
+    void purge() {
+        const double limit = problem_.cutoff() + problem_.keep_margin;
+        CoverList kept;
+        std::vector<double> costs;
+        for (std::uint64_t i = 0; i < kept_.size(); ++i) {
+            if (kept_costs_[i] > limit) continue;
+            kept.push_list(kept_[i]);
+            costs.push_back(kept_costs_[i]);
+        }
+        kept_ = std::move(kept);
+        kept_costs_ = std::move(costs);
+    }
+    // The covers kept since the last take, with their costs.
+    CoverList take_kept(std::vector<double>& costs) {
+        costs = std::move(kept_costs_);
+        kept_costs_.clear();
+        return std::exchange(kept_, CoverList{});
     }
 
 private:
@@ -403,15 +490,19 @@ private:
     };
 
     // The net cost, beyond `net_sum`, up to which a block can still matter.
-    double headroom(double net_sum) const { return best_.cutoff() + prune_margin_ - base_ - net_sum; }
+    double headroom(double net_sum) const {
+        return problem_.cutoff() + problem_.prune_margin - problem_.base - net_sum;
+    }
     // A bound on the net cost of every completion of a position, compared with the cutoff.
-    bool too_costly(double net_bound) const { return base_ + net_bound > best_.cutoff() + prune_margin_; }
+    bool too_costly(double net_bound) const {
+        return problem_.base + net_bound > problem_.cutoff() + problem_.prune_margin;
+    }
 
     // The column to branch on, or 0 when the position cannot reach the cutoff: fewest blocks
     // under the cutoff, ties to the column whose cheapest block costs most. A column's
     // cheapest block, and all of them spread over the longest block's columns, bound the rest.
     std::uint64_t branch_column(double net_sum) const {
-        const CostMatrix& links = *links_;
+        const CostMatrix& links = links_;
         std::uint64_t best = 0, best_count = UINT64_MAX;
         double best_least = -kInf, spread = 0.0;
         for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) {
@@ -419,7 +510,7 @@ private:
             if (first == c) return 0;
             const double least = links.net_of(first);
             if (too_costly(net_sum + least)) return 0;
-            spread += least / static_cast<double>(length_);
+            spread += least / static_cast<double>(problem_.length);
             std::uint64_t count = 0;
             for (std::uint64_t i = first; i != c && count <= best_count && !too_costly(net_sum + links.net_of(i));
                  i = links.down(i))
@@ -438,105 +529,247 @@ private:
     // Records the cover the matrix shows; false when too many are kept.
     bool record_cover() {
         double cost = -0.0;
-        for (std::uint64_t block : forced_) {
-            cost += weights_[block];
+        for (std::uint64_t block : problem_.forced_blocks) {
+            cost += problem_.weights[block];
             kept_.push_item(block);
         }
         for (const Level& level : path_) {
-            const std::uint64_t block = order_[links_->row_of(level.node)];
-            cost += weights_[block];
+            const std::uint64_t block = problem_.order[links_.row_of(level.node)];
+            cost += problem_.weights[block];
             kept_.push_item(block);
         }
         kept_.close_list();
         kept_costs_.push_back(cost);
-        best_.offer(cost);
-        if (kept_.size() > 2 * max_kept_) purge();
-        return kept_.size() <= 2 * max_kept_;
+        problem_.offer(cost);
+        if (kept_.size() > 2 * problem_.max_kept) purge();
+        return kept_.size() <= 2 * problem_.max_kept;
     }
 
-    // Drops the kept covers beyond the cutoff.
-    void purge() {
-        const double limit = best_.cutoff() + keep_margin_;
-        CoverList kept;
-        std::vector<double> costs;
-        for (std::uint64_t i = 0; i < kept_.size(); ++i) {
-            if (kept_costs_[i] > limit) continue;
-            kept.push_list(kept_[i]);
-            costs.push_back(kept_costs_[i]);
-        }
-        kept_ = std::move(kept);
-        kept_costs_ = std::move(costs);
+    // Chooses `node` of `column` at a new level, whatever its cost.
+    void descend(std::uint64_t column, std::uint64_t node) {
+        const double threshold = headroom(net_sum_);
+        links_.cover(column, threshold);
+        path_.push_back(Level{column, node, net_sum_, threshold, 0.0});
+        net_sum_ += links_.net_of(node);
+        path_.back().rest_threshold = headroom(net_sum_);
+        links_.cover_rest(node, path_.back().rest_threshold);
+    }
+    // Undoes the deepest level.
+    void ascend() {
+        const Level& level = path_.back();
+        links_.uncover_rest(level.node, level.rest_threshold);
+        links_.uncover(level.column, level.column_threshold);
+        net_sum_ = level.net_sum;
+        path_.pop_back();
     }
 
-    bool search() {
-        CostMatrix& links = *links_;
-        double net_sum = 0.0;
+    // The branch and bound below the first `floor` levels, which it leaves as they are.
+    bool search(std::size_t floor) {
+        CostMatrix& links = links_;
         for (;;) {
             poll_.tick();
             bool descended = false;
             if (links.first_active() == 0) {
                 if (!record_cover()) return false;
-            } else if (const std::uint64_t c = branch_column(net_sum); c != 0) {
-                const double threshold = headroom(net_sum);
+            } else if (const std::uint64_t c = branch_column(net_sum_); c != 0) {
+                const double threshold = headroom(net_sum_);
                 links.cover(c, threshold);
-                path_.push_back(Level{c, links.down(c), net_sum, threshold, 0.0});
-                descended = try_block(net_sum);
+                path_.push_back(Level{c, links.down(c), net_sum_, threshold, 0.0});
+                descended = try_block();
             }
             if (descended) continue;
             // Back up to the next block worth trying.
             for (;;) {
-                if (path_.empty()) {
+                if (path_.size() == floor) {
                     purge();
-                    return kept_.size() <= max_kept_;
+                    return kept_.size() <= 2 * problem_.max_kept;
                 }
                 Level& level = path_.back();
                 links.uncover_rest(level.node, level.rest_threshold);
                 level.node = links.down(level.node);
-                net_sum = level.net_sum;
-                if (try_block(net_sum)) break;
+                net_sum_ = level.net_sum;
+                if (try_block()) break;
             }
         }
     }
 
     // Chooses the current block of the deepest level if it is worth trying (and moves
-    // `net_sum` below it); otherwise pops the level.
-    bool try_block(double& net_sum) {
+    // net_sum_ below it); otherwise pops the level.
+    bool try_block() {
         Level& level = path_.back();
-        if (level.node == level.column || too_costly(level.net_sum + links_->net_of(level.node))) {
-            links_->uncover(level.column, level.column_threshold);
+        if (level.node == level.column || too_costly(level.net_sum + links_.net_of(level.node))) {
+            links_.uncover(level.column, level.column_threshold);
+            net_sum_ = level.net_sum;
             path_.pop_back();
             return false;
         }
-        net_sum = level.net_sum + links_->net_of(level.node);
-        level.rest_threshold = headroom(net_sum);
-        links_->cover_rest(level.node, level.rest_threshold);
+        net_sum_ = level.net_sum + links_.net_of(level.node);
+        level.rest_threshold = headroom(net_sum_);
+        links_.cover_rest(level.node, level.rest_threshold);
         return true;
     }
 
-    const std::vector<double>& weights_;
-    double base_;
-    double keep_margin_;
-    double prune_margin_;
-    std::uint64_t max_kept_;
-    std::vector<std::uint64_t> order_;  // row (sorted position) -> block
-    std::vector<std::uint64_t> forced_;  // blocks every cover holds, before every path
-    bool infeasible_ = false;            // a column no block can cover: no cover at all
-    std::uint64_t length_ = 1;
-    std::optional<CostMatrix> links_;
+    CutoffProblem& problem_;
+    CostMatrix links_;
     std::vector<Level> path_;
-    CheapestCosts best_;
+    double net_sum_ = 0.0;
     CoverList kept_;                  // covers seen within the cutoff, in order of choice
     std::vector<double> kept_costs_;  // their costs
     InterruptPoll poll_;
+};
+
+// Subtrees of the branch and bound for the threads: the tree cut level by level, in depth-
+// first order, until it has kPiecesPerThread pieces per thread (or kMaxCutDepth levels).
+// Covers above the cut are kept by `cutter`.
+constexpr std::uint64_t kPiecesPerThread = 32;
+constexpr std::size_t kMaxCutDepth = 12;
+
+std::vector<std::vector<CutoffChoice>> cut_tree(CutoffSearch& cutter, std::uint64_t pieces) {
+    std::vector<std::vector<CutoffChoice>> level{{}};
+    for (std::size_t depth = 0; depth < kMaxCutDepth && !level.empty() && level.size() < pieces; ++depth) {
+        std::vector<std::vector<CutoffChoice>> next;
+        for (const auto& top : level) cutter.expand(top, next);
+        level = std::move(next);
+    }
+    return level;
+}
+
+// The pieces searched by the caller's thread and the pool's helpers, each taking the next
+// piece not yet taken. Every piece's covers are kept with the piece, so the candidates come
+// out in the order of the pieces whichever thread searched them.
+class ThreadedCutoff final : public TaskSource {
+public:
+    ThreadedCutoff(CutoffProblem& problem, std::vector<std::vector<CutoffChoice>> pieces, ThreadPool& pool)
+        : problem_(problem), pieces_(std::move(pieces)), kept_(pieces_.size()), costs_(pieces_.size()) {
+        membership_ = std::make_unique<ThreadPool::Membership>(pool, *this);
+        membership_->wake();
+    }
+    ~ThreadedCutoff() {
+        cancel_.requested_flag.store(true, std::memory_order_relaxed);
+        membership_.reset();
+    }
+
+    // Searches pieces on the caller's thread until none is left, then waits for the helpers'
+    // (polling `interrupt`). False when too many covers were kept; rethrows a helper's failure.
+    bool run(Interrupt* interrupt) {
+        CutoffSearch search(problem_, interrupt);
+        while (run_next(search)) {
+        }
+        InterruptPoll poll(interrupt);
+        std::unique_lock lock(mutex_);
+        while (finished_ < pieces_.size() && !error_) {
+            done_.wait_for(lock, std::chrono::milliseconds(2));
+            lock.unlock();
+            poll.tick(InterruptPoll::kInterval);
+            lock.lock();
+        }
+        if (error_) std::rethrow_exception(error_);
+        return !overflow_.load(std::memory_order_relaxed);
+    }
+
+    // Every piece's covers, in the order of the pieces, with their costs.
+    void gather(CoverList& covers, std::vector<double>& costs) {
+        for (std::size_t i = 0; i < pieces_.size(); ++i) {
+            covers.append_lists(kept_[i], 0, kept_[i].size());
+            costs.insert(costs.end(), costs_[i].begin(), costs_[i].end());
+        }
+    }
+
+    bool run_one() noexcept override {
+        try {
+            std::unique_ptr<CutoffSearch> search = take_helper_search();
+            const bool ran = run_next(*search);
+            give_back(std::move(search));
+            return ran;
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            if (!error_) error_ = std::current_exception();
+            done_.notify_all();
+            return false;
+        }
+    }
+
+private:
+    struct Cancel final : Interrupt {
+        std::atomic<bool> requested_flag{false};
+        bool requested() override { return requested_flag.load(std::memory_order_relaxed); }
+    };
+
+    // Takes the next piece and searches it; false when none is left (or the run is over).
+    bool run_next(CutoffSearch& search) {
+        if (overflow_.load(std::memory_order_relaxed)) return false;
+        const std::uint64_t i = next_.fetch_add(1, std::memory_order_relaxed);
+        if (i >= pieces_.size()) return false;
+        const bool within = search.search_below(pieces_[i]);
+        if (!within) overflow_.store(true, std::memory_order_relaxed);
+        kept_[i] = search.take_kept(costs_[i]);
+        std::lock_guard lock(mutex_);
+        ++finished_;
+        done_.notify_all();
+        return within;
+    }
+
+    std::unique_ptr<CutoffSearch> take_helper_search() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!spare_.empty()) {
+                std::unique_ptr<CutoffSearch> search = std::move(spare_.back());
+                spare_.pop_back();
+                return search;
+            }
+        }
+        return std::make_unique<CutoffSearch>(problem_, &cancel_);
+    }
+    void give_back(std::unique_ptr<CutoffSearch> search) {
+        std::lock_guard lock(mutex_);
+        spare_.push_back(std::move(search));
+    }
+
+    CutoffProblem& problem_;
+    const std::vector<std::vector<CutoffChoice>> pieces_;
+    std::vector<CoverList> kept_;            // per piece, written by the thread that searched it
+    std::vector<std::vector<double>> costs_;
+    std::atomic<std::uint64_t> next_{0};
+    std::atomic<bool> overflow_{false};
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::uint64_t finished_ = 0;
+    std::exception_ptr error_;
+    std::vector<std::unique_ptr<CutoffSearch>> spare_;
+    Cancel cancel_;
+    // Last: destroyed first, it waits for every helper inside run_one.
+    std::unique_ptr<ThreadPool::Membership> membership_;
 };
 
 }  // namespace
 
 std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64_t columns,
                                          const std::vector<double>& weights, const NetCosts& costs,
-                                         std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt) {
-    CutoffSearch search(relabeled, columns, weights, costs, n, max_kept, interrupt);
-    return search.run();
+                                         std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt,
+                                         ThreadPool* pool) {
+    CutoffProblem problem(relabeled, columns, weights, costs, n, max_kept);
+    if (problem.infeasible) return CoverList{};
+    CutoffSearch search(problem, interrupt);
+    CoverList covers;
+    std::vector<double> cover_costs;
+    if (pool == nullptr || pool->threads() <= 1) {
+        if (!search.search_below({})) return std::nullopt;
+        covers = search.take_kept(cover_costs);
+    } else {
+        std::vector<std::vector<CutoffChoice>> pieces = cut_tree(search, kPiecesPerThread * pool->threads());
+        search.purge();
+        covers = search.take_kept(cover_costs);
+        ThreadedCutoff threaded(problem, std::move(pieces), *pool);
+        if (!threaded.run(interrupt)) return std::nullopt;
+        threaded.gather(covers, cover_costs);
+    }
+    // The cutoff is final: keep what costs up to it + 4 margins.
+    const double limit = problem.cutoff() + problem.keep_margin;
+    CoverList kept;
+    for (std::uint64_t i = 0; i < covers.size(); ++i)
+        if (cover_costs[i] <= limit) kept.push_list(covers[i]);
+    if (kept.size() > max_kept) return std::nullopt;
+    return kept;
 }
 
 }  // namespace xcover

@@ -25,6 +25,7 @@
 
 #include "../../interrupt.hpp"
 #include "../../links/block_list.hpp"
+#include "../../pool/thread_pool.hpp"
 #include "../../search/covers.hpp"
 
 namespace xcover {
@@ -47,9 +48,14 @@ NetCosts net_costs(const BlockList& relabeled, std::uint64_t columns, const std:
 // Every cover costing at most U + 4 margins, U being the largest cost among the n cheapest
 // covers the branch and bound finds (weights summed from -0.0 in its order of choice; all
 // covers when there are fewer than n), each as its blocks in that order. Nothing when more
-// than `max_kept` covers cost that little.
+// than `max_kept` covers cost that little. With a pool set above one thread, the tree is cut
+// into pieces that its helpers and the caller's thread search side by side, sharing the
+// cutoff: the covers kept are then those of a cutoff reached in another order, so the set may
+// differ within the margins, never by a cover costing up to U + 4 margins (a candidate set
+// only ever needs to hold those).
 std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64_t columns,
                                          const std::vector<double>& weights, const NetCosts& costs,
-                                         std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt);
+                                         std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt,
+                                         ThreadPool* pool = nullptr);
 
 }  // namespace xcover

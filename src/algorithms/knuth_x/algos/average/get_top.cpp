@@ -19,14 +19,14 @@ constexpr std::uint64_t kExtraCandidates = 100'000;
 }  // namespace
 
 std::shared_ptr<const CoverCandidates> cutoff_candidates(const BlockList& blocks, const std::vector<double>& weights,
-                                                         std::uint64_t n, Interrupt* interrupt) {
+                                                         std::uint64_t n, Interrupt* interrupt, ThreadPool* pool) {
     if (!cutoff_applies(blocks, weights)) return nullptr;
     const ElementIndex index = build_element_index(blocks, interrupt);
     const BlockList relabeled = relabel_all(index, blocks, interrupt);
     const NetCosts costs = net_costs(relabeled, index.column_count(), weights, interrupt);
     const std::uint64_t wanted = n < kMaxCandidates ? n + std::max(n, kExtraCandidates) : kMaxCandidates;
     const std::optional<CoverList> covers = cheapest_covers(relabeled, index.column_count(), weights, costs, n,
-                                                            std::min(wanted, kMaxCandidates), interrupt);
+                                                            std::min(wanted, kMaxCandidates), interrupt, pool);
     if (!covers) return nullptr;
     return std::make_shared<const CoverCandidates>(*covers, blocks.size());
 }
@@ -51,7 +51,7 @@ CoverList get_top(const BlockList& blocks, std::vector<double> weights, SearchCa
     // Without caps, a search with a cutoff lists the same covers in the same order, and
     // expands only entries that lead to a cover.
     if (!caps.max_iter && !caps.max_heap)
-        if (auto candidates = cutoff_candidates(blocks, weights, UINT64_MAX, interrupt)) {
+        if (auto candidates = cutoff_candidates(blocks, weights, UINT64_MAX, interrupt, pool)) {
             CutoffAvgSearch search = build_cutoff_search(blocks, std::move(weights), std::move(candidates), interrupt, pool);
             return search.take_complete(UINT64_MAX);
         }
@@ -63,7 +63,7 @@ CoverList get_topn(const BlockList& blocks, std::vector<double> weights, std::ui
                    SearchCaps caps, Interrupt* interrupt, ThreadPool* pool) {
     // Without caps, a search with a cutoff lists the same covers in the same order.
     if (n > 0 && !caps.max_iter && !caps.max_heap)
-        if (auto candidates = cutoff_candidates(blocks, weights, n, interrupt)) {
+        if (auto candidates = cutoff_candidates(blocks, weights, n, interrupt, pool)) {
             CutoffAvgSearch search = build_cutoff_search(blocks, std::move(weights), std::move(candidates), interrupt, pool);
             return search.take_complete(n);
         }

@@ -28,9 +28,11 @@ using CutoffAvgSearch = OrderedSearch<CutoffAvgScorer>;
 
 // The candidates of a search with a cutoff for the first n covers: every cover that can be
 // among them (all covers for n = UINT64_MAX). Nothing when a cutoff is not sound for these
-// inputs (cost_cutoff.hpp) or when more than kMaxCandidates covers qualify.
+// inputs (cost_cutoff.hpp) or when more than kMaxCandidates covers qualify. With a pool set
+// above one thread, its helpers search beside the caller's thread.
 std::shared_ptr<const CoverCandidates> cutoff_candidates(const BlockList& blocks, const std::vector<double>& weights,
-                                                         std::uint64_t n, Interrupt* interrupt = nullptr);
+                                                         std::uint64_t n, Interrupt* interrupt = nullptr,
+                                                         ThreadPool* pool = nullptr);
 
 CutoffAvgSearch build_cutoff_search(const BlockList& blocks, std::vector<double> weights,
                                     std::shared_ptr<const CoverCandidates> candidates,

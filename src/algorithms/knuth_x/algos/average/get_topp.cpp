@@ -65,7 +65,7 @@ CoverList get_topp(const BlockList& blocks, std::vector<double> weights, double 
     // only when costs spread over about the log of the number of covers; no cutoff for the
     // first n is drawn from it.)
     if (alpha < 1.0 && !caps.max_iter && !caps.max_heap)
-        if (auto candidates = cutoff_candidates(blocks, weights, UINT64_MAX, interrupt)) {
+        if (auto candidates = cutoff_candidates(blocks, weights, UINT64_MAX, interrupt, pool)) {
             CutoffAvgSearch search = build_cutoff_search(blocks, std::move(weights), std::move(candidates), interrupt, pool);
             return covers_until(search, log_bound, alpha);
         }

@@ -50,7 +50,7 @@ void TopStream::start_round(Interrupt* interrupt) {
     } detach{setup_};
     try {
         std::shared_ptr<const CoverCandidates> candidates =
-            cutoff_candidates(r.blocks, r.weights, r.n, &setup_);
+            cutoff_candidates(r.blocks, r.weights, r.n, &setup_, r.pool);
         if (candidates) {
             r.search.emplace(r.blocks, SearchCaps{}, &setup_, [&](const ElementIndex& index) {
                 return CutoffAvgScorer(AvgScorer(r.blocks, r.weights, index), std::move(candidates));
