@@ -7,7 +7,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import xcover
-from conftest import brute_force_covers
+from conftest import brute_force_covers, pool_of, thread_settings
 
 P = [[0, 1], [0], [1]]
 W = [1.0, 0.4, 0.4]
@@ -97,3 +97,77 @@ def test_covers_come_out_in_nondecreasing_complete_score(instance):
     assert all(a <= b + 1e-9 for a, b in zip(scores, scores[1:]))
     for n in (0, 1, 2):
         assert xcover.get_topn_sc(blocks, weights, edges, edge_total, labels, vertex_total, n) == result[:n]
+
+
+# ---------------------------------------------------------------- pruning by candidates
+# Without caps, get_topn_sc keeps only the children that some cover scoring at most the n-th
+# score (plus a margin) extends; with a step cap too large to matter, the plain search runs.
+# The two must list the same covers in the same order.
+
+NO_CAP = 2**62
+
+tied_instances = st.lists(
+    st.lists(st.integers(0, 6), min_size=1, max_size=3, unique=True), max_size=12
+).flatmap(
+    lambda blocks: st.tuples(
+        st.just(blocks),
+        st.lists(st.sampled_from([0.0, 0.5, 1.0, 1.5]), min_size=len(blocks), max_size=len(blocks)),
+        st.lists(st.integers(0, 2), min_size=len(blocks), max_size=len(blocks)),
+        st.lists(st.integers(0, 1), min_size=len(blocks), max_size=len(blocks)),
+        st.integers(0, 3),
+    )
+)
+
+
+def plain_and_pruned(blocks, weights, edges, edge_total, labels, vertex_total, n):
+    args = (blocks, weights, edges, edge_total, labels, vertex_total, n)
+    return xcover.get_topn_sc(*args, max_iter=NO_CAP), xcover.get_topn_sc(*args)
+
+
+@settings(max_examples=300, deadline=None)
+@given(tied_instances, st.integers(1, 8))
+def test_pruned_search_lists_the_plain_search_with_ties(instance, n):
+    blocks, weights, edges, labels, extra_edges = instance
+    vertex_total = len({e for b in blocks for e in b})
+    plain, pruned = plain_and_pruned(blocks, weights, edges, sum(edges) + extra_edges, labels, vertex_total, n)
+    assert pruned == plain
+
+
+@pytest.mark.parametrize("case", ["more-edges-than-total", "vertex-total-off", "nan-weight"])
+def test_inputs_outside_the_exact_order_run_the_plain_search(case):
+    # The order argument needs finite weights, vertex_total equal to the element count and no
+    # cover holding more edges than edge_total: otherwise nothing is left out.
+    blocks = [[0, 1], [0], [1], [2], [1, 2]]
+    weights, edges, labels = [1.0, 0.4, 0.4, 0.2, 0.9], [1, 0, 0, 0, 1], [7, 7, 8, 8, 7]
+    edge_total, vertex_total = 2, 3
+    if case == "more-edges-than-total":
+        edge_total = 1
+    elif case == "vertex-total-off":
+        vertex_total = 5
+    else:
+        weights[3] = math.nan
+    for n in (1, 2, 3):
+        plain, pruned = plain_and_pruned(blocks, weights, edges, edge_total, labels, vertex_total, n)
+        assert pruned == plain
+
+
+@pytest.mark.concurrency
+@thread_settings(2)
+@pytest.mark.parametrize("seed", range(3))
+def test_pruned_search_on_graphs_ties_included(threads, seed):
+    from test_ranked_streams import sbm_like
+
+    problem = sbm_like(9, seed)
+    plain = xcover.get_topn_sc(*problem, 40, max_iter=NO_CAP)
+    with pool_of(threads):
+        for n in (1, 2, 5, 13, 40):
+            assert xcover.get_topn_sc(*problem, n) == plain[:n]
+    # Every pairing of six vertices ties (same weight, label and inside edges): the order
+    # among them is the plain search's, for every n.
+    pairs = [list(p) for p in itertools.combinations(range(6), 2)]
+    tie = (pairs, [1.0] * 15, [1] * 15, 20, [3] * 15, 6)
+    plain = xcover.get_topn_sc(*tie, 20, max_iter=NO_CAP)
+    assert len(plain) == 15
+    with pool_of(threads):
+        for n in range(1, 17):
+            assert xcover.get_topn_sc(*tie, n) == plain[:n]
