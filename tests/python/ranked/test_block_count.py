@@ -133,7 +133,7 @@ def test_pruned_search_lists_the_plain_search_with_ties(instance, n):
     assert pruned == plain
 
 
-@pytest.mark.parametrize("case", ["more-edges-than-total", "vertex-total-off", "nan-weight"])
+@pytest.mark.parametrize("case", ["more-edges-than-total", "vertex-total-off", "nan-weight", "edges-near-2**64"])
 def test_inputs_outside_the_exact_order_run_the_plain_search(case):
     # The order argument needs finite weights, vertex_total equal to the element count and no
     # cover holding more edges than edge_total: otherwise nothing is left out.
@@ -144,8 +144,17 @@ def test_inputs_outside_the_exact_order_run_the_plain_search(case):
         edge_total = 1
     elif case == "vertex-total-off":
         vertex_total = 5
-    else:
+    elif case == "nan-weight":
         weights[3] = math.nan
+    else:
+        # Slopes of every magnitude in the stream's bound (its cutting planes once failed an
+        # internal check here); a cover with more edges than edge_total stops the stream.
+        top = 2**64 - 1
+        blocks = [[top, 2**63], [2**63 - 1], [2**32], [2**32, 2**33, 2**63, top], [2**33]]
+        weights, edges, labels = [-0.0, -2.5, -2.5, -2.5, -2.5], [top, 4, 4, 0, 0], [3, 0, 1, 0, 1]
+        edge_total, vertex_total = 1, 5
+        with pytest.raises(ValueError, match="more than edge_total"):
+            list(xcover.iter_top_sc(blocks, weights, edges, edge_total, labels, vertex_total))
     for n in (1, 2, 3):
         plain, pruned = plain_and_pruned(blocks, weights, edges, edge_total, labels, vertex_total, n)
         assert pruned == plain

@@ -60,8 +60,11 @@ bool Kelley::record(double value, const KelleyOptions& options) {
     add_cut_column(offset, grad_);
     if (columns_.size() - 2 * n_ > static_cast<std::uint64_t>(options.max_cuts)) drop_slackest_cut();
     // The basis stays valid as columns come and go; refactoring now and then bounds the drift.
-    if (basis_.empty()) start_basis();
-    else if (evaluations_ % 16 == 0 && !refactor()) start_basis();
+    // A basis that cannot be factored (cuts whose slopes differ by many orders of magnitude,
+    // from edge counts near 2^64) ends the search: every point evaluated so far gives a valid
+    // value, and the best of them stands.
+    if (basis_.empty() || (evaluations_ % 16 == 0 && !refactor()))
+        if (!start_basis()) return false;
     run_simplex();
     prices();
     for (std::uint64_t j = 0; j < n_; ++j) point_[j] = std::clamp(pi_[1 + j], lo_[j], hi_[j]);
@@ -87,12 +90,14 @@ double Kelley::model_at(std::span<const double> y) const {
     return upper;
 }
 
-void Kelley::start_basis() {
+bool Kelley::start_basis() {
     const std::uint64_t last = columns_.size() - 1;
     basis_.assign(1, last);
     for (std::uint64_t j = 0; j < n_; ++j)  // u_j - v_j = s_j
         basis_.push_back(columns_[last].entries[1 + j] <= 0.0 ? 2 * j : 2 * j + 1);
-    if (!refactor()) fail("Kelley: the starting basis is singular");
+    if (refactor()) return true;
+    basis_.clear();
+    return false;
 }
 
 // Gauss-Jordan with partial pivoting on the (n+1)-square basis matrix.

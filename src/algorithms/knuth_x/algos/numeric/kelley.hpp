@@ -65,7 +65,8 @@ private:
     };
     void add_cut_column(double offset, std::span<const double> slope);
     bool refactor();         // B^-1 and x_B from the basis; false when singular
-    void start_basis();      // the latest cut alone, with the bounds that balance it
+    bool start_basis();      // the latest cut alone, with the bounds that balance it; false
+                             // (and no basis) when it is singular
     void run_simplex();
     void prices();           // pi_ = c_B B^-1
     double model_at(std::span<const double> y) const;  // min over cuts
