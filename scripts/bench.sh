@@ -10,7 +10,8 @@
 # first 10 partitions on planted-partition graphs of 24 to 60 vertices, at most 60 s each,
 # with peak memory; bench_singletons.py: the ranked queries on 10^4 to 10^6 blocks no other
 # block meets; memory_sweep.py: every call under an address-space limit, each child's outcome;
-# bench_progress.py: count_all with a progress callable against without;
+# bench_progress.py: count_all with a progress callable against without; bench_ranked_threads.py:
+# get_topn and get_topn_sc without caps on one thread and two, with peak memory;
 # bench_colors.py, when ctangle can build DLX2: count_all with colors against DLX2); then the
 # pentomino 6x10 count on
 # a local Dask cluster of two single-threaded worker processes against one process, and the
@@ -37,6 +38,7 @@ PYTHONPATH="$PWD/build" "$PY" bench/bench_streams.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_top_sc_scale.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_singletons.py
 PYTHONPATH="$PWD/build" "$PY" bench/bench_progress.py
+PYTHONPATH="$PWD/build" "$PY" bench/bench_ranked_threads.py
 PYTHONPATH="$PWD/build" "$PY" bench/memory_sweep.py
 if command -v ctangle >/dev/null; then PYTHONPATH="$PWD/build" "$PY" bench/bench_colors.py; fi
 if "$PY" -c 'import distributed' >/dev/null 2>&1; then
