@@ -21,6 +21,8 @@ struct IteratorState : IteratorCommon {
     std::uint64_t handed = 0;
     double log_seen = -std::numeric_limits<double>::infinity();
     double last_cost = -std::numeric_limits<double>::infinity();
+    double first_cost = std::numeric_limits<double>::quiet_NaN();  // NaN until a pair is handed
+    bool exhausted = false;  // the stream ended with no cover left (not by a cap or a failure)
 };
 
 // log(exp(a) + exp(b)) for a, b that may be -inf.
@@ -52,11 +54,13 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
     }
     if (!found) return nullptr;  // a signal handler raised; the stream resumes next time
     if (!*found) {
+        state.exhausted = state.source->end() == StreamEnd::Exhausted;
         state.source.reset();
         return nullptr;
     }
     // Counted once taken from the source, even if building the pair fails: it is gone.
     const double cost = (*found)->score;
+    if (state.handed == 0) state.first_cost = cost;
     ++state.handed;
     state.log_seen = log_add(state.log_seen, -cost);
     state.last_cost = cost;
@@ -153,6 +157,27 @@ constexpr const char* kTakeUntilDoc =
     "pairs taken; the stream goes on after them. A count below the pairs already given raises\n"
     "ValueError, a negative or too large one OverflowError.";
 
+PyObject* get_progress(PyObject* self, void*) {
+    return with_lock(self, [](Call&, IteratorState& state) -> PyObject* {
+        // Costs come in nondecreasing order: the last one bounds every cover still to come.
+        const double bound = state.exhausted ? std::numeric_limits<double>::infinity() : state.last_cost;
+        Ref best = state.handed == 0 ? Ref(Py_NewRef(Py_None)) : own(PyFloat_FromDouble(state.first_cost));
+        if (!best) return nullptr;
+        return Py_BuildValue("(dOK)", bound, best.get(), static_cast<unsigned long long>(state.handed));
+    });
+}
+
+PyGetSetDef getset[] = {
+    {"progress", get_progress, nullptr,
+     "(bound, best, count): a lower bound on the cost of every cover not yet returned (the\n"
+     "last cost returned, since costs never decrease; -inf before the first, inf once the\n"
+     "stream has ended with nothing left, not by a cap), the cost of the best cover (the\n"
+     "first returned; None before it) and the number of covers returned, by next() or\n"
+     "take_until.",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyMethodDef methods[] = {
     {"take_until", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(take_until)),
      METH_VARARGS | METH_KEYWORDS, kTakeUntilDoc},
@@ -164,6 +189,7 @@ PyType_Slot iterator_slots[] = {
     {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
     {Py_tp_iternext, reinterpret_cast<void*>(iternext)},
     {Py_tp_methods, methods},
+    {Py_tp_getset, getset},
     {Py_tp_doc, const_cast<char*>("Iterator over (cost, cover) pairs of a ranked stream, in nondecreasing cost.")},
     {0, nullptr},
 };

@@ -20,6 +20,8 @@ class RankedSource {
 public:
     virtual ~RankedSource() = default;
     virtual std::optional<RankedCover> next(Interrupt* interrupt) = 0;
+    // Why the stream ended (Running while it has not).
+    virtual StreamEnd end() const noexcept = 0;
 };
 
 template <class Stream>
@@ -28,6 +30,7 @@ public:
     template <class... Args>
     explicit StreamSource(Args&&... args) : stream_(std::forward<Args>(args)...) {}
     std::optional<RankedCover> next(Interrupt* interrupt) override { return stream_.next(interrupt); }
+    StreamEnd end() const noexcept override { return stream_.end(); }
 
 private:
     Stream stream_;

@@ -685,3 +685,37 @@ def test_bad_secondary_in_the_streams(name):
     # A block of secondary elements only is never chosen, even when included.
     assert list(call(secondary=[0, 1], include=[1])) == []
     assert [c for _, c in call(secondary=[0, 1])] == [[]]
+
+
+def small_block_count_stream():
+    return xcover.iter_top_sc(*sbm_like(6, 1))
+
+
+def langford7_stream(max_iter=None):
+    blocks = langford_blocks(7)  # 52 covers
+    return xcover.iter_top(blocks, tied_weights(blocks, 2), max_iter=max_iter)
+
+
+def capped_langford7_stream():
+    return langford7_stream(max_iter=300)  # 14 of them
+
+
+@pytest.mark.concurrency
+@thread_settings(2)
+@pytest.mark.parametrize("make", [langford7_stream, small_block_count_stream, capped_langford7_stream])
+def test_progress_bounds_what_is_left_and_keeps_the_best(threads, make):
+    with pool_of(threads):
+        stream = make()
+        assert stream.progress == (-math.inf, None, 0)
+        taken = []
+        for cost, _ in itertools.islice(stream, 3):
+            taken.append(cost)
+            assert stream.progress == (cost, taken[0], len(taken))
+        taken += [cost for cost, _ in stream.take_until(0.5, 10**6)]  # counted as next() counts
+        assert stream.progress[1:] == (taken[0], len(taken)) and stream.progress[0] in (taken[-1], math.inf)
+        rest = [cost for cost, _ in stream]
+        bound, best, count = stream.progress
+    assert taken and best == taken[0] and count == len(taken) + len(rest)
+    assert all(c >= taken[-1] for c in rest)  # the bound held
+    # A stream ended by its step cap may have covers left: its bound stays the last cost.
+    assert bound == ((rest or taken)[-1] if make is capped_langford7_stream else math.inf)
