@@ -620,7 +620,9 @@ private:
 
 // Subtrees of the branch and bound for the threads: the tree cut level by level, in depth-
 // first order, until it has kPiecesPerThread pieces per thread (or kMaxCutDepth levels).
-// Covers above the cut are kept by `cutter`.
+// Covers above the cut are kept by `cutter`. A level whose positions branch very widely
+// stops being expanded once it has 4 times the pieces wanted: the positions not yet expanded
+// stay pieces themselves, after the children of those before them, so the order holds.
 constexpr std::uint64_t kPiecesPerThread = 32;
 constexpr std::size_t kMaxCutDepth = 12;
 
@@ -628,7 +630,9 @@ std::vector<std::vector<CutoffChoice>> cut_tree(CutoffSearch& cutter, std::uint6
     std::vector<std::vector<CutoffChoice>> level{{}};
     for (std::size_t depth = 0; depth < kMaxCutDepth && !level.empty() && level.size() < pieces; ++depth) {
         std::vector<std::vector<CutoffChoice>> next;
-        for (const auto& top : level) cutter.expand(top, next);
+        std::size_t i = 0;
+        for (; i < level.size() && next.size() < 4 * pieces; ++i) cutter.expand(level[i], next);
+        for (; i < level.size(); ++i) next.push_back(std::move(level[i]));
         level = std::move(next);
     }
     return level;
