@@ -3,9 +3,12 @@
 // estimator, no cutoff), in its order, with one thread and with helpers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
+#include <optional>
 #include <random>
+#include <set>
 
 #include "algorithms/knuth_x/algos/average/cost_cutoff.hpp"
 #include "algorithms/knuth_x/algos/average/get_top.hpp"
@@ -157,4 +160,44 @@ TEST(TopnCutoff, NetCostsSplitEveryCoverCost) {
         }
         EXPECT_NEAR(cost, split, costs.margin);
     }
+}
+
+// The branch and bound cut into pieces for helpers: every cover it keeps within the final
+// cutoff is one the one-thread run keeps (the same set, whatever the order the pieces ran
+// in), and a run that keeps too many gives up on every thread setting, without waiting for
+// pieces nobody took.
+TEST(TopnCutoff, PiecesOnHelpersKeepTheSameCandidates) {
+    std::mt19937_64 rng(11);
+    Blocks blocks;
+    std::vector<double> weights;
+    board(rng, 5, 4, true, blocks, weights);
+    BlockList relabeled;
+    for (const auto& b : blocks) {
+        for (std::uint64_t v : b) relabeled.push_item(v + 1);
+        relabeled.close_list();
+    }
+    const NetCosts costs = net_costs(relabeled, 20, weights, nullptr);
+    auto as_set = [](const std::optional<CoverList>& covers) {
+        std::set<std::vector<std::uint64_t>> set;
+        for (auto cover : covers->nested()) {
+            std::sort(cover.begin(), cover.end());
+            set.insert(cover);
+        }
+        return set;
+    };
+    static ThreadPool two(2), four(4);
+    for (std::uint64_t n : {1, 7, 60}) {
+        const auto alone = cheapest_covers(relabeled, 20, weights, costs, n, 100000, nullptr);
+        ASSERT_TRUE(alone.has_value());
+        for (ThreadPool* pool : {&two, &four}) {
+            const auto threaded = cheapest_covers(relabeled, 20, weights, costs, n, 100000, nullptr, pool);
+            ASSERT_TRUE(threaded.has_value());
+            EXPECT_EQ(as_set(alone), as_set(threaded)) << "n = " << n << ", threads " << pool->threads();
+        }
+    }
+    // Ties everywhere and room for 3 covers: too many at every setting.
+    const std::vector<double> flat(blocks.size(), 1.0);
+    const NetCosts flat_costs = net_costs(relabeled, 20, flat, nullptr);
+    for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two, &four})
+        EXPECT_FALSE(cheapest_covers(relabeled, 20, flat, flat_costs, 50, 3, nullptr, pool).has_value());
 }

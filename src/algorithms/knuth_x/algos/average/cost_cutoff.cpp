@@ -394,6 +394,11 @@ public:
     }
 
     double cutoff() const noexcept { return cutoff_.load(std::memory_order_relaxed); }
+    // Covers kept by every thread together, and whether that is more than they may hold.
+    void count_kept(std::int64_t change) noexcept { kept_.fetch_add(change, std::memory_order_relaxed); }
+    bool too_many_kept() const noexcept {
+        return kept_.load(std::memory_order_relaxed) > static_cast<std::int64_t>(2 * max_kept);
+    }
     void offer(double cost) {
         if (!(cost < cutoff())) return;  // CheapestCosts would not take it either
         std::lock_guard lock(mutex_);
@@ -416,6 +421,7 @@ private:
     std::mutex mutex_;
     CheapestCosts best_;
     std::atomic<double> cutoff_{kInf};
+    std::atomic<std::int64_t> kept_{0};
 };
 
 // One choice on a path of the branch and bound: the column branched on and the node chosen.
@@ -470,10 +476,11 @@ public:
             kept.push_list(kept_[i]);
             costs.push_back(kept_costs_[i]);
         }
+        problem_.count_kept(static_cast<std::int64_t>(kept.size()) - static_cast<std::int64_t>(kept_.size()));
         kept_ = std::move(kept);
         kept_costs_ = std::move(costs);
     }
-    // The covers kept since the last take, with their costs.
+    // The covers kept since the last take, with their costs (still counted as kept).
     CoverList take_kept(std::vector<double>& costs) {
         costs = std::move(kept_costs_);
         kept_costs_.clear();
@@ -540,9 +547,10 @@ private:
         }
         kept_.close_list();
         kept_costs_.push_back(cost);
+        problem_.count_kept(1);
         problem_.offer(cost);
-        if (kept_.size() > 2 * problem_.max_kept) purge();
-        return kept_.size() <= 2 * problem_.max_kept;
+        if (problem_.too_many_kept()) purge();
+        return !problem_.too_many_kept();
     }
 
     // Chooses `node` of `column` at a new level, whatever its cost.
@@ -582,7 +590,7 @@ private:
             for (;;) {
                 if (path_.size() == floor) {
                     purge();
-                    return kept_.size() <= 2 * problem_.max_kept;
+                    return !problem_.too_many_kept();
                 }
                 Level& level = path_.back();
                 links.uncover_rest(level.node, level.rest_threshold);
@@ -653,15 +661,16 @@ public:
         membership_.reset();
     }
 
-    // Searches pieces on the caller's thread until none is left, then waits for the helpers'
-    // (polling `interrupt`). False when too many covers were kept; rethrows a helper's failure.
+    // Searches pieces on the caller's thread until none is left (or too many covers are
+    // kept), then waits for the pieces the helpers took (polling `interrupt`). False when too
+    // many covers were kept; rethrows a helper's failure.
     bool run(Interrupt* interrupt) {
         CutoffSearch search(problem_, interrupt);
         while (run_next(search)) {
         }
         InterruptPoll poll(interrupt);
         std::unique_lock lock(mutex_);
-        while (finished_ < pieces_.size() && !error_) {
+        while (finished_ < taken() && !error_) {
             done_.wait_for(lock, std::chrono::milliseconds(2));
             lock.unlock();
             poll.tick(InterruptPoll::kInterval);
@@ -698,6 +707,11 @@ private:
         std::atomic<bool> requested_flag{false};
         bool requested() override { return requested_flag.load(std::memory_order_relaxed); }
     };
+
+    // The pieces taken so far (next_ also counts the takes that found none left).
+    std::uint64_t taken() const noexcept {
+        return std::min<std::uint64_t>(next_.load(std::memory_order_relaxed), pieces_.size());
+    }
 
     // Takes the next piece and searches it; false when none is left (or the run is over).
     bool run_next(CutoffSearch& search) {
