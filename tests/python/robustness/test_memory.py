@@ -92,6 +92,8 @@ def test_get_topn_sc_on_a_thread_runs_out_of_memory_promptly():
     # allocation then gets its own mapping: a search that allocated per scored child spent
     # minutes in the kernel before its frontier's next growth failed. Scoring reuses its
     # storage, so the call meets the failing growth within seconds and raises MemoryError.
+    # (A step cap never reached keeps the plain search: without caps the call takes its
+    # candidates from the block-count stream and finishes in a moment.)
     result = run_python(
         """
         import random, threading, xcover
@@ -106,7 +108,7 @@ def test_get_topn_sc_on_a_thread_runs_out_of_memory_promptly():
         def work():
             try:
                 xcover.get_topn_sc(blocks, weights, [len(b) - 1 for b in blocks], 3 * n,
-                                   [len(b) for b in blocks], n, 1)
+                                   [len(b) for b in blocks], n, 1, max_iter=2**62)
             except MemoryError:
                 outcomes.append("memory-error")
             else:
