@@ -17,7 +17,8 @@ struct IteratorState : IteratorCommon {
     CoverList batch;
     std::uint64_t next_in_batch = 0;
     std::uint64_t yielded = 0;
-    double searched = 0.0;  // the search's done share at the last refill; 1 once it is over
+    double searched = 0.0;  // the search's done share at the last refill (progress says 1 once
+                            // the source is gone)
 };
 
 // Whether covers may remain beyond the batch in hand.
@@ -47,10 +48,7 @@ XCOVER_CATCHES_FORCED_UNWIND bool refill(Call& call, IteratorState& state) {
     // search resumes where it stopped.
     if (state.source) state.searched = std::max(state.searched, state.source->progress().fraction);
     if (!more) return false;
-    if (!*more) {
-        end_search(state);
-        state.searched = 1.0;
-    }
+    if (!*more) end_search(state);
     return true;
 }
 
