@@ -661,11 +661,10 @@ public:
         membership_.reset();
     }
 
-    // Searches pieces on the caller's thread until none is left (or too many covers are
+    // Searches pieces on the caller's thread with `search` (at the root) until none is left (or too many covers are
     // kept), then waits for the pieces the helpers took (polling `interrupt`). False when too
     // many covers were kept; rethrows a helper's failure.
-    bool run(Interrupt* interrupt) {
-        CutoffSearch search(problem_, interrupt);
+    bool run(CutoffSearch& search, Interrupt* interrupt) {
         while (run_next(search)) {
         }
         InterruptPoll poll(interrupt);
@@ -778,7 +777,7 @@ std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64
         search.purge();
         covers = search.take_kept(cover_costs);
         ThreadedCutoff threaded(problem, std::move(pieces), *pool);
-        if (!threaded.run(interrupt)) return std::nullopt;
+        if (!threaded.run(search, interrupt)) return std::nullopt;
         threaded.gather(covers, cover_costs);
     }
     // The cutoff is final: keep what costs up to it + 4 margins.
