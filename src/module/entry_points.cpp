@@ -91,7 +91,7 @@ SearchCaps caps(Arguments& a) {
     return SearchCaps{a.optional_integer(F.slot("max_iter")), a.optional_integer(F.slot("max_heap"))};
 }
 
-// The secondary elements and their colors of a depth-first query, or nullopt with ValueError
+// The secondary elements and their colors of a query, or nullopt with ValueError
 // when the colors do not fit the blocks.
 template <const FunctionDeclaration& F>
 std::optional<SecondaryItems> secondary_items(Arguments& a) {
@@ -286,10 +286,12 @@ PyObject* iter_top_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, P
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         std::vector<double>& weights = a.numbers(F.slot("weights"));
         if (!one_per_block("weights", weights, partitions)) return nullptr;
+        const std::optional<SecondaryItems> secondary = secondary_items<F>(a);
+        if (!secondary) return nullptr;
         auto source = run_detached(call.check, [&](Interrupt& interrupt) {
             return std::unique_ptr<RankedSource>(std::make_unique<StreamSource<TopStream>>(
                 partitions, std::move(weights), a.integers(F.slot("include")), caps<F>(a),
-                &interrupt, helpers(), a.integers(F.slot("secondary"))));
+                &interrupt, helpers(), *secondary));
         }, input_items(partitions));
         if (!source) return nullptr;
         return new_ranked_iterator(call.state, std::move(*source), "iter_top");

@@ -139,13 +139,14 @@ inline constexpr FunctionDeclaration kSplit{
 // The ranked searches as streams: not in __all__.
 inline constexpr FunctionDeclaration kIterTop{
     "iter_top",
-    {{kPartitions, kWeights, kInclude, kMaxIter, kMaxHeap, kSecondary}},
+    {{kPartitions, kWeights, kInclude, kMaxIter, kMaxHeap, kSecondary, kColors}},
     "Iterate over the partitions of get_top, in the same order, as (cost, partition) pairs.\n\n"
     "The cost is the sum of the partition's weights. The iterator owns a copy of the problem\n"
     "and searches as pairs are asked for. `include` lists block indices that every partition\n"
     "returned must contain: the pairs are then those of the stream without `include` that\n"
     "hold them, in the same order, to the bit. `weights` needs one weight per block.\n"
-    XCOVER_SECONDARY_DOC " The costs still come in nondecreasing order.",
+    XCOVER_SECONDARY_DOC " The costs still come in nondecreasing order.\n"
+    XCOVER_COLORS_DOC " With colors, the pairs still come in nondecreasing cost.",
     false,
     iter_top_entry,
 };

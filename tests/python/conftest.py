@@ -1,5 +1,7 @@
 import contextlib
+import functools
 import itertools
+import operator
 import os
 import subprocess
 import sys
@@ -166,21 +168,47 @@ def depth_first_model(blocks, include=(), secondary=(), seed=None, shares=None):
     return covers
 
 
-def colored_search_model(blocks, include=(), secondary=(), colors=None):
-    """(covers in iter_all's order, positions of the search tree) of the search with colors, from
-    a plain model: columns by (secondary, count, value), branching on the leftmost primary column
-    of fewest live blocks, its blocks tried by index. A block is live while its primary elements
-    are uncovered and each secondary element it holds is free, or taken in the color the block
-    gives it. Blocks meeting an included block in an element they cannot share with it (the
-    same color on both sides) are never tried; they still count as live."""
-    from collections import Counter
+class ColoredProblem:
+    """Blocks with secondary elements and colors, the long way. Columns by (secondary, count,
+    value); a block is live while its primary elements are uncovered and each secondary
+    element it holds is free, or taken in the color the block gives it."""
 
-    sets = [set(b) for b in blocks]
-    colored = [dict(c or {}) for c in colors] if colors is not None else [{} for _ in blocks]
-    secondary = set(secondary)
-    counts = Counter(e for s in sets for e in s)
-    primary = [e for e in sorted(counts, key=lambda e: (e in secondary, counts[e], e)) if e not in secondary]
     owned = object()  # a secondary element taken without a color
+
+    def __init__(self, blocks, secondary=(), colors=None):
+        from collections import Counter
+
+        self.sets = [set(b) for b in blocks]
+        self.colored = [dict(c or {}) for c in colors] if colors is not None else [{} for _ in blocks]
+        self.secondary = set(secondary)
+        counts = Counter(e for s in self.sets for e in s)
+        self.primary = [e for e in sorted(counts, key=lambda e: (e in self.secondary, counts[e], e))
+                        if e not in self.secondary]
+
+    def shares(self, b, e, color):
+        return self.colored[b].get(e) is not None and self.colored[b].get(e) == color
+
+    def live(self, b, covered, taken):
+        return self.sets[b] and all(
+            e not in covered if e not in self.secondary
+            else (e not in taken or (taken[e] is not self.owned and self.shares(b, e, taken[e])))
+            for e in self.sets[b])
+
+    def choose(self, b, covered, taken):
+        """(covered, taken) once block b is chosen."""
+        now = dict(taken)
+        for e in self.sets[b] & self.secondary:
+            now[e] = self.colored[b][e] if self.colored[b].get(e) is not None else self.owned
+        return covered | (self.sets[b] - self.secondary), now
+
+
+def colored_search_model(blocks, include=(), secondary=(), colors=None):
+    """(covers in iter_all's order, positions of the search tree) of the search with colors:
+    branching on the leftmost primary column of fewest live blocks (ColoredProblem), its blocks
+    tried by index. Blocks meeting an included block in an element they cannot share with it
+    (the same color on both sides) are never tried; they still count as live."""
+    p = ColoredProblem(blocks, secondary, colors)
+    sets, colored, secondary = p.sets, p.colored, p.secondary
 
     owner = {}  # element -> (first included block holding it, its color there)
     for b in dict.fromkeys(include):
@@ -191,36 +219,74 @@ def colored_search_model(blocks, include=(), secondary=(), colors=None):
             if first != b and (colored[b].get(e) is None or colored[b].get(e) != color):
                 return [], 1
 
-    def shares(b, e, color):
-        return colored[b].get(e) is not None and colored[b].get(e) == color
-
     excluded = {b for b, s in enumerate(sets) if b not in set(include)
-                and any(e in owner and not shares(b, e, owner[e][1]) for e in s)}
-
-    def live(b, covered, taken):
-        return sets[b] and all(
-            e not in covered if e not in secondary else (e not in taken or (taken[e] is not owned and shares(b, e, taken[e])))
-            for e in sets[b])
+                and any(e in owner and not p.shares(b, e, owner[e][1]) for e in s)}
 
     covers = []
 
     def walk(covered, taken, path):
-        open_columns = [e for e in primary if e not in covered]
+        open_columns = [e for e in p.primary if e not in covered]
         if not open_columns:
             covers.append(list(path))
             return 1
-        alive = [b for b in range(len(sets)) if live(b, covered, taken)]
+        alive = [b for b in range(len(sets)) if p.live(b, covered, taken)]
         column = min(open_columns, key=lambda e: sum(1 for b in alive if e in sets[b]))
         positions = 1
         for b in (b for b in alive if column in sets[b] and b not in excluded):
-            now = dict(taken)
-            for e in sets[b] & secondary:
-                now[e] = colored[b][e] if colored[b].get(e) is not None else owned
-            positions += walk(covered | (sets[b] - secondary), now, path + [b])
+            positions += walk(*p.choose(b, covered, taken), path + [b])
         return positions
 
     positions = walk(frozenset(), {}, [])
     return covers, positions
+
+
+def colored_ordered_model(blocks, weights, secondary=(), colors=None):
+    """iter_top with secondary elements and colors, the long way: ordered_search_model's search
+    over ColoredProblem's live blocks. A key is the weight sum plus, per uncovered primary
+    element in increasing value, the least share (weight / primary entries, repeats counted)
+    among the live blocks holding it; ties to the entry pushed first. (cost, cover) pairs."""
+    import heapq
+    import math
+
+    p = ColoredProblem(blocks, secondary, colors)
+    n = min(len(blocks), len(weights))
+    share = [weights[i] / max(1, sum(1 for e in blocks[i] if e not in p.secondary)) for i in range(n)]
+
+    def key(chosen, covered, taken, seq):
+        part = -0.0
+        for b in chosen:
+            part += weights[b]
+        least = {}
+        for i in range(n):
+            if p.live(i, covered, taken):
+                for e in p.sets[i] - p.secondary:
+                    if e not in least or least[e] > share[i]:
+                        least[e] = share[i]
+        rest = -0.0
+        for e in sorted(least):
+            rest += least[e]
+        s = part + rest
+        return ((1, 0.0) if math.isnan(s) else (0, s), seq)
+
+    frontier = [(key([], frozenset(), {}, 0), [], frozenset(), {})]
+    seq = 1
+    pairs = []
+    while frontier:
+        _, chosen, covered, taken = heapq.heappop(frontier)
+        active = [e for e in p.primary if e not in covered]
+        if not active:
+            pairs.append((functools.reduce(operator.add, (weights[b] for b in chosen), -0.0), chosen))
+            continue
+        alive = [b for b in range(len(blocks)) if p.live(b, covered, taken)]
+        sizes = [sum(1 for b in alive if e in p.sets[b]) for e in active]
+        if min(sizes) == 0:
+            continue
+        column = active[sizes.index(min(sizes))]
+        for b in reversed([b for b in alive if column in p.sets[b]]):
+            now = p.choose(b, covered, taken)
+            heapq.heappush(frontier, (key(chosen + [b], *now, seq), chosen + [b], *now))
+            seq += 1
+    return pairs
 
 
 def run_in_threads(worker, count):

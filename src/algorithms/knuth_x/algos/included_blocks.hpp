@@ -14,6 +14,7 @@
 
 #include "../interrupt.hpp"
 #include "../links/block_list.hpp"
+#include "../links/colors.hpp"
 
 namespace xcover {
 
@@ -29,11 +30,11 @@ std::vector<std::uint64_t> distinct_included(const BlockList& blocks,
 // may leave them uncovered. Polls `poll` as it goes.
 std::optional<std::vector<char>> blocks_meeting(const BlockList& blocks,
                                                 std::span<const std::uint64_t> prefix,
-                                                InterruptPoll& poll, std::span<const std::uint64_t> secondary = {});
+                                                InterruptPoll& poll, const SecondaryItems& secondary = {});
 
 // `blocks` with every block that meets one of `prefix` (distinct indices) emptied, or nullopt
 // when no cover can hold all of `prefix` (as for blocks_meeting).
 std::optional<BlockList> blocks_beside(const BlockList& blocks, std::span<const std::uint64_t> prefix,
-                                       InterruptPoll& poll, std::span<const std::uint64_t> secondary = {});
+                                       InterruptPoll& poll, const SecondaryItems& secondary = {});
 
 }  // namespace xcover

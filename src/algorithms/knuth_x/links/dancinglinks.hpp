@@ -121,6 +121,34 @@ public:
             for (NodeIndex q = left_[p]; q != p; q = left_[q]) uncover_column(column_[q]);
         check_links_when_asked();
     }
+    // Choosing a whole block of a matrix with colors, as a best-first search moves between
+    // partial covers: `first` is the block's first node, the block holds a primary column and
+    // is still linked. Its uncolored columns are covered left to right, which hides the block
+    // from its colored ones, then each colored node not cleansed purifies its column: the
+    // matrix DLX2 leaves after choosing the block in any of its primary columns. The inverse
+    // undoes the same moves in reverse (the block's cleansed nodes are the same then).
+    void cover_block_colored(std::uint64_t first) {
+        if (!colored_) fail("a block chosen as colored in a matrix without colors");
+        const NodeIndex p = checked_block_node(first);
+        for_block_nodes(p, false, [&](NodeIndex q) {
+            if (colors_[q] == 0) cover_column<true>(column_[q]);
+        });
+        for_block_nodes(p, false, [&](NodeIndex q) {
+            if (colors_[q] != 0 && column_[q] != kCleansed) purify(q);
+        });
+        check_links_when_asked();
+    }
+    void uncover_block_colored(std::uint64_t first) {
+        if (!colored_) fail("a block chosen as colored in a matrix without colors");
+        const NodeIndex p = checked_block_node(first);
+        for_block_nodes(p, true, [&](NodeIndex q) {
+            if (colors_[q] != 0 && column_[q] != kCleansed) unpurify(q);
+        });
+        for_block_nodes(p, true, [&](NodeIndex q) {
+            if (colors_[q] == 0) uncover_column<true>(column_[q]);
+        });
+        check_links_when_asked();
+    }
     // Whether the matrix was built with colors.
     bool has_colors() const noexcept { return colored_; }
     // A node's color number: 0 for none (and for every node of a matrix without colors).
@@ -287,6 +315,24 @@ private:
                 refilled += unhide<true>(a, i);
         }
         empty_columns_ -= refilled;
+    }
+    // Visits the nodes of the block of `p`, left to right from p, or right to left ending at p.
+    template <class Visit>
+    void for_block_nodes(NodeIndex p, bool backwards, Visit&& visit) const {
+        if (!backwards) {
+            NodeIndex q = p;
+            do {
+                visit(q);
+                q = right_[q];
+            } while (q != p);
+        } else {
+            NodeIndex q = left_[p];
+            while (true) {
+                visit(q);
+                if (q == p) break;
+                q = left_[q];
+            }
+        }
     }
     // The colored walks stay out of line, so that the plain ones are compiled as before.
     [[gnu::noinline]] void cover_column_colored(NodeIndex c) { cover_column<true>(c); }

@@ -4,7 +4,7 @@
 // all cost time in proportion to its depth when done from scratch; a search that goes deep
 // (one forced block after another) would pay that at every step. Consecutive entries mostly
 // share a long prefix, so this keeps the path the matrix shows with, per position, the
-// entry's arena number, the weight sum so far and the count of columns covered so far, and a
+// entry's arena number, the weight sum so far and the count of the matrix's moves so far, and a
 // move only undoes and redoes the part after the common prefix.
 //
 // The common prefix is found from the new entry upwards: numbers increase along a path (a
@@ -44,16 +44,15 @@ public:
         ids_.resize(kept + 1);
         blocks_.resize(kept);
         sums_.resize(kept + 1);
-        column_ends_.resize(kept + 1);
-        state.rewind(column_ends_.back());
+        move_ends_.resize(kept + 1);
+        state.rewind(move_ends_.back());
         for (auto it = fresh_.rbegin(); it != fresh_.rend(); ++it) {
             const std::uint64_t block = arena.node(*it).block;
-            const auto columns = relabeled[block];
-            state.cover_more(columns);
+            state.choose(relabeled, block);
             ids_.push_back(*it);
             blocks_.push_back(block);
             sums_.push_back(scorer.child_weight_sum(sums_.back(), block));
-            column_ends_.push_back(column_ends_.back() + columns.size());
+            move_ends_.push_back(state.covered().size());
         }
         valid_ = true;
     }
@@ -74,14 +73,14 @@ private:
         ids_.assign(1, 0);
         blocks_.clear();
         sums_.assign(1, -0.0);
-        column_ends_.assign(1, 0);
+        move_ends_.assign(1, 0);
     }
 
     bool valid_ = true;
     std::vector<EntryIndex> ids_{0};            // root first, increasing
     std::vector<std::uint64_t> blocks_;
     std::vector<double> sums_{-0.0};            // sums_[k]: the first k blocks' weights
-    std::vector<std::uint64_t> column_ends_{0};  // columns covered by the first k blocks
+    std::vector<std::uint64_t> move_ends_{0};  // the matrix's moves choosing the first k blocks
     std::vector<EntryIndex> fresh_;             // scratch: the new part, deepest first
 };
 

@@ -59,6 +59,17 @@ constexpr bool refines_keys() {
     };
 }
 
+// Whether a scorer's keys stay admissible in a matrix with colors (colors.hpp), where a child
+// removes the blocks giving one of its colored columns another color and keeps those giving
+// the same: it declares `static constexpr bool kHandlesColors = true;`.
+template <class Scorer>
+constexpr bool handles_colors() {
+    if constexpr (requires { Scorer::kHandlesColors; })
+        return Scorer::kHandlesColors;
+    else
+        return false;
+}
+
 // Whether the scorer rules `block` out as a child: a scorer may declare
 //   bool rules_out(std::uint64_t block) const;
 // to keep the search to the covers without such blocks (ranked streams with `include`). A
@@ -88,15 +99,12 @@ double weight_sum_of(const Scorer& scorer, const std::vector<std::uint64_t>& pat
     return sum;
 }
 
-// Brings the matrix of `state` to the entry of `path` (`columns` is scratch).
+// Brings the matrix of `state` to the entry of `path` (`moves` is scratch).
 inline void restore_path(LinkState& state, const BlockList& relabeled,
-                         const std::vector<std::uint64_t>& path, std::vector<std::uint64_t>& columns) {
-    columns.clear();
-    for (std::uint64_t block : path) {
-        const auto covered = relabeled[block];
-        columns.insert(columns.end(), covered.begin(), covered.end());
-    }
-    state.restore(columns);
+                         const std::vector<std::uint64_t>& path, std::vector<std::uint64_t>& moves) {
+    moves.clear();
+    for (std::uint64_t block : path) state.moves_of(relabeled, block, moves);
+    state.restore(moves);
 }
 
 // Expands the entry of `path` (weight sum `entry_sum`) that `links` shows. A sink provides

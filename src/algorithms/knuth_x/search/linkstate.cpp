@@ -4,6 +4,30 @@
 
 namespace xcover {
 
+std::uint64_t LinkState::block_move(const BlockList& relabeled, std::uint64_t block) const {
+    const auto columns = relabeled[block];
+    if (columns.empty()) fail("an empty block chosen");
+    // Block nodes follow the root and the column headers, in the order of relabeled's items.
+    const auto offset = static_cast<std::uint64_t>(columns.data() - relabeled.all_items().data());
+    return kBlockMove | (links_.column_count() + 1 + offset);
+}
+
+void LinkState::moves_of(const BlockList& relabeled, std::uint64_t block, std::vector<std::uint64_t>& out) const {
+    if (links_.has_colors()) {
+        out.push_back(block_move(relabeled, block));
+    } else {
+        const auto columns = relabeled[block];
+        out.insert(out.end(), columns.begin(), columns.end());
+    }
+}
+
+void LinkState::choose(const BlockList& relabeled, std::uint64_t block) {
+    if (links_.has_colors())
+        make_one(block_move(relabeled, block));
+    else
+        cover_more(relabeled[block]);
+}
+
 void LinkState::restore(std::span<const std::uint64_t> target) {
     const std::size_t n = covered_.size();
     const std::size_t t = target.size();
@@ -12,23 +36,32 @@ void LinkState::restore(std::span<const std::uint64_t> target) {
     while (j < limit && covered_[j] == target[j]) ++j;
     if (j == n && j == t) return;
 
-    // Last covered, first uncovered: every cover/uncover pair stays properly nested.
+    // Last made, first undone: every cover/uncover pair stays properly nested.
     rewind(j);
     cover_more(target.subspan(j));
 }
 
 void LinkState::rewind(std::size_t keep) {
     for (std::size_t i = covered_.size(); i > keep; --i) {
-        links_.uncover(covered_[i - 1]);
+        const std::uint64_t move = covered_[i - 1];
+        if (move & kBlockMove)
+            links_.uncover_block_colored(move & ~kBlockMove);
+        else
+            links_.uncover(move);
         covered_.pop_back();
     }
 }
 
+void LinkState::make_one(std::uint64_t move) {
+    covered_.push_back(move);  // first: a failed allocation leaves the list true
+    if (move & kBlockMove)
+        links_.cover_block_colored(move & ~kBlockMove);
+    else
+        links_.cover(move);
+}
+
 void LinkState::cover_more(std::span<const std::uint64_t> more) {
-    for (std::uint64_t column : more) {
-        covered_.push_back(column);  // first: a failed allocation leaves the list true
-        links_.cover(column);
-    }
+    for (std::uint64_t move : more) make_one(move);
 }
 
 }  // namespace xcover

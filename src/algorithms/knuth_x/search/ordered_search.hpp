@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "../links/block_list.hpp"
+#include "../links/colors.hpp"
 #include "../links/dancinglinks.hpp"
 #include "../links/element_index.hpp"
 #include "covers.hpp"
@@ -85,15 +86,19 @@ public:
     // `make_scorer(index)` builds the scorer once the columns are numbered. With a pool whose
     // setting is above one thread, helpers expand the best pending entries ahead of time.
     // Elements listed in `secondary` become secondary columns (see DancingLinks): a cover may
-    // leave them uncovered, and the search never branches on them.
+    // leave them uncovered, and the search never branches on them. Its colors (colors.hpp),
+    // checked by the caller, need a scorer that reads them (handles_colors).
     template <class MakeScorer>
     OrderedSearch(const BlockList& blocks, SearchCaps caps, Interrupt* interrupt,
                   MakeScorer&& make_scorer, ThreadPool* pool = nullptr,
-                  std::span<const std::uint64_t> secondary = {})
+                  const SecondaryItems& secondary = {})
         : step_limit_(caps.max_iter), max_heap_(caps.max_heap), poll_(interrupt) {
-        ElementIndex index = build_element_index(blocks, secondary, interrupt);
+        if (!secondary.colors.empty() && !handles_colors<Scorer>())
+            fail("colors given to a search whose scorer ignores them");
+        ElementIndex index = build_element_index(blocks, secondary.elements, interrupt);
         relabeled_ = relabel_all(index, blocks, interrupt);
-        state_.emplace(DancingLinks(relabeled_, index.column_count(), interrupt, index.primary_count()));
+        const std::vector<std::uint32_t> colors = node_colors(blocks, index, relabeled_, secondary, interrupt);
+        state_.emplace(DancingLinks(relabeled_, index.column_count(), interrupt, index.primary_count(), colors));
         EntryArena::check_block_bound(state_->links().block_bound());
         scorer_.emplace(make_scorer(index));
         const double root = scorer_->root_score(state_->links());

@@ -158,7 +158,7 @@ private:
     };
 
     struct Scratch {
-        std::vector<std::uint64_t> columns;
+        std::vector<std::uint64_t> moves;
         std::vector<std::uint64_t> branch;
         std::vector<std::uint64_t> last;  // the first blocks of the entry the matrix shows
     };
@@ -282,7 +282,7 @@ private:
         out.blocks.clear();
         out.keys.clear();
         out.weight_sum = weight_sum_of(scorer, path);
-        restore_path(state, relabeled_, path, c.columns);
+        restore_path(state, relabeled_, path, c.moves);
         c.last.assign(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(
                                                       std::min(path.size(), kHeadBlocks)));
         KeepAll sink{cancelled_, out};

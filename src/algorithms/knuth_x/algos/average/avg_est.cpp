@@ -54,10 +54,27 @@ bool AvgScorer::remaining(const DancingLinks& links, std::uint64_t node) const {
 bool AvgScorer::meets_child(const DancingLinks& links, std::uint64_t node) const {
     const std::uint64_t signature = at(signature_, node);
     if ((signature & child_signature_) == 0) return false;
+    if (links.has_colors()) return meets_child_colored(links, node);
     if (stamp_.size() <= kSignatureBits + 1) return true;  // one bit per column: exact
     std::uint64_t j = node;
     do {
         if (at(stamp_, links.column_of(j)) == child_counter_) return true;
+        j = links.next_in_block(j);
+    } while (j != node);
+    return false;
+}
+
+// With colors, a block the child meets stays when every column they share is colored alike
+// in both. A cleansed node's column is purified in its own color, which the child (a block
+// still in the matrix) then gives it too, or leaves cleansed itself: never a conflict.
+bool AvgScorer::meets_child_colored(const DancingLinks& links, std::uint64_t node) const {
+    std::uint64_t j = node;
+    do {
+        const std::uint64_t column = links.column_of(j);
+        if (column != DancingLinks::kCleansed && at(stamp_, column) == child_counter_) {
+            const std::uint32_t color = links.color_of(j);
+            if (color == 0 || color != stamp_color_[column]) return true;
+        }
         j = links.next_in_block(j);
     } while (j != node);
     return false;
@@ -157,9 +174,17 @@ double AvgScorer::child_score(const DancingLinks& links, const BlockList& relabe
                               const ChildContext& child) {
     ++child_counter_;
     child_signature_ = 0;
-    for (std::uint64_t c : relabeled[child.block]) {
+    const auto columns = relabeled[child.block];
+    for (std::uint64_t c : columns) {
         at(stamp_, c) = child_counter_;
         child_signature_ |= std::uint64_t{1} << (c % kSignatureBits);
+    }
+    if (links.has_colors()) {
+        // The child's nodes follow the root and the headers in relabeled's item order.
+        const auto first = links.column_count() + 1 +
+                           static_cast<std::uint64_t>(columns.data() - relabeled.all_items().data());
+        stamp_color_.resize(stamp_.size());
+        for (std::uint64_t k = 0; k < columns.size(); ++k) stamp_color_[columns[k]] = links.color_of(first + k);
     }
 
     double sum = -0.0;

@@ -47,6 +47,9 @@ class AvgScorer {
 public:
     // A key only orders entries: a child alone on the frontier is not scored (expansion.hpp).
     static constexpr bool kKeysOnlyOrder = true;
+    // With colors, the blocks that could still cover an element are those left in its column
+    // once the child is chosen, colors agreeing (meets_child_colored).
+    static constexpr bool kHandlesColors = true;
 
     AvgScorer(const BlockList& blocks, std::vector<double> weights, const ElementIndex& index);
 
@@ -90,6 +93,7 @@ private:
 
     bool remaining(const DancingLinks& links, std::uint64_t node) const;
     bool meets_child(const DancingLinks& links, std::uint64_t node) const;
+    bool meets_child_colored(const DancingLinks& links, std::uint64_t node) const;
     double share_of(const DancingLinks& links, std::uint64_t node) const;
     // The least share of a column in the child, given the parent's.
     Least child_least(const DancingLinks& links, std::uint64_t column, const Least& parent) const;
@@ -102,6 +106,7 @@ private:
     std::vector<std::uint64_t> sorted_nodes_;  // block nodes by (share, index), NaN left out
     std::vector<Least> parent_least_;       // per column, for the entry being expanded
     std::vector<std::uint64_t> stamp_;      // per column: the child whose block covers it
+    std::vector<std::uint32_t> stamp_color_;  // per column: the color that child gives it
     // A 64-bit signature of each block node's block: bit (c mod 64) for each of its columns.
     // Two blocks whose signatures share no bit share no column; with at most 64 columns the
     // test is exact.

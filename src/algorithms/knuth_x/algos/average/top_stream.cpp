@@ -8,11 +8,11 @@ namespace xcover {
 TopStream::TopStream(const BlockList& blocks, std::vector<double> weights,
                      std::span<const std::uint64_t> include, SearchCaps caps,
                      Interrupt* interrupt, ThreadPool* pool,
-                     std::span<const std::uint64_t> secondary)
+                     const SecondaryItems& secondary)
     : steps_(caps), poll_(interrupt) {
     // The step cap counts the stream's own steps; the search keeps the heap cap.
     const SearchCaps search_caps{std::nullopt, caps.max_heap};
-    if (!caps.max_iter && !caps.max_heap && include.empty() && secondary.empty() &&
+    if (!caps.max_iter && !caps.max_heap && include.empty() && secondary.elements.empty() &&
         cutoff_applies(blocks, weights)) {
         TopStreamRounds& r = rounds_.emplace();  // in place: a round's search stays where it was built
         r.blocks = blocks;

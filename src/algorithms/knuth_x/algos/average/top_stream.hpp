@@ -16,6 +16,8 @@
 // DepthFirstSearch: the search never branches on them, so a block holding only such elements
 // is never chosen. The order stays exactly nondecreasing: the lower bound spreads a block's
 // weight over its primary entries alone (primary_shares). Without it, nothing changes.
+// Its colors (colors.hpp) let blocks share a secondary element they give the same color: the
+// search chooses blocks as DLX2 does, and a child's bound counts the blocks its colors leave.
 //
 // Without caps, `include` and `secondary`, where a cutoff is sound (cost_cutoff.hpp), the
 // stream runs in rounds: a search with a cutoff for the first n covers (get_topn's), from
@@ -37,6 +39,7 @@
 
 #include "../../interrupt.hpp"
 #include "../../links/block_list.hpp"
+#include "../../links/colors.hpp"
 #include "../../search/ranked_cover.hpp"
 #include "../ranked_stream.hpp"
 #include "get_top.hpp"
@@ -68,7 +71,7 @@ public:
     TopStream(const BlockList& blocks, std::vector<double> weights,
               std::span<const std::uint64_t> include, SearchCaps caps,
               Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr,
-              std::span<const std::uint64_t> secondary = {});
+              const SecondaryItems& secondary = {});
 
     // The next cover, or nullopt once the stream has ended (see end()).
     std::optional<RankedCover> next(Interrupt* interrupt = nullptr);
