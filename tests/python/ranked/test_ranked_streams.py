@@ -19,8 +19,8 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import xcover
-from conftest import (SEND_LATER, SIGNAL_LATENCY_BOUND, fork_with_helpers, pool_of, run_in_threads,
-                      run_script_words, thread_settings)
+from conftest import (SEND_LATER, SIGNAL_LATENCY_BOUND, colored_ordered_model, fork_with_helpers, pool_of,
+                      run_in_threads, run_script_words, thread_settings)
 from test_block_count import complete_score
 from test_helper_threads import langford_blocks
 
@@ -719,3 +719,43 @@ def test_progress_bounds_what_is_left_and_keeps_the_best(threads, make):
     assert all(c >= taken[-1] for c in rest)  # the bound held
     # A stream ended by its step cap may have covers left: its bound stays the last cost.
     assert bound == ((rest or taken)[-1] if make is capped_langford7_stream else math.inf)
+
+
+# Colors (`colors=`) in iter_top: the search of the model, to the bit, with and without helper
+# threads; include keeps the stream's pairs that hold the included blocks.
+from test_colors import colored_problems  # noqa: E402
+from test_secondary import xcc_brute_force  # noqa: E402
+
+TIED_WEIGHTS = [-1.0, 0.0, 0.5, 1.0, 2.0, 1 / 3]
+
+
+def check_colored_stream(blocks, weights, include, secondary, colors, threads):
+    pairs = colored_ordered_model(blocks, weights, secondary, colors)
+    with pool_of(threads):
+        assert list(xcover.iter_top(blocks, weights, secondary=secondary, colors=colors)) == pairs
+        held = list(xcover.iter_top(blocks, weights, include=include, secondary=secondary, colors=colors))
+    assert held == [p for p in pairs if set(include) <= set(p[1])]
+    return pairs
+
+
+@thread_settings(3)
+@settings(max_examples=200, deadline=None)
+@given(problem=colored_problems(), data=st.data())
+def test_iter_top_with_colors_is_the_colored_search_of_the_model(threads, problem, data):
+    blocks, include, secondary, colors = problem
+    weights = data.draw(st.lists(st.sampled_from(TIED_WEIGHTS), min_size=len(blocks), max_size=len(blocks)))
+    pairs = check_colored_stream(blocks, weights, include, secondary, colors, threads)
+    assert sorted(tuple(sorted(c)) for _, c in pairs) == xcc_brute_force(blocks, secondary, colors)
+
+
+@thread_settings(2, 4)
+@pytest.mark.parametrize("seed", range(12))
+def test_larger_colored_streams_are_the_model_search(threads, seed):
+    # Up to 30 blocks over 10 elements, two colors: helpers expand entries ahead of the stream.
+    r = random.Random(seed)
+    blocks = [r.sample(range(10), r.randint(1, 4)) for _ in range(r.randint(12, 30))]
+    weights = [r.choice(TIED_WEIGHTS) for _ in blocks]
+    secondary = r.sample(range(10), r.randint(1, 5))
+    colors = [{e: r.randint(0, 1) for e in b if e in secondary and r.random() < 0.7} or None for b in blocks]
+    include = r.sample(range(len(blocks)), 1)
+    check_colored_stream(blocks, weights, include, secondary, colors, threads)
