@@ -146,7 +146,7 @@ inline constexpr FunctionDeclaration kIterTop{
     "returned must contain: the pairs are then those of the stream without `include` that\n"
     "hold them, in the same order, to the bit. `weights` needs one weight per block.\n"
     XCOVER_SECONDARY_DOC " The costs still come in nondecreasing order.\n"
-    XCOVER_COLORS_DOC " With colors, the pairs still come in nondecreasing cost.",
+    XCOVER_COLORS_DOC "\nWith colors, the pairs still come in nondecreasing cost.",
     false,
     iter_top_entry,
 };

@@ -176,6 +176,7 @@ def iter_top(
     max_iter: SupportsIndex | None = None,
     max_heap: SupportsIndex | None = None,
     secondary: _Integers = (),
+    colors: _Colors | None = None,
 ) -> RankedIterator:
     """Iterate over the partitions of get_top, in the same order, as (cost, partition) pairs.
 
@@ -185,7 +186,12 @@ def iter_top(
     hold them, in the same order, to the bit. `weights` needs one weight per block.
     `secondary` lists element values that a partition may leave uncovered but never covers
     twice; the search never branches on them, so a block holding only such elements is
-    never chosen. The costs still come in nondecreasing order."""
+    never chosen. The costs still come in nondecreasing order.
+    `colors`, when given, has one entry per block: None or a dict mapping secondary elements
+    of that block to colors (ints). Blocks may share a secondary element when each gives it
+    the same color; a block holding it without a color owns it outright. A color on an
+    element the block lacks or that is not in `secondary` raises ValueError.
+    With colors, the pairs still come in nondecreasing cost."""
 
 def iter_top_sc(
     partitions: _Blocks,

@@ -55,7 +55,7 @@ EXPECTED_ANNOTATIONS = {
     },
     "iter_top": {
         "partitions": BLOCKS, "weights": WEIGHTS, "include": INTEGERS, "max_iter": CAP,
-        "max_heap": CAP, "secondary": INTEGERS,
+        "max_heap": CAP, "secondary": INTEGERS, "colors": COLORS,
     },
     "iter_top_sc": {
         "partitions": BLOCKS, "weights": WEIGHTS, "edge_counts": INTEGERS,
