@@ -316,10 +316,12 @@ PyObject* iter_top_sc_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs
                          error->c_str());
             return nullptr;
         }
+        const std::optional<SecondaryItems> secondary = secondary_items<F>(a);
+        if (!secondary) return nullptr;
         auto source = run_detached(call.check, [&](Interrupt& interrupt) {
             return std::unique_ptr<RankedSource>(std::make_unique<StreamSource<TopScStream>>(
                 partitions, std::move(in), a.integers(F.slot("include")), caps<F>(a), helpers(),
-                a.integers(F.slot("secondary")), &interrupt));
+                *secondary, &interrupt));
         }, input_items(partitions));
         if (!source) return nullptr;
         return new_ranked_iterator(call.state, std::move(*source), "iter_top_sc");

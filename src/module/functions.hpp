@@ -162,7 +162,8 @@ inline constexpr FunctionDeclaration kIterTopSc{
       kInclude,
       kMaxIter,
       kMaxHeap,
-      kSecondary}},
+      kSecondary,
+      kColors}},
     "Iterate over partitions in nondecreasing block-count score (the score get_topn_sc ranks\n"
     "by), as (score, partition) pairs.\n\n"
     "A stronger bound than get_topn_sc's lets the search reach far larger graphs. The order is\n"
@@ -172,7 +173,8 @@ inline constexpr FunctionDeclaration kIterTopSc{
     "need one entry per block. `include` lists block indices that every partition returned\n"
     "must contain.\n"
     XCOVER_SECONDARY_DOC " A score depends on the partition's blocks alone, whichever\n"
-    "secondary elements they leave uncovered; `vertex_total` still counts every element.",
+    "secondary elements they leave uncovered; `vertex_total` still counts every element.\n"
+    XCOVER_COLORS_DOC,
     false,
     iter_top_sc_entry,
 };

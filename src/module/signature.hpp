@@ -15,7 +15,7 @@
 
 namespace xcover::py {
 
-inline constexpr std::size_t kMaxParameters = 10;
+inline constexpr std::size_t kMaxParameters = 11;
 
 using EntryFunction = PyObject* (*)(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames);

@@ -5,7 +5,7 @@
 
 namespace xcover {
 
-TreeOrder::TreeOrder(const BlockList& blocks, std::span<const std::uint64_t> secondary)
+TreeOrder::TreeOrder(const BlockList& blocks, const SecondaryItems& secondary)
     : problem_(build_problem(blocks, nullptr, secondary)), owner_(problem_.links.column_count() + 1, kNoBlock) {}
 
 std::vector<std::uint64_t> TreeOrder::order(std::span<const std::uint64_t> cover) {
@@ -45,7 +45,7 @@ std::vector<std::uint64_t> TreeOrder::order(std::span<const std::uint64_t> cover
 
 CompleteScore::CompleteScore(const ScProblem& problem, Interrupt* interrupt)
     : problem_(&problem), model_(problem.blocks, problem.inputs, interrupt) {
-    if (!problem.prefix.empty()) order_.emplace(problem.blocks, problem.secondary);
+    if (!problem.prefix.empty()) order_.emplace(problem.blocks, problem.secondary_items());
 }
 
 double CompleteScore::score(std::span<const std::uint64_t> chosen, std::vector<std::uint64_t>& cover) {
@@ -118,12 +118,7 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
         work_->tick(work_->new_units());
         if (work_->stop_requested) return parent_bound_;
     }
-    // The child removes its columns and every block that meets them.
-    ++stamp_;
-    for (std::uint64_t c : relabeled[child.block]) {
-        at(column_stamp_, c) = stamp_;
-        for (std::uint64_t i = links.down(c); i != c; i = links.down(i)) block_stamp_[links.block_of(i)] = stamp_;
-    }
+    stamp_removed(links, relabeled, child.block);
     child_view_.clear();
     for (std::uint64_t k = 0; k < parent_columns_.size(); ++k) {
         if (column_stamp_[parent_columns_[k]] == stamp_) continue;
@@ -142,6 +137,25 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
     bound_.add_block(prefix, child.block);
     child_multipliers_ = parent_multipliers_;
     return bounded(prefix, child_view_, child_multipliers_, cheap_options());
+}
+
+// The child removes its columns and every block that meets them. With colors, it keeps the
+// blocks giving one of its colored columns its color: a column it finds purified in that
+// color (its node cleansed) keeps every block left in it; in a column not yet purified the
+// list holds exactly the blocks left, and those of another color (or none) go.
+void TightScScorer::stamp_removed(const DancingLinks& links, const BlockList& relabeled, std::uint64_t block) {
+    ++stamp_;
+    const auto columns = relabeled[block];
+    const std::uint64_t first = links.column_count() + 1 +
+                                static_cast<std::uint64_t>(columns.data() - relabeled.all_items().data());
+    for (std::uint64_t k = 0; k < columns.size(); ++k) {
+        const std::uint64_t c = columns[k];
+        at(column_stamp_, c) = stamp_;
+        const std::uint32_t color = links.color_of(first + k);
+        if (color != 0 && links.column_of(first + k) == DancingLinks::kCleansed) continue;
+        for (std::uint64_t i = links.down(c); i != c; i = links.down(i))
+            if (color == 0 || links.color_of(i) != color) block_stamp_[links.block_of(i)] = stamp_;
+    }
 }
 
 double TightScScorer::entry_bound(const DancingLinks& links, const std::vector<std::uint64_t>& path) {

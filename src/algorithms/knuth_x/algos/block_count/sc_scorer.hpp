@@ -32,8 +32,9 @@ namespace xcover {
 // cover: at each level the block of the cover holding the branch column.
 class TreeOrder {
 public:
-    // `secondary`: the elements the search never branches on, as for the stream.
-    explicit TreeOrder(const BlockList& blocks, std::span<const std::uint64_t> secondary = {});
+    // `secondary`: the elements the search never branches on and their colors, as for the
+    // stream.
+    explicit TreeOrder(const BlockList& blocks, const SecondaryItems& secondary = {});
     std::vector<std::uint64_t> order(std::span<const std::uint64_t> cover);
 
 private:
@@ -48,6 +49,8 @@ struct ScProblem {
     BlockCountInputs inputs;
     std::vector<std::uint64_t> prefix;   // included blocks, first occurrence order
     std::vector<std::uint64_t> secondary;  // elements a cover may leave uncovered, ascending
+    std::vector<ItemColor> colors;         // the colors blocks give some of them
+    SecondaryItems secondary_items() const { return SecondaryItems{secondary, colors}; }
 };
 
 // Work counters and the interrupt polling of one stream, owned by the stream.
@@ -113,6 +116,9 @@ private:
 
 class TightScScorer {
 public:
+    // With colors, a child's view keeps the blocks agreeing with its colors (child_score).
+    static constexpr bool kHandlesColors = true;
+
     // `interrupt`, when given, is polled while the scorer is built (SearchInterrupted); the
     // scorer does not keep it.
     TightScScorer(const ScProblem& problem, ScWork* work, Interrupt* interrupt = nullptr);
@@ -171,6 +177,9 @@ private:
     std::vector<std::uint64_t> column_stamp_, block_stamp_;
     std::uint64_t stamp_ = 0;
     std::vector<std::uint64_t> chosen_, cover_;
+
+    // Stamps the blocks the child of `block` removes from the parent's view.
+    void stamp_removed(const DancingLinks& links, const BlockList& relabeled, std::uint64_t block);
 };
 
 }  // namespace xcover

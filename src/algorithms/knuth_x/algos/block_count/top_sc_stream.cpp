@@ -46,15 +46,16 @@ std::string top_sc_input_error(const BlockList& blocks, const BlockCountInputs& 
 
 TopScStream::TopScStream(const BlockList& blocks, BlockCountInputs inputs,
                          std::span<const std::uint64_t> include, SearchCaps caps, ThreadPool* pool,
-                         std::span<const std::uint64_t> secondary, Interrupt* interrupt)
+                         const SecondaryItems& secondary, Interrupt* interrupt)
     : problem_(std::make_unique<ScProblem>()), work_(std::make_unique<ScWork>()),
       steps_(caps) {
     const std::string error = top_sc_input_error(blocks, inputs, interrupt);
     if (!error.empty()) fail("TopScStream: " + error);
     problem_->blocks = blocks;
     problem_->inputs = std::move(inputs);
-    problem_->secondary.assign(secondary.begin(), secondary.end());
+    problem_->secondary.assign(secondary.elements.begin(), secondary.elements.end());
     sort_unique(problem_->secondary);
+    problem_->colors.assign(secondary.colors.begin(), secondary.colors.end());
     build(include, caps, pool, interrupt);
 }
 
@@ -65,11 +66,17 @@ void TopScStream::build(std::span<const std::uint64_t> include, SearchCaps caps,
     complete_.emplace(*problem_, interrupt);
     InterruptPoll poll(interrupt);
     std::optional<BlockList> reduced;
+    std::vector<ItemColor> kept_colors;  // of the blocks the reduction keeps
     if (!problem_->prefix.empty()) {
-        reduced = blocks_beside(problem_->blocks, problem_->prefix, poll, problem_->secondary);
+        reduced = blocks_beside(problem_->blocks, problem_->prefix, poll, problem_->secondary_items());
         if (!reduced) return;
+        for (const ItemColor& color : problem_->colors)
+            if (!(*reduced)[color.block].empty()) kept_colors.push_back(color);
     }
     const BlockList& searched = reduced ? *reduced : problem_->blocks;
+    const SecondaryItems searched_secondary{problem_->secondary,
+                                            reduced ? std::span<const ItemColor>(kept_colors)
+                                                    : std::span<const ItemColor>(problem_->colors)};
     const ScProblem& problem = *problem_;
     ScWork* work = work_.get();
     // The root's bound polls through the work counters and, asked to stop, ends early with a
@@ -78,7 +85,7 @@ void TopScStream::build(std::span<const std::uint64_t> include, SearchCaps caps,
     setup_.target = interrupt;
     search_.emplace(searched, SearchCaps{std::nullopt, caps.max_heap}, &setup_,
                     [&](const ElementIndex&) { return TightScScorer(problem, work, &setup_); }, pool,
-                    problem.secondary);
+                    searched_secondary);
     setup_.target = nullptr;
     work->interrupt = nullptr;
     if (work->stop_requested) throw SearchInterrupted();

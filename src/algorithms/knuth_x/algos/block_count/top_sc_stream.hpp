@@ -34,7 +34,9 @@
 // never branches on them, so a block holding only such elements is never chosen. A cover
 // is scored as one that covers every element (vertex_total still counts them all), and the
 // bound spreads each block's terms over its primary elements alone (see ScBound), so the
-// order stays exact.
+// order stays exact. Its colors (colors.hpp) let blocks share a secondary element they give
+// the same color: the search chooses blocks as DLX2 does and a child's view keeps the blocks
+// its colors leave; the relaxation, over primary elements only, stays a lower bound.
 //
 // Caps: `max_iter` bounds the search steps over the stream's whole life, `max_heap` the
 // frontier, as in get_topn_sc. A step is one pop of the frontier: it expands the entry (or
@@ -111,7 +113,7 @@ public:
     // `interrupt`, when given, is polled while the stream is built (the root's bound
     // included, which it may cut short): a request throws SearchInterrupted.
     TopScStream(const BlockList& blocks, BlockCountInputs inputs, std::span<const std::uint64_t> include,
-                SearchCaps caps, ThreadPool* pool = nullptr, std::span<const std::uint64_t> secondary = {},
+                SearchCaps caps, ThreadPool* pool = nullptr, const SecondaryItems& secondary = {},
                 Interrupt* interrupt = nullptr);
 
     // The next cover in nondecreasing score, or nullopt once the stream has ended (see end()).
