@@ -204,6 +204,7 @@ def iter_top_sc(
     max_iter: SupportsIndex | None = None,
     max_heap: SupportsIndex | None = None,
     secondary: _Integers = (),
+    colors: _Colors | None = None,
 ) -> RankedIterator:
     """Iterate over partitions in nondecreasing block-count score (the score get_topn_sc ranks
     by), as (score, partition) pairs.
@@ -217,7 +218,11 @@ def iter_top_sc(
     `secondary` lists element values that a partition may leave uncovered but never covers
     twice; the search never branches on them, so a block holding only such elements is
     never chosen. A score depends on the partition's blocks alone, whichever
-    secondary elements they leave uncovered; `vertex_total` still counts every element."""
+    secondary elements they leave uncovered; `vertex_total` still counts every element.
+    `colors`, when given, has one entry per block: None or a dict mapping secondary elements
+    of that block to colors (ints). Blocks may share a secondary element when each gives it
+    the same color; a block holding it without a color owns it outright. A color on an
+    element the block lacks or that is not in `secondary` raises ValueError."""
 
 def split(
     partitions: _Blocks,

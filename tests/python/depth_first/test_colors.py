@@ -135,7 +135,7 @@ def test_word_square_by_colors():
     assert len(list(xcover.iter_all(blocks, secondary=range(4), colors=colors))) == squares
 
 
-@pytest.mark.parametrize("name", ["count_all", "iter_all", "split", "estimate_all", "iter_top"])
+@pytest.mark.parametrize("name", ["count_all", "iter_all", "split", "estimate_all", "iter_top", "iter_top_sc"])
 @pytest.mark.parametrize(
     "colors, error, message",
     [
@@ -151,7 +151,9 @@ def test_word_square_by_colors():
 )
 def test_bad_colors(name, colors, error, message):
     f = getattr(xcover, name)
-    args = {"split": ([[0, 2], [1, 2]], 2), "iter_top": ([[0, 2], [1, 2]], [1.0, 2.0])}.get(name, ([[0, 2], [1, 2]],))
+    blocks = [[0, 2], [1, 2]]
+    args = {"split": (blocks, 2), "iter_top": (blocks, [1.0, 2.0]),
+            "iter_top_sc": (blocks, [1.0, 2.0], [0, 0], 0, [0, 0], 3)}.get(name, (blocks,))
     with pytest.raises(error, match=message):
         f(*args, secondary=[2], colors=colors)
 

@@ -60,7 +60,7 @@ EXPECTED_ANNOTATIONS = {
     "iter_top_sc": {
         "partitions": BLOCKS, "weights": WEIGHTS, "edge_counts": INTEGERS,
         "edge_total": INDEX, "labels": INTEGERS, "vertex_total": INDEX, "include": INTEGERS,
-        "max_iter": CAP, "max_heap": CAP, "secondary": INTEGERS,
+        "max_iter": CAP, "max_heap": CAP, "secondary": INTEGERS, "colors": COLORS,
     },
     "read_dlx": {"text": "str"},
     "read_dlx_file": {"path": "str | bytes | PathLike[str] | PathLike[bytes]"},

@@ -761,3 +761,61 @@ def test_larger_colored_streams_are_the_model_search(threads, seed):
         colors = [{e: r.randint(0, 1) for e in b if e in secondary and r.random() < 0.7} or None for b in blocks]
         include = r.sample(range(len(blocks)), 1)
         check_colored_stream(blocks, weights, include, secondary, colors, threads)
+
+
+# Colors in iter_top_sc: every colored cover of small planted graphs (blocks may now share a
+# secondary vertex they color alike), scores nondecreasing and each the cover's own, alike on
+# any thread setting; include keeps the covers holding the included block.
+colored_graphs = st.integers(3, 4).flatmap(
+    lambda n: st.tuples(
+        st.just(n),
+        st.sets(st.tuples(st.integers(0, n - 1), st.integers(0, n - 1)).filter(lambda e: e[0] < e[1])),
+        st.lists(st.sampled_from([0.0, 0.5, 1.0, 3.0]), min_size=2 ** n, max_size=2 ** n),
+        st.lists(st.integers(0, 1), min_size=2 ** n, max_size=2 ** n),
+    )
+)
+
+
+@settings(max_examples=80, deadline=None)
+@given(graph=colored_graphs, data=st.data())
+def test_iter_top_sc_with_colors_ranks_every_colored_cover(graph, data):
+    blocks, weights, inside, edge_total, labels, n = planted(*graph)
+    edge_total *= n  # blocks sharing a vertex may count an edge more than once
+    secondary = data.draw(st.lists(st.integers(0, n - 1), min_size=1, max_size=2, unique=True))
+    colors = []
+    for b in blocks:
+        drawn = {v: data.draw(st.sampled_from([None, 0, 1])) for v in b if v in secondary}
+        colors.append({v: c for v, c in drawn.items() if c is not None} or None)
+    include = data.draw(st.lists(st.integers(0, len(blocks) - 1), max_size=1))
+    args = (blocks, weights, inside, edge_total, labels, n)
+
+    def make():
+        return xcover.iter_top_sc(*args, include=include, secondary=secondary, colors=colors)
+
+    pairs = with_threads(1, make)
+    assert with_threads(2, make) == pairs
+    expected = [c for c in xcc_brute_force(blocks, secondary, colors) if set(include) <= set(c)]
+    assert sorted(tuple(sorted(c)) for _, c in pairs) == expected
+    scores = [struct.unpack("<d", bits)[0] for bits, _ in pairs]
+    assert scores == sorted(scores)
+    for score, (_, cover) in zip(scores, pairs):
+        assert math.isclose(score, complete_score(cover, weights, inside, edge_total, labels),
+                            rel_tol=1e-9, abs_tol=1e-9)
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_iter_top_sc_with_colors_stays_in_order_on_five_vertices(seed):
+    # 31 blocks, up to three secondary vertices colored two ways: the bound of a child must
+    # keep the blocks agreeing with its colors, or it overshoots and the order breaks.
+    r = random.Random(seed)
+    for _ in range(40):
+        edges = {(a, b) for a in range(5) for b in range(a + 1, 5) if r.random() < 0.5}
+        blocks, weights, inside, edge_total, labels, n = planted(
+            5, edges, [r.choice([0.0, 0.5, 1.0, 3.0]) for _ in range(32)], [r.randint(0, 1) for _ in range(32)])
+        secondary = r.sample(range(5), r.randint(1, 3))
+        colors = [{v: r.randint(0, 1) for v in b if v in secondary and r.random() < 0.8} or None for b in blocks]
+        pairs = list(xcover.iter_top_sc(blocks, weights, inside, 5 * edge_total, labels, n,
+                                        secondary=secondary, colors=colors))
+        scores = [score for score, _ in pairs]
+        assert scores == sorted(scores)
+        assert len(pairs) == xcover.count_all(blocks, secondary=secondary, colors=colors)
