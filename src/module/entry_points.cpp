@@ -156,14 +156,22 @@ PyObject* split_entry(PyObject* m, PyObject* const* args, Py_ssize_t nargs, PyOb
         const BlockList& partitions = a.blocks(F.slot("partitions"));
         const std::optional<SecondaryItems> secondary = secondary_items<F>(a);
         if (!secondary) return nullptr;
+        PyObject* progress = a.object(F.slot("progress"));
+        if (!check_progress_argument(progress)) return nullptr;
+        const std::uint64_t parts = a.integer(F.slot("parts"));
         const auto prefixes = run_detached(call.check, [&](Interrupt& interrupt) {
+            SplitProgress now;
+            SplitReport report(progress, now, parts);
+            const ProgressInstalled installed(call.check, progress == Py_None ? nullptr : &report);
             CoverList lists;
-            for (const auto& prefix : split(partitions, a.integer(F.slot("parts")),
-                                            a.integers(F.slot("include")), &interrupt, *secondary))
+            for (const auto& prefix : split(partitions, parts, a.integers(F.slot("include")), &interrupt,
+                                            *secondary, &now))
                 lists.push_list(prefix);
             return lists;
         }, input_items(partitions));
-        return prefixes ? covers_to_python(call, *prefixes) : nullptr;
+        if (!prefixes) return nullptr;
+        if (progress != Py_None && !report_finished(progress, prefixes->size())) return nullptr;
+        return covers_to_python(call, *prefixes);
     });
 }
 

@@ -124,14 +124,21 @@ inline constexpr FunctionDeclaration kIterAll{
 
 inline constexpr FunctionDeclaration kSplit{
     "split",
-    {{kPartitions, {"parts", Count}, kInclude, kSecondary, kColors}},
+    {{kPartitions, {"parts", Count}, kInclude, kSecondary, kColors, {"progress", Object, "None"}}},
     "Split the search of get_all into at least `parts` independent subtrees, when it\n"
     "branches that much. Returns a list of prefixes (lists of block indices) in search\n"
     "order: concatenating iter_all(partitions, include=prefix) over them gives\n"
     "get_all(partitions), restricted to the partitions containing `include`.\n"
     "With `secondary` and `colors`, pass the same to iter_all.\n"
     XCOVER_SECONDARY_DOC "\n"
-    XCOVER_COLORS_DOC,
+    XCOVER_COLORS_DOC "\n\n"
+    "`progress`, when given, is called as progress(fraction, parts) on the calling thread\n"
+    "about ten times a second while the split runs, and once with fraction 1.0 and the\n"
+    "number of prefixes at the end: `parts` is the subtrees and partitions held so far (one\n"
+    "found to be a dead end drops out), `fraction` their share of `parts` asked for, and once\n"
+    "the split walks the tree to place its cut, the walk's share of the rest too (below 1.0\n"
+    "until the end, never decreasing).\n"
+    "An exception it raises stops the split and propagates.",
     false,
     split_entry,
 };

@@ -25,6 +25,15 @@ bool SourceProgress::report() {
     return call_progress(progress_, last_, now.covers);
 }
 
+bool SplitReport::report() {
+    // Short of 1 while the split runs: it may still be walking the tree to fix its cut.
+    const double found = wanted_ == 0 ? 0.0 : static_cast<double>(split_->parts) / static_cast<double>(wanted_);
+    // A walk runs alone to the end once the passes stop, so it takes the rest of the bar.
+    const double share = std::min(found, 1.0) + (1.0 - std::min(found, 1.0)) * split_->walked;
+    last_ = std::max(last_, std::min(share, 0.99));
+    return call_progress(progress_, last_, split_->parts);
+}
+
 bool report_finished(PyObject* progress, std::uint64_t covers) { return call_progress(progress, 1.0, covers); }
 
 }  // namespace xcover::py

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "../algorithms/knuth_x/algos/depth_first/cover_source.hpp"
+#include "../algorithms/knuth_x/algos/depth_first/split.hpp"
 #include "detached.hpp"
 
 namespace xcover::py {
@@ -26,6 +27,24 @@ public:
 private:
     PyObject* progress_;  // borrowed from the call's arguments
     CoverSource* source_;
+    double last_ = 0.0;
+};
+
+// Calls `progress(fraction, parts)` for a split asked for `wanted` parts: `parts` those it
+// holds so far, `fraction` their share of `wanted`, and once a walk of the tree finishes the
+// split (SplitProgress), that share plus the walk's share of the rest; below 1 until the split
+// ends and never decreasing (a dead end found drops a part).
+class SplitReport final : public ProgressReport {
+public:
+    SplitReport(PyObject* progress, const SplitProgress& split, std::uint64_t wanted)
+        : progress_(progress), split_(&split), wanted_(wanted) {}
+
+    bool report() override;
+
+private:
+    PyObject* progress_;  // borrowed from the call's arguments
+    const SplitProgress* split_;
+    std::uint64_t wanted_;
     double last_ = 0.0;
 };
 

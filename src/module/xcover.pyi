@@ -230,6 +230,7 @@ def split(
     include: _Integers = (),
     secondary: _Integers = (),
     colors: _Colors | None = None,
+    progress: Callable[[float, int], object] | None = None,
 ) -> list[list[int]]:
     """Split the search of get_all into at least `parts` independent subtrees, when it
     branches that much. Returns a list of prefixes (lists of block indices) in search
@@ -242,7 +243,15 @@ def split(
     `colors`, when given, has one entry per block: None or a dict mapping secondary elements
     of that block to colors (ints). Blocks may share a secondary element when each gives it
     the same color; a block holding it without a color owns it outright. A color on an
-    element the block lacks or that is not in `secondary` raises ValueError."""
+    element the block lacks or that is not in `secondary` raises ValueError.
+
+    `progress`, when given, is called as progress(fraction, parts) on the calling thread
+    about ten times a second while the split runs, and once with fraction 1.0 and the
+    number of prefixes at the end: `parts` is the subtrees and partitions held so far (one
+    found to be a dead end drops out), `fraction` their share of `parts` asked for, and once
+    the split walks the tree to place its cut, the walk's share of the rest too (below 1.0
+    until the end, never decreasing).
+    An exception it raises stops the split and propagates."""
 
 def set_threads(n: SupportsIndex) -> None:
     """Let every search use up to `n` threads, its caller's included (1: the caller's alone;

@@ -1,4 +1,5 @@
-"""Progress of the depth-first searches: count_all(progress=) and iter_all's progress."""
+"""Progress of the depth-first searches: count_all(progress=), split(progress=) and iter_all's
+progress."""
 import random
 import time
 
@@ -116,7 +117,33 @@ def test_progress_at_the_end_of_a_small_count():
     assert xcover.count_all([[0, 1]], include=[0], progress=print) == 1
 
 
+@pytest.mark.parametrize("call", [lambda p: xcover.count_all([[0]], progress=p),
+                                  lambda p: xcover.split([[0]], 2, progress=p)], ids=["count_all", "split"])
 @pytest.mark.parametrize("bad", [3, "x", [print]])
-def test_progress_must_be_callable(bad):
+def test_progress_must_be_callable(call, bad):
     with pytest.raises(TypeError, match="progress: expected a callable or None"):
-        xcover.count_all([[0]], progress=bad)
+        call(bad)
+
+
+@pytest.mark.parametrize("n, parts", [(8, 40), (11, 10**6), (12, 10**6)])
+def test_split_progress_grows_to_one_with_the_parts_found(n, parts):
+    # langford(12) into a million: passes, then a walk of the whole tree (the parts would not
+    # fit), about a second; langford(11) has fewer covers than parts asked.
+    blocks = langford(n)
+    recorder = Recorder()
+    prefixes = xcover.split(blocks, parts, progress=recorder)
+    assert prefixes == xcover.split(blocks, parts)
+    # The parts held may drop (a subtree found to be a dead end); the fraction never does.
+    fractions = [f for f, _ in recorder.calls]
+    assert fractions == sorted(fractions) and all(0.0 <= f < 1.0 for f in fractions[:-1])
+    assert recorder.calls[-1] == (1.0, len(prefixes))
+
+
+def test_an_exception_from_split_progress_stops_it_and_propagates():
+    recorder = Recorder(raise_at=2)
+    with pytest.raises(ValueError, match="stop here"):
+        xcover.split(langford(13), 10**6, progress=recorder)  # seconds: stopped at its 2nd report
+    assert len(recorder.calls) == 2
+    with pytest.raises(ValueError, match="stop here"):
+        xcover.split(langford(8), 4, progress=Recorder(raise_at=1))  # at the end
+    assert len(xcover.split(langford(8), 4)) >= 4

@@ -51,7 +51,7 @@ EXPECTED_ANNOTATIONS = {
     },
     "split": {
         "partitions": BLOCKS, "parts": INDEX, "include": INTEGERS, "secondary": INTEGERS,
-        "colors": COLORS,
+        "colors": COLORS, "progress": "Callable[[float, int], object] | None",
     },
     "iter_top": {
         "partitions": BLOCKS, "weights": WEIGHTS, "include": INTEGERS, "max_iter": CAP,

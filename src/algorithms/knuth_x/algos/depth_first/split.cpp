@@ -182,6 +182,7 @@ public:
     }
 
     std::vector<std::vector<std::uint64_t>> run(std::uint64_t parts);
+    void report_to(SplitProgress* progress) noexcept { progress_ = progress; }
 
 private:
     // The counting walk beside the passes, with its own search.
@@ -224,6 +225,7 @@ private:
     PrefixWriter writer_;
     Covers covers_;
     std::vector<std::uint64_t> branch_;  // scratch: the blocks of a branch column
+    SplitProgress* progress_ = nullptr;
 };
 
 std::optional<std::vector<std::vector<std::uint64_t>>> Splitter::race(std::uint64_t parts) {
@@ -245,7 +247,10 @@ std::optional<std::vector<std::vector<std::uint64_t>>> Splitter::race(std::uint6
 std::vector<std::vector<std::uint64_t>> Splitter::walk_alone(std::uint64_t parts) {
     covers_ = Covers{};
     if (!race_) race_.emplace(blocks_, include_, interrupt_, parts, secondary_);
-    while (!race_->walk.advance(race_->counter, kWalkSlice)) poll_.tick();
+    while (!race_->walk.advance(race_->counter, kWalkSlice)) {
+        if (progress_ != nullptr) progress_->walked = race_->walk.done_fraction();
+        poll_.tick();
+    }
     return prefixes_at_cut(race_->search, race_->counter.cut(), parts, written_include_, blocks_.size());
 }
 
@@ -343,6 +348,7 @@ std::vector<std::vector<std::uint64_t>> Splitter::run(std::uint64_t parts) {
         CoverRun pending;  // covers waiting for the next open part
         std::size_t i = 0;
         for (; i < open.size() && size < parts; ++i) {
+            if (progress_ != nullptr) progress_->parts = size;
             poll_.tick();
             if (auto prefixes = race(parts)) return std::move(*prefixes);
             if (open.size() + next.size() > max_open_) {
@@ -396,8 +402,10 @@ std::vector<std::vector<std::uint64_t>> Splitter::run(std::uint64_t parts) {
 std::vector<std::vector<std::uint64_t>> split(const BlockList& blocks, std::uint64_t parts,
                                               std::span<const std::uint64_t> include,
                                               Interrupt* interrupt,
-                                              const SecondaryItems& secondary) {
+                                              const SecondaryItems& secondary,
+                                              SplitProgress* progress) {
     Splitter splitter(blocks, include, interrupt, std::nullopt, secondary);
+    splitter.report_to(progress);
     return splitter.run(parts);
 }
 

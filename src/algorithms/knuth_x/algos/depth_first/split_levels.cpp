@@ -42,6 +42,20 @@ bool TreeWalk::advance(Visitor& visitor, std::uint64_t positions) {
     }
 }
 
+double TreeWalk::done_fraction() const {
+    if (!started_) return 0.0;
+    double done = 0.0, share = 1.0;
+    for (std::size_t d = 0; d < blocks_.size() && d <= path_.size(); ++d) {
+        const std::size_t k = blocks_[d].size();
+        if (k == 0) break;
+        // Above the walk's position the branch being walked is not behind it yet.
+        const std::uint64_t behind = d < path_.size() ? next_[d] - 1 : next_[d];
+        done += share * static_cast<double>(std::min<std::uint64_t>(behind, k)) / static_cast<double>(k);
+        share /= static_cast<double>(k);
+    }
+    return std::min(done, 1.0);
+}
+
 bool LevelCounter::visit(std::uint64_t depth, DepthFirstSearch::Outcome outcome,
                          std::span<const std::uint64_t> blocks, std::span<const std::uint64_t>) {
     if (levels_.size() <= depth) levels_.resize(depth + 1);

@@ -39,6 +39,9 @@ public:
 
     // Visits up to `positions` more positions; true once the walk is over.
     bool advance(Visitor& visitor, std::uint64_t positions);
+    // The share of the tree below the start already walked, each position's share split
+    // evenly among its branches (DLX1's measure); 1 once the walk is over.
+    double done_fraction() const;
 
 private:
     void open(Visitor& visitor);
