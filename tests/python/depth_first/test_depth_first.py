@@ -294,7 +294,7 @@ def test_parts():
         (lambda: xcover.count_all(), r"^count_all\(\) missing 1 required positional argument: 'partitions'$"),
         (lambda: xcover.iter_all([[0]], (), (), 1, None, 2), r"^iter_all\(\) takes from 1 to 5 positional arguments but 6 were given$"),
         (lambda: xcover.split([[0]]), r"^split\(\) missing 1 required positional argument: 'parts'$"),
-        (lambda: xcover.split([[0]], 1, (), (), None, 2), r"^split\(\) takes from 2 to 5 positional arguments but 6 were given$"),
+        (lambda: xcover.split([[0]], 1, (), (), None, None, 2), r"^split\(\) takes from 2 to 6 positional arguments but 7 were given$"),
         (lambda: xcover.iter_all([[0]], bogus=1), r"^iter_all\(\) got an unexpected keyword argument 'bogus'$"),
         (lambda: xcover.count_all([[0]], partitions=[[0]]), r"^count_all\(\) got multiple values for argument 'partitions'$"),
     ],
