@@ -27,6 +27,11 @@
 //   - split, also: the same prefixes as the passes replaying every path (split_passes), for the
 //     passes alone, the level walks alone and the two racing; the bound table of the block
 //     count model bit for bit the quadratic fold (min_est_quadratic).
+//   - colors: secondary values and colors from the input's tail; count_all and iter_top's
+//     stream (with and without include) give exactly the covers of a brute-force model with
+//     colors, the stream once each, in nondecreasing sums (as for get_top) and with include
+//     as the filtered stream; iter_top_sc's stream, when the input passes its checks, the same
+//     covers in nondecreasing score (or a cover with too many edges, which it reports).
 //   - InternalFailure only when the weights (and for get_topn_sc the labels or edge counts)
 //     are shorter than the block list; any other exception is a failure.
 //
@@ -53,6 +58,8 @@
 #include "algorithms/knuth_x/algos/average/get_top.hpp"
 #include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
 #include "algorithms/knuth_x/algos/average/get_topp.hpp"
+#include "algorithms/knuth_x/algos/average/top_stream.hpp"
+#include "algorithms/knuth_x/algos/block_count/top_sc_stream.hpp"
 #include "algorithms/knuth_x/failure.hpp"
 #include "algorithms/knuth_x/links/block_list.hpp"
 #include "algorithms/knuth_x/search/depth_first.hpp"
@@ -124,6 +131,8 @@ struct Input {
     std::uint64_t n = 0;
     double alpha = 0.0;
     BlockCountInputs sc;
+    std::vector<std::uint64_t> secondary;  // values of the alphabet
+    std::vector<ItemColor> colors;         // (block, value, color), at most one per pair
 };
 
 // Length of a per-block list: usually one per block, sometimes shorter or longer.
@@ -186,6 +195,20 @@ Input decode(const std::uint8_t* data, std::size_t size) {
         std::set<std::uint64_t> distinct;
         for (const auto& block : in.blocks) distinct.insert(block.begin(), block.end());
         in.sc.vertex_total = b & 16 ? distinct.size() : kTotalTable[b & 15];
+    }
+    // The tail: a mask of the alphabet's values made secondary, then per block and secondary
+    // value it holds a color in 1..3 or none (0).
+    const std::uint8_t secondary_mask = r.byte();
+    for (int i = 0; i < 8; ++i)
+        if (secondary_mask >> i & 1) in.secondary.push_back(alphabet[i]);
+    for (std::size_t b = 0; b < block_count; ++b) {
+        std::set<std::uint64_t> seen;
+        for (std::uint64_t v : in.blocks[b]) {
+            if (!seen.insert(v).second) continue;
+            if (std::find(in.secondary.begin(), in.secondary.end(), v) == in.secondary.end()) continue;
+            const std::uint8_t color = r.byte() & 3;
+            if (color != 0) in.colors.push_back(ItemColor{b, v, color});
+        }
     }
     return in;
 }
@@ -252,6 +275,12 @@ void print_input(const Input& in) {
                  show_doubles(in.sc.weights).c_str(), show_list(in.sc.labels).c_str(),
                  show_list(in.sc.edge_counts).c_str(), show_value(in.sc.edge_total).c_str(),
                  show_value(in.sc.vertex_total).c_str());
+    std::string colors;
+    for (const ItemColor& c : in.colors)
+        colors += (colors.empty() ? "" : ", ") + std::to_string(c.block) + ":" + show_value(c.element) + "=" +
+                  std::to_string(c.color);
+    std::fprintf(stderr, "  secondary    = %s\n  colors       = [%s]\n", show_list(in.secondary).c_str(),
+                 colors.c_str());
 }
 
 [[noreturn]] void report(const char* file, int line, const char* cond, const std::string& detail) {
@@ -635,6 +664,107 @@ void check_seeded_order(const Input& in, const BlockList& list, const Covers& ev
           "the seeded search with include " + show_list(include) + " is not the filtered seeded order");
 }
 
+// Every cover with colors (see colors.hpp), as sorted block indices: primary values covered
+// once, secondary ones at most once or only by blocks giving them one color; a block without a
+// primary value is never chosen.
+CoverSet brute_force_colored(const Input& in) {
+    const auto& blocks = in.blocks;
+    auto secondary = [&](std::uint64_t v) {
+        return std::find(in.secondary.begin(), in.secondary.end(), v) != in.secondary.end();
+    };
+    auto color = [&](std::size_t b, std::uint64_t v) -> std::uint64_t {
+        for (const ItemColor& c : in.colors)
+            if (c.block == b && c.element == v) return c.color;
+        return 0;
+    };
+    std::set<std::uint64_t> primary;
+    for (const auto& block : blocks)
+        for (std::uint64_t v : block)
+            if (!secondary(v)) primary.insert(v);
+    CoverSet covers;
+    const std::size_t n = blocks.size();
+    for (std::uint64_t mask = 0; mask < (std::uint64_t{1} << n); ++mask) {
+        std::set<std::uint64_t> covered;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> taken;  // (value, color) per holder
+        bool ok = true;
+        for (std::size_t i = 0; i < n && ok; ++i) {
+            if (!(mask >> i & 1)) continue;
+            const std::set<std::uint64_t> own(blocks[i].begin(), blocks[i].end());
+            ok = std::any_of(own.begin(), own.end(), [&](std::uint64_t v) { return !secondary(v); });
+            for (std::uint64_t v : own) {
+                if (!secondary(v)) {
+                    ok = ok && covered.insert(v).second;
+                    continue;
+                }
+                const std::uint64_t c = color(i, v);
+                for (const auto& [w, d] : taken)
+                    if (w == v && (c == 0 || d != c)) ok = false;
+                taken.emplace_back(v, c);
+            }
+        }
+        if (!ok || covered != primary) continue;
+        Cover chosen;
+        for (std::size_t i = 0; i < n; ++i)
+            if (mask >> i & 1) chosen.push_back(i);
+        covers.insert(chosen);
+    }
+    return covers;
+}
+
+template <class Stream>
+Covers drain(Stream& stream) {
+    Covers covers;
+    while (auto next = stream.next()) covers.push_back(next->blocks);
+    return covers;
+}
+
+void check_colored(const Input& in, const BlockList& list) {
+    if (in.secondary.empty()) return;
+    const SecondaryItems secondary{in.secondary, in.colors};
+    const CoverSet all = brute_force_colored(in);
+    CHECK(count_all(list, {}, nullptr, secondary) == all.size(), "count_all with colors");
+    if (in.weights.size() < in.blocks.size()) return;
+
+    TopStream stream(list, in.weights, {}, SearchCaps{}, nullptr, nullptr, secondary);
+    const Covers top = drain(stream);
+    check_complete(top, all, "iter_top with colors");
+    bool ordered_case = true;
+    for (std::size_t b = 0; b < in.blocks.size(); ++b) {
+        const std::set<std::uint64_t> distinct(in.blocks[b].begin(), in.blocks[b].end());
+        if (!std::isfinite(in.weights[b]) || (in.weights[b] < 0 && distinct.size() != in.blocks[b].size()))
+            ordered_case = false;
+    }
+    for (std::size_t i = 1; ordered_case && i < top.size(); ++i) {
+        const double prev = weight_sum(top[i - 1], in.weights), cur = weight_sum(top[i], in.weights);
+        CHECK(cur >= prev - 1e-9 * std::max({1.0, std::fabs(prev), std::fabs(cur)}),
+              "iter_top with colors out of order at " + std::to_string(i));
+    }
+    std::vector<std::uint64_t> include;
+    for (std::uint64_t b = 0; b < list.size(); ++b)
+        if (b < 64 && ((in.n >> b) & 1)) include.push_back(b);
+    TopStream held(list, in.weights, include, SearchCaps{}, nullptr, nullptr, secondary);
+    CHECK(drain(held) == holding(top, include), "iter_top with colors and include " + show_list(include) +
+                                                    " is not the filtered stream");
+
+    const std::size_t nb = in.blocks.size();
+    if (in.sc.weights.size() != nb || in.sc.labels.size() != nb || in.sc.edge_counts.size() != nb ||
+        !top_sc_input_error(list, in.sc).empty())
+        return;
+    try {
+        TopScStream sc(list, in.sc, {}, SearchCaps{}, nullptr, secondary);
+        Covers covers;
+        double last = -std::numeric_limits<double>::infinity();
+        while (auto next = sc.next()) {
+            CHECK(next->score >= last, "iter_top_sc with colors out of order");
+            last = next->score;
+            covers.push_back(next->blocks);
+        }
+        check_complete(covers, all, "iter_top_sc with colors");
+    } catch (const UnrankableCover&) {
+        // A cover holding more edges than edge_total: reported, as the stream documents.
+    }
+}
+
 void check_depth_first_companions(const Input& in, const BlockList& list) {
     const Covers everything = get_all(list).nested();
     CHECK(count_all(list) == everything.size(), "count_all differs from get_all's length");
@@ -681,6 +811,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_block_count(in, list, all);
     check_split(list);
     check_min_est(in, list);
+    check_colored(in, list);
 
     g_input = nullptr;
     return 0;
