@@ -2,10 +2,12 @@
 // times over thousands of steps), never per child scored. The global operator new of this
 // test binary counts the allocations made while a Counting scope is open on the thread; every
 // form of new and delete (plain, array, nothrow) goes to malloc and free, so that a sanitizer's
-// own allocator never sees half of a pair.
+// own allocator never sees half of a pair. A Failing scope also makes its k-th allocation
+// fail, as an exhausted memory limit would.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <new>
 #include <random>
 
@@ -14,12 +16,14 @@
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 #include "algorithms/knuth_x/algos/average/avg_est.hpp"
+#include "algorithms/knuth_x/algos/candidates.hpp"
 #include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
 
 namespace {
 
 thread_local bool counting = false;
 thread_local std::uint64_t allocations = 0;
+thread_local std::uint64_t fail_at = 0;  // 0: none fails
 
 // Counts the allocations of the current thread while it lives.
 struct Counting {
@@ -30,16 +34,28 @@ struct Counting {
     ~Counting() { counting = false; }
 };
 
+// Counting, with the `k`-th allocation refused.
+struct Failing : Counting {
+    explicit Failing(std::uint64_t k) { fail_at = k; }
+    ~Failing() { fail_at = 0; }
+};
+
+// Counts an allocation; false when it is the one to refuse.
+bool allowed() {
+    if (!counting) return true;
+    return ++allocations != fail_at;
+}
+
 }  // namespace
 
 void* operator new(std::size_t size) {
-    if (counting) ++allocations;
+    if (!allowed()) throw std::bad_alloc();
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return ::operator new(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (counting) ++allocations;
+    if (!allowed()) return nullptr;
     return std::malloc(size == 0 ? 1 : size);
 }
 void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
@@ -118,4 +134,53 @@ TEST(Allocations, AverageEstimatorStepsAllocateOnlyToGrow) {
         return AvgScorer(r.list, r.inputs.weights, index);
     });
     EXPECT_LT(allocations_over(search, 200, 5000), 100u);
+}
+
+// A helper's scorer outlives an expansion that ran out of memory: the candidate filter's
+// counts along its path must then rule out exactly what a fresh filter rules out. Every
+// allocation of a path's count is made to fail in turn.
+TEST(Allocations, CandidateCountsStayTrueAfterAFailedAllocation) {
+    CoverList covers;
+    for (const std::vector<std::uint64_t>& c : std::vector<std::vector<std::uint64_t>>{
+             {0, 1, 2, 3}, {0, 1, 4, 5}, {0, 6, 7}, {8, 9}, {0, 1, 2, 9}})
+        covers.push_list(c);
+    const CoverCandidates candidates(covers, 10);
+    // Paths numbered as a search numbers them: a prefix's number fixes the prefix, and numbers
+    // grow along a path.
+    std::map<std::vector<std::uint64_t>, std::uint32_t> numbers{{{}, 0}};
+    auto ids_of = [&](const std::vector<std::uint64_t>& path) {
+        std::vector<std::uint32_t> ids{0};
+        for (std::size_t k = 1; k <= path.size(); ++k) {
+            const std::vector<std::uint64_t> prefix(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(k));
+            ids.push_back(numbers.try_emplace(prefix, static_cast<std::uint32_t>(numbers.size())).first->second);
+        }
+        return ids;
+    };
+    auto extended = [&](HeldCounts& held, const std::vector<std::uint64_t>& parent, std::uint64_t block) {
+        const std::vector<std::uint32_t> ids = ids_of(parent);
+        return held.extended(candidates, ChildContext{parent, block, 0.0, ids});
+    };
+    const std::vector<std::pair<std::vector<std::uint64_t>, std::uint64_t>> children = {
+        {{0, 1, 2}, 3}, {{0, 1, 2}, 9}, {{0, 1, 2}, 4}, {{0, 1}, 4}, {{0}, 6}, {{}, 8}, {{0, 1, 4}, 5}};
+    std::uint64_t k = 1;
+    for (;; ++k) {
+        HeldCounts held;
+        EXPECT_TRUE(extended(held, {0}, 1));  // a short path first: the long one must grow it
+        bool failed = false;
+        {
+            Failing scope(k);
+            try {
+                (void)extended(held, {0, 1, 2}, 3);
+            } catch (const std::bad_alloc&) {
+                failed = true;
+            }
+        }
+        if (!failed) break;  // past the count's last allocation
+        for (const auto& [parent, block] : children) {
+            HeldCounts fresh;
+            EXPECT_EQ(extended(held, parent, block), extended(fresh, parent, block))
+                << "allocation " << k << " failed; child " << block << " of a path of " << parent.size();
+        }
+    }
+    EXPECT_GT(k, 1u);  // some allocation was made to fail
 }

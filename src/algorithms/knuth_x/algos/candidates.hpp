@@ -77,13 +77,26 @@ class HeldCounts {
 public:
     // Whether some candidate holds `block` and every block of the child's parent.
     bool extended(const CoverCandidates& candidates, const ChildContext& child) {
-        follow(candidates, child);
+        try {
+            follow(candidates, child);
+        } catch (...) {
+            // A failed allocation midway leaves counts that no longer match the kept path.
+            // A helper's scorer outlives a failed expansion (the entry is expanded again
+            // elsewhere), so the next path is counted from scratch.
+            forget();
+            throw;
+        }
         for (std::uint64_t i : candidates.holding(child.block))
             if (held_[i] == blocks_.size()) return true;
         return false;
     }
 
 private:
+    void forget() noexcept {
+        held_.clear();
+        blocks_.clear();
+        ids_.clear();
+    }
     void follow(const CoverCandidates& candidates, const ChildContext& child) {
         if (held_.size() != candidates.size()) held_.assign(candidates.size(), 0);
         const std::span<const std::uint32_t> ids = child.parent_ids;
