@@ -6,6 +6,7 @@
 #include <new>
 
 #include "../algorithms/knuth_x/algos/block_count/top_sc_stream.hpp"
+#include "interpreter_thread.hpp"
 #include "iterator_base.hpp"
 #include "results.hpp"
 
@@ -16,6 +17,7 @@ namespace {
 struct IteratorState : IteratorCommon {
     std::unique_ptr<RankedSource> source;  // nullptr once the stream has ended or failed
     const char* what = "";
+    Ref held;  // a pair taken from the source but not handed out: a signal handler raised first
     // What take_until needs of the pairs handed out so far (by next or take_until): their
     // number, log of the sum of exp(-cost), and the last cost. Read and written under `lock`.
     std::uint64_t handed = 0;
@@ -35,6 +37,7 @@ double log_add(double a, double b) {
 // The next (score, cover) pair as a new tuple; nullptr at the end (no exception) or with an
 // exception set. The lock is held.
 XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& state) {
+    if (state.held) return state.held.release();
     if (!state.source) return nullptr;
     std::optional<std::optional<RankedCover>> found;
     try {
@@ -67,7 +70,16 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
     Ref score = own(PyFloat_FromDouble(cost));
     Ref cover = score ? own(cover_to_python((*found)->blocks)) : nullptr;
     if (!cover) return nullptr;
-    return PyTuple_Pack(2, score.get(), cover.get());
+    Ref pair = own(PyTuple_Pack(2, score.get(), cover.get()));
+    if (!pair) return nullptr;
+    // The interpreter runs pending signal handlers as the call returns: a Ctrl-C that came
+    // after the search's last check would drop the pair on its way to the caller. Run them
+    // here instead, and keep the pair for the next call when one raises.
+    if (on_main_thread().value_or(false) && Py_MakePendingCalls() != 0) {
+        state.held = std::move(pair);
+        return nullptr;
+    }
+    return pair.release();
 }
 
 // Runs `body(call, state)` with the iterator's lock held, every failure translated.

@@ -485,6 +485,39 @@ def test_sigint_stops_a_stream_that_resumes_with_nothing_lost(threads, mode, wan
     assert out[2:] == ["True", "True"]
 
 
+def test_a_ctrl_c_as_next_returns_keeps_the_pair_for_the_next_call():
+    # A signal that comes after the search's last check is handled as next() returns: the pair
+    # must not be dropped on its way (it comes with the next call). Signals are sent at many
+    # moments of the first round's set-up and search, one per fresh stream.
+    out = run_script_words(SEND_LATER + textwrap.dedent(
+        """
+        import itertools
+        import xcover
+        from pentomino import pentomino_blocks
+        blocks, _ = pentomino_blocks(6, 10)
+        weights = [1.0 / (1 + i % 7) for i in range(len(blocks))]
+        expected = list(itertools.islice(xcover.iter_top(blocks, weights), 5))
+        start = time.monotonic()
+        list(itertools.islice(xcover.iter_top(blocks, weights), 1))
+        first = time.monotonic() - start  # the time to the first pair
+        lost = 0
+        for k in range(30):
+            stream = xcover.iter_top(blocks, weights)
+            sent = send_later(signal.SIGINT, first * (0.5 + k / 30))
+            got = []
+            while len(got) < 5:
+                try:
+                    got.append(next(stream))
+                except KeyboardInterrupt:
+                    pass
+            while not sent:
+                time.sleep(0.01)
+            lost += got != expected
+        print(lost)
+        """), timeout=600)
+    assert out == ["0"]
+
+
 # Optional elements (`secondary=`) in the ranked streams, against the brute-force model of
 # the depth-first searches, with and without helper threads.
 from test_secondary import dlx2_model  # noqa: E402
