@@ -149,6 +149,12 @@ public:
         });
         check_links_when_asked();
     }
+    // The first node of block `block` of `relabeled`, the list the matrix was built from:
+    // block nodes follow the root and the headers, in the order of relabeled's items.
+    std::uint64_t first_node(const BlockList& relabeled, std::uint64_t block) const {
+        return column_count() + 1 +
+               static_cast<std::uint64_t>(relabeled[block].data() - relabeled.all_items().data());
+    }
     // Whether the matrix was built with colors.
     bool has_colors() const noexcept { return colored_; }
     // A node's color number: 0 for none (and for every node of a matrix without colors).

@@ -60,9 +60,7 @@ private:
     // The color of the node of block b's k-th column.
     std::uint32_t color_at(std::uint64_t b, std::uint64_t k) const {
         if (!problem_.links.has_colors()) return 0;
-        const auto offset = static_cast<std::uint64_t>(problem_.relabeled[b].data() -
-                                                       problem_.relabeled.all_items().data());
-        return problem_.links.color_of(problem_.links.column_count() + 1 + offset + k);
+        return problem_.links.color_of(problem_.links.first_node(problem_.relabeled, b) + k);
     }
 
     const Problem& problem_;

@@ -5,11 +5,8 @@
 namespace xcover {
 
 std::uint64_t LinkState::block_move(const BlockList& relabeled, std::uint64_t block) const {
-    const auto columns = relabeled[block];
-    if (columns.empty()) fail("an empty block chosen");
-    // Block nodes follow the root and the column headers, in the order of relabeled's items.
-    const auto offset = static_cast<std::uint64_t>(columns.data() - relabeled.all_items().data());
-    return kBlockMove | (links_.column_count() + 1 + offset);
+    if (relabeled[block].empty()) fail("an empty block chosen");
+    return kBlockMove | links_.first_node(relabeled, block);
 }
 
 void LinkState::moves_of(const BlockList& relabeled, std::uint64_t block, std::vector<std::uint64_t>& out) const {

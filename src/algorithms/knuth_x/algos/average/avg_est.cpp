@@ -180,9 +180,7 @@ double AvgScorer::child_score(const DancingLinks& links, const BlockList& relabe
         child_signature_ |= std::uint64_t{1} << (c % kSignatureBits);
     }
     if (links.has_colors()) {
-        // The child's nodes follow the root and the headers in relabeled's item order.
-        const auto first = links.column_count() + 1 +
-                           static_cast<std::uint64_t>(columns.data() - relabeled.all_items().data());
+        const std::uint64_t first = links.first_node(relabeled, child.block);
         stamp_color_.resize(stamp_.size());
         for (std::uint64_t k = 0; k < columns.size(); ++k) stamp_color_[columns[k]] = links.color_of(first + k);
     }

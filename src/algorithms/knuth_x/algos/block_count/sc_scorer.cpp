@@ -146,8 +146,7 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
 void TightScScorer::stamp_removed(const DancingLinks& links, const BlockList& relabeled, std::uint64_t block) {
     ++stamp_;
     const auto columns = relabeled[block];
-    const std::uint64_t first = links.column_count() + 1 +
-                                static_cast<std::uint64_t>(columns.data() - relabeled.all_items().data());
+    const std::uint64_t first = links.first_node(relabeled, block);
     for (std::uint64_t k = 0; k < columns.size(); ++k) {
         const std::uint64_t c = columns[k];
         at(column_stamp_, c) = stamp_;
