@@ -146,6 +146,9 @@ Extent extent_of(const BlockList& relabeled, const std::vector<double>& weights)
 
 bool cutoff_applies(const BlockList& blocks, const std::vector<double>& weights) {
     if (weights.size() < blocks.size()) return false;
+    // The branch and bound's nodes are 32-bit: one per entry and at most one per column, and
+    // there are no more columns than entries.
+    if (blocks.total_items() >= UINT32_MAX / 2) return false;
     std::vector<std::uint64_t> scratch;
     for (std::uint64_t b = 0; b < blocks.size(); ++b) {
         const double w = weights[b];
@@ -269,33 +272,33 @@ ForcedBlocks force_blocks(const BlockList& relabeled, std::uint64_t columns) {
 // only grow and the cutoff only drops. Uncovering must use the threshold covering used.
 class CostMatrix {
 public:
-    CostMatrix(const BlockList& rows, std::uint64_t columns, std::vector<double> net)
-        : net_(std::move(net)), next_(columns + 1), prev_(columns + 1) {
-        const std::uint64_t nodes = columns + 1 + rows.total_items();
-        up_.resize(nodes);
-        down_.resize(nodes);
-        column_.resize(nodes);
-        row_.resize(nodes);
-        size_.assign(columns + 1, 0);
-        for (std::uint64_t c = 0; c <= columns; ++c) {
-            up_[c] = down_[c] = column_[c] = c;
+    // Whether a matrix of these dimensions fits its 32-bit node indices.
+    static bool fits(std::uint64_t columns, std::uint64_t entries) {
+        return columns < kMaxNodes && entries < kMaxNodes - columns - 1;
+    }
+
+    CostMatrix(const BlockList& rows, std::uint64_t columns, const std::vector<double>& net)
+        : next_(columns + 1), prev_(columns + 1) {
+        if (!fits(columns, rows.total_items())) fail("cost matrix beyond 32-bit nodes");
+        nodes_.resize(columns + 1 + rows.total_items());
+        for (std::uint32_t c = 0; c <= columns; ++c) {
+            nodes_[c] = Node{c, c, c, 0, c, c, 0.0};
             next_[c] = c == columns ? 0 : c + 1;
-            prev_[c] = c == 0 ? columns : c - 1;
+            prev_[c] = static_cast<std::uint32_t>(c == 0 ? columns : c - 1);
         }
-        row_start_.push_back(columns + 1);
+        row_start_.push_back(static_cast<std::uint32_t>(columns + 1));
         for (std::uint64_t r = 0; r < rows.size(); ++r) {
             const auto row = rows[r];
             for (std::uint64_t i = 0; i < row.size(); ++i) {
-                const std::uint64_t c = checked(row[i], columns + 1), x = row_start_.back() + i;
-                column_[x] = c;
-                row_[x] = r;
-                up_[x] = up_[c];
-                down_[x] = c;
-                down_[up_[c]] = x;
-                up_[c] = x;
-                ++size_[c];
+                const auto c = static_cast<std::uint32_t>(checked(row[i], columns + 1));
+                const auto x = static_cast<std::uint32_t>(row_start_.back() + i);
+                const auto left = static_cast<std::uint32_t>(i == 0 ? x + row.size() - 1 : x - 1);
+                const auto right = static_cast<std::uint32_t>(i + 1 == row.size() ? row_start_.back() : x + 1);
+                nodes_[x] = Node{nodes_[c].up, c, c, static_cast<std::uint32_t>(r), left, right, net[r]};
+                nodes_[nodes_[c].up].down = x;
+                nodes_[c].up = x;
             }
-            row_start_.push_back(row_start_.back() + rows.list_size(r));
+            row_start_.push_back(static_cast<std::uint32_t>(row_start_.back() + rows.list_size(r)));
         }
     }
 
@@ -308,57 +311,69 @@ public:
 
     std::uint64_t first_active() const { return next_[0]; }
     std::uint64_t next_active(std::uint64_t c) const { return next_[c]; }
-    std::uint64_t down(std::uint64_t x) const { return down_[x]; }
-    std::uint64_t row_of(std::uint64_t x) const { return row_[x]; }
-    double net_of(std::uint64_t x) const { return net_[row_[x]]; }
+    std::uint64_t down(std::uint64_t x) const { return nodes_[x].down; }
+    std::uint64_t row_of(std::uint64_t x) const { return nodes_[x].row; }
+    double net_of(std::uint64_t x) const { return nodes_[x].net; }
 
+    // Covering hides the rows down to the last one within the threshold and remembers that
+    // row, so that uncovering (always in the opposite order) restores the same rows.
     void cover(std::uint64_t c, double threshold) {
         next_[prev_[c]] = next_[c];
         prev_[next_[c]] = prev_[c];
-        for (std::uint64_t r = down_[c]; r != c && net_of(r) <= threshold; r = down_[r])
-            for_rest_of_row(r, [&](std::uint64_t x) {
-                down_[up_[x]] = down_[x];
-                up_[down_[x]] = up_[x];
-                --size_[column_[x]];
+        std::uint32_t last = static_cast<std::uint32_t>(c);
+        for (std::uint32_t r = nodes_[c].down; r != c && nodes_[r].net <= threshold; r = nodes_[r].down) {
+            for_rest_of_row(r, [&](std::uint32_t x) {
+                const Node& n = nodes_[x];
+                nodes_[n.up].down = n.down;
+                nodes_[n.down].up = n.up;
             });
+            last = r;
+        }
+        hidden_down_to_.push_back(last);
     }
-    void uncover(std::uint64_t c, double threshold) {
-        std::uint64_t last = c;
-        for (std::uint64_t r = down_[c]; r != c && net_of(r) <= threshold; r = down_[r]) last = r;
-        for (std::uint64_t r = last; r != c; r = up_[r])
-            for_rest_of_row_backwards(r, [&](std::uint64_t x) {
-                down_[up_[x]] = x;
-                up_[down_[x]] = x;
-                ++size_[column_[x]];
+    void uncover(std::uint64_t c) {
+        const std::uint32_t last = hidden_down_to_.back();
+        hidden_down_to_.pop_back();
+        for (std::uint32_t r = last; r != c; r = nodes_[r].up)
+            for_rest_of_row_backwards(r, [&](std::uint32_t x) {
+                const Node& n = nodes_[x];
+                nodes_[n.up].down = x;
+                nodes_[n.down].up = x;
             });
-        next_[prev_[c]] = c;
-        prev_[next_[c]] = c;
+        next_[prev_[c]] = static_cast<std::uint32_t>(c);
+        prev_[next_[c]] = static_cast<std::uint32_t>(c);
     }
     // Covers (uncovers) the other columns of the row of node `x`.
     void cover_rest(std::uint64_t x, double threshold) {
-        for_rest_of_row(x, [&](std::uint64_t y) { cover(column_[y], threshold); });
+        for_rest_of_row(static_cast<std::uint32_t>(x), [&](std::uint32_t y) { cover(nodes_[y].column, threshold); });
     }
-    void uncover_rest(std::uint64_t x, double threshold) {
-        for_rest_of_row_backwards(x, [&](std::uint64_t y) { uncover(column_[y], threshold); });
+    void uncover_rest(std::uint64_t x) {
+        for_rest_of_row_backwards(static_cast<std::uint32_t>(x), [&](std::uint32_t y) { uncover(nodes_[y].column); });
     }
 
 private:
+    static constexpr std::uint64_t kMaxNodes = UINT32_MAX;
+
+    // One node: its neighbours in its column, its column, its row and the row's net cost, side
+    // by side so that a step of the search touches one cache line per node.
+    struct Node {
+        std::uint32_t up, down, column, row, left, right;
+        double net;
+    };
+
     template <class F>
-    void for_rest_of_row(std::uint64_t x, F&& f) const {
-        const std::uint64_t begin = row_start_[row_[x]], end = row_start_[row_[x] + 1];
-        for (std::uint64_t y = x + 1 == end ? begin : x + 1; y != x; y = y + 1 == end ? begin : y + 1) f(y);
+    void for_rest_of_row(std::uint32_t x, F&& f) const {
+        for (std::uint32_t y = nodes_[x].right; y != x; y = nodes_[y].right) f(y);
     }
     template <class F>
-    void for_rest_of_row_backwards(std::uint64_t x, F&& f) const {
-        const std::uint64_t begin = row_start_[row_[x]], end = row_start_[row_[x] + 1];
-        for (std::uint64_t y = x == begin ? end - 1 : x - 1; y != x; y = y == begin ? end - 1 : y - 1) f(y);
+    void for_rest_of_row_backwards(std::uint32_t x, F&& f) const {
+        for (std::uint32_t y = nodes_[x].left; y != x; y = nodes_[y].left) f(y);
     }
 
-    std::vector<double> net_;  // per row
-    std::vector<std::uint64_t> next_, prev_;  // the ring of active columns through 0
-    std::vector<std::uint64_t> up_, down_, column_, row_;
-    std::vector<std::uint64_t> size_;
-    std::vector<std::uint64_t> row_start_;  // per row, its first node; one more at the end
+    std::vector<Node> nodes_;  // the column heads 0..m, then each row's nodes in turn
+    std::vector<std::uint32_t> next_, prev_;  // the ring of active columns through 0
+    std::vector<std::uint32_t> row_start_;    // per row, its first node; one more at the end
+    std::vector<std::uint32_t> hidden_down_to_;  // per covered column, innermost last
 };
 
 // What the threads of one branch and bound share: the problem as it searches it (blocks by
@@ -388,7 +403,7 @@ public:
             net.push_back(std::max(costs.net[b], 0.0));
             length = std::max(length, relabeled.list_size(b));
         }
-        links.emplace(sorted, columns, std::move(net));
+        links.emplace(sorted, columns, net);
         for (std::uint64_t c = 1; c <= columns; ++c)
             if (forced.covered[c]) links->drop_column(c);
     }
@@ -492,8 +507,6 @@ private:
         std::uint64_t column;
         std::uint64_t node;
         double net_sum;          // before this level's choice
-        double column_threshold;  // the branch column was covered with
-        double rest_threshold;    // the rest of the chosen block was covered with
     };
 
     // The net cost, beyond `net_sum`, up to which a block can still matter.
@@ -510,17 +523,18 @@ private:
     // cheapest block, and all of them spread over the longest block's columns, bound the rest.
     std::uint64_t branch_column(double net_sum) const {
         const CostMatrix& links = links_;
+        const double limit = headroom(net_sum);
+        const double length = static_cast<double>(problem_.length);
         std::uint64_t best = 0, best_count = UINT64_MAX;
         double best_least = -kInf, spread = 0.0;
         for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) {
             const std::uint64_t first = links.down(c);
             if (first == c) return 0;
             const double least = links.net_of(first);
-            if (too_costly(net_sum + least)) return 0;
-            spread += least / static_cast<double>(problem_.length);
+            if (least > limit) return 0;
+            spread += least / length;
             std::uint64_t count = 0;
-            for (std::uint64_t i = first; i != c && count <= best_count && !too_costly(net_sum + links.net_of(i));
-                 i = links.down(i))
+            for (std::uint64_t i = first; i != c && count <= best_count && links.net_of(i) <= limit; i = links.down(i))
                 ++count;
             if (count > best_count) continue;
             if (count < best_count || least > best_least) {
@@ -529,7 +543,7 @@ private:
                 best_least = least;
             }
         }
-        if (too_costly(net_sum + spread)) return 0;
+        if (spread > limit) return 0;
         return best;
     }
 
@@ -555,18 +569,16 @@ private:
 
     // Chooses `node` of `column` at a new level, whatever its cost.
     void descend(std::uint64_t column, std::uint64_t node) {
-        const double threshold = headroom(net_sum_);
-        links_.cover(column, threshold);
-        path_.push_back(Level{column, node, net_sum_, threshold, 0.0});
+        links_.cover(column, headroom(net_sum_));
+        path_.push_back(Level{column, node, net_sum_});
         net_sum_ += links_.net_of(node);
-        path_.back().rest_threshold = headroom(net_sum_);
-        links_.cover_rest(node, path_.back().rest_threshold);
+        links_.cover_rest(node, headroom(net_sum_));
     }
     // Undoes the deepest level.
     void ascend() {
         const Level& level = path_.back();
-        links_.uncover_rest(level.node, level.rest_threshold);
-        links_.uncover(level.column, level.column_threshold);
+        links_.uncover_rest(level.node);
+        links_.uncover(level.column);
         net_sum_ = level.net_sum;
         path_.pop_back();
     }
@@ -580,9 +592,8 @@ private:
             if (links.first_active() == 0) {
                 if (!record_cover()) return false;
             } else if (const std::uint64_t c = branch_column(net_sum_); c != 0) {
-                const double threshold = headroom(net_sum_);
-                links.cover(c, threshold);
-                path_.push_back(Level{c, links.down(c), net_sum_, threshold, 0.0});
+                links.cover(c, headroom(net_sum_));
+                path_.push_back(Level{c, links.down(c), net_sum_});
                 descended = try_block();
             }
             if (descended) continue;
@@ -593,7 +604,7 @@ private:
                     return !problem_.too_many_kept();
                 }
                 Level& level = path_.back();
-                links.uncover_rest(level.node, level.rest_threshold);
+                links.uncover_rest(level.node);
                 level.node = links.down(level.node);
                 net_sum_ = level.net_sum;
                 if (try_block()) break;
@@ -605,15 +616,14 @@ private:
     // net_sum_ below it); otherwise pops the level.
     bool try_block() {
         Level& level = path_.back();
-        if (level.node == level.column || too_costly(level.net_sum + links_.net_of(level.node))) {
-            links_.uncover(level.column, level.column_threshold);
+        if (level.node == level.column || links_.net_of(level.node) > headroom(level.net_sum)) {
+            links_.uncover(level.column);
             net_sum_ = level.net_sum;
             path_.pop_back();
             return false;
         }
         net_sum_ = level.net_sum + links_.net_of(level.node);
-        level.rest_threshold = headroom(net_sum_);
-        links_.cover_rest(level.node, level.rest_threshold);
+        links_.cover_rest(level.node, headroom(net_sum_));
         return true;
     }
 

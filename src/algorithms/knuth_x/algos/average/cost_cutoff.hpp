@@ -38,7 +38,8 @@ struct NetCosts {
 
 // Whether leaving entries out is sound for these inputs: one finite weight per block, none so
 // large that a sum could overflow, no negative-weight block listing an element twice (the
-// averaging estimator then stops being a bound), and no block beyond the weights.
+// averaging estimator then stops being a bound), no block beyond the weights, and fewer than
+// 2^31 entries (the branch and bound's matrix has 32-bit node indices).
 bool cutoff_applies(const BlockList& blocks, const std::vector<double>& weights);
 
 // Prices and net costs of the blocks, given relabeled over `columns` columns (1..columns).
