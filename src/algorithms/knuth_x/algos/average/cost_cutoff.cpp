@@ -269,7 +269,7 @@ ForcedBlocks force_blocks(const BlockList& relabeled, std::uint64_t columns) {
 // lists its blocks cheapest first. Covering a column hides only the blocks cheap enough to
 // matter (net cost at most `threshold`, as in Knuth's DLX5): a dearer block left in other
 // columns costs more than the cutoff wherever the search meets it again, since costs so far
-// only grow and the cutoff only drops. Uncovering must use the threshold covering used.
+// only grow and the cutoff only drops. Uncovering restores the rows covering hid.
 class CostMatrix {
 public:
     // Whether a matrix of these dimensions fits its 32-bit node indices.
@@ -280,9 +280,14 @@ public:
     CostMatrix(const BlockList& rows, std::uint64_t columns, const std::vector<double>& net)
         : next_(columns + 1), prev_(columns + 1) {
         if (!fits(columns, rows.total_items())) fail("cost matrix beyond 32-bit nodes");
-        nodes_.resize(columns + 1 + rows.total_items());
+        const std::uint64_t nodes = columns + 1 + rows.total_items();
+        nodes_.resize(nodes);
+        column_.resize(nodes);
+        row_.resize(nodes);
+        net_.resize(nodes);
         for (std::uint32_t c = 0; c <= columns; ++c) {
-            nodes_[c] = Node{c, c, c, 0, c, c, 0.0};
+            nodes_[c] = Node{c, c, c, c};
+            column_[c] = c;
             next_[c] = c == columns ? 0 : c + 1;
             prev_[c] = static_cast<std::uint32_t>(c == 0 ? columns : c - 1);
         }
@@ -294,7 +299,10 @@ public:
                 const auto x = static_cast<std::uint32_t>(row_start_.back() + i);
                 const auto left = static_cast<std::uint32_t>(i == 0 ? x + row.size() - 1 : x - 1);
                 const auto right = static_cast<std::uint32_t>(i + 1 == row.size() ? row_start_.back() : x + 1);
-                nodes_[x] = Node{nodes_[c].up, c, c, static_cast<std::uint32_t>(r), left, right, net[r]};
+                nodes_[x] = Node{nodes_[c].up, c, left, right};
+                column_[x] = c;
+                row_[x] = static_cast<std::uint32_t>(r);
+                net_[x] = net[r];
                 nodes_[nodes_[c].up].down = x;
                 nodes_[c].up = x;
             }
@@ -312,8 +320,8 @@ public:
     std::uint64_t first_active() const { return next_[0]; }
     std::uint64_t next_active(std::uint64_t c) const { return next_[c]; }
     std::uint64_t down(std::uint64_t x) const { return nodes_[x].down; }
-    std::uint64_t row_of(std::uint64_t x) const { return nodes_[x].row; }
-    double net_of(std::uint64_t x) const { return nodes_[x].net; }
+    std::uint64_t row_of(std::uint64_t x) const { return row_[x]; }
+    double net_of(std::uint64_t x) const { return net_[x]; }
 
     // Covering hides the rows down to the last one within the threshold and remembers that
     // row, so that uncovering (always in the opposite order) restores the same rows.
@@ -321,7 +329,7 @@ public:
         next_[prev_[c]] = next_[c];
         prev_[next_[c]] = prev_[c];
         std::uint32_t last = static_cast<std::uint32_t>(c);
-        for (std::uint32_t r = nodes_[c].down; r != c && nodes_[r].net <= threshold; r = nodes_[r].down) {
+        for (std::uint32_t r = nodes_[c].down; r != c && net_[r] <= threshold; r = nodes_[r].down) {
             for_rest_of_row(r, [&](std::uint32_t x) {
                 const Node& n = nodes_[x];
                 nodes_[n.up].down = n.down;
@@ -345,20 +353,19 @@ public:
     }
     // Covers (uncovers) the other columns of the row of node `x`.
     void cover_rest(std::uint64_t x, double threshold) {
-        for_rest_of_row(static_cast<std::uint32_t>(x), [&](std::uint32_t y) { cover(nodes_[y].column, threshold); });
+        for_rest_of_row(static_cast<std::uint32_t>(x), [&](std::uint32_t y) { cover(column_[y], threshold); });
     }
     void uncover_rest(std::uint64_t x) {
-        for_rest_of_row_backwards(static_cast<std::uint32_t>(x), [&](std::uint32_t y) { uncover(nodes_[y].column); });
+        for_rest_of_row_backwards(static_cast<std::uint32_t>(x), [&](std::uint32_t y) { uncover(column_[y]); });
     }
 
 private:
     static constexpr std::uint64_t kMaxNodes = UINT32_MAX;
 
-    // One node: its neighbours in its column, its column, its row and the row's net cost, side
-    // by side so that a step of the search touches one cache line per node.
+    // One node's neighbours in its column and its row, side by side: hiding a row reads and
+    // writes these alone.
     struct Node {
-        std::uint32_t up, down, column, row, left, right;
-        double net;
+        std::uint32_t up, down, left, right;
     };
 
     template <class F>
@@ -371,6 +378,8 @@ private:
     }
 
     std::vector<Node> nodes_;  // the column heads 0..m, then each row's nodes in turn
+    std::vector<std::uint32_t> column_, row_;  // per node
+    std::vector<double> net_;                  // per node, its row's net cost
     std::vector<std::uint32_t> next_, prev_;  // the ring of active columns through 0
     std::vector<std::uint32_t> row_start_;    // per row, its first node; one more at the end
     std::vector<std::uint32_t> hidden_down_to_;  // per covered column, innermost last
