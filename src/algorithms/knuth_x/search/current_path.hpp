@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "../links/block_list.hpp"
@@ -57,6 +58,20 @@ public:
         valid_ = true;
     }
 
+    // How many blocks move_to(entry) would undo and choose: the blocks after the common
+    // prefix on both sides (everything, when a failed move left the path unknown).
+    std::uint64_t distance_to(const EntryArena& arena, std::uint64_t entry) const {
+        std::uint64_t fresh = 0, e = entry;
+        while (!on_path(e)) {
+            ++fresh;
+            e = arena.node(e).parent;
+        }
+        if (!valid_) return fresh + blocks_.size() + 1;
+        const std::size_t kept = static_cast<std::size_t>(
+            std::lower_bound(ids_.begin(), ids_.end(), static_cast<EntryIndex>(e)) - ids_.begin());
+        return fresh + (blocks_.size() - kept);
+    }
+
     // The entry's blocks in order of choice, its weight sum, and the arena numbers of the
     // entries along it (the root first, one more than the blocks).
     const std::vector<std::uint64_t>& blocks() const noexcept { return blocks_; }
@@ -82,6 +97,54 @@ private:
     std::vector<double> sums_{-0.0};            // sums_[k]: the first k blocks' weights
     std::vector<std::uint64_t> move_ends_{0};  // the matrix's moves choosing the first k blocks
     std::vector<EntryIndex> fresh_;             // scratch: the new part, deepest first
+};
+
+// A few copies of a best-first search's matrix, each with the path it shows. Consecutive
+// entries popped often lie in different subtrees, and a single matrix would undo and redo a
+// whole subtree's path at each switch; each move here is made by the copy nearest to the
+// entry. Copies are only made of small matrices (kCopyBytes for all of them together).
+class MatrixCopies {
+public:
+    static constexpr std::uint64_t kMaxCopies = 8;
+    static constexpr std::uint64_t kCopyBytes = std::uint64_t{8} << 20;
+
+    // `links` at the root.
+    explicit MatrixCopies(DancingLinks links) {
+        const std::uint64_t bytes = links.node_count() * 32 + 1;
+        const std::uint64_t count = std::clamp<std::uint64_t>(kCopyBytes / bytes, 1, kMaxCopies);
+        copies_.reserve(count);
+        for (std::uint64_t i = 1; i < count; ++i) copies_.push_back(Copy{LinkState(links), CurrentPath{}});
+        copies_.push_back(Copy{LinkState(std::move(links)), CurrentPath{}});
+    }
+
+    // The matrix at the root, before any move.
+    const DancingLinks& root_links() const { return copies_.front().state.links(); }
+
+    // Brings the copy nearest to `entry` of `arena` there; returns the copy's path and matrix.
+    template <class Scorer>
+    std::pair<const CurrentPath&, const DancingLinks&> move_to(const EntryArena& arena, std::uint64_t entry,
+                                                               const BlockList& relabeled, const Scorer& scorer) {
+        Copy* nearest = &copies_.front();
+        if (copies_.size() > 1) {
+            std::uint64_t least = UINT64_MAX;
+            for (Copy& copy : copies_) {
+                const std::uint64_t d = copy.path.distance_to(arena, entry);
+                if (d < least) {
+                    least = d;
+                    nearest = &copy;
+                }
+            }
+        }
+        nearest->path.move_to(arena, entry, nearest->state, relabeled, scorer);
+        return {nearest->path, nearest->state.links()};
+    }
+
+private:
+    struct Copy {
+        LinkState state;
+        CurrentPath path;
+    };
+    std::vector<Copy> copies_;
 };
 
 }  // namespace xcover

@@ -98,15 +98,15 @@ public:
         ElementIndex index = build_element_index(blocks, secondary.elements, interrupt);
         relabeled_ = relabel_all(index, blocks, interrupt);
         const std::vector<std::uint32_t> colors = node_colors(blocks, index, relabeled_, secondary, interrupt);
-        state_.emplace(DancingLinks(relabeled_, index.column_count(), interrupt, index.primary_count(), colors));
-        EntryArena::check_block_bound(state_->links().block_bound());
+        matrices_.emplace(DancingLinks(relabeled_, index.column_count(), interrupt, index.primary_count(), colors));
+        EntryArena::check_block_bound(matrices_->root_links().block_bound());
         scorer_.emplace(make_scorer(index));
-        const double root = scorer_->root_score(state_->links());
+        const double root = scorer_->root_score(matrices_->root_links());
         mark_key(true);  // the root's key is already full
         frontier_.push(FrontierSlot{score_key(root), arena_.push(0, 0)});
         if (pool != nullptr && pool->threads() > 1)
             speculation_ = std::make_unique<Speculation<Scorer>>(
-                *pool, kSlotsPerHelper * (pool->threads() - 1), state_->links(), *scorer_, relabeled_);
+                *pool, kSlotsPerHelper * (pool->threads() - 1), matrices_->root_links(), *scorer_, relabeled_);
     }
 
     // Helpers hold references into the search: it stays where it was built.
@@ -180,11 +180,11 @@ private:
 
     // Expands `entry` on this thread, pushing its children as they are scored.
     Step expand_here(EntryIndex entry) {
-        path_.move_to(arena_, entry, *state_, relabeled_, *scorer_);
+        const auto [path, links] = matrices_->move_to(arena_, entry, relabeled_, *scorer_);
         PushUnderCaps sink{*this, entry};
-        const StepStatus status = expand_entry(state_->links(), *scorer_, relabeled_, path_.blocks(),
-                                               path_.weight_sum(), branch_blocks_, sink, path_.ids());
-        return Step{path_.blocks(), path_.weight_sum(), status};
+        const StepStatus status = expand_entry(links, *scorer_, relabeled_, path.blocks(), path.weight_sum(),
+                                               branch_blocks_, sink, path.ids());
+        return Step{path.blocks(), path.weight_sum(), status};
     }
 
     // Whether the `max_heap` cap leaves room for one more child; the search ends at the first
@@ -224,8 +224,8 @@ private:
     Step refine(const Popped& popped) {
         const EntryIndex entry = popped.slot.entry;
         refined_[entry] = 1;
-        path_.move_to(arena_, entry, *state_, relabeled_, *scorer_);
-        const double full = scorer_->entry_bound(state_->links(), path_.blocks());
+        const auto [path, links] = matrices_->move_to(arena_, entry, relabeled_, *scorer_);
+        const double full = scorer_->entry_bound(links, path.blocks());
         const FrontierSlot slot{std::max(popped.slot.key, score_key(full)), entry};
         if (!popped.ahead) {
             frontier_.push(slot);
@@ -237,7 +237,7 @@ private:
             frontier_.push(slot);
             dispatch_ahead();
         }
-        return Step{path_.blocks(), path_.weight_sum(), StepStatus::Refined};
+        return Step{path.blocks(), path.weight_sum(), StepStatus::Refined};
     }
 
     // Whether `slot` pops before every pending entry.
@@ -296,14 +296,13 @@ private:
     std::optional<std::uint64_t> max_heap_;
     bool done_ = false;
     BlockList relabeled_;
-    std::optional<LinkState> state_;
+    std::optional<MatrixCopies> matrices_;       // each showing the entry it last moved to
     std::optional<Scorer> scorer_;
     EntryArena arena_;
     // Per entry, whether its key is full (lazy keys only; see refines_keys).
     ChunkedArray<std::uint8_t> refined_;
     OrderedFrontier frontier_;
     InterruptPoll poll_;
-    CurrentPath path_;                           // the entry the matrix shows
     std::vector<std::uint64_t> blocks_;          // blocks of an entry expanded ahead
     std::vector<std::uint64_t> branch_blocks_;   // scratch
     std::vector<std::uint64_t> ahead_path_;      // scratch
