@@ -23,6 +23,8 @@ struct IteratorState : IteratorCommon {
     std::uint64_t handed = 0;
     double log_seen = -std::numeric_limits<double>::infinity();
     double last_cost = -std::numeric_limits<double>::infinity();
+    // The best bound the stream gave on the covers not yet taken (-inf: none).
+    double pending_bound = -std::numeric_limits<double>::infinity();
     double first_cost = std::numeric_limits<double>::quiet_NaN();  // NaN until a pair is handed
     bool exhausted = false;  // the stream ended with no cover left (not by a cap or a failure)
 };
@@ -55,6 +57,10 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
         state.source.reset();  // a stream that failed midway cannot resume
         throw;
     }
+    // Every bound the stream gave still holds (the covers left only get fewer): keep the best,
+    // so that progress never goes back when a child's first, cheaper key is the least.
+    state.pending_bound = std::max(state.pending_bound, state.source->pending_bound().value_or(
+                                                            -std::numeric_limits<double>::infinity()));
     if (!found) return nullptr;  // a signal handler raised; the stream resumes next time
     if (!*found) {
         state.exhausted = state.source->end() == StreamEnd::Exhausted;
@@ -172,7 +178,10 @@ constexpr const char* kTakeUntilDoc =
 PyObject* get_progress(PyObject* self, void*) {
     return with_lock(self, [](Call&, IteratorState& state) -> PyObject* {
         // Costs come in nondecreasing order: the last one bounds every cover still to come.
-        const double bound = state.exhausted ? std::numeric_limits<double>::infinity() : state.last_cost;
+        // A stream that knows more (iter_top_sc: the least bound among the partial covers its
+        // search holds) raises that, also while no cover has come yet.
+        const double bound = state.exhausted ? std::numeric_limits<double>::infinity()
+                                             : std::max(state.last_cost, state.pending_bound);
         Ref best = state.handed == 0 ? Ref(Py_NewRef(Py_None)) : own(PyFloat_FromDouble(state.first_cost));
         if (!best) return nullptr;
         return Py_BuildValue("(dOK)", bound, best.get(), static_cast<unsigned long long>(state.handed));
@@ -183,9 +192,10 @@ PyGetSetDef getset[] = {
     {"progress", get_progress, nullptr,
      "(bound, best, count): a lower bound on the cost of every cover not yet returned (the\n"
      "last cost returned, since costs never decrease; -inf before the first, inf once the\n"
-     "stream has ended with nothing left, not by a cap), the cost of the best cover (the\n"
-     "first returned; None before it) and the number of covers returned, by next() or\n"
-     "take_until.",
+     "stream has ended with nothing left, not by a cap; iter_top_sc raises it to the least\n"
+     "bound among the partial covers its search holds, and it never goes back), the cost of\n"
+     "the best cover (the first returned; None before it) and the number of covers\n"
+     "returned, by next() or take_until.",
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -218,6 +228,7 @@ PyObject* new_ranked_iterator(ModuleState& state, std::unique_ptr<RankedSource> 
                               const char* what) {
     auto* object = new_iterator_object<IteratorState>(state.ranked_iterator_type, "ranked iterator");
     if (object == nullptr) return nullptr;
+    if (source) object->state.pending_bound = source->pending_bound().value_or(-std::numeric_limits<double>::infinity());
     object->state.source = std::move(source);
     object->state.what = what;
     return reinterpret_cast<PyObject*>(object);

@@ -22,6 +22,9 @@ public:
     virtual std::optional<RankedCover> next(Interrupt* interrupt) = 0;
     // Why the stream ended (Running while it has not).
     virtual StreamEnd end() const noexcept = 0;
+    // A lower bound on the cost of every cover not yet taken, when the stream knows one
+    // beyond the last cost taken.
+    virtual std::optional<double> pending_bound() const noexcept { return std::nullopt; }
 };
 
 template <class Stream>
@@ -31,6 +34,12 @@ public:
     explicit StreamSource(Args&&... args) : stream_(std::forward<Args>(args)...) {}
     std::optional<RankedCover> next(Interrupt* interrupt) override { return stream_.next(interrupt); }
     StreamEnd end() const noexcept override { return stream_.end(); }
+    std::optional<double> pending_bound() const noexcept override {
+        if constexpr (requires(const Stream& s) { s.pending_bound(); })
+            return stream_.pending_bound();
+        else
+            return std::nullopt;
+    }
 
 private:
     Stream stream_;

@@ -165,9 +165,10 @@ class RankedIterator(Iterator[tuple[float, list[int]]]):
     def progress(self) -> tuple[float, float | None, int]:
         """(bound, best, count): a lower bound on the cost of every cover not yet returned (the
         last cost returned, since costs never decrease; -inf before the first, inf once the
-        stream has ended with nothing left, not by a cap), the cost of the best cover (the
-        first returned; None before it) and the number of covers returned, by next() or
-        take_until."""
+        stream has ended with nothing left, not by a cap; iter_top_sc raises it to the least
+        bound among the partial covers its search holds, and it never goes back), the cost of
+        the best cover (the first returned; None before it) and the number of covers
+        returned, by next() or take_until."""
 
 def iter_top(
     partitions: _Blocks,

@@ -184,7 +184,13 @@ def planted(n, edges, weight_table, label_table):
 def test_iter_top_sc_yields_every_partition_in_score_order_with_its_score(threads, graph, data):
     blocks, weights, inside, edge_total, labels, n = planted(*graph)
     with pool_of(threads):
-        pairs = list(xcover.iter_top_sc(blocks, weights, inside, edge_total, labels, n))
+        stream = xcover.iter_top_sc(blocks, weights, inside, edge_total, labels, n)
+        pairs, bounds = [], [stream.progress[0]]
+        for pair in stream:
+            pairs.append(pair)
+            bounds.append(stream.progress[0])
+    # The bound before each pair (its search's least pending key) is at most the pair's score.
+    assert all(b <= s for b, (s, _) in zip(bounds, pairs)) and bounds[-1] == math.inf
     # Block of a vertex set: its mask minus one.
     expected = [tuple(sorted(sum(1 << v for v in part) - 1 for part in p))
                 for p in set_partitions(list(range(n)))]
@@ -737,21 +743,32 @@ def capped_langford7_stream():
 @thread_settings(2)
 @pytest.mark.parametrize("make", [langford7_stream, small_block_count_stream, capped_langford7_stream])
 def test_progress_bounds_what_is_left_and_keeps_the_best(threads, make):
+    searched = make is small_block_count_stream  # its bound also comes from its search
     with pool_of(threads):
         stream = make()
-        assert stream.progress == (-math.inf, None, 0)
-        taken = []
+        seen = [stream.progress]  # before each cover (or run of covers), and at the end
+        assert seen[0][1:] == (None, 0)
+        assert (seen[0][0] > -math.inf) if searched else (seen[0][0] == -math.inf)
+        costs = []
         for cost, _ in itertools.islice(stream, 3):
-            taken.append(cost)
-            assert stream.progress == (cost, taken[0], len(taken))
-        taken += [cost for cost, _ in stream.take_until(0.5, 10**6)]  # counted as next() counts
-        assert stream.progress[1:] == (taken[0], len(taken)) and stream.progress[0] in (taken[-1], math.inf)
-        rest = [cost for cost, _ in stream]
-        bound, best, count = stream.progress
-    assert taken and best == taken[0] and count == len(taken) + len(rest)
-    assert all(c >= taken[-1] for c in rest)  # the bound held
+            costs.append(cost)
+            seen.append(stream.progress)
+        costs += [cost for cost, _ in stream.take_until(0.5, 10**6)]  # counted as next() counts
+        seen.append(stream.progress)
+        for cost, _ in stream:
+            costs.append(cost)
+            seen.append(stream.progress)
+    assert costs == sorted(costs)
+    assert [p[0] for p in seen] == sorted(p[0] for p in seen)  # never goes back
+    for bound, best, count in seen:
+        assert best == (costs[0] if count else None)
+        if count:
+            # At least the last cost taken (exactly it without a search's bound) ...
+            assert bound >= costs[count - 1] if searched or bound == math.inf else bound == costs[count - 1]
+        # ... and at most every cost still to come.
+        assert all(bound <= c for c in costs[count:])
     # A stream ended by its step cap may have covers left: its bound stays the last cost.
-    assert bound == ((rest or taken)[-1] if make is capped_langford7_stream else math.inf)
+    assert seen[-1] == ((costs[-1] if make is capped_langford7_stream else math.inf), costs[0], len(costs))
 
 
 # Colors (`colors=`) in iter_top: the search of the model, to the bit, with and without helper

@@ -16,6 +16,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -34,6 +35,13 @@ inline std::uint64_t score_key(double score) noexcept {
     if (std::isnan(score)) return UINT64_MAX;
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(score == 0.0 ? 0.0 : score);
     return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+}
+
+// The score a key was made from (NaN for the key of NaN; -0.0 comes back as +0.0).
+inline double key_score(std::uint64_t key) noexcept {
+    if (key == UINT64_MAX) return std::numeric_limits<double>::quiet_NaN();
+    const std::uint64_t bits = (key >> 63) != 0 ? key & ~(std::uint64_t{1} << 63) : ~key;
+    return std::bit_cast<double>(bits);
 }
 
 struct [[gnu::packed]] FrontierSlot {

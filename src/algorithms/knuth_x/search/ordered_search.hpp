@@ -159,6 +159,15 @@ public:
     }
 
     std::uint64_t frontier_size() const noexcept { return frontier_.size() + ahead_.size(); }
+    // The least key among the pending entries (those handed out ahead included), nullopt when
+    // none is pending. With admissible keys it bounds every cover the search has yet to report.
+    std::optional<double> least_pending_key() const noexcept {
+        if (frontier_size() == 0) return std::nullopt;
+        std::uint64_t least = UINT64_MAX;
+        if (!frontier_.empty()) least = frontier_.best().key;
+        if (!ahead_.empty()) least = std::min(least, ahead_.front().slot.key);
+        return key_score(least);
+    }
     // Entries pushed so far, the root included.
     std::uint64_t pushed_entries() const noexcept { return arena_.size(); }
     // Bytes held by the frontier and the arena of pushed entries.

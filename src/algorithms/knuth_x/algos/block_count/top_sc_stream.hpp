@@ -70,7 +70,9 @@
 // Dropping the stream stops the helpers.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -127,6 +129,16 @@ public:
         return search_ ? search_->ahead_counts() : OrderedSearch<TightScScorer>::AheadCounts{};
     }
     std::uint64_t frontier_size() const noexcept { return search_ ? search_->frontier_size() : 0; }
+    // A lower bound on the score of every cover not yet returned: the least key of the partial
+    // covers the search holds (+inf when none is left). Nullopt when the stream ended by a cap
+    // (the covers beyond it are unknown) or the least key is NaN.
+    std::optional<double> pending_bound() const noexcept {
+        if (steps_.end() != StreamEnd::Running && steps_.end() != StreamEnd::Exhausted) return std::nullopt;
+        const std::optional<double> least = search_ ? search_->least_pending_key() : std::nullopt;
+        if (!least) return std::numeric_limits<double>::infinity();
+        if (std::isnan(*least)) return std::nullopt;
+        return *least;
+    }
     std::uint64_t frontier_bytes() const noexcept { return search_ ? search_->frontier_bytes() : 0; }
     const ScWork& work() const noexcept { return *work_; }
 
