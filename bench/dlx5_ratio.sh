@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# get_topn (with its cutoff, one core) against Knuth's DLX5 on the DLX copies of the ranked
+# get_topn (with its cutoff, one thread: set_threads(1)) against Knuth's DLX5 on the DLX copies of the ranked
 # instances, with the same integer costs (round(10000 * weight)): CPU seconds of each, their
 # ratio, and whether the k best costs agree as a multiset. DLX5 is built from the sources in
 # ../shared/peers/knuth (needs ctangle); its time includes reading its input, xcover's does not
@@ -25,6 +25,7 @@ import xcover
 path, k, dlx_s, name, dlx_file = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), sys.argv[4], sys.argv[5]
 d = json.load(open(path))
 weights = [float(round(10000 * w)) for w in d["weights"]]
+xcover.set_threads(1)
 start = time.process_time()
 covers = xcover.get_topn(d["partitions"], weights, k)
 seconds = time.process_time() - start

@@ -282,11 +282,14 @@ public:
         if (!fits(columns, rows.total_items())) fail("cost matrix beyond 32-bit nodes");
         const std::uint64_t nodes = columns + 1 + rows.total_items();
         nodes_.resize(nodes);
+        left_.resize(nodes);
+        right_.resize(nodes);
         column_.resize(nodes);
         row_.resize(nodes);
         net_.resize(nodes);
         for (std::uint32_t c = 0; c <= columns; ++c) {
-            nodes_[c] = Node{c, c, c, c};
+            nodes_[c] = Node{c, c};
+            left_[c] = right_[c] = c;
             column_[c] = c;
             next_[c] = c == columns ? 0 : c + 1;
             prev_[c] = static_cast<std::uint32_t>(c == 0 ? columns : c - 1);
@@ -299,7 +302,9 @@ public:
                 const auto x = static_cast<std::uint32_t>(row_start_.back() + i);
                 const auto left = static_cast<std::uint32_t>(i == 0 ? x + row.size() - 1 : x - 1);
                 const auto right = static_cast<std::uint32_t>(i + 1 == row.size() ? row_start_.back() : x + 1);
-                nodes_[x] = Node{nodes_[c].up, c, left, right};
+                nodes_[x] = Node{nodes_[c].up, c};
+                left_[x] = left;
+                right_[x] = right;
                 column_[x] = c;
                 row_[x] = static_cast<std::uint32_t>(r);
                 net_[x] = net[r];
@@ -362,22 +367,23 @@ public:
 private:
     static constexpr std::uint64_t kMaxNodes = UINT32_MAX;
 
-    // One node's neighbours in its column and its row, side by side: hiding a row reads and
-    // writes these alone.
+    // One node's neighbours in its column, side by side: hiding a row reads and writes these
+    // alone (and walks the row's ring, whose nodes lie side by side in their own arrays).
     struct Node {
-        std::uint32_t up, down, left, right;
+        std::uint32_t up, down;
     };
 
     template <class F>
     void for_rest_of_row(std::uint32_t x, F&& f) const {
-        for (std::uint32_t y = nodes_[x].right; y != x; y = nodes_[y].right) f(y);
+        for (std::uint32_t y = right_[x]; y != x; y = right_[y]) f(y);
     }
     template <class F>
     void for_rest_of_row_backwards(std::uint32_t x, F&& f) const {
-        for (std::uint32_t y = nodes_[x].left; y != x; y = nodes_[y].left) f(y);
+        for (std::uint32_t y = left_[x]; y != x; y = left_[y]) f(y);
     }
 
     std::vector<Node> nodes_;  // the column heads 0..m, then each row's nodes in turn
+    std::vector<std::uint32_t> left_, right_;  // per node: its row's ring
     std::vector<std::uint32_t> column_, row_;  // per node
     std::vector<double> net_;                  // per node, its row's net cost
     std::vector<std::uint32_t> next_, prev_;  // the ring of active columns through 0
