@@ -35,13 +35,7 @@ public:
         if (!valid_) reset(state);
         valid_ = false;  // until the move is complete: a failure midway starts over next time
         fresh_.clear();
-        std::uint64_t e = entry;
-        while (!on_path(e)) {
-            fresh_.push_back(static_cast<EntryIndex>(e));
-            e = arena.node(e).parent;
-        }
-        const std::size_t kept = static_cast<std::size_t>(
-            std::lower_bound(ids_.begin(), ids_.end(), static_cast<EntryIndex>(e)) - ids_.begin());
+        const std::size_t kept = fork_to(arena, entry, &fresh_).kept;
         ids_.resize(kept + 1);
         blocks_.resize(kept);
         sums_.resize(kept + 1);
@@ -61,15 +55,8 @@ public:
     // How many blocks move_to(entry) would undo and choose: the blocks after the common
     // prefix on both sides (everything, when a failed move left the path unknown).
     std::uint64_t distance_to(const EntryArena& arena, std::uint64_t entry) const {
-        std::uint64_t fresh = 0, e = entry;
-        while (!on_path(e)) {
-            ++fresh;
-            e = arena.node(e).parent;
-        }
-        if (!valid_) return fresh + blocks_.size() + 1;
-        const std::size_t kept = static_cast<std::size_t>(
-            std::lower_bound(ids_.begin(), ids_.end(), static_cast<EntryIndex>(e)) - ids_.begin());
-        return fresh + (blocks_.size() - kept);
+        const Fork fork = fork_to(arena, entry, nullptr);
+        return fork.fresh + (valid_ ? blocks_.size() - fork.kept : blocks_.size() + 1);
     }
 
     // The entry's blocks in order of choice, its weight sum, and the arena numbers of the
@@ -79,6 +66,23 @@ public:
     std::span<const EntryIndex> ids() const noexcept { return ids_; }
 
 private:
+    // Where the path to an entry leaves this one: the blocks of this path it keeps, and the
+    // entries after them, appended deepest first to `fresh` when given.
+    struct Fork {
+        std::size_t kept;
+        std::uint64_t fresh;
+    };
+    Fork fork_to(const EntryArena& arena, std::uint64_t entry, std::vector<EntryIndex>* fresh) const {
+        std::uint64_t count = 0, e = entry;
+        while (!on_path(e)) {
+            if (fresh != nullptr) fresh->push_back(static_cast<EntryIndex>(e));
+            ++count;
+            e = arena.node(e).parent;
+        }
+        const auto kept = std::lower_bound(ids_.begin(), ids_.end(), static_cast<EntryIndex>(e)) - ids_.begin();
+        return Fork{static_cast<std::size_t>(kept), count};
+    }
+
     bool on_path(std::uint64_t entry) const {
         return std::binary_search(ids_.begin(), ids_.end(), static_cast<EntryIndex>(entry));
     }
