@@ -294,14 +294,14 @@ public:
             next_[c] = c == columns ? 0 : c + 1;
             prev_[c] = static_cast<std::uint32_t>(c == 0 ? columns : c - 1);
         }
-        row_start_.push_back(static_cast<std::uint32_t>(columns + 1));
+        std::uint64_t row_start = columns + 1;  // the row's first node
         for (std::uint64_t r = 0; r < rows.size(); ++r) {
             const auto row = rows[r];
             for (std::uint64_t i = 0; i < row.size(); ++i) {
                 const auto c = static_cast<std::uint32_t>(checked(row[i], columns + 1));
-                const auto x = static_cast<std::uint32_t>(row_start_.back() + i);
+                const auto x = static_cast<std::uint32_t>(row_start + i);
                 const auto left = static_cast<std::uint32_t>(i == 0 ? x + row.size() - 1 : x - 1);
-                const auto right = static_cast<std::uint32_t>(i + 1 == row.size() ? row_start_.back() : x + 1);
+                const auto right = static_cast<std::uint32_t>(i + 1 == row.size() ? row_start : x + 1);
                 nodes_[x] = Node{nodes_[c].up, c};
                 left_[x] = left;
                 right_[x] = right;
@@ -311,7 +311,7 @@ public:
                 nodes_[nodes_[c].up].down = x;
                 nodes_[c].up = x;
             }
-            row_start_.push_back(static_cast<std::uint32_t>(row_start_.back() + rows.list_size(r)));
+            row_start += row.size();
         }
     }
 
@@ -387,7 +387,6 @@ private:
     std::vector<std::uint32_t> column_, row_;  // per node
     std::vector<double> net_;                  // per node, its row's net cost
     std::vector<std::uint32_t> next_, prev_;  // the ring of active columns through 0
-    std::vector<std::uint32_t> row_start_;    // per row, its first node; one more at the end
     std::vector<std::uint32_t> hidden_down_to_;  // per covered column, innermost last
 };
 
