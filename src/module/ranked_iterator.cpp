@@ -1,5 +1,6 @@
 #include "ranked_iterator.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <atomic>
@@ -36,6 +37,14 @@ double log_add(double a, double b) {
     return a + std::log1p(std::exp(b - a));
 }
 
+// Takes the stream's bound on the covers not yet taken. Every bound it gave still holds (the
+// covers left only get fewer): keep the best, so that progress never goes back when a child's
+// first, cheaper key is the least.
+void raise_pending_bound(IteratorState& state) {
+    if (const std::optional<double> bound = state.source->pending_bound())
+        state.pending_bound = std::max(state.pending_bound, *bound);
+}
+
 // The next (score, cover) pair as a new tuple; nullptr at the end (no exception) or with an
 // exception set. The lock is held.
 XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& state) {
@@ -57,10 +66,7 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
         state.source.reset();  // a stream that failed midway cannot resume
         throw;
     }
-    // Every bound the stream gave still holds (the covers left only get fewer): keep the best,
-    // so that progress never goes back when a child's first, cheaper key is the least.
-    state.pending_bound = std::max(state.pending_bound, state.source->pending_bound().value_or(
-                                                            -std::numeric_limits<double>::infinity()));
+    raise_pending_bound(state);
     if (!found) return nullptr;  // a signal handler raised; the stream resumes next time
     if (!*found) {
         state.exhausted = state.source->end() == StreamEnd::Exhausted;
@@ -228,8 +234,8 @@ PyObject* new_ranked_iterator(ModuleState& state, std::unique_ptr<RankedSource> 
                               const char* what) {
     auto* object = new_iterator_object<IteratorState>(state.ranked_iterator_type, "ranked iterator");
     if (object == nullptr) return nullptr;
-    if (source) object->state.pending_bound = source->pending_bound().value_or(-std::numeric_limits<double>::infinity());
     object->state.source = std::move(source);
+    if (object->state.source) raise_pending_bound(object->state);
     object->state.what = what;
     return reinterpret_cast<PyObject*>(object);
 }
