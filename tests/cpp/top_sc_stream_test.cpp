@@ -305,6 +305,102 @@ TEST(ScBound, NeverAboveTheBestCompletion) {
 
 namespace {
 
+// The view a partial cover leaves (its columns by ascending element) and its elements.
+struct ElementView {
+    ScBound::View view;
+    std::vector<std::uint64_t> elements;
+};
+
+ElementView view_after(const BlockList& list, const std::vector<std::uint64_t>& chosen) {
+    std::set<std::uint64_t> covered;
+    for (std::uint64_t b : chosen)
+        for (std::uint64_t e : list[b]) covered.insert(e);
+    std::map<std::uint64_t, std::vector<std::uint64_t>> by_element;
+    for (std::uint64_t b = 0; b < list.size(); ++b)
+        for (std::uint64_t e : list[b])
+            if (!covered.count(e)) by_element[e];
+    for (std::uint64_t b = 0; b < list.size(); ++b) {
+        const auto items = list[b];
+        if (items.empty() || std::any_of(items.begin(), items.end(), [&](std::uint64_t e) { return covered.count(e) > 0; }))
+            continue;
+        for (std::uint64_t e : items) by_element[e].push_back(b);
+    }
+    ElementView v;
+    for (const auto& [element, blocks] : by_element) {
+        v.view.blocks.insert(v.view.blocks.end(), blocks.begin(), blocks.end());
+        v.view.close_column();
+        v.elements.push_back(element);
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(ScBound, ParentPricesBoundEveryChild) {
+    // A child's cheap key: one evaluation at its parent's multipliers and relaxation prices,
+    // or at random ones. Never above the best cover extending the child.
+    std::mt19937_64 rng(41);
+    int checked_children = 0;
+    for (int round = 0; round < 300; ++round) {
+        const Case c = round % 3 == 0 ? planted_case(rng, 5 + rng() % 3, round % 6 == 0) : random_case(rng);
+        const BlockList list = BlockList::from(c.blocks);
+        const Covers all = round % 3 == 0 ? partition_covers(c) : xcover::testing::brute_force_covers(c.blocks);
+        if (all.empty() || c.inputs.vertex_total == 0) continue;
+        const std::vector<std::uint64_t>& cover = all[rng() % all.size()];
+        std::vector<std::uint64_t> parent;
+        for (std::uint64_t b : cover)
+            if (rng() % 3 == 0) parent.push_back(b);
+        if (parent.size() + 1 >= cover.size()) continue;  // children with blocks to come
+        BlockCountModel model(list, c.inputs);
+        TreeOrder order(list);
+        ScBound bound(list, c.inputs);
+        const ElementView pv = view_after(list, parent);
+        ScBound::Prefix prefix = bound.empty_prefix();
+        for (std::uint64_t b : parent) bound.add_block(prefix, b);
+        std::vector<double> multipliers;
+        const double parent_bound = bound.bound(prefix, pv.view, multipliers, TightScScorer::child_options());
+        std::map<std::uint64_t, double> price;
+        for (std::uint64_t k = 0; k < bound.best_prices().size(); ++k) price[pv.elements[k]] = bound.best_prices()[k];
+        std::set<std::uint64_t> candidates(pv.view.blocks.begin(), pv.view.blocks.end());
+        for (std::uint64_t b : candidates) {
+            std::vector<std::uint64_t> child = parent;
+            child.push_back(b);
+            const ElementView cv = view_after(list, child);
+            if (cv.view.columns() == 0) continue;
+            double best = kInf;
+            for (const auto& other : all)
+                if (std::all_of(child.begin(), child.end(), [&](std::uint64_t x) {
+                        return std::find(other.begin(), other.end(), x) != other.end();
+                    }))
+                    best = std::min(best, model.score(order.order(other)));
+            ScBound::Prefix child_prefix = prefix;
+            bound.add_block(child_prefix, b);
+            std::vector<double> prices;
+            if (!price.empty())
+                for (std::uint64_t e : cv.elements) prices.push_back(price.at(e));
+            const double cheap = bound.bound_at_prices(child_prefix, cv.view, multipliers, prices);
+            EXPECT_LE(cheap, best) << round << " block " << b;
+            std::vector<double> random_point(bound.dimension()), random_prices(cv.view.columns());
+            for (double& y : random_point) y = std::uniform_real_distribution<double>(-3.0, 3.0)(rng);
+            random_point[0] = std::fabs(random_point[0]);
+            for (double& p : random_prices) p = std::uniform_real_distribution<double>(-5.0, 5.0)(rng);
+            EXPECT_LE(bound.bound_at_prices(child_prefix, cv.view, random_point, random_prices), best) << round;
+            EXPECT_LE(bound.bound_at_prices(child_prefix, cv.view, {}, {}), best) << round;
+            // Covers below a child are below its parent: a child that has one is no cheaper
+            // than the parent's bound allows, and the cheap key is a real bound, not -inf.
+            if (best < kInf) {
+                EXPECT_LE(parent_bound, best) << round;
+                EXPECT_GT(cheap, -kInf) << round;
+            }
+            ++checked_children;
+        }
+        if (::testing::Test::HasFailure()) return;
+    }
+    EXPECT_GT(checked_children, 300);
+}
+
+namespace {
+
 // Asks for a stop at every `every`-th poll.
 class EveryNth : public Interrupt {
 public:

@@ -228,21 +228,22 @@ void ScBound::tabulate_shared_label_steps() {
     }
 }
 
-bool ScBound::prepare(const Prefix& prefix, const View& view) {
+bool ScBound::prepare(const Prefix& prefix, const View& view, bool fixed) {
     start_prefix(prefix);
     const std::uint64_t u = view.columns();
-    // The relaxation's pricing reads the view itself; the plain shares need the entries.
-    const bool lp_wanted = use_lp_ && u <= kMaxLpRows;
+    // The relaxation's pricing and fixed prices read the view itself; the plain shares need
+    // the entries.
+    const bool lp_wanted = !fixed && use_lp_ && u <= kMaxLpRows;
     ColumnSums sums;
-    if (!scan_columns(view, lp_wanted, sums)) return false;
+    if (!scan_columns(view, lp_wanted || fixed, sums)) return false;
     if (!set_block_count_range(u, sums)) return false;
     if (set_label_room(u) < k_min_) return false;
     set_edge_floor(sums.edges_up);
     base_ = prefix_label_term();
     if (slots_ != label_count_) tabulate_shared_label_steps();
     magnitude_ = edge(r0_) + ln_factorial(chosen_ + k_max_) + base_;
-    lp_mode_ = lp_wanted;
-    if (lp_mode_) prepare_lp(view);
+    pricing_ = fixed ? Pricing::fixed : lp_wanted ? Pricing::relaxation : Pricing::shares;
+    if (pricing_ == Pricing::relaxation) prepare_lp(view);
     return true;
 }
 
@@ -322,14 +323,27 @@ double ScBound::evaluate(std::span<const double> y, std::span<double> grad) {
     std::fill(grad.begin(), grad.end(), 0.0);
     const double g = y[0];
     double magnitude = 0.0;
-    const double shares = lp_mode_ ? lp_shares(y, grad, magnitude) : plain_shares(y, grad, magnitude);
+    const double shares = pricing_ == Pricing::relaxation ? lp_shares(y, grad, magnitude)
+                          : pricing_ == Pricing::fixed    ? fixed_shares(y, grad, magnitude)
+                                                          : plain_shares(y, grad, magnitude);
     std::uint64_t inside = 0;
     const double edges = phi_edges(g, inside);
     grad[0] += static_cast<double>(inside);
     const double labels = phi_labels(y, grad);
     magnitude_ = std::max(magnitude_, magnitude + std::fabs(edges) + std::fabs(labels) +
                                           g * static_cast<double>(inside));
-    return shares + edges + labels;
+    const double value = shares + edges + labels;
+    // Kelley's rule for its best point: the first evaluation, then any strictly better one.
+    if (++bound_evaluations_ == 1 || value > best_value_) {
+        best_value_ = value;
+        if (pricing_ == Pricing::relaxation) {
+            const std::vector<double>& pi = lp_.prices();
+            best_prices_.assign(pi.begin(), pi.begin() + static_cast<std::ptrdiff_t>(column_start_.size() - 1));
+        } else {
+            best_prices_.clear();
+        }
+    }
+    return value;
 }
 
 double ScBound::plain_shares(std::span<const double> y, std::span<double> grad, double& magnitude) {
@@ -359,7 +373,9 @@ double ScBound::plain_shares(std::span<const double> y, std::span<double> grad, 
 double ScBound::bound(const Prefix& prefix, const View& view, std::vector<double>& multipliers,
                       const KelleyOptions& options, StopCheck* stop) {
     if (view.columns() == 0) fail("ScBound::bound: a complete cover has a score, not a bound");
-    if (!prepare(prefix, view)) return kInf;
+    bound_evaluations_ = 0;
+    best_prices_.clear();
+    if (!prepare(prefix, view, false)) return kInf;
     const std::uint64_t n = dimension();
     const double reach = std::log(static_cast<double>(chosen_ + view.columns()) + 2.0) + 4.0;
     lo_.assign(n, -reach);
@@ -380,10 +396,36 @@ double ScBound::bound(const Prefix& prefix, const View& view, std::vector<double
         [&](std::span<const double> y, std::span<double> grad) { return evaluate(y, grad); },
         multipliers, lo_, hi_, options, stop);
     multipliers = kelley_.best_point();
+    return finish(prefix, view, best);
+}
+
+double ScBound::finish(const Prefix& prefix, const View& view, double best) const {
     if (best == kInf) return kInf;
     const double scale = std::fabs(prefix.weight_sum) + magnitude_ + 1.0;
     const double slack = 1e-12 * static_cast<double>(view.columns() + chosen_ + 16) * scale;
     return (prefix.weight_sum + best) - slack;
+}
+
+double ScBound::bound_at_prices(const Prefix& prefix, const View& view, std::span<const double> multipliers,
+                                std::span<const double> prices) {
+    if (view.columns() == 0) fail("ScBound::bound_at_prices: a complete cover has a score, not a bound");
+    if (!prices.empty() && prices.size() != view.columns()) fail("ScBound::bound_at_prices: one price per column");
+    // No multipliers (a parent with no completion never had any) count as zeros.
+    if (!multipliers.empty() && multipliers.size() != dimension())
+        fail("ScBound::bound_at_prices: one value per multiplier");
+    if (!multipliers.empty() && !(multipliers[0] >= 0.0)) fail("ScBound::bound_at_prices: the edge multiplier is negative");
+    bound_evaluations_ = 0;
+    best_prices_.clear();
+    if (!prepare(prefix, view, true)) return kInf;
+    struct FixedFor {
+        ScBound& bound;
+        ~FixedFor() { bound.fixed_view_ = nullptr; bound.fixed_prices_ = {}; }
+    } fixed_for{*this};
+    fixed_view_ = &view;
+    fixed_prices_ = prices;
+    scratch_.assign(dimension(), 0.0);
+    zeros_.assign(dimension(), 0.0);
+    return finish(prefix, view, evaluate(multipliers.empty() ? std::span<const double>(zeros_) : multipliers, scratch_));
 }
 
 double ScBound::bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,

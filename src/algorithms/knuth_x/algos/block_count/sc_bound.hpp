@@ -109,6 +109,17 @@ public:
     double bound(const Prefix& prefix, const View& view, std::vector<double>& multipliers,
                  const KelleyOptions& options, StopCheck* stop = nullptr);
 
+    // The row prices of the relaxation at the best multipliers the last bound() found, one per
+    // view column; empty when that bound priced by the shares alone (prices of zero).
+    const std::vector<double>& best_prices() const noexcept { return best_prices_; }
+
+    // One evaluation of the same bound at given multipliers and element prices (one per view
+    // column, or none for zeros), with no search and no simplex: the bound of a child from
+    // its parent's multipliers and prices, in one pass over the child's view. Any prices and
+    // any multipliers with g >= 0 give a valid bound (see above).
+    double bound_at_prices(const Prefix& prefix, const View& view, std::span<const double> multipliers,
+                           std::span<const double> prices);
+
     // The same, from scratch: the chosen blocks of the caller's list (for tests).
     double bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,
                     const KelleyOptions& options);
@@ -119,8 +130,14 @@ public:
     std::uint64_t lp_pivots() const noexcept { return lp_.pivots(); }
 
 private:
+    // How an evaluation prices the elements: the shares alone, the relaxation solved at each
+    // evaluation, or prices fixed by the caller.
+    enum class Pricing { shares, relaxation, fixed };
     // Sets up the bound of `prefix` and `view` in passes; false when no completion exists.
-    bool prepare(const Prefix& prefix, const View& view);
+    // `fixed`: the caller gives the prices (bound_at_prices).
+    bool prepare(const Prefix& prefix, const View& view, bool fixed);
+    // The bound's value from the best evaluation: the prefix's weight less the rounding slack.
+    double finish(const Prefix& prefix, const View& view, double best) const;
     // prepare's passes, in order.
     struct ColumnSums {  // over the view's columns, rounded outward
         double edges_up = 0.0;     // >= Imax
@@ -151,6 +168,8 @@ private:
     // S for the element prices of the linear relaxation at y (see sc_bound_lp.cpp).
     double plain_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
     double lp_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
+    // S for the caller's prices (fixed_prices_) over fixed_view_ (see sc_bound_lp.cpp).
+    double fixed_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
     double phi_edges(double g, std::uint64_t& inside);
     double phi_labels(std::span<const double> y, std::span<double> grad);
     double ln_factorial(std::uint64_t n) const;
@@ -180,7 +199,7 @@ private:
     double base_ = 0.0;                      // sum ln(c_l!)
     double magnitude_ = 0.0;                 // largest term magnitude seen, for the slack
     std::vector<std::uint64_t> q_, best_q_;
-    std::vector<double> lo_, hi_, scratch_;
+    std::vector<double> lo_, hi_, scratch_, zeros_;
     std::vector<std::uint64_t> order_;
     double most_edge_in_group_ = 0.0;
     std::vector<std::uint64_t> label_stamp_;
@@ -190,7 +209,16 @@ private:
     Kelley kelley_;
     // Linear-relaxation pricing: the view's distinct blocks (compact index j), their rows.
     bool use_lp_ = true;
-    bool lp_mode_ = false;
+    Pricing pricing_ = Pricing::shares;
+    // The best evaluation of the current bound() and its row prices.
+    double best_value_ = 0.0;
+    std::uint64_t bound_evaluations_ = 0;
+    std::vector<double> best_prices_;
+    // bound_at_prices's view and prices, during the call only.
+    const View* fixed_view_ = nullptr;
+    std::span<const double> fixed_prices_;
+    std::vector<double> price_sum_;            // per block: its elements' prices (stamped)
+    std::vector<std::uint64_t> price_count_;   // per block: its entries in the view
     SetPartitionLp lp_;
     std::vector<std::uint64_t> lp_block_, lp_start_, lp_fill_, lp_compact_, lp_seen_;
     std::vector<std::uint64_t> lp_size_;  // per block: its element count

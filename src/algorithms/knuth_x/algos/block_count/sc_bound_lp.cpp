@@ -112,4 +112,57 @@ double ScBound::lp_shares(std::span<const double> y, std::span<double> grad, dou
     return value;
 }
 
+// The same split of the adjusted costs over the elements, for the caller's prices: each
+// block's reduced cost from its entries in the view (a block of the view has all its
+// elements there, which the entry count checks), then each element's least share.
+double ScBound::fixed_shares(std::span<const double> y, std::span<double> grad, double& magnitude) {
+    const View& view = *fixed_view_;
+    const double g = y[0];
+    const double* nu = y.data() + 1;
+    const std::uint64_t u = view.columns();
+    if (lp_seen_.size() != weights_.size()) {
+        lp_seen_.assign(weights_.size(), 0);
+        lp_compact_.assign(weights_.size(), 0);
+    }
+    price_sum_.resize(weights_.size());
+    price_count_.resize(weights_.size());
+    ++lp_stamp_;
+    const bool priced = !fixed_prices_.empty();
+    double value = 0.0;
+    for (std::uint64_t r = 0; r < u; ++r) {
+        const double pi = priced ? fixed_prices_[r] : 0.0;
+        value += pi;
+        magnitude += std::fabs(pi);
+        for (std::uint64_t i = view.start[r]; i < view.start[r + 1]; ++i) {
+            const std::uint64_t b = view.blocks[i];
+            if (lp_seen_[b] != lp_stamp_) {
+                lp_seen_[b] = lp_stamp_;
+                price_sum_[b] = 0.0;
+                price_count_[b] = 0;
+            }
+            price_sum_[b] += pi;
+            ++price_count_[b];
+        }
+    }
+    for (std::uint64_t r = 0; r < u; ++r) {
+        double least = kInf;
+        std::uint64_t arg = 0;
+        for (std::uint64_t i = view.start[r]; i < view.start[r + 1]; ++i) {
+            const std::uint64_t b = view.blocks[i];
+            if (price_count_[b] != lp_size_[b]) fail("ScBound: a block of the view lies partly outside it");
+            const double share = (weights_[b] - g * edge_up_[b] + nu[slot_[b]] - price_sum_[b]) * inverse_size_[b];
+            if (share < least) {
+                least = share;
+                arg = b;
+            }
+        }
+        value += least;
+        magnitude += std::fabs(least);
+        grad[0] -= edge_share_[arg];
+        grad[1 + slot_[arg]] += inverse_size_[arg];
+    }
+    entries_scanned_ += 2 * view.blocks.size();
+    return value;
+}
+
 }  // namespace xcover

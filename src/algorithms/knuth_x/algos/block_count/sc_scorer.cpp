@@ -73,17 +73,30 @@ ScBound::Prefix TightScScorer::prefix_with(std::span<const std::uint64_t> chosen
     return prefix;
 }
 
+TightScScorer::Counts TightScScorer::counts() const {
+    return Counts{bound_.evaluations(), bound_.entries_scanned(), bound_.lp_pivots()};
+}
+
+void TightScScorer::count_bound(const Counts& before) {
+    if (work_ == nullptr) return;
+    ++work_->bounds;
+    work_->evaluations += bound_.evaluations() - before.evaluations;
+    work_->entries += bound_.entries_scanned() - before.entries;
+    work_->pivots += bound_.lp_pivots() - before.pivots;
+}
+
 double TightScScorer::bounded(const ScBound::Prefix& prefix, const ScBound::View& view,
                               std::vector<double>& multipliers, const KelleyOptions& options) {
-    const std::uint64_t evaluations = bound_.evaluations(), entries = bound_.entries_scanned();
-    const std::uint64_t pivots = bound_.lp_pivots();
+    const Counts before = counts();
     const double value = bound_.bound(prefix, view, multipliers, options, work_);
-    if (work_ != nullptr) {
-        ++work_->bounds;
-        work_->evaluations += bound_.evaluations() - evaluations;
-        work_->entries += bound_.entries_scanned() - entries;
-        work_->pivots += bound_.lp_pivots() - pivots;
-    }
+    count_bound(before);
+    return value;
+}
+
+double TightScScorer::bounded_at_parent_prices(const ScBound::Prefix& prefix) {
+    const Counts before = counts();
+    const double value = bound_.bound_at_prices(prefix, child_view_, parent_multipliers_, child_prices_);
+    count_bound(before);
     return value;
 }
 
@@ -120,6 +133,7 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
     }
     stamp_removed(links, relabeled, child.block);
     child_view_.clear();
+    child_prices_.clear();
     for (std::uint64_t k = 0; k < parent_columns_.size(); ++k) {
         if (column_stamp_[parent_columns_[k]] == stamp_) continue;
         for (std::uint64_t i = parent_view_.start[k]; i < parent_view_.start[k + 1]; ++i) {
@@ -127,6 +141,7 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
             if (block_stamp_[b] != stamp_) child_view_.blocks.push_back(b);
         }
         child_view_.close_column();
+        if (!parent_prices_.empty()) child_prices_.push_back(parent_prices_[k]);
     }
     if (child_view_.columns() == 0) {
         chosen_.assign(child.parent_blocks.begin(), child.parent_blocks.end());
@@ -135,8 +150,7 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
     }
     ScBound::Prefix prefix = parent_prefix_;
     bound_.add_block(prefix, child.block);
-    child_multipliers_ = parent_multipliers_;
-    return bounded(prefix, child_view_, child_multipliers_, cheap_options());
+    return bounded_at_parent_prices(prefix);
 }
 
 // The child removes its columns and every block that meets them. With colors, it keeps the
@@ -172,13 +186,18 @@ void TightScScorer::prepare_parent(std::span<const std::uint64_t> path) {
     const bool known = known_parent_ && std::equal(path.begin(), path.end(), known_path_.begin(), known_path_.end());
     if (known) {
         parent_multipliers_ = known_multipliers_;
+        parent_prices_ = known_prices_;
         parent_bound_ = known_bound_;
     } else {
         known_parent_ = false;  // until the new one is complete
         parent_multipliers_ = root_multipliers_;
         parent_bound_ = bounded(parent_prefix_, parent_view_, parent_multipliers_, child_options());
+        parent_prices_ = bound_.best_prices();
+        if (!parent_prices_.empty() && parent_prices_.size() != parent_columns_.size())
+            fail("TightScScorer: one relaxation price per column");
         known_path_.assign(path.begin(), path.end());
         known_multipliers_ = parent_multipliers_;
+        known_prices_ = parent_prices_;
         known_bound_ = parent_bound_;
         known_parent_ = true;
     }

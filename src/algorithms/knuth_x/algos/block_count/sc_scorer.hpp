@@ -128,8 +128,9 @@ public:
     double child_weight_sum(double parent_sum, std::uint64_t block) const {
         return parent_sum + problem_->inputs.weights[checked(block, problem_->inputs.weights.size())];
     }
-    // A partial child's key is cheap: one evaluation of its bound at its parent's multipliers
-    // (cheap_options). The search refines it with entry_bound when it first pops the child.
+    // A partial child's key is cheap: its bound evaluated once at its parent's multipliers and
+    // relaxation prices (ScBound::bound_at_prices), with no simplex. The search refines it
+    // with entry_bound when it first pops the child.
     double child_score(const DancingLinks& links, const BlockList& relabeled, const ChildContext& child);
     // The full key of the entry of `path` that `links` shows: its exact score when complete,
     // else its bound searched from the root's multipliers (child_options), the bound whose
@@ -149,7 +150,6 @@ public:
 
     static KelleyOptions root_options() { return KelleyOptions{120, 1e-4, 32}; }
     static KelleyOptions child_options() { return KelleyOptions{40, 1e-3, 24, 4}; }
-    static KelleyOptions cheap_options() { return KelleyOptions{1, 1e-3, 24, 0}; }
 
 private:
     ScBound::Prefix prefix_with(std::span<const std::uint64_t> chosen) const;
@@ -157,12 +157,20 @@ private:
     void prepare_parent(std::span<const std::uint64_t> path);
     double bounded(const ScBound::Prefix& prefix, const ScBound::View& view,
                    std::vector<double>& multipliers, const KelleyOptions& options);
+    double bounded_at_parent_prices(const ScBound::Prefix& prefix);
+    // Adds the work `bound_` did since `before` to the stream's counters.
+    struct Counts {
+        std::uint64_t evaluations, entries, pivots;
+    };
+    Counts counts() const;
+    void count_bound(const Counts& before);
 
     const ScProblem* problem_;
     ScWork* work_;
     ScBound bound_;
     CompleteScore complete_;
-    std::vector<double> root_multipliers_, parent_multipliers_, child_multipliers_;
+    std::vector<double> root_multipliers_, parent_multipliers_;
+    std::vector<double> parent_prices_, child_prices_;  // per view column (none: zeros)
     // The entry being expanded: its active columns and their blocks.
     std::vector<std::uint64_t> parent_columns_;
     ScBound::View parent_view_, child_view_;
@@ -172,7 +180,7 @@ private:
     // The last entry prepare_parent bounded in full, with its bound and multipliers.
     bool known_parent_ = false;
     std::vector<std::uint64_t> known_path_;
-    std::vector<double> known_multipliers_;
+    std::vector<double> known_multipliers_, known_prices_;
     double known_bound_ = 0.0;
     std::vector<std::uint64_t> column_stamp_, block_stamp_;
     std::uint64_t stamp_ = 0;
