@@ -359,8 +359,9 @@ TEST(ScBound, ParentPricesBoundEveryChild) {
         for (std::uint64_t b : parent) bound.add_block(prefix, b);
         std::vector<double> multipliers;
         const double parent_bound = bound.bound(prefix, pv.view, multipliers, TightScScorer::child_options());
+        const std::vector<double> parent_prices = bound.best_prices();
         std::map<std::uint64_t, double> price;
-        for (std::uint64_t k = 0; k < bound.best_prices().size(); ++k) price[pv.elements[k]] = bound.best_prices()[k];
+        for (std::uint64_t k = 0; k < parent_prices.size(); ++k) price[pv.elements[k]] = parent_prices[k];
         std::set<std::uint64_t> candidates(pv.view.blocks.begin(), pv.view.blocks.end());
         for (std::uint64_t b : candidates) {
             std::vector<std::uint64_t> child = parent;
@@ -378,14 +379,17 @@ TEST(ScBound, ParentPricesBoundEveryChild) {
             std::vector<double> prices;
             if (!price.empty())
                 for (std::uint64_t e : cv.elements) prices.push_back(price.at(e));
-            const double cheap = bound.bound_at_prices(child_prefix, cv.view, multipliers, prices);
+            bound.fix_prices(pv.view, multipliers, parent_prices);
+            const double cheap = bound.bound_at_prices(child_prefix, cv.view, prices);
             EXPECT_LE(cheap, best) << round << " block " << b;
             std::vector<double> random_point(bound.dimension()), random_prices(cv.view.columns());
             for (double& y : random_point) y = std::uniform_real_distribution<double>(-3.0, 3.0)(rng);
             random_point[0] = std::fabs(random_point[0]);
             for (double& p : random_prices) p = std::uniform_real_distribution<double>(-5.0, 5.0)(rng);
-            EXPECT_LE(bound.bound_at_prices(child_prefix, cv.view, random_point, random_prices), best) << round;
-            EXPECT_LE(bound.bound_at_prices(child_prefix, cv.view, {}, {}), best) << round;
+            bound.fix_prices(cv.view, random_point, random_prices);
+            EXPECT_LE(bound.bound_at_prices(child_prefix, cv.view, random_prices), best) << round;
+            bound.fix_prices(cv.view, {}, {});
+            EXPECT_LE(bound.bound_at_prices(child_prefix, cv.view, {}), best) << round;
             // Covers below a child are below its parent: a child that has one is no cheaper
             // than the parent's bound allows, and the cheap key is a real bound, not -inf.
             if (best < kInf) {

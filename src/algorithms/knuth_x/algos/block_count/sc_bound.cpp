@@ -150,6 +150,13 @@ ScBound::ColumnExtremes ScBound::scan_column(const View& view, std::uint64_t beg
             if (room_sum_[l] == 0.0) touched_labels_.push_back(l);
         }
         label_column_max_[l] = std::max(label_column_max_[l], inverse_size_[b]);
+        if (pricing_ == Pricing::fixed) {
+            if (share_stamp_[b] != fix_stamp_) fail("ScBound: a block of the view has no fixed price");
+            if (block_share_[b] < x.least_share) {
+                x.least_share = block_share_[b];
+                x.least_block = b;
+            }
+        }
     }
     return x;
 }
@@ -169,7 +176,12 @@ bool ScBound::scan_columns(const View& view, bool lp_wanted, ColumnSums& sums) {
         const std::uint64_t begin = view.start[c], end = view.start[c + 1];
         if (begin == end) return false;  // an element no block can cover
         const ColumnExtremes x = scan_column(view, begin, end);
-        if (!lp_wanted) keep_undominated(view.blocks.data() + begin, end - begin);
+        if (pricing_ == Pricing::fixed) {
+            column_least_.push_back(x.least_share);
+            column_least_block_.push_back(x.least_block);
+        } else if (!lp_wanted) {
+            keep_undominated(view.blocks.data() + begin, end - begin);
+        }
         column_start_.push_back(e_weight_.size());
         sums.edges_up = up(sums.edges_up + x.most_edges);
         sums.blocks_down = down(sums.blocks_down + x.least_inverse);
@@ -234,15 +246,17 @@ bool ScBound::prepare(const Prefix& prefix, const View& view, bool fixed) {
     // The relaxation's pricing and fixed prices read the view itself; the plain shares need
     // the entries.
     const bool lp_wanted = !fixed && use_lp_ && u <= kMaxLpRows;
+    pricing_ = fixed ? Pricing::fixed : lp_wanted ? Pricing::relaxation : Pricing::shares;
+    column_least_.clear();
+    column_least_block_.clear();
     ColumnSums sums;
-    if (!scan_columns(view, lp_wanted || fixed, sums)) return false;
+    if (!scan_columns(view, lp_wanted, sums)) return false;
     if (!set_block_count_range(u, sums)) return false;
     if (set_label_room(u) < k_min_) return false;
     set_edge_floor(sums.edges_up);
     base_ = prefix_label_term();
     if (slots_ != label_count_) tabulate_shared_label_steps();
     magnitude_ = edge(r0_) + ln_factorial(chosen_ + k_max_) + base_;
-    pricing_ = fixed ? Pricing::fixed : lp_wanted ? Pricing::relaxation : Pricing::shares;
     if (pricing_ == Pricing::relaxation) prepare_lp(view);
     return true;
 }
@@ -406,26 +420,20 @@ double ScBound::finish(const Prefix& prefix, const View& view, double best) cons
     return (prefix.weight_sum + best) - slack;
 }
 
-double ScBound::bound_at_prices(const Prefix& prefix, const View& view, std::span<const double> multipliers,
-                                std::span<const double> prices) {
+double ScBound::bound_at_prices(const Prefix& prefix, const View& view, std::span<const double> prices) {
     if (view.columns() == 0) fail("ScBound::bound_at_prices: a complete cover has a score, not a bound");
     if (!prices.empty() && prices.size() != view.columns()) fail("ScBound::bound_at_prices: one price per column");
-    // No multipliers (a parent with no completion never had any) count as zeros.
-    if (!multipliers.empty() && multipliers.size() != dimension())
-        fail("ScBound::bound_at_prices: one value per multiplier");
-    if (!multipliers.empty() && !(multipliers[0] >= 0.0)) fail("ScBound::bound_at_prices: the edge multiplier is negative");
+    if (fixed_point_.size() != dimension()) fail("ScBound::bound_at_prices: no prices fixed");
     bound_evaluations_ = 0;
     best_prices_.clear();
     if (!prepare(prefix, view, true)) return kInf;
-    struct FixedFor {
-        ScBound& bound;
-        ~FixedFor() { bound.fixed_view_ = nullptr; bound.fixed_prices_ = {}; }
-    } fixed_for{*this};
-    fixed_view_ = &view;
+    struct PricesFor {
+        std::span<const double>& slot;
+        ~PricesFor() { slot = {}; }
+    } prices_for{fixed_prices_};
     fixed_prices_ = prices;
     scratch_.assign(dimension(), 0.0);
-    zeros_.assign(dimension(), 0.0);
-    return finish(prefix, view, evaluate(multipliers.empty() ? std::span<const double>(zeros_) : multipliers, scratch_));
+    return finish(prefix, view, evaluate(fixed_point_, scratch_));
 }
 
 double ScBound::bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,

@@ -113,12 +113,15 @@ public:
     // view column; empty when that bound priced by the shares alone (prices of zero).
     const std::vector<double>& best_prices() const noexcept { return best_prices_; }
 
-    // One evaluation of the same bound at given multipliers and element prices (one per view
-    // column, or none for zeros), with no search and no simplex: the bound of a child from
-    // its parent's multipliers and prices, in one pass over the child's view. Any prices and
-    // any multipliers with g >= 0 give a valid bound (see above).
-    double bound_at_prices(const Prefix& prefix, const View& view, std::span<const double> multipliers,
-                           std::span<const double> prices);
+    // One evaluation of the same bound at given multipliers and element prices, with no
+    // search and no simplex: the bound of a child from its parent's multipliers and prices.
+    // Any prices and any multipliers with g >= 0 give a valid bound (see above).
+    // fix_prices prices the blocks of `view` once (`prices`: one per view column, or none for
+    // zeros; no multipliers count as zeros); bound_at_prices then bounds a view whose blocks
+    // are among them and lie wholly in it (a child's view), its columns priced by `prices`
+    // (one per column, or none), in one pass over the view.
+    void fix_prices(const View& view, std::span<const double> multipliers, std::span<const double> prices);
+    double bound_at_prices(const Prefix& prefix, const View& view, std::span<const double> prices);
 
     // The same, from scratch: the chosen blocks of the caller's list (for tests).
     double bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,
@@ -146,6 +149,8 @@ private:
     };
     struct ColumnExtremes {
         double most_edges = 0.0, least_inverse = std::numeric_limits<double>::infinity(), most_inverse = 0.0;
+        double least_share = std::numeric_limits<double>::infinity();  // fixed prices only
+        std::uint64_t least_block = 0;
     };
     void start_prefix(const Prefix& prefix);
     // The column sums, each label's room sum and (without the relaxation) the undominated
@@ -168,7 +173,7 @@ private:
     // S for the element prices of the linear relaxation at y (see sc_bound_lp.cpp).
     double plain_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
     double lp_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
-    // S for the caller's prices (fixed_prices_) over fixed_view_ (see sc_bound_lp.cpp).
+    // S at the fixed prices (fix_prices, see sc_bound_lp.cpp).
     double fixed_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
     double phi_edges(double g, std::uint64_t& inside);
     double phi_labels(std::span<const double> y, std::span<double> grad);
@@ -214,9 +219,15 @@ private:
     double best_value_ = 0.0;
     std::uint64_t bound_evaluations_ = 0;
     std::vector<double> best_prices_;
-    // bound_at_prices's view and prices, during the call only.
-    const View* fixed_view_ = nullptr;
+    // fix_prices's point and block shares; bound_at_prices's prices (during the call) and each
+    // column's least share.
+    std::vector<double> fixed_point_;
+    std::vector<double> block_share_;          // per block of the fixed view
+    std::vector<std::uint64_t> share_stamp_;   // per block: the fix that priced it
+    std::uint64_t fix_stamp_ = 0;
     std::span<const double> fixed_prices_;
+    std::vector<double> column_least_;
+    std::vector<std::uint64_t> column_least_block_;
     std::vector<double> price_sum_;            // per block: its elements' prices (stamped)
     std::vector<std::uint64_t> price_count_;   // per block: its entries in the view
     SetPartitionLp lp_;

@@ -112,29 +112,35 @@ double ScBound::lp_shares(std::span<const double> y, std::span<double> grad, dou
     return value;
 }
 
-// The same split of the adjusted costs over the elements, for the caller's prices: each
-// block's reduced cost from its entries in the view (a block of the view has all its
-// elements there, which the entry count checks), then each element's least share.
-double ScBound::fixed_shares(std::span<const double> y, std::span<double> grad, double& magnitude) {
-    const View& view = *fixed_view_;
-    const double g = y[0];
-    const double* nu = y.data() + 1;
-    const std::uint64_t u = view.columns();
-    if (lp_seen_.size() != weights_.size()) {
-        lp_seen_.assign(weights_.size(), 0);
-        lp_compact_.assign(weights_.size(), 0);
+// The same split of the adjusted costs over the elements, for prices fixed once for a view
+// and its children: each block's reduced share, from its entries in the view (a block of the
+// view has all its elements there, which the entry count checks). A child's blocks lie wholly
+// in the child's view with the same prices, so their shares are the same there.
+void ScBound::fix_prices(const View& view, std::span<const double> multipliers, std::span<const double> prices) {
+    if (!prices.empty() && prices.size() != view.columns()) fail("ScBound::fix_prices: one price per column");
+    if (!multipliers.empty() && multipliers.size() != dimension()) fail("ScBound::fix_prices: one value per multiplier");
+    if (!multipliers.empty() && !(multipliers[0] >= 0.0)) fail("ScBound::fix_prices: the edge multiplier is negative");
+    if (multipliers.empty()) fixed_point_.assign(dimension(), 0.0);
+    else fixed_point_.assign(multipliers.begin(), multipliers.end());
+    const double g = fixed_point_[0];
+    const double* nu = fixed_point_.data() + 1;
+    const std::uint64_t n = weights_.size();
+    if (share_stamp_.size() != n) {
+        share_stamp_.assign(n, 0);
+        block_share_.assign(n, 0.0);
+        price_sum_.assign(n, 0.0);
+        price_count_.assign(n, 0);
     }
-    price_sum_.resize(weights_.size());
-    price_count_.resize(weights_.size());
+    if (lp_seen_.size() != n) {
+        lp_seen_.assign(n, 0);
+        lp_compact_.assign(n, 0);
+    }
+    ++fix_stamp_;
     ++lp_stamp_;
-    const bool priced = !fixed_prices_.empty();
-    double value = 0.0;
-    for (std::uint64_t r = 0; r < u; ++r) {
-        const double pi = priced ? fixed_prices_[r] : 0.0;
-        value += pi;
-        magnitude += std::fabs(pi);
+    for (std::uint64_t r = 0; r < view.columns(); ++r) {
+        const double pi = prices.empty() ? 0.0 : prices[r];
         for (std::uint64_t i = view.start[r]; i < view.start[r + 1]; ++i) {
-            const std::uint64_t b = view.blocks[i];
+            const std::uint64_t b = checked(view.blocks[i], n);
             if (lp_seen_[b] != lp_stamp_) {
                 lp_seen_[b] = lp_stamp_;
                 price_sum_[b] = 0.0;
@@ -144,24 +150,26 @@ double ScBound::fixed_shares(std::span<const double> y, std::span<double> grad, 
             ++price_count_[b];
         }
     }
-    for (std::uint64_t r = 0; r < u; ++r) {
-        double least = kInf;
-        std::uint64_t arg = 0;
-        for (std::uint64_t i = view.start[r]; i < view.start[r + 1]; ++i) {
-            const std::uint64_t b = view.blocks[i];
-            if (price_count_[b] != lp_size_[b]) fail("ScBound: a block of the view lies partly outside it");
-            const double share = (weights_[b] - g * edge_up_[b] + nu[slot_[b]] - price_sum_[b]) * inverse_size_[b];
-            if (share < least) {
-                least = share;
-                arg = b;
-            }
-        }
-        value += least;
-        magnitude += std::fabs(least);
-        grad[0] -= edge_share_[arg];
-        grad[1 + slot_[arg]] += inverse_size_[arg];
+    for (std::uint64_t b : view.blocks) {
+        if (share_stamp_[b] == fix_stamp_) continue;
+        if (price_count_[b] != lp_size_[b]) fail("ScBound: a block of the view lies partly outside it");
+        share_stamp_[b] = fix_stamp_;
+        block_share_[b] = (weights_[b] - g * edge_up_[b] + nu[slot_[b]] - price_sum_[b]) * inverse_size_[b];
     }
     entries_scanned_ += 2 * view.blocks.size();
+}
+
+// S at the fixed prices: each column's least share was found while the columns were scanned.
+double ScBound::fixed_shares(std::span<const double>, std::span<double> grad, double& magnitude) {
+    double value = 0.0;
+    for (std::uint64_t r = 0; r < column_least_.size(); ++r) {
+        const double pi = fixed_prices_.empty() ? 0.0 : fixed_prices_[r];
+        const std::uint64_t b = column_least_block_[r];
+        value += pi + column_least_[r];
+        magnitude += std::fabs(pi) + std::fabs(column_least_[r]);
+        grad[0] -= edge_share_[b];
+        grad[1 + slot_[b]] += inverse_size_[b];
+    }
     return value;
 }
 

@@ -95,7 +95,7 @@ double TightScScorer::bounded(const ScBound::Prefix& prefix, const ScBound::View
 
 double TightScScorer::bounded_at_parent_prices(const ScBound::Prefix& prefix) {
     const Counts before = counts();
-    const double value = bound_.bound_at_prices(prefix, child_view_, parent_multipliers_, child_prices_);
+    const double value = bound_.bound_at_prices(prefix, child_view_, child_prices_);
     count_bound(before);
     return value;
 }
@@ -201,6 +201,7 @@ void TightScScorer::prepare_parent(std::span<const std::uint64_t> path) {
         known_bound_ = parent_bound_;
         known_parent_ = true;
     }
+    bound_.fix_prices(parent_view_, parent_multipliers_, parent_prices_);
     parent_ready_ = true;
 }
 
