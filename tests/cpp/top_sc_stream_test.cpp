@@ -363,11 +363,22 @@ TEST(ScBound, ParentPricesBoundEveryChild) {
         std::map<std::uint64_t, double> price;
         for (std::uint64_t k = 0; k < parent_prices.size(); ++k) price[pv.elements[k]] = parent_prices[k];
         std::set<std::uint64_t> candidates(pv.view.blocks.begin(), pv.view.blocks.end());
+        std::vector<std::uint64_t> removed(list.size(), 0);
+        std::uint64_t stamp = 0;
         for (std::uint64_t b : candidates) {
             std::vector<std::uint64_t> child = parent;
             child.push_back(b);
-            const ElementView cv = view_after(list, child);
-            if (cv.view.columns() == 0) continue;
+            // The child keeps the parent's columns b does not hold, and removes every block
+            // meeting b.
+            ++stamp;
+            const std::set<std::uint64_t> held(list[b].begin(), list[b].end());
+            std::vector<std::uint64_t> kept;
+            for (std::uint64_t k = 0; k < pv.elements.size(); ++k)
+                if (!held.count(pv.elements[k])) kept.push_back(k);
+            if (kept.empty()) continue;
+            for (std::uint64_t x = 0; x < list.size(); ++x)
+                for (std::uint64_t e : list[x])
+                    if (held.count(e)) removed[x] = stamp;
             double best = kInf;
             for (const auto& other : all)
                 if (std::all_of(child.begin(), child.end(), [&](std::uint64_t x) {
@@ -376,20 +387,17 @@ TEST(ScBound, ParentPricesBoundEveryChild) {
                     best = std::min(best, model.score(order.order(other)));
             ScBound::Prefix child_prefix = prefix;
             bound.add_block(child_prefix, b);
-            std::vector<double> prices;
-            if (!price.empty())
-                for (std::uint64_t e : cv.elements) prices.push_back(price.at(e));
             bound.fix_prices(pv.view, multipliers, parent_prices);
-            const double cheap = bound.bound_at_prices(child_prefix, cv.view, prices);
+            const double cheap = bound.bound_child(child_prefix, kept, removed, stamp);
             EXPECT_LE(cheap, best) << round << " block " << b;
-            std::vector<double> random_point(bound.dimension()), random_prices(cv.view.columns());
+            std::vector<double> random_point(bound.dimension()), random_prices(pv.view.columns());
             for (double& y : random_point) y = std::uniform_real_distribution<double>(-3.0, 3.0)(rng);
             random_point[0] = std::fabs(random_point[0]);
             for (double& p : random_prices) p = std::uniform_real_distribution<double>(-5.0, 5.0)(rng);
-            bound.fix_prices(cv.view, random_point, random_prices);
-            EXPECT_LE(bound.bound_at_prices(child_prefix, cv.view, random_prices), best) << round;
-            bound.fix_prices(cv.view, {}, {});
-            EXPECT_LE(bound.bound_at_prices(child_prefix, cv.view, {}), best) << round;
+            bound.fix_prices(pv.view, random_point, random_prices);
+            EXPECT_LE(bound.bound_child(child_prefix, kept, removed, stamp), best) << round;
+            bound.fix_prices(pv.view, {}, {});
+            EXPECT_LE(bound.bound_child(child_prefix, kept, removed, stamp), best) << round;
             // Covers below a child are below its parent: a child that has one is no cheaper
             // than the parent's bound allows, and the cheap key is a real bound, not -inf.
             if (best < kInf) {

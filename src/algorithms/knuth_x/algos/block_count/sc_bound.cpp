@@ -150,13 +150,6 @@ ScBound::ColumnExtremes ScBound::scan_column(const View& view, std::uint64_t beg
             if (room_sum_[l] == 0.0) touched_labels_.push_back(l);
         }
         label_column_max_[l] = std::max(label_column_max_[l], inverse_size_[b]);
-        if (pricing_ == Pricing::fixed) {
-            if (share_stamp_[b] != fix_stamp_) fail("ScBound: a block of the view has no fixed price");
-            if (block_share_[b] < x.least_share) {
-                x.least_share = block_share_[b];
-                x.least_block = b;
-            }
-        }
     }
     return x;
 }
@@ -176,12 +169,7 @@ bool ScBound::scan_columns(const View& view, bool lp_wanted, ColumnSums& sums) {
         const std::uint64_t begin = view.start[c], end = view.start[c + 1];
         if (begin == end) return false;  // an element no block can cover
         const ColumnExtremes x = scan_column(view, begin, end);
-        if (pricing_ == Pricing::fixed) {
-            column_least_.push_back(x.least_share);
-            column_least_block_.push_back(x.least_block);
-        } else if (!lp_wanted) {
-            keep_undominated(view.blocks.data() + begin, end - begin);
-        }
+        if (!lp_wanted) keep_undominated(view.blocks.data() + begin, end - begin);
         column_start_.push_back(e_weight_.size());
         sums.edges_up = up(sums.edges_up + x.most_edges);
         sums.blocks_down = down(sums.blocks_down + x.least_inverse);
@@ -240,24 +228,26 @@ void ScBound::tabulate_shared_label_steps() {
     }
 }
 
-bool ScBound::prepare(const Prefix& prefix, const View& view, bool fixed) {
+bool ScBound::prepare(const Prefix& prefix, const View& view) {
     start_prefix(prefix);
     const std::uint64_t u = view.columns();
-    // The relaxation's pricing and fixed prices read the view itself; the plain shares need
-    // the entries.
-    const bool lp_wanted = !fixed && use_lp_ && u <= kMaxLpRows;
-    pricing_ = fixed ? Pricing::fixed : lp_wanted ? Pricing::relaxation : Pricing::shares;
-    column_least_.clear();
-    column_least_block_.clear();
+    // The relaxation's pricing reads the view itself; the plain shares need the entries.
+    const bool lp_wanted = use_lp_ && u <= kMaxLpRows;
+    pricing_ = lp_wanted ? Pricing::relaxation : Pricing::shares;
     ColumnSums sums;
     if (!scan_columns(view, lp_wanted, sums)) return false;
-    if (!set_block_count_range(u, sums)) return false;
-    if (set_label_room(u) < k_min_) return false;
+    if (!prepare_counts(u, sums)) return false;
+    if (pricing_ == Pricing::relaxation) prepare_lp(view);
+    return true;
+}
+
+bool ScBound::prepare_counts(std::uint64_t columns, const ColumnSums& sums) {
+    if (!set_block_count_range(columns, sums)) return false;
+    if (set_label_room(columns) < k_min_) return false;
     set_edge_floor(sums.edges_up);
     base_ = prefix_label_term();
     if (slots_ != label_count_) tabulate_shared_label_steps();
     magnitude_ = edge(r0_) + ln_factorial(chosen_ + k_max_) + base_;
-    if (pricing_ == Pricing::relaxation) prepare_lp(view);
     return true;
 }
 
@@ -389,7 +379,7 @@ double ScBound::bound(const Prefix& prefix, const View& view, std::vector<double
     if (view.columns() == 0) fail("ScBound::bound: a complete cover has a score, not a bound");
     bound_evaluations_ = 0;
     best_prices_.clear();
-    if (!prepare(prefix, view, false)) return kInf;
+    if (!prepare(prefix, view)) return kInf;
     const std::uint64_t n = dimension();
     const double reach = std::log(static_cast<double>(chosen_ + view.columns()) + 2.0) + 4.0;
     lo_.assign(n, -reach);
@@ -410,30 +400,52 @@ double ScBound::bound(const Prefix& prefix, const View& view, std::vector<double
         [&](std::span<const double> y, std::span<double> grad) { return evaluate(y, grad); },
         multipliers, lo_, hi_, options, stop);
     multipliers = kelley_.best_point();
-    return finish(prefix, view, best);
+    return finish(prefix, view.columns(), best);
 }
 
-double ScBound::finish(const Prefix& prefix, const View& view, double best) const {
+double ScBound::finish(const Prefix& prefix, std::uint64_t columns, double best) const {
     if (best == kInf) return kInf;
     const double scale = std::fabs(prefix.weight_sum) + magnitude_ + 1.0;
-    const double slack = 1e-12 * static_cast<double>(view.columns() + chosen_ + 16) * scale;
+    const double slack = 1e-12 * static_cast<double>(columns + chosen_ + 16) * scale;
     return (prefix.weight_sum + best) - slack;
 }
 
-double ScBound::bound_at_prices(const Prefix& prefix, const View& view, std::span<const double> prices) {
-    if (view.columns() == 0) fail("ScBound::bound_at_prices: a complete cover has a score, not a bound");
-    if (!prices.empty() && prices.size() != view.columns()) fail("ScBound::bound_at_prices: one price per column");
-    if (fixed_point_.size() != dimension()) fail("ScBound::bound_at_prices: no prices fixed");
+// The child's column sums are the parent's over the kept columns (see fix_prices).
+double ScBound::bound_child(const Prefix& prefix, std::span<const std::uint64_t> kept,
+                            std::span<const std::uint64_t> removed, std::uint64_t stamp) {
+    if (kept.empty()) fail("ScBound::bound_child: a complete cover has a score, not a bound");
+    if (fixed_point_.size() != dimension()) fail("ScBound::bound_child: no prices fixed");
     bound_evaluations_ = 0;
     best_prices_.clear();
-    if (!prepare(prefix, view, true)) return kInf;
-    struct PricesFor {
-        std::span<const double>& slot;
-        ~PricesFor() { slot = {}; }
-    } prices_for{fixed_prices_};
-    fixed_prices_ = prices;
+    start_prefix(prefix);
+    pricing_ = Pricing::fixed;
+    column_price_.clear();
+    column_least_.clear();
+    column_least_block_.clear();
+    ColumnSums sums;
+    std::uint64_t skipped = 0;
+    for (std::uint64_t r : kept) {
+        const FixedColumn& column = at(fixed_columns_, r);
+        std::uint64_t i = fixed_start_[r];
+        while (i < fixed_start_[r + 1] && at(removed, fixed_order_[i]) == stamp) ++i;
+        skipped += i - fixed_start_[r];
+        if (i == fixed_start_[r + 1]) return kInf;  // an element no block can cover
+        column_price_.push_back(column.price);
+        column_least_.push_back(block_share_[fixed_order_[i]]);
+        column_least_block_.push_back(fixed_order_[i]);
+        sums.edges_up = up(sums.edges_up + column.extremes.most_edges);
+        sums.blocks_down = down(sums.blocks_down + column.extremes.least_inverse);
+        sums.blocks_up = up(sums.blocks_up + column.extremes.most_inverse);
+        for (std::uint64_t k = column.labels_begin; k < column.labels_end; ++k) {
+            const auto [l, most] = fixed_labels_[k];
+            if (room_sum_[l] == 0.0) touched_labels_.push_back(l);
+            room_sum_[l] = up(room_sum_[l] + most);
+        }
+    }
+    entries_scanned_ += kept.size() + skipped;
+    if (!prepare_counts(kept.size(), sums)) return kInf;
     scratch_.assign(dimension(), 0.0);
-    return finish(prefix, view, evaluate(fixed_point_, scratch_));
+    return finish(prefix, kept.size(), evaluate(fixed_point_, scratch_));
 }
 
 double ScBound::bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,

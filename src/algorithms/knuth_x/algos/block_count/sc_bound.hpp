@@ -113,15 +113,23 @@ public:
     // view column; empty when that bound priced by the shares alone (prices of zero).
     const std::vector<double>& best_prices() const noexcept { return best_prices_; }
 
-    // One evaluation of the same bound at given multipliers and element prices, with no
-    // search and no simplex: the bound of a child from its parent's multipliers and prices.
-    // Any prices and any multipliers with g >= 0 give a valid bound (see above).
-    // fix_prices prices the blocks of `view` once (`prices`: one per view column, or none for
-    // zeros; no multipliers count as zeros); bound_at_prices then bounds a view whose blocks
-    // are among them and lie wholly in it (a child's view), its columns priced by `prices`
-    // (one per column, or none), in one pass over the view.
+    // One evaluation of the same bound for a child of a view, at the parent's multipliers and
+    // element prices, with no search and no simplex. Any prices and any multipliers with
+    // g >= 0 give a valid bound (see above).
+    //
+    // fix_prices takes the parent's view, multipliers (none count as zeros) and prices (one
+    // per view column, or none for zeros). It prices each block once (its reduced share), and
+    // orders each column's blocks by share. bound_child then bounds the child that keeps the
+    // view's columns `kept` (indices, ascending) and removes the blocks b with
+    // removed[b] == stamp: every kept block lies wholly in the kept columns, so its reduced
+    // share is the parent's, and a column's least share is its first block not removed. The
+    // counts the bound needs (most edges, fewest and most blocks, room per label) are the
+    // parent's column sums over the kept columns: the child's blocks are among the parent's,
+    // so these stay on the safe side. The cost is the kept columns plus the removed blocks
+    // skipped, not the child's view.
     void fix_prices(const View& view, std::span<const double> multipliers, std::span<const double> prices);
-    double bound_at_prices(const Prefix& prefix, const View& view, std::span<const double> prices);
+    double bound_child(const Prefix& prefix, std::span<const std::uint64_t> kept,
+                       std::span<const std::uint64_t> removed, std::uint64_t stamp);
 
     // The same, from scratch: the chosen blocks of the caller's list (for tests).
     double bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,
@@ -138,9 +146,7 @@ private:
     enum class Pricing { shares, relaxation, fixed };
     // Sets up the bound of `prefix` and `view` in passes; false when no completion exists.
     // `fixed`: the caller gives the prices (bound_at_prices).
-    bool prepare(const Prefix& prefix, const View& view, bool fixed);
-    // The bound's value from the best evaluation: the prefix's weight less the rounding slack.
-    double finish(const Prefix& prefix, const View& view, double best) const;
+    bool prepare(const Prefix& prefix, const View& view);
     // prepare's passes, in order.
     struct ColumnSums {  // over the view's columns, rounded outward
         double edges_up = 0.0;     // >= Imax
@@ -149,9 +155,11 @@ private:
     };
     struct ColumnExtremes {
         double most_edges = 0.0, least_inverse = std::numeric_limits<double>::infinity(), most_inverse = 0.0;
-        double least_share = std::numeric_limits<double>::infinity();  // fixed prices only
-        std::uint64_t least_block = 0;
     };
+    // prepare's passes after the column sums; false when no completion exists.
+    bool prepare_counts(std::uint64_t columns, const ColumnSums& sums);
+    // The bound's value from the best evaluation: the prefix's weight less the rounding slack.
+    double finish(const Prefix& prefix, std::uint64_t columns, double best) const;
     void start_prefix(const Prefix& prefix);
     // The column sums, each label's room sum and (without the relaxation) the undominated
     // entries; false at an element no block can cover.
@@ -173,7 +181,7 @@ private:
     // S for the element prices of the linear relaxation at y (see sc_bound_lp.cpp).
     double plain_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
     double lp_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
-    // S at the fixed prices (fix_prices, see sc_bound_lp.cpp).
+    // S of bound_child: each kept column's price and least share (see sc_bound_lp.cpp).
     double fixed_shares(std::span<const double> y, std::span<double> grad, double& magnitude);
     double phi_edges(double g, std::uint64_t& inside);
     double phi_labels(std::span<const double> y, std::span<double> grad);
@@ -219,14 +227,20 @@ private:
     double best_value_ = 0.0;
     std::uint64_t bound_evaluations_ = 0;
     std::vector<double> best_prices_;
-    // fix_prices's point and block shares; bound_at_prices's prices (during the call) and each
-    // column's least share.
+    // fix_prices's point, block shares and per-column data; bound_child's columns.
     std::vector<double> fixed_point_;
     std::vector<double> block_share_;          // per block of the fixed view
     std::vector<std::uint64_t> share_stamp_;   // per block: the fix that priced it
     std::uint64_t fix_stamp_ = 0;
-    std::span<const double> fixed_prices_;
-    std::vector<double> column_least_;
+    struct FixedColumn {
+        double price = 0.0;
+        ColumnExtremes extremes;
+        std::uint64_t labels_begin = 0, labels_end = 0;  // into fixed_labels_
+    };
+    std::vector<FixedColumn> fixed_columns_;
+    std::vector<std::pair<std::uint32_t, double>> fixed_labels_;  // (label, largest 1 / s_b)
+    std::vector<std::uint64_t> fixed_start_{0}, fixed_order_;   // per column: blocks by share
+    std::vector<double> column_price_, column_least_;
     std::vector<std::uint64_t> column_least_block_;
     std::vector<double> price_sum_;            // per block: its elements' prices (stamped)
     std::vector<std::uint64_t> price_count_;   // per block: its entries in the view

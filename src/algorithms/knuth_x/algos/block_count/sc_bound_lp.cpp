@@ -1,4 +1,5 @@
 // ScBound's element prices from the linear relaxation of set partitioning.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -114,8 +115,8 @@ double ScBound::lp_shares(std::span<const double> y, std::span<double> grad, dou
 
 // The same split of the adjusted costs over the elements, for prices fixed once for a view
 // and its children: each block's reduced share, from its entries in the view (a block of the
-// view has all its elements there, which the entry count checks). A child's blocks lie wholly
-// in the child's view with the same prices, so their shares are the same there.
+// view has all its elements there, which the entry count checks); each column's extremes,
+// room per label, and blocks by ascending share.
 void ScBound::fix_prices(const View& view, std::span<const double> multipliers, std::span<const double> prices) {
     if (!prices.empty() && prices.size() != view.columns()) fail("ScBound::fix_prices: one price per column");
     if (!multipliers.empty() && multipliers.size() != dimension()) fail("ScBound::fix_prices: one value per multiplier");
@@ -137,7 +138,8 @@ void ScBound::fix_prices(const View& view, std::span<const double> multipliers, 
     }
     ++fix_stamp_;
     ++lp_stamp_;
-    for (std::uint64_t r = 0; r < view.columns(); ++r) {
+    const std::uint64_t u = view.columns();
+    for (std::uint64_t r = 0; r < u; ++r) {
         const double pi = prices.empty() ? 0.0 : prices[r];
         for (std::uint64_t i = view.start[r]; i < view.start[r + 1]; ++i) {
             const std::uint64_t b = checked(view.blocks[i], n);
@@ -156,17 +158,42 @@ void ScBound::fix_prices(const View& view, std::span<const double> multipliers, 
         share_stamp_[b] = fix_stamp_;
         block_share_[b] = (weights_[b] - g * edge_up_[b] + nu[slot_[b]] - price_sum_[b]) * inverse_size_[b];
     }
-    entries_scanned_ += 2 * view.blocks.size();
+    fixed_columns_.resize(u);
+    fixed_labels_.clear();
+    fixed_order_.assign(view.blocks.begin(), view.blocks.end());
+    fixed_start_.assign(view.start.begin(), view.start.end());
+    for (std::uint64_t r = 0; r < u; ++r) {
+        FixedColumn& column = fixed_columns_[r];
+        column.price = prices.empty() ? 0.0 : prices[r];
+        // scan_column's per-label maxima, read back from the column's own entries.
+        column.extremes = scan_column(view, view.start[r], view.start[r + 1]);
+        column.labels_begin = fixed_labels_.size();
+        for (std::uint64_t i = view.start[r]; i < view.start[r + 1]; ++i) {
+            const std::uint32_t l = label_[view.blocks[i]];
+            if (label_stamp_[l] != stamp_) continue;
+            fixed_labels_.emplace_back(l, label_column_max_[l]);
+            label_stamp_[l] = stamp_ - 1;
+        }
+        column.labels_end = fixed_labels_.size();
+        std::sort(fixed_order_.begin() + static_cast<std::ptrdiff_t>(view.start[r]),
+                  fixed_order_.begin() + static_cast<std::ptrdiff_t>(view.start[r + 1]),
+                  [&](std::uint64_t a, std::uint64_t b) {
+                      return block_share_[a] != block_share_[b] ? block_share_[a] < block_share_[b] : a < b;
+                  });
+    }
+    // scan_column noted the labels it met for a bound's room sums; none is under way.
+    for (std::uint32_t l : touched_labels_) room_sum_[l] = 0.0;
+    touched_labels_.clear();
+    entries_scanned_ += 3 * view.blocks.size();
 }
 
-// S at the fixed prices: each column's least share was found while the columns were scanned.
+// S of bound_child: each kept column's price and least share.
 double ScBound::fixed_shares(std::span<const double>, std::span<double> grad, double& magnitude) {
     double value = 0.0;
     for (std::uint64_t r = 0; r < column_least_.size(); ++r) {
-        const double pi = fixed_prices_.empty() ? 0.0 : fixed_prices_[r];
         const std::uint64_t b = column_least_block_[r];
-        value += pi + column_least_[r];
-        magnitude += std::fabs(pi) + std::fabs(column_least_[r]);
+        value += column_price_[r] + column_least_[r];
+        magnitude += std::fabs(column_price_[r]) + std::fabs(column_least_[r]);
         grad[0] -= edge_share_[b];
         grad[1 + slot_[b]] += inverse_size_[b];
     }

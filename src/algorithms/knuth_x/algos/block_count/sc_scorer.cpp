@@ -95,7 +95,7 @@ double TightScScorer::bounded(const ScBound::Prefix& prefix, const ScBound::View
 
 double TightScScorer::bounded_at_parent_prices(const ScBound::Prefix& prefix) {
     const Counts before = counts();
-    const double value = bound_.bound_at_prices(prefix, child_view_, child_prices_);
+    const double value = bound_.bound_child(prefix, child_columns_, block_stamp_, stamp_);
     count_bound(before);
     return value;
 }
@@ -132,18 +132,10 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
         if (work_->stop_requested) return parent_bound_;
     }
     stamp_removed(links, relabeled, child.block);
-    child_view_.clear();
-    child_prices_.clear();
-    for (std::uint64_t k = 0; k < parent_columns_.size(); ++k) {
-        if (column_stamp_[parent_columns_[k]] == stamp_) continue;
-        for (std::uint64_t i = parent_view_.start[k]; i < parent_view_.start[k + 1]; ++i) {
-            const std::uint64_t b = parent_view_.blocks[i];
-            if (block_stamp_[b] != stamp_) child_view_.blocks.push_back(b);
-        }
-        child_view_.close_column();
-        if (!parent_prices_.empty()) child_prices_.push_back(parent_prices_[k]);
-    }
-    if (child_view_.columns() == 0) {
+    child_columns_.clear();
+    for (std::uint64_t k = 0; k < parent_columns_.size(); ++k)
+        if (column_stamp_[parent_columns_[k]] != stamp_) child_columns_.push_back(k);
+    if (child_columns_.empty()) {
         chosen_.assign(child.parent_blocks.begin(), child.parent_blocks.end());
         chosen_.push_back(child.block);
         return complete_.score(chosen_, cover_);

@@ -129,7 +129,7 @@ public:
         return parent_sum + problem_->inputs.weights[checked(block, problem_->inputs.weights.size())];
     }
     // A partial child's key is cheap: its bound evaluated once at its parent's multipliers and
-    // relaxation prices (ScBound::bound_at_prices), with no simplex. The search refines it
+    // relaxation prices (ScBound::bound_child), with no simplex and no view of its own. The search refines it
     // with entry_bound when it first pops the child.
     double child_score(const DancingLinks& links, const BlockList& relabeled, const ChildContext& child);
     // The full key of the entry of `path` that `links` shows: its exact score when complete,
@@ -170,10 +170,11 @@ private:
     ScBound bound_;
     CompleteScore complete_;
     std::vector<double> root_multipliers_, parent_multipliers_;
-    std::vector<double> parent_prices_, child_prices_;  // per view column (none: zeros)
+    std::vector<double> parent_prices_;  // per view column (none: zeros)
     // The entry being expanded: its active columns and their blocks.
     std::vector<std::uint64_t> parent_columns_;
-    ScBound::View parent_view_, child_view_;
+    ScBound::View parent_view_;
+    std::vector<std::uint64_t> child_columns_;  // the parent's view columns a child keeps
     ScBound::Prefix parent_prefix_;
     double parent_bound_ = 0.0;  // the key of children bounded after a stop request
     bool parent_ready_ = false;
