@@ -49,6 +49,7 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "../../links/block_list.hpp"
@@ -240,6 +241,8 @@ private:
     std::vector<FixedColumn> fixed_columns_;
     std::vector<std::pair<std::uint32_t, double>> fixed_labels_;  // (label, largest 1 / s_b)
     std::vector<std::uint64_t> fixed_start_{0}, fixed_order_;   // per column: blocks by share
+    std::vector<std::pair<double, std::uint64_t>> share_pairs_;
+    void sort_by_share(std::uint64_t begin, std::uint64_t end);
     std::vector<double> column_price_, column_least_;
     std::vector<std::uint64_t> column_least_block_;
     std::vector<double> price_sum_;            // per block: its elements' prices (stamped)

@@ -175,16 +175,21 @@ void ScBound::fix_prices(const View& view, std::span<const double> multipliers, 
             label_stamp_[l] = stamp_ - 1;
         }
         column.labels_end = fixed_labels_.size();
-        std::sort(fixed_order_.begin() + static_cast<std::ptrdiff_t>(view.start[r]),
-                  fixed_order_.begin() + static_cast<std::ptrdiff_t>(view.start[r + 1]),
-                  [&](std::uint64_t a, std::uint64_t b) {
-                      return block_share_[a] != block_share_[b] ? block_share_[a] < block_share_[b] : a < b;
-                  });
+        sort_by_share(view.start[r], view.start[r + 1]);
     }
     // scan_column noted the labels it met for a bound's room sums; none is under way.
     for (std::uint32_t l : touched_labels_) room_sum_[l] = 0.0;
     touched_labels_.clear();
     entries_scanned_ += 3 * view.blocks.size();
+}
+
+// Orders fixed_order_[begin, end) by ascending share, then block: sorts (share, block) pairs,
+// which keeps the comparisons in cache.
+void ScBound::sort_by_share(std::uint64_t begin, std::uint64_t end) {
+    share_pairs_.clear();
+    for (std::uint64_t i = begin; i < end; ++i) share_pairs_.emplace_back(block_share_[fixed_order_[i]], fixed_order_[i]);
+    std::sort(share_pairs_.begin(), share_pairs_.end());
+    for (std::uint64_t i = begin; i < end; ++i) fixed_order_[i] = share_pairs_[i - begin].second;
 }
 
 // S of bound_child: each kept column's price and least share.

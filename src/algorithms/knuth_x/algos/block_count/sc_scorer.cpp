@@ -142,6 +142,11 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
     }
     ScBound::Prefix prefix = parent_prefix_;
     bound_.add_block(prefix, child.block);
+    // Priced for the first partial child only: an entry refined and not expanded needs none.
+    if (!prices_fixed_) {
+        bound_.fix_prices(parent_view_, parent_multipliers_, parent_prices_);
+        prices_fixed_ = true;
+    }
     return bounded_at_parent_prices(prefix);
 }
 
@@ -193,8 +198,8 @@ void TightScScorer::prepare_parent(std::span<const std::uint64_t> path) {
         known_bound_ = parent_bound_;
         known_parent_ = true;
     }
-    bound_.fix_prices(parent_view_, parent_multipliers_, parent_prices_);
     parent_ready_ = true;
+    prices_fixed_ = false;
 }
 
 }  // namespace xcover

@@ -178,6 +178,7 @@ private:
     ScBound::Prefix parent_prefix_;
     double parent_bound_ = 0.0;  // the key of children bounded after a stop request
     bool parent_ready_ = false;
+    bool prices_fixed_ = false;  // bound_ holds the parent's prices (ScBound::fix_prices)
     // The last entry prepare_parent bounded in full, with its bound and multipliers.
     bool known_parent_ = false;
     std::vector<std::uint64_t> known_path_;
