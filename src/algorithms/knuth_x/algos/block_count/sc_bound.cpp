@@ -232,7 +232,7 @@ bool ScBound::prepare(const Prefix& prefix, const View& view) {
     start_prefix(prefix);
     const std::uint64_t u = view.columns();
     // The relaxation's pricing reads the view itself; the plain shares need the entries.
-    const bool lp_wanted = use_lp_ && u <= kMaxLpRows;
+    const bool lp_wanted = prices_by_relaxation(view);
     pricing_ = lp_wanted ? Pricing::relaxation : Pricing::shares;
     ColumnSums sums;
     if (!scan_columns(view, lp_wanted, sums)) return false;
@@ -423,16 +423,14 @@ double ScBound::bound_child(const Prefix& prefix, std::span<const std::uint64_t>
     column_least_.clear();
     column_least_block_.clear();
     ColumnSums sums;
-    std::uint64_t skipped = 0;
+    std::uint64_t scanned = 0;
     for (std::uint64_t r : kept) {
         const FixedColumn& column = at(fixed_columns_, r);
-        std::uint64_t i = fixed_start_[r];
-        while (i < fixed_start_[r + 1] && at(removed, fixed_order_[i]) == stamp) ++i;
-        skipped += i - fixed_start_[r];
-        if (i == fixed_start_[r + 1]) return kInf;  // an element no block can cover
+        const auto [least, block] = least_kept_share(r, removed, stamp, scanned);
+        if (least == kInf) return kInf;  // an element no block can cover
         column_price_.push_back(column.price);
-        column_least_.push_back(block_share_[fixed_order_[i]]);
-        column_least_block_.push_back(fixed_order_[i]);
+        column_least_.push_back(least);
+        column_least_block_.push_back(block);
         sums.edges_up = up(sums.edges_up + column.extremes.most_edges);
         sums.blocks_down = down(sums.blocks_down + column.extremes.least_inverse);
         sums.blocks_up = up(sums.blocks_up + column.extremes.most_inverse);
@@ -442,7 +440,7 @@ double ScBound::bound_child(const Prefix& prefix, std::span<const std::uint64_t>
             room_sum_[l] = up(room_sum_[l] + most);
         }
     }
-    entries_scanned_ += kept.size() + skipped;
+    entries_scanned_ += scanned;
     if (!prepare_counts(kept.size(), sums)) return kInf;
     scratch_.assign(dimension(), 0.0);
     return finish(prefix, kept.size(), evaluate(fixed_point_, scratch_));

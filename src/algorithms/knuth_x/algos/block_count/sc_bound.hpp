@@ -99,6 +99,9 @@ public:
         std::uint64_t columns() const { return start.size() - 1; }
     };
 
+    // Whether bound() prices the elements of `view` by the linear relaxation.
+    bool prices_by_relaxation(const View& view) const noexcept { return use_lp_ && view.columns() <= kMaxLpRows; }
+
     // The multipliers: g, then one per label slot.
     std::uint64_t dimension() const noexcept { return 1 + slots_; }
 
@@ -120,10 +123,10 @@ public:
     //
     // fix_prices takes the parent's view, multipliers (none count as zeros) and prices (one
     // per view column, or none for zeros). It prices each block once (its reduced share), and
-    // orders each column's blocks by share. bound_child then bounds the child that keeps the
+    // puts each column's blocks of least share first. bound_child then bounds the child that keeps the
     // view's columns `kept` (indices, ascending) and removes the blocks b with
     // removed[b] == stamp: every kept block lies wholly in the kept columns, so its reduced
-    // share is the parent's, and a column's least share is its first block not removed. The
+    // share is the parent's, and a column's least share is among its first blocks not removed. The
     // counts the bound needs (most edges, fewest and most blocks, room per label) are the
     // parent's column sums over the kept columns: the child's blocks are among the parent's,
     // so these stay on the safe side. The cost is the kept columns plus the removed blocks
@@ -242,7 +245,10 @@ private:
     std::vector<std::pair<std::uint32_t, double>> fixed_labels_;  // (label, largest 1 / s_b)
     std::vector<std::uint64_t> fixed_start_{0}, fixed_order_;   // per column: blocks by share
     std::vector<std::pair<double, std::uint64_t>> share_pairs_;
+    static constexpr std::uint64_t kSortedShares = 6;
     void sort_by_share(std::uint64_t begin, std::uint64_t end);
+    std::pair<double, std::uint64_t> least_kept_share(std::uint64_t r, std::span<const std::uint64_t> removed,
+                                                      std::uint64_t stamp, std::uint64_t& scanned) const;
     std::vector<double> column_price_, column_least_;
     std::vector<std::uint64_t> column_least_block_;
     std::vector<double> price_sum_;            // per block: its elements' prices (stamped)

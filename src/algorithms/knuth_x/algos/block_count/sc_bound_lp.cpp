@@ -183,13 +183,39 @@ void ScBound::fix_prices(const View& view, std::span<const double> multipliers, 
     entries_scanned_ += 3 * view.blocks.size();
 }
 
-// Orders fixed_order_[begin, end) by ascending share, then block: sorts (share, block) pairs,
-// which keeps the comparisons in cache.
+// Puts the kSortedShares blocks of least share (then least index) first in
+// fixed_order_[begin, end), in order; the rest follow in no order. A child rarely removes
+// them all (bound_child scans the rest when it does), and a full sort was most of a parent's
+// pricing.
 void ScBound::sort_by_share(std::uint64_t begin, std::uint64_t end) {
     share_pairs_.clear();
     for (std::uint64_t i = begin; i < end; ++i) share_pairs_.emplace_back(block_share_[fixed_order_[i]], fixed_order_[i]);
-    std::sort(share_pairs_.begin(), share_pairs_.end());
+    const auto sorted = share_pairs_.begin() + static_cast<std::ptrdiff_t>(std::min(kSortedShares, end - begin));
+    std::partial_sort(share_pairs_.begin(), sorted, share_pairs_.end());
     for (std::uint64_t i = begin; i < end; ++i) fixed_order_[i] = share_pairs_[i - begin].second;
+}
+
+// The least share among the blocks of column r of the fixed view not removed, and its block;
+// +inf when every block is removed.
+std::pair<double, std::uint64_t> ScBound::least_kept_share(std::uint64_t r, std::span<const std::uint64_t> removed,
+                                                           std::uint64_t stamp, std::uint64_t& scanned) const {
+    const std::uint64_t begin = fixed_start_[r], end = fixed_start_[r + 1];
+    const std::uint64_t sorted_end = begin + std::min(kSortedShares, end - begin);
+    for (std::uint64_t i = begin; i < sorted_end; ++i) {
+        const std::uint64_t b = fixed_order_[i];
+        if (at(removed, b) != stamp) {
+            scanned += i - begin + 1;
+            return {block_share_[b], b};
+        }
+    }
+    std::pair<double, std::uint64_t> least{std::numeric_limits<double>::infinity(), 0};
+    for (std::uint64_t i = sorted_end; i < end; ++i) {
+        const std::uint64_t b = fixed_order_[i];
+        if (at(removed, b) == stamp) continue;
+        least = std::min(least, std::pair<double, std::uint64_t>{block_share_[b], b});
+    }
+    scanned += end - begin;
+    return least;
 }
 
 // S of bound_child: each kept column's price and least share.

@@ -188,7 +188,9 @@ void TightScScorer::prepare_parent(std::span<const std::uint64_t> path) {
     } else {
         known_parent_ = false;  // until the new one is complete
         parent_multipliers_ = root_multipliers_;
-        parent_bound_ = bounded(parent_prefix_, parent_view_, parent_multipliers_, child_options());
+        const KelleyOptions options =
+            bound_.prices_by_relaxation(parent_view_) ? priced_child_options() : child_options();
+        parent_bound_ = bounded(parent_prefix_, parent_view_, parent_multipliers_, options);
         parent_prices_ = bound_.best_prices();
         if (!parent_prices_.empty() && parent_prices_.size() != parent_columns_.size())
             fail("TightScScorer: one relaxation price per column");
