@@ -6,12 +6,14 @@ first and to the tenth (from the call, the search's set-up included), the proces
 resident memory (the interpreter and the instance included) and the first partition's score. A case that does not get there
 within the time limit prints "none in T s" (the stream is then stopped).
 
-The graphs: sbm24 and sbm40 (bench/instances), sbm60 (the shared ranked instances) and sbm50,
+With --threads 1,2 each case also runs on two threads (set_threads), the same partitions.
+
+The graphs: sbm24 and sbm40 (bench/instances), sbm60 and sbm100 (the shared ranked instances) and sbm50,
 the subgraph of sbm60 induced by its vertices 0..49 (sbm60's blocks inside those vertices, with
 their weights, edge counts and labels; edge_total = the edges among them). The shared
 instances are looked up in $XCOVER_RANKED_INSTANCES, else ../shared/bench-instances/ranked
 beside the checkout. Run with the module on the path, e.g.
-    PYTHONPATH=build python bench/bench_top_sc_scale.py [--limit 60] [--cases sbm24,sbm50]
+    PYTHONPATH=build python bench/bench_top_sc_scale.py [--limit 60] [--cases sbm24,sbm50] [--threads 1,2]
 """
 
 import argparse
@@ -25,7 +27,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 RANKED = os.environ.get("XCOVER_RANKED_INSTANCES",
                         os.path.join(ROOT, "..", "shared", "bench-instances", "ranked"))
 LOCAL = os.path.join(ROOT, "bench", "instances")
-CASES = ["sbm24", "sbm40", "sbm50", "sbm60"]
+CASES = ["sbm24", "sbm40", "sbm50", "sbm60", "sbm100"]
 TOP = 10
 
 
@@ -55,7 +57,7 @@ def load_case(name):
     return load_json(local if os.path.exists(local) else os.path.join(RANKED, name + ".json"))
 
 
-def child(name, limit):
+def child(name, limit, threads):
     """Runs in the measured process: prints one line per partition as it comes, and ends
     itself `limit` seconds after the call (SIGALRM, whose handler the stream runs as it polls
     for signals)."""
@@ -66,7 +68,7 @@ def child(name, limit):
     def stop(*_):
         raise TimeoutError
 
-    xcover.set_threads(1)
+    xcover.set_threads(threads)
     inst = load_case(name)
     args = (inst["partitions"], inst["weights"], inst["edge_counts"], inst["edge_total"],
             inst["labels"], inst["vertex_total"])
@@ -83,10 +85,11 @@ def child(name, limit):
         pass
 
 
-def run_case(name, limit):
+def run_case(name, limit, threads):
     """Runs one case in a process of its own; its peak memory is that process's."""
     proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--child", name,
-                             "--limit", str(limit)], stdout=subprocess.PIPE, text=True)
+                             "--limit", str(limit), "--threads", str(threads)],
+                            stdout=subprocess.PIPE, text=True)
     lines = [line.split() for line in proc.stdout]
     _, _, usage = os.wait4(proc.pid, 0)
     proc.returncode = 0  # reaped by wait4
@@ -97,7 +100,7 @@ def run_case(name, limit):
     def at(i):
         return f"{times[i]:8.2f} s" if i in times else f"none in {limit:g} s"
 
-    print(f"  {name:6s} {blocks:6d} blocks  top 1 {at(1):>14s}  top {TOP} {at(TOP):>14s}  "
+    print(f"  {name:6s} {blocks:6d} blocks  {threads} thread{'s' if threads > 1 else ' '}  top 1 {at(1):>14s}  top {TOP} {at(TOP):>14s}  "
           f"peak {usage.ru_maxrss / 1024:7.1f} MiB  first score {first}", flush=True)
 
 
@@ -105,14 +108,17 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--limit", type=float, default=60.0, help="seconds per case")
     parser.add_argument("--cases", default=",".join(CASES))
+    parser.add_argument("--threads", default="1", help="thread settings to run, e.g. 1,2")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     options = parser.parse_args()
+    settings = [int(t) for t in options.threads.split(",")]
     if options.child:
-        child(options.child, options.limit)
+        child(options.child, options.limit, settings[0])
         return
-    print(f"iter_top_sc, first {TOP} partitions, one thread, at most {options.limit:g} s per case")
+    print(f"iter_top_sc, first {TOP} partitions, at most {options.limit:g} s per case")
     for name in options.cases.split(","):
-        run_case(name, options.limit)
+        for threads in settings:
+            run_case(name, options.limit, threads)
 
 
 if __name__ == "__main__":
