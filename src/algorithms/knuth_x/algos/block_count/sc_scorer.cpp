@@ -147,7 +147,8 @@ double TightScScorer::child_score(const DancingLinks& links, const BlockList& re
         bound_.fix_prices(parent_view_, parent_multipliers_, parent_prices_);
         prices_fixed_ = true;
     }
-    return bounded_at_parent_prices(prefix);
+    // Every cover below the child is below its parent: the parent's full bound holds too.
+    return std::max(parent_bound_, bounded_at_parent_prices(prefix));
 }
 
 // The child removes its columns and every block that meets them. With colors, it keeps the
