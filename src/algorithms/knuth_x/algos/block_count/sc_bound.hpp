@@ -216,7 +216,7 @@ private:
     double base_ = 0.0;                      // sum ln(c_l!)
     double magnitude_ = 0.0;                 // largest term magnitude seen, for the slack
     std::vector<std::uint64_t> q_, best_q_;
-    std::vector<double> lo_, hi_, scratch_, zeros_;
+    std::vector<double> lo_, hi_, scratch_;
     std::vector<std::uint64_t> order_;
     double most_edge_in_group_ = 0.0;
     std::vector<std::uint64_t> label_stamp_;
@@ -224,7 +224,7 @@ private:
     std::vector<double> room_sum_;
     std::uint64_t stamp_ = 0;
     Kelley kelley_;
-    // Linear-relaxation pricing: the view's distinct blocks (compact index j), their rows.
+    // How the elements are priced: by the relaxation when wanted and the view is small enough.
     bool use_lp_ = true;
     Pricing pricing_ = Pricing::shares;
     // The best evaluation of the current bound() and its row prices.
@@ -253,6 +253,7 @@ private:
     std::vector<std::uint64_t> column_least_block_;
     std::vector<double> price_sum_;            // per block: its elements' prices (stamped)
     std::vector<std::uint64_t> price_count_;   // per block: its entries in the view
+    // Linear-relaxation pricing: the view's distinct blocks (compact index j), their rows.
     SetPartitionLp lp_;
     std::vector<std::uint64_t> lp_block_, lp_start_, lp_fill_, lp_compact_, lp_seen_;
     std::vector<std::uint64_t> lp_size_;  // per block: its element count
