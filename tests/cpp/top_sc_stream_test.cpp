@@ -260,6 +260,22 @@ TEST(TopScStream, IncludeKeepsTheCoversHoldingTheBlocks) {
     }
 }
 
+namespace {
+
+// The least score of the covers in `all` that hold every block of `chosen` (+inf if none).
+double best_extending(const Covers& all, const std::vector<std::uint64_t>& chosen, BlockCountModel& model,
+                      TreeOrder& order) {
+    double best = kInf;
+    for (const auto& other : all)
+        if (std::all_of(chosen.begin(), chosen.end(), [&](std::uint64_t b) {
+                return std::find(other.begin(), other.end(), b) != other.end();
+            }))
+            best = std::min(best, model.score(order.order(other)));
+    return best;
+}
+
+}  // namespace
+
 TEST(ScBound, NeverAboveTheBestCompletion) {
     // For random partial covers and any multipliers (one evaluation at a random point, and
     // the full search), the bound is at most the score of every cover extending them.
@@ -278,12 +294,7 @@ TEST(ScBound, NeverAboveTheBestCompletion) {
         if (chosen.size() == cover.size()) chosen.pop_back();  // a partial cover: at least one block to come
         BlockCountModel model(list, c.inputs);
         TreeOrder order(list);
-        double best = kInf;
-        for (const auto& other : all)
-            if (std::all_of(chosen.begin(), chosen.end(), [&](std::uint64_t b) {
-                    return std::find(other.begin(), other.end(), b) != other.end();
-                }))
-                best = std::min(best, model.score(order.order(other)));
+        const double best = best_extending(all, chosen, model, order);
         for (bool use_lp : {false, true}) {
             ScBound bound(list, c.inputs, use_lp);
             const double full = bound.bound_of(list, chosen, TightScScorer::root_options());
@@ -303,39 +314,6 @@ TEST(ScBound, NeverAboveTheBestCompletion) {
     EXPECT_GT(bounded, 200);
 }
 
-namespace {
-
-// The view a partial cover leaves (its columns by ascending element) and its elements.
-struct ElementView {
-    ScBound::View view;
-    std::vector<std::uint64_t> elements;
-};
-
-ElementView view_after(const BlockList& list, const std::vector<std::uint64_t>& chosen) {
-    std::set<std::uint64_t> covered;
-    for (std::uint64_t b : chosen)
-        for (std::uint64_t e : list[b]) covered.insert(e);
-    std::map<std::uint64_t, std::vector<std::uint64_t>> by_element;
-    for (std::uint64_t b = 0; b < list.size(); ++b)
-        for (std::uint64_t e : list[b])
-            if (!covered.count(e)) by_element[e];
-    for (std::uint64_t b = 0; b < list.size(); ++b) {
-        const auto items = list[b];
-        if (items.empty() || std::any_of(items.begin(), items.end(), [&](std::uint64_t e) { return covered.count(e) > 0; }))
-            continue;
-        for (std::uint64_t e : items) by_element[e].push_back(b);
-    }
-    ElementView v;
-    for (const auto& [element, blocks] : by_element) {
-        v.view.blocks.insert(v.view.blocks.end(), blocks.begin(), blocks.end());
-        v.view.close_column();
-        v.elements.push_back(element);
-    }
-    return v;
-}
-
-}  // namespace
-
 TEST(ScBound, ParentPricesBoundEveryChild) {
     // A child's cheap key: one evaluation at its parent's multipliers and relaxation prices,
     // or at random ones. Never above the best cover extending the child.
@@ -354,15 +332,14 @@ TEST(ScBound, ParentPricesBoundEveryChild) {
         BlockCountModel model(list, c.inputs);
         TreeOrder order(list);
         ScBound bound(list, c.inputs);
-        const ElementView pv = view_after(list, parent);
+        std::vector<std::uint64_t> elements;
+        const ScBound::View view = ScBound::view_after(list, parent, &elements);
         ScBound::Prefix prefix = bound.empty_prefix();
         for (std::uint64_t b : parent) bound.add_block(prefix, b);
         std::vector<double> multipliers;
-        const double parent_bound = bound.bound(prefix, pv.view, multipliers, TightScScorer::child_options());
+        const double parent_bound = bound.bound(prefix, view, multipliers, TightScScorer::child_options());
         const std::vector<double> parent_prices = bound.best_prices();
-        std::map<std::uint64_t, double> price;
-        for (std::uint64_t k = 0; k < parent_prices.size(); ++k) price[pv.elements[k]] = parent_prices[k];
-        std::set<std::uint64_t> candidates(pv.view.blocks.begin(), pv.view.blocks.end());
+        std::set<std::uint64_t> candidates(view.blocks.begin(), view.blocks.end());
         std::vector<std::uint64_t> removed(list.size(), 0);
         std::uint64_t stamp = 0;
         for (std::uint64_t b : candidates) {
@@ -373,30 +350,25 @@ TEST(ScBound, ParentPricesBoundEveryChild) {
             ++stamp;
             const std::set<std::uint64_t> held(list[b].begin(), list[b].end());
             std::vector<std::uint64_t> kept;
-            for (std::uint64_t k = 0; k < pv.elements.size(); ++k)
-                if (!held.count(pv.elements[k])) kept.push_back(k);
+            for (std::uint64_t k = 0; k < elements.size(); ++k)
+                if (!held.count(elements[k])) kept.push_back(k);
             if (kept.empty()) continue;
             for (std::uint64_t x = 0; x < list.size(); ++x)
                 for (std::uint64_t e : list[x])
                     if (held.count(e)) removed[x] = stamp;
-            double best = kInf;
-            for (const auto& other : all)
-                if (std::all_of(child.begin(), child.end(), [&](std::uint64_t x) {
-                        return std::find(other.begin(), other.end(), x) != other.end();
-                    }))
-                    best = std::min(best, model.score(order.order(other)));
+            const double best = best_extending(all, child, model, order);
             ScBound::Prefix child_prefix = prefix;
             bound.add_block(child_prefix, b);
-            bound.fix_prices(pv.view, multipliers, parent_prices);
+            bound.fix_prices(view, multipliers, parent_prices);
             const double cheap = bound.bound_child(child_prefix, kept, removed, stamp);
             EXPECT_LE(cheap, best) << round << " block " << b;
-            std::vector<double> random_point(bound.dimension()), random_prices(pv.view.columns());
+            std::vector<double> random_point(bound.dimension()), random_prices(view.columns());
             for (double& y : random_point) y = std::uniform_real_distribution<double>(-3.0, 3.0)(rng);
             random_point[0] = std::fabs(random_point[0]);
             for (double& p : random_prices) p = std::uniform_real_distribution<double>(-5.0, 5.0)(rng);
-            bound.fix_prices(pv.view, random_point, random_prices);
+            bound.fix_prices(view, random_point, random_prices);
             EXPECT_LE(bound.bound_child(child_prefix, kept, removed, stamp), best) << round;
-            bound.fix_prices(pv.view, {}, {});
+            bound.fix_prices(view, {}, {});
             EXPECT_LE(bound.bound_child(child_prefix, kept, removed, stamp), best) << round;
             // Covers below a child are below its parent: a child that has one is no cheaper
             // than the parent's bound allows, and the cheap key is a real bound, not -inf.

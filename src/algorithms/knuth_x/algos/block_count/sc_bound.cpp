@@ -446,14 +446,11 @@ double ScBound::bound_child(const Prefix& prefix, std::span<const std::uint64_t>
     return finish(prefix, kept.size(), evaluate(fixed_point_, scratch_));
 }
 
-double ScBound::bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,
-                         const KelleyOptions& options) {
-    Prefix prefix = empty_prefix();
+ScBound::View ScBound::view_after(const BlockList& blocks, std::span<const std::uint64_t> chosen,
+                                  std::vector<std::uint64_t>* elements) {
     std::set<std::uint64_t> covered;
-    for (std::uint64_t b : chosen) {
-        add_block(prefix, b);
+    for (std::uint64_t b : chosen)
         for (std::uint64_t e : blocks[b]) covered.insert(e);
-    }
     std::map<std::uint64_t, std::vector<std::uint64_t>> by_element;
     for (std::uint64_t b = 0; b < blocks.size(); ++b)
         for (std::uint64_t e : blocks[b])
@@ -466,10 +463,20 @@ double ScBound::bound_of(const BlockList& blocks, std::span<const std::uint64_t>
             for (std::uint64_t e : items) by_element[e].push_back(b);
     }
     View view;
+    if (elements != nullptr) elements->clear();
     for (const auto& [element, list] : by_element) {
         view.blocks.insert(view.blocks.end(), list.begin(), list.end());
         view.close_column();
+        if (elements != nullptr) elements->push_back(element);
     }
+    return view;
+}
+
+double ScBound::bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,
+                         const KelleyOptions& options) {
+    Prefix prefix = empty_prefix();
+    for (std::uint64_t b : chosen) add_block(prefix, b);
+    const View view = view_after(blocks, chosen);
     std::vector<double> multipliers;
     return bound(prefix, view, multipliers, options);
 }

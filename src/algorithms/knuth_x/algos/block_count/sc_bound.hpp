@@ -135,6 +135,11 @@ public:
     double bound_child(const Prefix& prefix, std::span<const std::uint64_t> kept,
                        std::span<const std::uint64_t> removed, std::uint64_t stamp);
 
+    // The view the chosen blocks of `blocks` leave, its columns by ascending element, which
+    // `elements` receives when given (for tests).
+    static View view_after(const BlockList& blocks, std::span<const std::uint64_t> chosen,
+                           std::vector<std::uint64_t>* elements = nullptr);
+
     // The same, from scratch: the chosen blocks of the caller's list (for tests).
     double bound_of(const BlockList& blocks, std::span<const std::uint64_t> chosen,
                     const KelleyOptions& options);
