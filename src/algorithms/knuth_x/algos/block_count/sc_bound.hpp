@@ -154,7 +154,6 @@ private:
     // evaluation, or prices fixed by the caller.
     enum class Pricing { shares, relaxation, fixed };
     // Sets up the bound of `prefix` and `view` in passes; false when no completion exists.
-    // `fixed`: the caller gives the prices (bound_at_prices).
     bool prepare(const Prefix& prefix, const View& view);
     // prepare's passes, in order.
     struct ColumnSums {  // over the view's columns, rounded outward
