@@ -5,6 +5,7 @@
 
 #include "../../links/element_index.hpp"
 #include "../../numbers.hpp"
+#include "../candidate_replay.hpp"
 #include "cost_cutoff.hpp"
 #include "cutoff_scorer.hpp"
 
@@ -39,6 +40,17 @@ CutoffAvgSearch build_cutoff_search(const BlockList& blocks, std::vector<double>
     }, pool);
 }
 
+std::optional<CoverList> replay_cutoff_search(const BlockList& blocks, std::vector<double> weights,
+                                              std::shared_ptr<const CoverCandidates> candidates, std::uint64_t n,
+                                              Interrupt* interrupt) {
+    const ElementIndex index = build_element_index(blocks, interrupt);
+    const BlockList relabeled = relabel_all(index, blocks, interrupt);
+    CutoffAvgScorer scorer(AvgScorer(blocks, std::move(weights), index), std::move(candidates));
+    std::optional<CandidateTree> tree = CandidateTree::build(scorer, index, relabeled, interrupt);
+    if (!tree) return std::nullopt;
+    return tree->first_covers(scorer, relabeled, n, interrupt);
+}
+
 AvgSearch build_avg_search(const BlockList& blocks, std::vector<double> weights, SearchCaps caps,
                            Interrupt* interrupt, ThreadPool* pool) {
     return AvgSearch(blocks, caps, interrupt, [&](const ElementIndex& index) {
@@ -52,6 +64,8 @@ CoverList get_top(const BlockList& blocks, std::vector<double> weights, SearchCa
     // expands only entries that lead to a cover.
     if (!caps.max_iter && !caps.max_heap)
         if (auto candidates = cutoff_candidates(blocks, weights, UINT64_MAX, interrupt, pool)) {
+            if (auto covers = replay_cutoff_search(blocks, weights, candidates, UINT64_MAX, interrupt))
+                return std::move(*covers);
             CutoffAvgSearch search = build_cutoff_search(blocks, std::move(weights), std::move(candidates), interrupt, pool);
             return search.take_complete(UINT64_MAX);
         }
@@ -64,6 +78,7 @@ CoverList get_topn(const BlockList& blocks, std::vector<double> weights, std::ui
     // Without caps, a search with a cutoff lists the same covers in the same order.
     if (n > 0 && !caps.max_iter && !caps.max_heap)
         if (auto candidates = cutoff_candidates(blocks, weights, n, interrupt, pool)) {
+            if (auto covers = replay_cutoff_search(blocks, weights, candidates, n, interrupt)) return std::move(*covers);
             CutoffAvgSearch search = build_cutoff_search(blocks, std::move(weights), std::move(candidates), interrupt, pool);
             return search.take_complete(n);
         }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "../../links/block_list.hpp"
@@ -37,6 +38,13 @@ std::shared_ptr<const CoverCandidates> cutoff_candidates(const BlockList& blocks
 CutoffAvgSearch build_cutoff_search(const BlockList& blocks, std::vector<double> weights,
                                     std::shared_ptr<const CoverCandidates> candidates,
                                     Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr);
+
+// The first n covers of the search with a cutoff (all of them for n = UINT64_MAX), from a
+// replay of it on the tree of its entries (candidate_replay.hpp); nothing when that tree is
+// too large.
+std::optional<CoverList> replay_cutoff_search(const BlockList& blocks, std::vector<double> weights,
+                                              std::shared_ptr<const CoverCandidates> candidates, std::uint64_t n,
+                                              Interrupt* interrupt = nullptr);
 
 // Candidate covers kept at most (the branch and bound holds up to twice as many while it
 // runs); past that, the plain search runs.
