@@ -83,6 +83,23 @@ TEST(TopnCutoff, SameCoversAsTheReferenceSearch) {
     }
 }
 
+TEST(TopnCutoff, ManyCoversFromCappedRounds) {
+    // Above a hundred covers or so the branch and bound runs rounds for fewer covers first,
+    // each capping the next; caps that fall short are raised. The covers must not change.
+    std::mt19937_64 rng(4242);
+    for (int round = 0; round < 4; ++round) {
+        Blocks blocks;
+        std::vector<double> weights;
+        board(rng, 4, 4, round % 2 == 0, blocks, weights);
+        const BlockList list = BlockList::from(blocks);
+        const CoverList all = reference_covers(list, weights);
+        ASSERT_GT(all.size(), 3000u);
+        for (std::uint64_t n : {129, 300, 1000, 2500})
+            EXPECT_TRUE(same(get_topn(list, weights, n, {}, nullptr, nullptr), prefix(all, n)))
+                << "round " << round << " n " << n;
+    }
+}
+
 // Every score of a stream by its bits, with its cover; `every`: stop at every `every`-th poll.
 std::vector<std::pair<std::uint64_t, std::vector<std::uint64_t>>> stream_pairs(TopStream& stream, int every) {
     struct EveryNth final : Interrupt {

@@ -208,7 +208,10 @@ public:
             heap_.push(cost);
         }
     }
-    double cutoff() const { return heap_.size() >= n_ ? heap_.top() : kInf; }
+    double cutoff() const { return full() && !heap_.empty() ? heap_.top() : kInf; }
+    bool full() const { return heap_.size() >= n_; }
+    std::uint64_t size() const { return heap_.size(); }
+    double largest() const { return heap_.empty() ? kInf : heap_.top(); }
 
 private:
     std::uint64_t n_;
@@ -432,8 +435,21 @@ public:
         if (!(cost < cutoff())) return;  // CheapestCosts would not take it either
         std::lock_guard lock(mutex_);
         best_.offer(cost);
-        cutoff_.store(best_.cutoff(), std::memory_order_relaxed);
+        cutoff_.store(std::min(cap_, best_.cutoff()), std::memory_order_relaxed);
     }
+    // Starts a search for the n cheapest costs below `cap`: the cutoff is `cap` until n covers
+    // cheaper than it are seen. Every cover costing up to the final cutoff + 4 margins is
+    // still kept; the final cutoff bounds the n-th cheapest cost only when n were seen (reached_n).
+    void start(std::uint64_t n, double cap) {
+        best_ = CheapestCosts(n);
+        cap_ = cap;
+        cutoff_.store(cap, std::memory_order_relaxed);
+        kept_.store(0, std::memory_order_relaxed);
+    }
+    // Whether n covers were seen (at the end of a search, all threads done).
+    bool reached_n() const { return best_.full(); }
+    std::uint64_t seen_count() const { return best_.size(); }
+    double largest_seen() const { return best_.largest(); }
 
     const std::vector<double>& weights;
     double base;
@@ -449,6 +465,7 @@ public:
 private:
     std::mutex mutex_;
     CheapestCosts best_;
+    double cap_ = kInf;
     std::atomic<double> cutoff_{kInf};
     std::atomic<std::int64_t> kept_{0};
 };
@@ -782,6 +799,61 @@ private:
     std::unique_ptr<ThreadPool::Membership> membership_;
 };
 
+// One search of the branch and bound for the n cheapest costs below `cap` (see
+// CutoffProblem::start), on the caller's thread or on the pool.
+struct Round {
+    std::optional<CoverList> covers;  // nothing when too many were kept
+    bool reached_n = false;
+    double cutoff = kInf;
+    std::uint64_t count = 0;  // covers seen below the cap, up to n
+    double largest = kInf;    // the largest of their costs
+};
+
+Round search_round(CutoffProblem& problem, std::uint64_t n, double cap, Interrupt* interrupt, ThreadPool* pool) {
+    problem.start(n, cap);
+    CutoffSearch search(problem, interrupt);
+    CoverList covers;
+    std::vector<double> cover_costs;
+    if (pool == nullptr || pool->threads() <= 1) {
+        if (!search.search_below({})) return {};
+        covers = search.take_kept(cover_costs);
+    } else {
+        std::vector<std::vector<CutoffChoice>> pieces = cut_tree(search, kPiecesPerThread * pool->threads());
+        search.purge();
+        covers = search.take_kept(cover_costs);
+        ThreadedCutoff threaded(problem, std::move(pieces), *pool);
+        if (!threaded.run(search, interrupt)) return {};
+        threaded.gather(covers, cover_costs);
+    }
+    // The cutoff is final: keep what costs up to it + 4 margins.
+    const double limit = problem.cutoff() + problem.keep_margin;
+    CoverList kept;
+    for (std::uint64_t i = 0; i < covers.size(); ++i)
+        if (cover_costs[i] <= limit) kept.push_list(covers[i]);
+    if (kept.size() > problem.max_kept) return {};
+    return Round{std::move(kept), problem.reached_n(), problem.cutoff(), problem.seen_count(), problem.largest_seen()};
+}
+
+// Rounds for at most this many covers run without a cap.
+constexpr std::uint64_t kUncappedRound = 128;
+// Each round looks for kRoundGrowth times the covers of the one before.
+constexpr std::uint64_t kRoundGrowth = 8;
+
+// Capped searches of one round before it runs without a cap.
+constexpr int kCappedAttempts = 4;
+
+// A cap for a round that looks for `n` covers, from two (count, count-th cheapest cost)
+// pairs `a` and `b` with a.first < b.first < n: the n-th cheapest cost grows about linearly in
+// log n, so the costs seen are extrapolated, half as far again.
+double extrapolated_cap(std::pair<std::uint64_t, double> a, std::pair<std::uint64_t, double> b, std::uint64_t n) {
+    constexpr double kStretch = 1.5;
+    const double per_log =
+        (b.second - a.second) / std::log(static_cast<double>(b.first) / static_cast<double>(a.first));
+    if (!(per_log > 0.0) || !std::isfinite(per_log)) return kInf;
+    const double cap = b.second + kStretch * per_log * std::log(static_cast<double>(n) / static_cast<double>(b.first));
+    return std::isfinite(cap) ? cap : kInf;
+}
+
 }  // namespace
 
 std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64_t columns,
@@ -790,27 +862,43 @@ std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64
                                          ThreadPool* pool) {
     CutoffProblem problem(relabeled, columns, weights, costs, n, max_kept);
     if (problem.infeasible) return CoverList{};
-    CutoffSearch search(problem, interrupt);
-    CoverList covers;
-    std::vector<double> cover_costs;
-    if (pool == nullptr || pool->threads() <= 1) {
-        if (!search.search_below({})) return std::nullopt;
-        covers = search.take_kept(cover_costs);
-    } else {
-        std::vector<std::vector<CutoffChoice>> pieces = cut_tree(search, kPiecesPerThread * pool->threads());
-        search.purge();
-        covers = search.take_kept(cover_costs);
-        ThreadedCutoff threaded(problem, std::move(pieces), *pool);
-        if (!threaded.run(search, interrupt)) return std::nullopt;
-        threaded.gather(covers, cover_costs);
+    // Until n covers are seen the cutoff is infinite, and a search for many covers spends most
+    // of its time there. Rounds for n / 8^k covers, k = ..., 2, 1, each capped by what the two
+    // before it predict, give the search for n a cutoff from the start. A round that sees
+    // fewer covers than it looks for below its cap is run again with a cap 4 times as far
+    // (twice), then without; a cap changes what a round costs, never what it keeps (see
+    // CutoffProblem::start).
+    std::vector<std::uint64_t> sizes;
+    for (std::uint64_t size = n;; size /= kRoundGrowth) {
+        sizes.push_back(size);
+        if (size <= kUncappedRound || n >= max_kept) break;
     }
-    // The cutoff is final: keep what costs up to it + 4 margins.
-    const double limit = problem.cutoff() + problem.keep_margin;
-    CoverList kept;
-    for (std::uint64_t i = 0; i < covers.size(); ++i)
-        if (cover_costs[i] <= limit) kept.push_list(covers[i]);
-    if (kept.size() > max_kept) return std::nullopt;
-    return kept;
+    if (sizes.size() > 1 && sizes.back() > 1) sizes.push_back(1);  // two costs before the first cap
+    std::reverse(sizes.begin(), sizes.end());
+    std::vector<std::pair<std::uint64_t, double>> seen;  // (size, its n-th cost) of each round
+    for (const std::uint64_t size : sizes) {
+        Round round;
+        const double floor = seen.empty() ? kInf : seen.back().second;  // the last round's n-th cost
+        double cap = kInf;
+        for (int attempt = 0;; ++attempt) {
+            // A cap at least twice as far above the last round's cost as the one that fell short.
+            const double last = cap;
+            cap = size > kUncappedRound && seen.size() >= 2 && attempt < kCappedAttempts
+                      ? extrapolated_cap(seen[seen.size() - 2], seen.back(), size)
+                      : kInf;
+            if (attempt > 0 && cap != kInf) cap = std::max(cap, last + (last - floor));
+            round = search_round(problem, size, cap, interrupt, pool);
+            if (!round.covers) return std::nullopt;
+            if (round.reached_n || cap == kInf) break;
+            // Every cover below the cap was seen: the largest seen is the count-th cheapest, a
+            // closer point to extrapolate from.
+            if (round.count > seen.back().first) seen.emplace_back(round.count, round.largest);
+        }
+        // A round without a cap that sees fewer covers than it looks for keeps them all.
+        if (size == n || !round.reached_n) return std::move(round.covers);
+        seen.emplace_back(size, round.cutoff);
+    }
+    return std::nullopt;  // not reached: the last size is n
 }
 
 }  // namespace xcover
