@@ -14,6 +14,7 @@
 #include "algorithms/knuth_x/algos/average/get_top.hpp"
 #include "algorithms/knuth_x/algos/average/get_topp.hpp"
 #include "algorithms/knuth_x/algos/average/top_stream.hpp"
+#include "algorithms/knuth_x/algos/candidate_replay.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
 #include "reference/avg_est_literal.hpp"
 
@@ -97,6 +98,30 @@ TEST(TopnCutoff, ManyCoversFromCappedRounds) {
         for (std::uint64_t n : {129, 300, 1000, 2500})
             EXPECT_TRUE(same(get_topn(list, weights, n, {}, nullptr, nullptr), prefix(all, n)))
                 << "round " << round << " n " << n;
+    }
+}
+
+TEST(TopnCutoff, ReplayScoresLoneChildrenEitherWay) {
+    // A lone child is scored as the tree grows (small matrices) or by the replay, only when
+    // other entries are pending (large ones): both replays are the reference search.
+    std::mt19937_64 rng(31);
+    for (int round = 0; round < 6; ++round) {
+        Blocks blocks;
+        std::vector<double> weights;
+        board(rng, 3 + round % 2, 3, round % 2 == 0, blocks, weights);
+        const BlockList list = BlockList::from(blocks);
+        const CoverList all = reference_covers(list, weights);
+        const auto candidates = cutoff_candidates(list, weights, UINT64_MAX);
+        ASSERT_NE(candidates, nullptr);
+        const ElementIndex index = build_element_index(list);
+        const BlockList relabeled = relabel_all(index, list);
+        for (std::uint64_t eager_columns : {std::uint64_t{0}, kEagerLoneColumns}) {
+            CutoffAvgScorer scorer(AvgScorer(list, weights, index), candidates);
+            auto tree = CandidateTree::build(scorer, index, relabeled, nullptr, eager_columns);
+            ASSERT_TRUE(tree.has_value());
+            EXPECT_TRUE(same(tree->first_covers(scorer, relabeled, UINT64_MAX, nullptr), all))
+                << "round " << round << " eager up to " << eager_columns << " columns";
+        }
     }
 }
 
