@@ -62,10 +62,11 @@ public:
         return tree;
     }
 
-    // The first `n` covers the search reports, in its order; `scorer` and `relabeled` are
-    // those the tree was built with.
+    // The first `n` covers the search reports, in its order, and their weight sums when
+    // `sums` is given; `scorer` and `relabeled` are those the tree was built with.
     template <class Scorer>
-    CoverList first_covers(Scorer& scorer, const BlockList& relabeled, std::uint64_t n, Interrupt* interrupt) {
+    CoverList first_covers(Scorer& scorer, const BlockList& relabeled, std::uint64_t n, Interrupt* interrupt,
+                           std::vector<double>* sums = nullptr) {
         Replay replay(nodes_, interrupt);
         while (replay.covers.size() < n && !replay.frontier.empty()) {
             const EntryIndex node = replay.pop();
@@ -73,6 +74,7 @@ public:
             if (popped.status == StepStatus::Complete) {
                 path_of(node, replay.path);
                 replay.covers.push_list(replay.path);
+                if (sums != nullptr) sums->push_back(popped.weight_sum);
                 continue;
             }
             for (std::uint32_t i = 0; i < popped.child_count; ++i) {

@@ -42,13 +42,13 @@ CutoffAvgSearch build_cutoff_search(const BlockList& blocks, std::vector<double>
 
 std::optional<CoverList> replay_cutoff_search(const BlockList& blocks, std::vector<double> weights,
                                               std::shared_ptr<const CoverCandidates> candidates, std::uint64_t n,
-                                              Interrupt* interrupt) {
+                                              Interrupt* interrupt, std::vector<double>* sums) {
     const ElementIndex index = build_element_index(blocks, interrupt);
     const BlockList relabeled = relabel_all(index, blocks, interrupt);
     CutoffAvgScorer scorer(AvgScorer(blocks, std::move(weights), index), std::move(candidates));
     std::optional<CandidateTree> tree = CandidateTree::build(scorer, index, relabeled, interrupt);
     if (!tree) return std::nullopt;
-    return tree->first_covers(scorer, relabeled, n, interrupt);
+    return tree->first_covers(scorer, relabeled, n, interrupt, sums);
 }
 
 AvgSearch build_avg_search(const BlockList& blocks, std::vector<double> weights, SearchCaps caps,

@@ -40,11 +40,11 @@ CutoffAvgSearch build_cutoff_search(const BlockList& blocks, std::vector<double>
                                     Interrupt* interrupt = nullptr, ThreadPool* pool = nullptr);
 
 // The first n covers of the search with a cutoff (all of them for n = UINT64_MAX), from a
-// replay of it on the tree of its entries (candidate_replay.hpp); nothing when that tree is
-// too large.
+// replay of it on the tree of its entries (candidate_replay.hpp), with their weight sums in
+// `sums` when given; nothing when that tree is too large.
 std::optional<CoverList> replay_cutoff_search(const BlockList& blocks, std::vector<double> weights,
                                               std::shared_ptr<const CoverCandidates> candidates, std::uint64_t n,
-                                              Interrupt* interrupt = nullptr);
+                                              Interrupt* interrupt = nullptr, std::vector<double>* sums = nullptr);
 
 // Candidate covers kept at most (the branch and bound holds up to twice as many while it
 // runs); past that, the plain search runs.

@@ -52,6 +52,11 @@ void TopStream::start_round(Interrupt* interrupt) {
         std::shared_ptr<const CoverCandidates> candidates =
             cutoff_candidates(r.blocks, r.weights, r.n, &setup_, r.pool);
         if (candidates) {
+            r.sums.clear();
+            r.covers = replay_cutoff_search(r.blocks, r.weights, candidates, r.n, &setup_, &r.sums);
+            r.reported = 0;
+            r.interrupted_builds = 0;
+            if (r.covers) return;
             r.search.emplace(r.blocks, SearchCaps{}, &setup_, [&](const ElementIndex& index) {
                 return CutoffAvgScorer(AvgScorer(r.blocks, r.weights, index), std::move(candidates));
             }, r.pool);
@@ -60,6 +65,7 @@ void TopStream::start_round(Interrupt* interrupt) {
             return;
         }
     } catch (const SearchInterrupted&) {
+        r.covers.reset();
         r.search.reset();
         if (++r.interrupted_builds >= kInterruptedBuilds) give_way();
         throw;
@@ -75,11 +81,34 @@ void TopStream::give_way() {
     r.weights = {};
 }
 
+// The next cover of a replayed round not yet handed out; nothing once the round is over
+// (the next one is due, or every cover was handed out).
+std::optional<RankedCover> TopStream::next_replayed(TopStreamRounds& r) {
+    const CoverList& covers = *r.covers;
+    while (r.reported < covers.size()) {
+        const std::uint64_t i = r.reported++;
+        if (r.reported <= r.handed_out) continue;  // handed out in an earlier round
+        ++r.handed_out;
+        return RankedCover{std::vector<std::uint64_t>(covers[i].begin(), covers[i].end()), r.sums.at(i)};
+    }
+    if (covers.size() < r.n) {
+        r.over = true;  // fewer covers than n: every one is listed
+    } else {
+        r.covers.reset();
+        r.n = r.n <= UINT64_MAX / 4 ? r.n * 4 : UINT64_MAX;
+    }
+    return std::nullopt;
+}
+
 std::optional<RankedCover> TopStream::next_in_rounds(Interrupt* interrupt) {
     TopStreamRounds& r = *rounds_;
     while (!r.over && !r.given_way) {
-        if (!r.search) {
+        if (!r.search && !r.covers) {
             start_round(interrupt);
+            continue;
+        }
+        if (r.covers) {
+            if (std::optional<RankedCover> cover = next_replayed(r)) return cover;
             continue;
         }
         while (r.reported < r.n) {

@@ -53,6 +53,10 @@ struct TopStreamRounds {
     std::vector<double> weights;
     ThreadPool* pool = nullptr;
     std::uint64_t n = 1;
+    // The round's first n covers and their weight sums, from a replay of its search, or
+    // the search itself when its tree is too large to replay.
+    std::optional<CoverList> covers;
+    std::vector<double> sums;
     std::optional<CutoffAvgSearch> search;
     std::uint64_t reported = 0;
     std::uint64_t handed_out = 0;
@@ -100,6 +104,7 @@ private:
     static constexpr std::uint64_t kInterruptedBuilds = 3;
     // The next cover of the rounds; nullopt once they are over or have given way.
     std::optional<RankedCover> next_in_rounds(Interrupt* interrupt);
+    std::optional<RankedCover> next_replayed(TopStreamRounds& r);
     // Builds the next round's search, or gives way to the plain search.
     void start_round(Interrupt* interrupt);
     // The plain search goes on from here, past the covers the rounds handed out.
