@@ -1,6 +1,9 @@
 #include "get_topp.hpp"
 
 #include <cmath>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "../../links/element_index.hpp"
 #include "../../numbers.hpp"
@@ -53,6 +56,28 @@ CoverList covers_until(Search& search, double log_bound, double alpha) {
     return covers;
 }
 
+// Replayed covers (replay_cutoff_search) as the steps of a search that reports them.
+class ListedCovers {
+public:
+    struct Step {
+        const std::vector<std::uint64_t>& blocks;
+        double weight_sum;
+        StepStatus status;
+    };
+    ListedCovers(CoverList covers, std::vector<double> sums) : covers_(std::move(covers)), sums_(std::move(sums)) {}
+    std::optional<Step> step() {
+        if (next_ == covers_.size()) return std::nullopt;
+        blocks_.assign(covers_[next_].begin(), covers_[next_].end());
+        return Step{blocks_, sums_.at(next_++), StepStatus::Complete};
+    }
+
+private:
+    CoverList covers_;
+    std::vector<double> sums_;
+    std::uint64_t next_ = 0;
+    std::vector<std::uint64_t> blocks_;
+};
+
 }  // namespace
 
 CoverList get_topp(const BlockList& blocks, std::vector<double> weights, double alpha,
@@ -66,6 +91,11 @@ CoverList get_topp(const BlockList& blocks, std::vector<double> weights, double 
     // first n is drawn from it.)
     if (alpha < 1.0 && !caps.max_iter && !caps.max_heap)
         if (auto candidates = cutoff_candidates(blocks, weights, UINT64_MAX, interrupt, pool)) {
+            std::vector<double> sums;
+            if (auto covers = replay_cutoff_search(blocks, weights, candidates, UINT64_MAX, interrupt, &sums)) {
+                ListedCovers listed(std::move(*covers), std::move(sums));
+                return covers_until(listed, log_bound, alpha);
+            }
             CutoffAvgSearch search = build_cutoff_search(blocks, std::move(weights), std::move(candidates), interrupt, pool);
             return covers_until(search, log_bound, alpha);
         }
