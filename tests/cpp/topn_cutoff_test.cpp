@@ -88,6 +88,7 @@ TEST(TopnCutoff, ManyCoversFromCappedRounds) {
     // Above a hundred covers or so the branch and bound runs rounds for fewer covers first,
     // each capping the next; caps that fall short are raised. The covers must not change.
     std::mt19937_64 rng(4242);
+    ThreadPool two(2);
     for (int round = 0; round < 4; ++round) {
         Blocks blocks;
         std::vector<double> weights;
@@ -95,9 +96,10 @@ TEST(TopnCutoff, ManyCoversFromCappedRounds) {
         const BlockList list = BlockList::from(blocks);
         const CoverList all = reference_covers(list, weights);
         ASSERT_GT(all.size(), 3000u);
-        for (std::uint64_t n : {129, 300, 1000, 2500})
-            EXPECT_TRUE(same(get_topn(list, weights, n, {}, nullptr, nullptr), prefix(all, n)))
-                << "round " << round << " n " << n;
+        for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two})
+            for (std::uint64_t n : {129, 300, 1000, 2500})
+                EXPECT_TRUE(same(get_topn(list, weights, n, {}, nullptr, pool), prefix(all, n)))
+                    << "round " << round << " n " << n << (pool ? " two threads" : "");
     }
 }
 
