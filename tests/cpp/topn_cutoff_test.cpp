@@ -61,17 +61,31 @@ void board(std::mt19937_64& rng, int w, int h, bool ties, Blocks& blocks, std::v
                 }
 }
 
+// A board of strips with every cover of the reference search, in order.
+struct RankedBoard {
+    BlockList list;
+    std::vector<double> weights;
+    CoverList all;
+};
+RankedBoard ranked_board(std::mt19937_64& rng, int w, int h, bool ties) {
+    Blocks blocks;
+    RankedBoard made;
+    board(rng, w, h, ties, blocks, made.weights);
+    made.list = BlockList::from(blocks);
+    made.all = reference_covers(made.list, made.weights);
+    return made;
+}
+
 }  // namespace
 
 TEST(TopnCutoff, SameCoversAsTheReferenceSearch) {
     std::mt19937_64 rng(2024);
     ThreadPool two(2);
     for (int round = 0; round < 12; ++round) {
-        Blocks blocks;
-        std::vector<double> weights;
-        board(rng, 3 + round % 2, 3, round % 3 != 0, blocks, weights);
-        const BlockList list = BlockList::from(blocks);
-        const CoverList all = reference_covers(list, weights);
+        const RankedBoard b = ranked_board(rng, 3 + round % 2, 3, round % 3 != 0);
+        const BlockList& list = b.list;
+        const std::vector<double>& weights = b.weights;
+        const CoverList& all = b.all;
         ASSERT_GT(all.size(), 100u);
         for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two}) {
             for (std::uint64_t n : {1, 2, 7, 40, 1000000}) {
@@ -90,15 +104,11 @@ TEST(TopnCutoff, ManyCoversFromCappedRounds) {
     std::mt19937_64 rng(4242);
     ThreadPool two(2);
     for (int round = 0; round < 4; ++round) {
-        Blocks blocks;
-        std::vector<double> weights;
-        board(rng, 4, 4, round % 2 == 0, blocks, weights);
-        const BlockList list = BlockList::from(blocks);
-        const CoverList all = reference_covers(list, weights);
-        ASSERT_GT(all.size(), 3000u);
+        const RankedBoard b = ranked_board(rng, 4, 4, round % 2 == 0);
+        ASSERT_GT(b.all.size(), 3000u);
         for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two})
             for (std::uint64_t n : {129, 300, 1000, 2500})
-                EXPECT_TRUE(same(get_topn(list, weights, n, {}, nullptr, pool), prefix(all, n)))
+                EXPECT_TRUE(same(get_topn(b.list, b.weights, n, {}, nullptr, pool), prefix(b.all, n)))
                     << "round " << round << " n " << n << (pool ? " two threads" : "");
     }
 }
@@ -108,11 +118,10 @@ TEST(TopnCutoff, ReplayScoresLoneChildrenEitherWay) {
     // other entries are pending (large ones): both replays are the reference search.
     std::mt19937_64 rng(31);
     for (int round = 0; round < 6; ++round) {
-        Blocks blocks;
-        std::vector<double> weights;
-        board(rng, 3 + round % 2, 3, round % 2 == 0, blocks, weights);
-        const BlockList list = BlockList::from(blocks);
-        const CoverList all = reference_covers(list, weights);
+        const RankedBoard b = ranked_board(rng, 3 + round % 2, 3, round % 2 == 0);
+        const BlockList& list = b.list;
+        const std::vector<double>& weights = b.weights;
+        const CoverList& all = b.all;
         const auto candidates = cutoff_candidates(list, weights, UINT64_MAX);
         ASSERT_NE(candidates, nullptr);
         const ElementIndex index = build_element_index(list);
