@@ -17,9 +17,9 @@
 //
 // A child that is its parent's branch's only block (with a scorer whose keys only order
 // entries, keys_only_order) is scored as the tree grows in a matrix of at most
-// kEagerLoneColumns columns (about 10% faster on 30 columns than scoring it later). In a larger one it is not: the search does not score it when
-// nothing else is pending, and its key is then never compared, so a long chain of forced
-// blocks costs no score each. When something else is pending, the replay brings the matrix
+// kEagerLoneColumns columns (about 10% faster on 30 columns than scoring it later). In a
+// larger one it is not: the search does not score it when nothing else is pending, and its
+// key is then never compared, so a long chain of forced blocks costs no score each. When something else is pending, the replay brings the matrix
 // to the parent and scores it as the search would.
 #pragma once
 
@@ -58,7 +58,7 @@ public:
         CandidateTree tree(DancingLinks(relabeled, index.column_count(), interrupt, index.primary_count()));
         tree.nodes_.push_back(Node{0, 0, score_key(scorer.root_score(tree.state_.links())), -0.0});
         tree.eager_lone_ = tree.state_.links().column_count() <= eager_lone_columns;
-        if (!tree.grow(scorer, relabeled, tree.state_, interrupt)) return std::nullopt;
+        if (!tree.grow(scorer, relabeled, interrupt)) return std::nullopt;
         return tree;
     }
 
@@ -143,7 +143,6 @@ private:
     struct Children {
         std::vector<Node>& nodes;
         EntryIndex parent;
-        double parent_sum;
         InterruptPoll& poll;
         bool admit() const { return true; }
         // Whether nothing else is pending is the replay's to know: unless the sink scores
@@ -157,7 +156,7 @@ private:
     };
 
     template <class Scorer>
-    bool grow(Scorer& scorer, const BlockList& relabeled, LinkState& state, Interrupt* interrupt) {
+    bool grow(Scorer& scorer, const BlockList& relabeled, Interrupt* interrupt) {
         InterruptPoll poll(interrupt);
         std::vector<std::uint64_t> path, branch;
         std::vector<EntryIndex> ids;
@@ -167,31 +166,32 @@ private:
             std::size_t moves;        // the matrix's moves before the node's block
         };
         std::vector<Level> stack;
-        if (!expand(scorer, relabeled, state, 0, path, ids, branch, poll)) return false;
+        if (!expand(scorer, relabeled, 0, path, ids, branch, poll)) return false;
         stack.push_back(Level{0, 0, 0});
         while (!stack.empty()) {
             Level& top = stack.back();
             const Node& node = nodes_[top.node];
             if (top.next == node.child_count) {
-                state.rewind(top.moves);
+                state_.rewind(top.moves);
                 stack.pop_back();
                 if (!path.empty()) path.pop_back();
                 ids.pop_back();
                 continue;
             }
             const EntryIndex child = node.first_child + top.next++;
-            const std::size_t moves = state.covered().size();
-            state.choose(relabeled, nodes_[child].block);
+            const std::size_t moves = state_.covered().size();
+            state_.choose(relabeled, nodes_[child].block);
             path.push_back(nodes_[child].block);
-            if (!expand(scorer, relabeled, state, child, path, ids, branch, poll)) return false;
+            if (!expand(scorer, relabeled, child, path, ids, branch, poll)) return false;
             stack.push_back(Level{child, 0, moves});
         }
         return true;
     }
 
-    // Expands `node`, whose blocks are `path` (the matrix shows it), appending its children.
+    // Expands `node`, whose blocks are `path` (the matrix state_ shows it), appending its
+    // children.
     template <class Scorer>
-    bool expand(Scorer& scorer, const BlockList& relabeled, LinkState& state, EntryIndex node,
+    bool expand(Scorer& scorer, const BlockList& relabeled, EntryIndex node,
                 const std::vector<std::uint64_t>& path, std::vector<EntryIndex>& ids,
                 std::vector<std::uint64_t>& branch, InterruptPoll& poll) {
         ids.push_back(node);
@@ -200,10 +200,10 @@ private:
                                                                        nodes_[node].block);
         nodes_[node].weight_sum = sum;
         const std::size_t first = nodes_.size();
-        Children sink{nodes_, node, sum, poll, eager_lone_};
-        const StepStatus status = expand_entry(state.links(), scorer, relabeled, path, sum, branch, sink, ids);
+        Children sink{nodes_, node, poll, eager_lone_};
+        const StepStatus status = expand_entry(state_.links(), scorer, relabeled, path, sum, branch, sink, ids);
         if (nodes_.size() > kMaxReplayNodes) return false;
-        // expand_entry made a lone child of a branch of one block (its sink is always alone).
+        // expand_entry left the child of a branch of one block unscored (the sink said alone).
         if (keys_only_order<Scorer>() && !sink.eager_lone && status == StepStatus::Expanded && branch.size() == 1 &&
             nodes_.size() == first + 1)
             nodes_[first].lone = true;

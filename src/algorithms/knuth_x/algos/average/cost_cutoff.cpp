@@ -865,9 +865,9 @@ std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64
     // Until n covers are seen the cutoff is infinite, and a search for many covers spends most
     // of its time there. Rounds for n / 8^k covers, k = ..., 2, 1, each capped by what the two
     // before it predict, give the search for n a cutoff from the start. A round that sees
-    // fewer covers than it looks for below its cap is run again with a cap 4 times as far
-    // (twice), then without; a cap changes what a round costs, never what it keeps (see
-    // CutoffProblem::start).
+    // fewer covers than it looks for below its cap is run again with a cap at least twice as
+    // far above the round before, then without one after kCappedAttempts; a cap changes what
+    // a round costs, never what it keeps (see CutoffProblem::start).
     std::vector<std::uint64_t> sizes;
     for (std::uint64_t size = n;; size /= kRoundGrowth) {
         sizes.push_back(size);
