@@ -445,9 +445,10 @@ ThreadPool& helpers_pool(unsigned threads) {
 
 // A stream's covers with each score by its bits, and how it ended.
 using Pairs = std::vector<std::pair<std::uint64_t, std::vector<std::uint64_t>>>;
-// `taken`, when given, counts the steps whose expansion came from a helper.
+// `taken`, when given, counts the steps whose expansion or refinement came from a helper.
 std::pair<Pairs, StreamEnd> exact_stream(const Case& c, const std::vector<std::uint64_t>& include,
-                                         SearchCaps caps, ThreadPool* pool, std::uint64_t* taken = nullptr) {
+                                         SearchCaps caps, ThreadPool* pool, std::uint64_t* taken = nullptr,
+                                         std::uint64_t* refined = nullptr) {
     TopScStream stream(BlockList::from(c.blocks), c.inputs, include, caps, pool);
     Pairs pairs;
     try {
@@ -456,6 +457,7 @@ std::pair<Pairs, StreamEnd> exact_stream(const Case& c, const std::vector<std::u
         pairs.emplace_back(0, std::vector<std::uint64_t>{});  // the same place for every thread count
     }
     if (taken != nullptr) *taken += stream.ahead_counts().taken;
+    if (refined != nullptr) *refined += stream.ahead_counts().refined_ahead;
     return {pairs, stream.end()};
 }
 
@@ -463,7 +465,7 @@ std::pair<Pairs, StreamEnd> exact_stream(const Case& c, const std::vector<std::u
 
 TEST(TopScStream, HelpersGiveTheStreamOfOneThread) {
     std::mt19937_64 rng(1208);
-    std::uint64_t taken = 0;
+    std::uint64_t taken = 0, refined = 0;
     for (int round = 0; round < 400; ++round) {
         const Case c = round % 4 == 3 ? planted_case(rng, 5 + rng() % 4, round % 8 == 3) : random_case(rng);
         std::vector<std::uint64_t> include;
@@ -473,12 +475,13 @@ TEST(TopScStream, HelpersGiveTheStreamOfOneThread) {
         if (rng() % 3 == 0) caps.max_heap = rng() % 80;
         const auto one = exact_stream(c, include, caps, nullptr);
         for (unsigned threads : {2u, 4u}) {
-            ASSERT_EQ(exact_stream(c, include, caps, &helpers_pool(threads), &taken), one)
+            ASSERT_EQ(exact_stream(c, include, caps, &helpers_pool(threads), &taken, &refined), one)
                 << "round " << round << ", " << threads << " threads";
         }
     }
     if (xcover::testing::helpers_run_alongside()) {
         EXPECT_GT(taken, 0u);  // the helpers' expansions were used, not only the caller's
+        EXPECT_GT(refined, 0u);  // and their refinements
     }
 }
 

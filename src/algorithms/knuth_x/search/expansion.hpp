@@ -87,6 +87,7 @@ bool rules_out(const Scorer& scorer, std::uint64_t block) {
 struct ExpansionResult {
     StepStatus status = StepStatus::DeadEnd;
     double weight_sum = -0.0;  // the entry's own
+    double full_bound = 0.0;   // status Refined: the entry's full key (entry_bound)
     std::vector<std::uint32_t> blocks;
     std::vector<std::uint64_t> keys;
 };

@@ -25,11 +25,12 @@
 // brings the matrix to it, computes its full key, entry_bound, and puts it back with the
 // larger of the two keys and the same insertion number (status Refined); a later step pops
 // whatever is then the best, this entry again if its new key still is. The root's key is
-// already full. A full key depends on the entry alone and is computed on the search's thread
-// only, and the pending entries are the same whoever expanded them, so the steps are the
-// same with or without helpers. An entry handed to a helper that, once refined, no longer
-// pops first is taken back from it (its expansion is dropped), so that helpers hold only
-// entries about to be expanded.
+// already full. A full key depends on the entry alone, and the pending entries are the same
+// whoever expanded them, so the steps are the same with or without helpers. Helpers are
+// handed the best pending entries as they stand: one not yet refined to be refined only (its
+// full key, no children: most entries are refined and never expanded, so refinements are
+// most of the work to share), one refined to be expanded. A refined entry always goes back
+// to the frontier, and is handed out again, to be expanded, if it is still among the best.
 #pragma once
 
 #include <algorithm>
@@ -68,11 +69,13 @@ public:
     };
 
     // How the steps went, for benchmarks: entries expanded ahead and taken from the helpers,
-    // handed out but expanded here after all, and expanded here without being handed out.
+    // handed out but expanded here after all, and expanded here without being handed out;
+    // entries refined ahead and taken from the helpers (lazy keys).
     struct AheadCounts {
         std::uint64_t taken = 0;
         std::uint64_t redone = 0;
         std::uint64_t here = 0;
+        std::uint64_t refined_ahead = 0;
     };
     const AheadCounts& ahead_counts() const noexcept { return counts_; }
     // Expansions done by helpers so far (some may never be taken).
@@ -229,30 +232,31 @@ private:
     }
 
     // Gives a popped entry its full key (the larger of its cheap and its full one, both
-    // admissible) and puts it back among the pending entries; see "Lazy keys" above.
+    // admissible) and puts it back among the pending entries; see "Lazy keys" above. An entry
+    // handed out ahead was handed out to be refined: its key is the helper's when done.
     Step refine(const Popped& popped) {
         const EntryIndex entry = popped.slot.entry;
         refined_[entry] = 1;
-        const auto [path, links] = matrices_->move_to(arena_, entry, relabeled_, *scorer_);
-        const double full = scorer_->entry_bound(links, path.blocks());
-        const FrontierSlot slot{std::max(popped.slot.key, score_key(full)), entry};
-        if (!popped.ahead) {
-            frontier_.push(slot);
-        } else if (pops_first(slot)) {
-            insert_ahead(Ahead{slot, *popped.ahead});
-        } else {
-            speculation_->collect(*popped.ahead);  // waits for a helper at work on it
-            speculation_->release(*popped.ahead);
-            frontier_.push(slot);
-            dispatch_ahead();
+        if (popped.ahead) {
+            const ExpansionResult* result = speculation_->collect(*popped.ahead);
+            if (result != nullptr && result->status == StepStatus::Refined) {
+                ++counts_.refined_ahead;
+                blocks_.assign(speculation_->path(*popped.ahead).begin(), speculation_->path(*popped.ahead).end());
+                const double entry_sum = result->weight_sum;
+                put_back_refined(popped, result->full_bound);
+                return Step{blocks_, entry_sum, StepStatus::Refined};
+            }
         }
+        const auto [path, links] = matrices_->move_to(arena_, entry, relabeled_, *scorer_);
+        put_back_refined(popped, scorer_->entry_bound(links, path.blocks()));
         return Step{path.blocks(), path.weight_sum(), StepStatus::Refined};
     }
 
-    // Whether `slot` pops before every pending entry.
-    bool pops_first(const FrontierSlot& slot) const {
-        if (!frontier_.empty() && !pops_before(slot, frontier_.best())) return false;
-        return ahead_.empty() || pops_before(slot, ahead_.front().slot);
+    // Puts a refined entry back among the pending entries under the larger of its two keys.
+    void put_back_refined(const Popped& popped, double full) {
+        if (popped.ahead) speculation_->release(*popped.ahead);
+        frontier_.push(FrontierSlot{std::max(popped.slot.key, score_key(full)), popped.slot.entry});
+        dispatch_ahead();
     }
 
     void insert_ahead(const Ahead& ahead) {
@@ -270,7 +274,9 @@ private:
             if (!slot) break;
             const FrontierSlot best = frontier_.pop_best();
             arena_.read_path(best.entry, ahead_path_);
-            speculation_->dispatch(*slot, ahead_path_);
+            bool refine_only = false;
+            if constexpr (refines_keys<Scorer>()) refine_only = refined_.at(best.entry) == 0;
+            speculation_->dispatch(*slot, ahead_path_, refine_only);
             insert_ahead(Ahead{best, *slot});
             any = true;
         }
@@ -312,7 +318,7 @@ private:
     ChunkedArray<std::uint8_t> refined_;
     OrderedFrontier frontier_;
     InterruptPoll poll_;
-    std::vector<std::uint64_t> blocks_;          // blocks of an entry expanded ahead
+    std::vector<std::uint64_t> blocks_;          // blocks of an entry expanded or refined ahead
     std::vector<std::uint64_t> branch_blocks_;   // scratch
     std::vector<std::uint64_t> ahead_path_;      // scratch
     std::vector<Ahead> ahead_;                   // handed out ahead, best first

@@ -13,6 +13,11 @@
 // itself when it pops it, stopping where one thread stops and failing as one thread fails.
 // An entry that a helper has not started yet is expanded by the search's thread too.
 //
+// With lazy keys (refines_keys), an entry not yet refined is handed out to be refined only:
+// the helper computes its full key (entry_bound, a function of the entry alone) and no
+// children. Most entries of such a search are refined and never expanded, and the refinements
+// of the best pending entries are most of its work, so this is the work helpers share.
+//
 // Helpers take the pending entries in the order they were handed out, the order in which the
 // search's thread will want them. While it waits for one, the search's thread expands other
 // pending entries in a matrix of its own, and there it takes the entry that shares the
@@ -74,10 +79,12 @@ public:
     }
 
     // Hands the entry of `path` (its blocks in order of choice) to the helpers in free slot
-    // `slot`, which stays taken until `release`.
-    void dispatch(unsigned slot, const std::vector<std::uint64_t>& path) {
+    // `slot`, which stays taken until `release`: to be expanded, or with `refine_only` to
+    // have its full key computed (status Refined, `full_bound`).
+    void dispatch(unsigned slot, const std::vector<std::uint64_t>& path, bool refine_only = false) {
         Slot& s = slots_[slot];
         s.path.assign(path.begin(), path.end());
+        s.refine_only = refine_only;
         const std::size_t head = std::min(path.size(), kHeadBlocks);
         for (std::size_t i = 0; i < head; ++i) s.head[i].store(path[i], std::memory_order_relaxed);
         s.head_size.store(static_cast<std::uint32_t>(head), std::memory_order_relaxed);
@@ -150,6 +157,7 @@ private:
         std::atomic<std::uint32_t> state{kFree};
         std::atomic<std::uint64_t> ticket{0};
         std::vector<std::uint64_t> path;
+        bool refine_only = false;
         // The first blocks of `path`, which threads that have not claimed the slot may read
         // (a slot can be handed out again meanwhile: what they read then only guides a choice).
         std::array<std::atomic<std::uint64_t>, kHeadBlocks> head{};
@@ -177,7 +185,7 @@ private:
         bool ok = false;
         try {
             ok = context != nullptr &&
-                 expand(context->state, context->scorer, context->scratch, s.path, s.result);
+                 expand(context->state, context->scorer, context->scratch, s.path, s.refine_only, s.result);
         } catch (...) {
             ok = false;  // the search's thread expands this entry itself
         }
@@ -276,15 +284,23 @@ private:
         }
     };
 
-    // Expands the entry of `path` into `out`; false when cancelled.
+    // Expands the entry of `path` into `out`, or only computes its full key; false when
+    // cancelled.
     bool expand(LinkState& state, Scorer& scorer, Scratch& c, const std::vector<std::uint64_t>& path,
-                ExpansionResult& out) {
+                bool refine_only, ExpansionResult& out) {
         out.blocks.clear();
         out.keys.clear();
         out.weight_sum = weight_sum_of(scorer, path);
         restore_path(state, relabeled_, path, c.moves);
         c.last.assign(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(
                                                       std::min(path.size(), kHeadBlocks)));
+        if constexpr (refines_keys<Scorer>()) {
+            if (refine_only) {
+                out.full_bound = scorer.entry_bound(state.links(), path);
+                out.status = StepStatus::Refined;
+                return !cancelled_.load(std::memory_order_relaxed);
+            }
+        }
         KeepAll sink{cancelled_, out};
         out.status = expand_entry(state.links(), scorer, relabeled_, path, out.weight_sum, c.branch, sink);
         return !sink.stopped;

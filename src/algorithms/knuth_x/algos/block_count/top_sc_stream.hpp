@@ -58,10 +58,10 @@
 // between two steps: the next call goes on with nothing lost or repeated (a cover found by
 // the interrupted step is returned by the next call).
 //
-// Helpers: with a pool set above one thread, helper threads expand the best pending entries
-// ahead, each with a scorer of its own that never polls the Interrupt, and the search takes
-// an expansion done ahead only as it stands, complete: it is the one the search's thread
-// would make uninterrupted. So without interrupts the covers, their order and their scores
+// Helpers: with a pool set above one thread, helper threads refine (full bound only) or
+// expand the best pending entries ahead, each with a scorer of its own that never polls the
+// Interrupt, and the search takes a bound or an expansion done ahead only as it stands,
+// complete: it is the one the search's thread would make uninterrupted. So without interrupts the covers, their order and their scores
 // are those of one thread, bit for bit. An interrupt within a step touches only entries the
 // search's thread expands itself; as with one thread, covers of equal score may then come
 // out in another order (which entries a helper took depends on timing). work() counts the
