@@ -445,7 +445,8 @@ ThreadPool& helpers_pool(unsigned threads) {
 
 // A stream's covers with each score by its bits, and how it ended.
 using Pairs = std::vector<std::pair<std::uint64_t, std::vector<std::uint64_t>>>;
-// `taken`, when given, counts the steps whose expansion or refinement came from a helper.
+// `taken` and `refined`, when given, count the steps whose expansion, resp. refinement, came
+// from a helper.
 std::pair<Pairs, StreamEnd> exact_stream(const Case& c, const std::vector<std::uint64_t>& include,
                                          SearchCaps caps, ThreadPool* pool, std::uint64_t* taken = nullptr,
                                          std::uint64_t* refined = nullptr) {

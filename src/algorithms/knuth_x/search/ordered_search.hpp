@@ -131,8 +131,7 @@ public:
             const ExpansionResult* result = speculation_->collect(*popped.ahead);
             if (result != nullptr) {
                 ++counts_.taken;
-                blocks_.assign(speculation_->path(*popped.ahead).begin(),
-                               speculation_->path(*popped.ahead).end());
+                take_ahead_path(*popped.ahead);
                 const double entry_sum = result->weight_sum;
                 const StepStatus status = result->status;
                 if (status == StepStatus::Expanded) commit(entry, *result);
@@ -241,7 +240,7 @@ private:
             const ExpansionResult* result = speculation_->collect(*popped.ahead);
             if (result != nullptr && result->status == StepStatus::Refined) {
                 ++counts_.refined_ahead;
-                blocks_.assign(speculation_->path(*popped.ahead).begin(), speculation_->path(*popped.ahead).end());
+                take_ahead_path(*popped.ahead);
                 const double entry_sum = result->weight_sum;
                 put_back_refined(popped, result->full_bound);
                 return Step{blocks_, entry_sum, StepStatus::Refined};
@@ -250,6 +249,12 @@ private:
         const auto [path, links] = matrices_->move_to(arena_, entry, relabeled_, *scorer_);
         put_back_refined(popped, scorer_->entry_bound(links, path.blocks()));
         return Step{path.blocks(), path.weight_sum(), StepStatus::Refined};
+    }
+
+    // Copies the path handed out in `slot` into blocks_, which outlives the slot's release.
+    void take_ahead_path(unsigned slot) {
+        const std::vector<std::uint64_t>& path = speculation_->path(slot);
+        blocks_.assign(path.begin(), path.end());
     }
 
     // Puts a refined entry back among the pending entries under the larger of its two keys.

@@ -61,8 +61,8 @@
 // Helpers: with a pool set above one thread, helper threads refine (full bound only) or
 // expand the best pending entries ahead, each with a scorer of its own that never polls the
 // Interrupt, and the search takes a bound or an expansion done ahead only as it stands,
-// complete: it is the one the search's thread would make uninterrupted. So without interrupts the covers, their order and their scores
-// are those of one thread, bit for bit. An interrupt within a step touches only entries the
+// complete: it is the one the search's thread would make uninterrupted. So without
+// interrupts the covers, their order and their scores are those of one thread, bit for bit. An interrupt within a step touches only entries the
 // search's thread expands itself; as with one thread, covers of equal score may then come
 // out in another order (which entries a helper took depends on timing). work() counts the
 // search's thread's bounds only. A step that waits for a helper's expansion of its entry
@@ -124,7 +124,8 @@ public:
 
     StreamEnd end() const noexcept { return steps_.end(); }
     std::uint64_t steps() const noexcept { return steps_.steps(); }
-    // Steps whose expansion a helper made, and the others (for tests and benchmarks).
+    // Steps whose expansion or refinement a helper made, and the others (for tests and
+    // benchmarks).
     OrderedSearch<TightScScorer>::AheadCounts ahead_counts() const noexcept {
         return search_ ? search_->ahead_counts() : OrderedSearch<TightScScorer>::AheadCounts{};
     }
