@@ -6,6 +6,8 @@ namespace xcover::py {
 
 namespace {
 
+constexpr double kBelowOne = 0x1.fffffffffffffp-1;  // the largest double below 1
+
 bool call_progress(PyObject* progress, double fraction, std::uint64_t covers) {
     Ref result = own(PyObject_CallFunction(progress, "dK", fraction, static_cast<unsigned long long>(covers)));
     return result != nullptr;
@@ -21,7 +23,9 @@ bool check_progress_argument(PyObject* progress) {
 
 bool SourceProgress::report() {
     const SearchProgress now = source_->progress();
-    last_ = std::max(last_, now.fraction);
+    // Helpers may have searched the whole tree before the calling thread sees that the count
+    // is over: 1.0 is kept for the one report of a finished count.
+    last_ = std::max(last_, std::min(now.fraction, kBelowOne));
     return call_progress(progress_, last_, now.covers);
 }
 

@@ -17,7 +17,8 @@ bool check_progress_argument(PyObject* progress);
 // Calls `progress(fraction, covers)` with a source's progress (CoverSource::progress) each time
 // the SignalCheck it is installed in finds a report due, from the calling thread between two
 // steps of the search: never while the source or a helper holds a lock. The fractions it passes
-// never decrease, whatever the rounding of the sums of parts.
+// never decrease, whatever the rounding of the sums of parts, and stay below 1 (report_finished
+// says 1).
 class SourceProgress final : public ProgressReport {
 public:
     SourceProgress(PyObject* progress, CoverSource& source) : progress_(progress), source_(&source) {}
