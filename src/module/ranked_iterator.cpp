@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <atomic>
 #include <new>
@@ -18,7 +19,9 @@ namespace {
 struct IteratorState : IteratorCommon {
     std::unique_ptr<RankedSource> source;  // nullptr once the stream has ended or failed
     const char* what = "";
-    Ref held;  // a pair taken from the source but not handed out: a signal handler raised first
+    // Pairs taken from the source but not handed out yet, oldest first: a signal handler
+    // raised before they reached the caller (or memory ran out building take_until's list).
+    std::deque<Ref> held;
     // What take_until needs of the pairs handed out so far (by next or take_until): their
     // number, log of the sum of exp(-cost), and the last cost. Read and written under `lock`.
     std::uint64_t handed = 0;
@@ -45,11 +48,10 @@ void raise_pending_bound(IteratorState& state) {
         state.pending_bound = std::max(state.pending_bound, *bound);
 }
 
-// The next (score, cover) pair as a new tuple; nullptr at the end (no exception) or with an
-// exception set. The lock is held.
-XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& state) {
-    if (state.held) return state.held.release();
-    if (!state.source) return nullptr;
+// Takes the next (score, cover) pair from the source into the held pairs, counted as handed
+// out from then on; false at the end (no exception) or with an exception set. The lock is held.
+XCOVER_CATCHES_FORCED_UNWIND bool take_pair(Call& call, IteratorState& state) {
+    if (!state.source) return false;
     std::optional<std::optional<RankedCover>> found;
     try {
         found = run_detached(call.check, [&](Interrupt& interrupt) {
@@ -61,17 +63,17 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
         state.source.reset();  // the stream cannot go past it
         PyErr_Format(PyExc_ValueError, "%s cannot rank this input exactly: %s", state.what,
                      unrankable.what());
-        return nullptr;
+        return false;
     } catch (...) {
         state.source.reset();  // a stream that failed midway cannot resume
         throw;
     }
     raise_pending_bound(state);
-    if (!found) return nullptr;  // a signal handler raised; the stream resumes next time
+    if (!found) return false;  // a signal handler raised; the stream resumes next time
     if (!*found) {
         state.exhausted = state.source->end() == StreamEnd::Exhausted;
         state.source.reset();
-        return nullptr;
+        return false;
     }
     // Counted once taken from the source, even if building the pair fails: it is gone.
     const double cost = (*found)->score;
@@ -81,17 +83,37 @@ XCOVER_CATCHES_FORCED_UNWIND PyObject* next_pair(Call& call, IteratorState& stat
     state.last_cost = cost;
     Ref score = own(PyFloat_FromDouble(cost));
     Ref cover = score ? own(cover_to_python((*found)->blocks)) : nullptr;
-    if (!cover) return nullptr;
+    if (!cover) return false;
     Ref pair = own(PyTuple_Pack(2, score.get(), cover.get()));
-    if (!pair) return nullptr;
-    // The interpreter runs pending signal handlers as the call returns: a Ctrl-C that came
-    // after the search's last check would drop the pair on its way to the caller. Run them
-    // here instead, and keep the pair for the next call when one raises.
-    if (on_main_thread().value_or(false) && Py_MakePendingCalls() != 0) {
-        state.held = std::move(pair);
-        return nullptr;
-    }
+    if (!pair) return false;
+    state.held.push_back(std::move(pair));
+    return true;
+}
+
+// Whether a pending signal handler raised. The interpreter runs them as a call returns: a
+// Ctrl-C that came after the search's last check would drop what the call returns on its
+// way to the caller. They run here instead, and the pairs stay held when one raises.
+bool signal_handler_raised() { return on_main_thread().value_or(false) && Py_MakePendingCalls() != 0; }
+
+// The next pair (a new reference), the oldest held first; nullptr at the end (no exception)
+// or with an exception set. The lock is held.
+PyObject* next_pair(Call& call, IteratorState& state) {
+    if (state.held.empty() && !take_pair(call, state)) return nullptr;
+    if (signal_handler_raised()) return nullptr;
+    Ref pair = std::move(state.held.front());
+    state.held.pop_front();
     return pair.release();
+}
+
+// Every held pair, handed out as a new list; nullptr with an exception set, the pairs still
+// held, when the list cannot be made.
+PyObject* hand_out_held(IteratorState& state) {
+    Ref list = own(PyList_New(static_cast<Py_ssize_t>(state.held.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < state.held.size(); ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), state.held[i].release());
+    state.held.clear();
+    return list.release();
 }
 
 // Runs `body(call, state)` with the iterator's lock held, every failure translated.
@@ -149,15 +171,14 @@ PyObject* take_until(PyObject* self, PyObject* args, PyObject* kwargs) {
                          static_cast<unsigned long long>(state.handed));
             return nullptr;
         }
-        ListBuilder taken;
+        // The pairs are taken into the held ones, which come first: on an exception (a Ctrl-C
+        // midway) they stay there, and the next call returns them.
         while (alpha < 1.0 && state.handed < count && !handed_share_is_small(state, count, alpha)) {
             const double before = state.last_cost;
-            Ref pair = own(next_pair(call, state));
-            if (!pair) {
+            if (!take_pair(call, state)) {
                 if (PyErr_Occurred()) return nullptr;
                 break;
             }
-            if (!taken.push(pair.release())) return nullptr;
             if (!(state.last_cost >= before)) {
                 PyErr_Format(PyExc_ValueError,
                              "take_until needs costs in nondecreasing order: cover %llu costs "
@@ -166,7 +187,8 @@ PyObject* take_until(PyObject* self, PyObject* args, PyObject* kwargs) {
                 return nullptr;
             }
         }
-        return taken.finish();
+        if (signal_handler_raised()) return nullptr;
+        return hand_out_held(state);
     });
 }
 
@@ -179,7 +201,8 @@ constexpr const char* kTakeUntilDoc =
     "at most (count - k) * exp(-s_k), since the stream comes in nondecreasing cost; k counts\n"
     "every pair the stream has given, by next() or an earlier take_until. Returns the list of\n"
     "pairs taken; the stream goes on after them. A count below the pairs already given raises\n"
-    "ValueError, a negative or too large one OverflowError.";
+    "ValueError, a negative or too large one OverflowError. Interrupted (Ctrl-C), it raises,\n"
+    "and the pairs it had taken come first from the stream's next call.";
 
 PyObject* get_progress(PyObject* self, void*) {
     return with_lock(self, [](Call&, IteratorState& state) -> PyObject* {

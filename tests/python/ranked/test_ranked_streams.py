@@ -491,6 +491,32 @@ def test_sigint_stops_a_stream_that_resumes_with_nothing_lost(threads, mode, wan
     assert out[2:] == ["True", "True"]
 
 
+@thread_settings(2)
+def test_sigint_stops_take_until_and_the_pairs_it_took_come_next(threads):
+    # take_until(0.0, n) takes pairs until n were given; a Ctrl-C 0.3 s in stops it, and the
+    # pairs it had taken come first from the following calls, next() or take_until.
+    out = run_script_words(SEND_LATER + textwrap.dedent(
+        f"""
+        import itertools
+        import xcover
+        from pentomino import pentomino_blocks
+        blocks, _ = pentomino_blocks(6, 10)
+        weights = [1.0 / (1 + i % 7) for i in range(len(blocks))]
+        expected = list(itertools.islice(xcover.iter_top(blocks, weights), 40))
+        xcover.set_threads({threads})
+        stream = xcover.iter_top(blocks, weights)
+        sent = send_later(signal.SIGINT, 0.3)
+        try:
+            got = stream.take_until(0.0, 40)
+            interrupted = False
+        except KeyboardInterrupt:
+            interrupted = True
+            got = [next(stream)] + stream.take_until(0.0, 40)
+        print(interrupted, got == expected, stream.progress[2])
+        """))
+    assert out == ["True", "True", "40"]
+
+
 def test_a_ctrl_c_as_next_returns_keeps_the_pair_for_the_next_call():
     # A signal that comes after the search's last check is handled as next() returns: the pair
     # must not be dropped on its way (it comes with the next call). Signals are sent at many
