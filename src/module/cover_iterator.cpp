@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "depth_first_batches.hpp"
+#include "interpreter_thread.hpp"
 #include "iterator_base.hpp"
 #include "results.hpp"
 
@@ -64,7 +65,9 @@ PyObject* next_cover(Call& call, IteratorState& state) {
         if (!refill(call, state)) return nullptr;
         if (state.next_in_batch == state.batch.size()) return nullptr;
     }
-    // Moves on only once the list exists: a MemoryError here leaves the cover to the next call.
+    // Moves on only once the list exists and no signal handler raised: a MemoryError or a
+    // Ctrl-C here leaves the cover to the next call.
+    if (signal_handler_raised()) return nullptr;
     PyObject* cover = cover_to_python(state.batch[state.next_in_batch]);
     if (cover != nullptr) {
         ++state.next_in_batch;

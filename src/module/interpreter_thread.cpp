@@ -20,4 +20,6 @@ std::optional<bool> on_main_thread() {
     return value == PyThread_get_thread_ident();
 }
 
+bool signal_handler_raised() { return Py_MakePendingCalls() != 0; }
+
 }  // namespace xcover::py

@@ -90,13 +90,9 @@ XCOVER_CATCHES_FORCED_UNWIND bool take_pair(Call& call, IteratorState& state) {
     return true;
 }
 
-// Whether a pending signal handler raised. The interpreter runs them as a call returns: a
-// Ctrl-C that came after the search's last check would drop what the call returns on its
-// way to the caller. They run here instead, and the pairs stay held when one raises.
-bool signal_handler_raised() { return on_main_thread().value_or(false) && Py_MakePendingCalls() != 0; }
-
 // The next pair (a new reference), the oldest held first; nullptr at the end (no exception)
-// or with an exception set. The lock is held.
+// or with an exception set, the pairs still held when a signal handler raised. The lock is
+// held.
 PyObject* next_pair(Call& call, IteratorState& state) {
     if (state.held.empty() && !take_pair(call, state)) return nullptr;
     if (signal_handler_raised()) return nullptr;
@@ -187,7 +183,7 @@ PyObject* take_until(PyObject* self, PyObject* args, PyObject* kwargs) {
                 return nullptr;
             }
         }
-        if (signal_handler_raised()) return nullptr;
+        if (signal_handler_raised()) return nullptr;  // the pairs stay held
         return hand_out_held(state);
     });
 }

@@ -615,6 +615,43 @@ def test_sigint_stops_a_long_next_which_then_resumes():
     assert out[2:] == ["True", "True", "True", "True", "True"]
 
 
+def test_a_ctrl_c_as_next_returns_keeps_the_cover_for_the_next_call():
+    # Langford 10 has no arrangement: next() searches the whole tree, in less than one
+    # signal-check interval, before the second wildcard. A signal during that search is
+    # handled as next() returns: the cover must not be dropped on its way, but come with the
+    # next call. Signals at moments spread over the search, one per fresh iterator.
+    out = run(
+        """
+        blocks = langford_with_two_wildcards(10)
+        expected = xcover.get_all(blocks)
+        start = time.monotonic()
+        list(xcover.iter_all(blocks))
+        whole = time.monotonic() - start
+        lost = interrupted = 0
+        for k in range(20):
+            it = xcover.iter_all(blocks)
+            sent = send_later(signal.SIGINT, whole * k / 20)
+            got = []
+            while True:
+                try:
+                    got.append(next(it))
+                except StopIteration:
+                    break
+                except KeyboardInterrupt:
+                    interrupted += 1
+            try:  # a signal sent after the last cover
+                while not sent:
+                    time.sleep(0.001)
+                time.sleep(0.005)
+            except KeyboardInterrupt:
+                pass
+            lost += got != expected
+        print(lost, interrupted > 0)
+        """
+    )
+    assert out == ["0", "True"]
+
+
 def test_sigint_stops_a_list_built_from_quick_batches():
     # Langford 15 yields a batch in far less than a signal-check interval, and list() runs
     # no bytecode between covers: the refills must keep the check's clock between them.
