@@ -627,11 +627,22 @@ def test_a_ctrl_c_as_next_returns_keeps_the_cover_for_the_next_call():
         start = time.monotonic()
         list(xcover.iter_all(blocks))
         whole = time.monotonic() - start
+        # One sender thread for all the signals: starting a timer per signal waits for its
+        # thread, and a signal that came during that wait would land outside the loop.
+        import queue
+        requests = queue.Queue()
+        def sender():
+            while True:
+                delay, sent = requests.get()
+                time.sleep(delay)
+                sent.append(time.monotonic())
+                os.kill(os.getpid(), signal.SIGINT)
+        threading.Thread(target=sender, daemon=True).start()
         lost = interrupted = 0
         for k in range(20):
             it = xcover.iter_all(blocks)
-            sent = send_later(signal.SIGINT, whole * k / 20)
-            got = []
+            sent, got = [], []
+            requests.put((whole * (k + 1) / 21, sent))
             while True:
                 try:
                     got.append(next(it))
