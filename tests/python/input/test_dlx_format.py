@@ -330,12 +330,15 @@ def test_malformed_utf8_is_reported_where_python_finds_it(tmp_path_factory, prob
 
 
 ENDLESS = """
+import re
 import xcover
-for device, message in [("/dev/zero", "line 1, column 1: a NUL character"), ("/dev/urandom", "not ")]:
+# Random bytes are mostly not UTF-8 on line 1, but may hold a newline first, or parse as a
+# name with a forbidden character: any fault of the format, located, stops the read.
+for device, pattern in [("/dev/zero", "line 1, column 1: a NUL character"), ("/dev/urandom", r"line \\d+, column \\d+: ")]:
     try:
         xcover.read_dlx_file(device)
     except ValueError as e:
-        assert str(e).startswith("line 1, column ") and message in str(e), e
+        assert re.match(pattern, str(e)), e
     else:
         raise AssertionError(device)
 print("stopped")
