@@ -54,18 +54,8 @@ bool SignalCheck::run_due_check() {
     // thread would hold its signals back.
     if (thread_ == Thread::Unknown)
         thread_ = on_main_thread().value_or(true) ? Thread::Main : Thread::Other;
-    return thread_ != Thread::Main || run_signal_handlers();
+    return thread_ != Thread::Main || !signal_handler_raised();
 }
-
-// Runs the handlers and nothing else: no Python code of ours, no allocation, no collection.
-// PyErr_CheckSignals runs a scheduled garbage collection first, and evaluating code would
-// collect after the handlers; either way a finalizer or weakref callback executes Python code
-// inside the check, and a signal that arrives meanwhile has its handler run there, where the
-// interpreter discards the KeyboardInterrupt with the finalizer's other errors ("Exception
-// ignored in ..."): the signal is lost. Py_MakePendingCalls handles the pending signals and
-// the calls queued with Py_AddPendingCall, and leaves the collection to the interpreter's next
-// bytecode after the call returns.
-bool SignalCheck::run_signal_handlers() { return Py_MakePendingCalls() == 0; }
 
 void SignalCheck::restore_exception() {
     if (exception_ == nullptr) fail("search interrupted with no exception to report");

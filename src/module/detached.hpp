@@ -115,8 +115,6 @@ private:
     bool check_attached();
     // Attached: lets other threads in and runs handlers when due; false when one raised.
     bool run_due_check();
-    // Attached: runs pending signal handlers; false when one raised (its exception pending).
-    bool run_signal_handlers();
 
     // Attached: calls progress_ when due; false when it raised (its exception pending).
     bool run_due_report();

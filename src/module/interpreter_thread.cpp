@@ -20,6 +20,14 @@ std::optional<bool> on_main_thread() {
     return value == PyThread_get_thread_ident();
 }
 
+// Runs the handlers and nothing else: no Python code of ours, no allocation, no collection.
+// PyErr_CheckSignals runs a scheduled garbage collection first, and evaluating code would
+// collect after the handlers; either way a finalizer or weakref callback executes Python code
+// inside the check, and a signal that arrives meanwhile has its handler run there, where the
+// interpreter discards the KeyboardInterrupt with the finalizer's other errors ("Exception
+// ignored in ..."): the signal is lost. Py_MakePendingCalls handles the pending signals and
+// the calls queued with Py_AddPendingCall (on the main thread only, returning 0 elsewhere),
+// and leaves the collection to the interpreter's next bytecode after the call returns.
 bool signal_handler_raised() { return Py_MakePendingCalls() != 0; }
 
 }  // namespace xcover::py

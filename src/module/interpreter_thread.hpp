@@ -20,11 +20,11 @@ namespace xcover::py {
 // exception pending.
 std::optional<bool> on_main_thread();
 
-// Runs the pending signal handlers now (the interpreter runs them only on its main thread);
-// true when one raised, its exception pending. The interpreter would run them as the calling
-// function returns, and a handler that raises then drops the value the function returns: an
-// iterator that was about to hand out a cover calls this first and keeps the cover for the
-// next call when it says true.
+// Runs the pending signal handlers now (the interpreter runs them only on its main thread),
+// and nothing else; true when one raised, its exception pending. SignalCheck's due checks run
+// them so. The interpreter would also run them as the calling function returns, and a handler
+// that raises then drops the value the function returns: an iterator that was about to hand
+// out a cover calls this first and keeps the cover for the next call when it says true.
 bool signal_handler_raised();
 
 }  // namespace xcover::py
