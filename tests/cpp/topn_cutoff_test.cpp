@@ -113,6 +113,43 @@ TEST(TopnCutoff, ManyCoversFromCappedRounds) {
     }
 }
 
+TEST(TopnCutoff, KnownCostsOfEarlierSearchesOnlyChangeTheTime) {
+    // A stream's rounds pass the costs they saw to the next round's search, which caps itself
+    // from them. Costs that predict a cap far too low (raised again and again), far too high,
+    // or falling (no cap), as well as the true ones, must leave the covers as they are.
+    std::mt19937_64 rng(99);
+    ThreadPool two(2);
+    for (int round = 0; round < 2; ++round) {
+        const RankedBoard b = ranked_board(rng, 4, 4, round == 1);
+        ASSERT_GT(b.all.size(), 3000u);
+        const std::vector<double> sums = [&] {
+            std::vector<double> out;
+            for (std::uint64_t i = 0; i < 300; ++i) {
+                double sum = -0.0;
+                for (std::uint64_t block : b.all[i]) sum += b.weights[block];
+                out.push_back(sum);
+            }
+            return out;
+        }();
+        const std::vector<std::vector<CostAt>> knowns = {
+            {{1, sums[0]}, {4, sums[3]}, {16, sums[15]}},           // the true costs
+            {{1, sums[0] - 50.0}, {2, sums[0] - 49.999}},          // a cap far below
+            {{1, sums[0]}, {3, sums[0] + 1e6}},                    // a cap far above
+            {{2, sums[5]}, {5, sums[1]}},                          // falling costs
+            {{5, sums[4]}, {5, sums[4]}, {0, 0.0}, {400, 1.0}},    // repeated, empty, beyond n
+        };
+        for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two})
+            for (std::uint64_t n : {20, 64, 300})
+                for (const std::vector<CostAt>& known : knowns) {
+                    const auto candidates = cutoff_candidates(b.list, b.weights, n, nullptr, pool, known);
+                    ASSERT_NE(candidates, nullptr);
+                    EXPECT_TRUE(same(*replay_cutoff_search(b.list, b.weights, candidates, n, nullptr), prefix(b.all, n)))
+                        << "round " << round << " n " << n << " known from " << known.front().m
+                        << (pool ? " two threads" : "");
+                }
+    }
+}
+
 TEST(TopnCutoff, ReplayScoresLoneChildrenEitherWay) {
     // A lone child is scored as the tree grows (small matrices) or by the replay, only when
     // other entries are pending (large ones): both replays are the reference search.

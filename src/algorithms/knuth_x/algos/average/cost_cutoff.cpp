@@ -839,18 +839,21 @@ constexpr std::uint64_t kUncappedRound = 128;
 // Each round looks for kRoundGrowth times the covers of the one before.
 constexpr std::uint64_t kRoundGrowth = 8;
 
+// How far beyond the line through the last two costs a cap lies: the costs grow faster than
+// linearly in log n on boards, and a stream's rounds, 4 times apart, see fewer points.
+constexpr double kStretch = 1.5;
+constexpr double kStretchFromKnown = 2.0;
+
 // Capped searches of one round before it runs without a cap.
 constexpr int kCappedAttempts = 4;
 
 // A cap for a round that looks for `n` covers, from two (count, count-th cheapest cost)
 // pairs `a` and `b` with a.first < b.first < n: the n-th cheapest cost grows about linearly in
 // log n, so the costs seen are extrapolated, half as far again.
-double extrapolated_cap(std::pair<std::uint64_t, double> a, std::pair<std::uint64_t, double> b, std::uint64_t n) {
-    constexpr double kStretch = 1.5;
-    const double per_log =
-        (b.second - a.second) / std::log(static_cast<double>(b.first) / static_cast<double>(a.first));
+double extrapolated_cap(CostAt a, CostAt b, std::uint64_t n, double stretch) {
+    const double per_log = (b.cost - a.cost) / std::log(static_cast<double>(b.m) / static_cast<double>(a.m));
     if (!(per_log > 0.0) || !std::isfinite(per_log)) return kInf;
-    const double cap = b.second + kStretch * per_log * std::log(static_cast<double>(n) / static_cast<double>(b.first));
+    const double cap = b.cost + stretch * per_log * std::log(static_cast<double>(n) / static_cast<double>(b.m));
     return std::isfinite(cap) ? cap : kInf;
 }
 
@@ -859,7 +862,7 @@ double extrapolated_cap(std::pair<std::uint64_t, double> a, std::pair<std::uint6
 std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64_t columns,
                                          const std::vector<double>& weights, const NetCosts& costs,
                                          std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt,
-                                         ThreadPool* pool) {
+                                         ThreadPool* pool, std::span<const CostAt> known) {
     CutoffProblem problem(relabeled, columns, weights, costs, n, max_kept);
     if (problem.infeasible) return CoverList{};
     // Until n covers are seen the cutoff is infinite, and a search for many covers spends most
@@ -867,24 +870,33 @@ std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64
     // before it predict, give the search for n a cutoff from the start. A round that sees
     // fewer covers than it looks for below its cap is run again with a cap at least twice as
     // far above the round before, then without one after kCappedAttempts; a cap changes what
-    // a round costs, never what it keeps (see CutoffProblem::start).
+    // a round costs, never what it keeps (see CutoffProblem::start). Two known costs stand for
+    // the rounds before the search for n, at any n.
+    std::vector<CostAt> seen;  // (size, its n-th cost) of each round
+    for (const CostAt& point : known)
+        if (point.m > 0 && point.m < n && (seen.empty() || point.m > seen.back().m)) seen.push_back(point);
+    const bool capped_from_known = seen.size() >= 2 && n < max_kept;
     std::vector<std::uint64_t> sizes;
-    for (std::uint64_t size = n;; size /= kRoundGrowth) {
+    for (std::uint64_t size = n; !capped_from_known; size /= kRoundGrowth) {
         sizes.push_back(size);
         if (size <= kUncappedRound || n >= max_kept) break;
     }
-    if (sizes.size() > 1 && sizes.back() > 1) sizes.push_back(1);  // two costs before the first cap
-    std::reverse(sizes.begin(), sizes.end());
-    std::vector<std::pair<std::uint64_t, double>> seen;  // (size, its n-th cost) of each round
+    if (capped_from_known) {
+        sizes.push_back(n);
+    } else {
+        seen.clear();
+        if (sizes.size() > 1 && sizes.back() > 1) sizes.push_back(1);  // two costs before the first cap
+        std::reverse(sizes.begin(), sizes.end());
+    }
     for (const std::uint64_t size : sizes) {
         Round round;
-        const double floor = seen.empty() ? kInf : seen.back().second;  // the last round's n-th cost
+        const double floor = seen.empty() ? kInf : seen.back().cost;  // the last round's n-th cost
         double cap = kInf;
         for (int attempt = 0;; ++attempt) {
             // A cap at least twice as far above the last round's cost as the one that fell short.
             const double last = cap;
-            cap = size > kUncappedRound && seen.size() >= 2 && attempt < kCappedAttempts
-                      ? extrapolated_cap(seen[seen.size() - 2], seen.back(), size)
+            cap = (size > kUncappedRound || capped_from_known) && seen.size() >= 2 && attempt < kCappedAttempts
+                      ? extrapolated_cap(seen[seen.size() - 2], seen.back(), size, capped_from_known ? kStretchFromKnown : kStretch)
                       : kInf;
             if (attempt > 0 && cap != kInf) cap = std::max(cap, last + (last - floor));
             round = search_round(problem, size, cap, interrupt, pool);
@@ -892,11 +904,11 @@ std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64
             if (round.reached_n || cap == kInf) break;
             // Every cover below the cap was seen: the largest seen is the count-th cheapest, a
             // closer point to extrapolate from.
-            if (round.count > seen.back().first) seen.emplace_back(round.count, round.largest);
+            if (round.count > seen.back().m) seen.push_back(CostAt{round.count, round.largest});
         }
         // A round without a cap that sees fewer covers than it looks for keeps them all.
         if (size == n || !round.reached_n) return std::move(round.covers);
-        seen.emplace_back(size, round.cutoff);
+        seen.push_back(CostAt{size, round.cutoff});
     }
     return std::nullopt;  // not reached: the last size is n
 }

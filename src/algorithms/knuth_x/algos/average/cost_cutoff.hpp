@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "../../interrupt.hpp"
@@ -29,6 +30,12 @@
 #include "../../search/covers.hpp"
 
 namespace xcover {
+
+// The m-th cheapest cost of a problem's covers.
+struct CostAt {
+    std::uint64_t m;
+    double cost;
+};
 
 struct NetCosts {
     std::vector<double> net;  // per block: its weight less its columns' prices
@@ -54,9 +61,12 @@ NetCosts net_costs(const BlockList& relabeled, std::uint64_t columns, const std:
 // cutoff: the covers kept are then those of a cutoff reached in another order, so the set may
 // differ within the margins, never by a cover costing up to U + 4 margins (a candidate set
 // only ever needs to hold those).
+// `known` may give (m, the m-th cheapest cost) for sizes m below n from earlier searches of
+// the same problem, m increasing (a stream's rounds): with two of them, the search for n is
+// capped from the start by what they predict. They only change how long it takes.
 std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64_t columns,
                                          const std::vector<double>& weights, const NetCosts& costs,
                                          std::uint64_t n, std::uint64_t max_kept, Interrupt* interrupt,
-                                         ThreadPool* pool = nullptr);
+                                         ThreadPool* pool = nullptr, std::span<const CostAt> known = {});
 
 }  // namespace xcover

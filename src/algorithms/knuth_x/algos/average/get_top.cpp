@@ -20,14 +20,15 @@ constexpr std::uint64_t kExtraCandidates = 100'000;
 }  // namespace
 
 std::shared_ptr<const CoverCandidates> cutoff_candidates(const BlockList& blocks, const std::vector<double>& weights,
-                                                         std::uint64_t n, Interrupt* interrupt, ThreadPool* pool) {
+                                                         std::uint64_t n, Interrupt* interrupt, ThreadPool* pool,
+                                                         std::span<const CostAt> known) {
     if (!cutoff_applies(blocks, weights)) return nullptr;
     const ElementIndex index = build_element_index(blocks, interrupt);
     const BlockList relabeled = relabel_all(index, blocks, interrupt);
     const NetCosts costs = net_costs(relabeled, index.column_count(), weights, interrupt);
     const std::uint64_t wanted = n < kMaxCandidates ? n + std::max(n, kExtraCandidates) : kMaxCandidates;
     const std::optional<CoverList> covers = cheapest_covers(relabeled, index.column_count(), weights, costs, n,
-                                                            std::min(wanted, kMaxCandidates), interrupt, pool);
+                                                            std::min(wanted, kMaxCandidates), interrupt, pool, known);
     if (!covers) return nullptr;
     return std::make_shared<const CoverCandidates>(*covers, blocks.size());
 }

@@ -11,6 +11,7 @@
 #include "../../search/covers.hpp"
 #include "../../search/ordered_search.hpp"
 #include "avg_est.hpp"
+#include "cost_cutoff.hpp"
 #include "cutoff_scorer.hpp"
 
 namespace xcover {
@@ -30,10 +31,12 @@ using CutoffAvgSearch = OrderedSearch<CutoffAvgScorer>;
 // The candidates of a search with a cutoff for the first n covers: every cover that can be
 // among them (all covers for n = UINT64_MAX). Nothing when a cutoff is not sound for these
 // inputs (cost_cutoff.hpp) or when more than kMaxCandidates covers qualify. With a pool set
-// above one thread, its helpers search beside the caller's thread.
+// above one thread, its helpers search beside the caller's thread. `known`: costs of earlier
+// searches of the same blocks and weights (see cheapest_covers), for speed alone.
 std::shared_ptr<const CoverCandidates> cutoff_candidates(const BlockList& blocks, const std::vector<double>& weights,
                                                          std::uint64_t n, Interrupt* interrupt = nullptr,
-                                                         ThreadPool* pool = nullptr);
+                                                         ThreadPool* pool = nullptr,
+                                                         std::span<const CostAt> known = {});
 
 CutoffAvgSearch build_cutoff_search(const BlockList& blocks, std::vector<double> weights,
                                     std::shared_ptr<const CoverCandidates> candidates,

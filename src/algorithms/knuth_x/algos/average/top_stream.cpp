@@ -50,7 +50,7 @@ void TopStream::start_round(Interrupt* interrupt) {
     } detach{setup_};
     try {
         std::shared_ptr<const CoverCandidates> candidates =
-            cutoff_candidates(r.blocks, r.weights, r.n, &setup_, r.pool);
+            cutoff_candidates(r.blocks, r.weights, r.n, &setup_, r.pool, r.costs);
         if (candidates) {
             r.sums.clear();
             r.covers = replay_cutoff_search(r.blocks, r.weights, candidates, r.n, &setup_, &r.sums);
@@ -94,6 +94,7 @@ std::optional<RankedCover> TopStream::next_replayed(TopStreamRounds& r) {
     if (covers.size() < r.n) {
         r.over = true;  // fewer covers than n: every one is listed
     } else {
+        r.costs.push_back(CostAt{r.n, r.sums.at(r.n - 1)});
         r.covers.reset();
         r.n = r.n <= UINT64_MAX / 4 ? r.n * 4 : UINT64_MAX;
     }
@@ -119,7 +120,8 @@ std::optional<RankedCover> TopStream::next_in_rounds(Interrupt* interrupt) {
                 return std::nullopt;
             }
             if (step->status != StepStatus::Complete) continue;
-            if (++r.reported <= r.handed_out) continue;  // handed out in an earlier round
+            if (++r.reported == r.n) r.costs.push_back(CostAt{r.n, step->weight_sum});
+            if (r.reported <= r.handed_out) continue;  // handed out in an earlier round
             ++r.handed_out;
             return RankedCover{step->blocks, step->weight_sum};
         }

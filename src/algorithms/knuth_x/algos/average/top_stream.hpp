@@ -23,7 +23,9 @@
 // stream runs in rounds: a search with a cutoff for the first n covers (get_topn's), from
 // which only those n are taken, then one for 4n whose first covers, already handed out, are
 // skipped, and so on. The first n covers of a search with a cutoff for n are those of the
-// plain search (docs/architecture.md), so the stream is the plain one. When a round would
+// plain search (docs/architecture.md), so the stream is the plain one. Each round's search
+// is capped from the start by the costs the rounds before it saw (cheapest_covers), which
+// changes how long it takes, never what it finds. When a round would
 // hold too many candidates, or after a few of its set-ups are interrupted in a row, the plain
 // search (built with the stream) takes over, skipping what the rounds handed out.
 //
@@ -60,6 +62,9 @@ struct TopStreamRounds {
     std::optional<CutoffAvgSearch> search;
     std::uint64_t reported = 0;
     std::uint64_t handed_out = 0;
+    // Each round over: its n and its n-th cover's weight sum, from which the next round's
+    // search predicts a cap (cheapest_covers' `known`).
+    std::vector<CostAt> costs;
     AvgSearch::AheadCounts ahead;  // of the rounds over
     std::uint64_t interrupted_builds = 0;  // in a row
     bool over = false;       // every cover handed out
