@@ -857,6 +857,20 @@ double extrapolated_cap(CostAt a, CostAt b, std::uint64_t n, double stretch) {
     return std::isfinite(cap) ? cap : kInf;
 }
 
+// The rounds of a search for n covers, smallest first: n / 8^k, ..., n / 8, n, down to the
+// first of at most kUncappedRound, and 1 before them when there are two or more (the first
+// cap needs two costs); n alone when n covers would be more than the search may keep.
+std::vector<std::uint64_t> round_sizes(std::uint64_t n, std::uint64_t max_kept) {
+    std::vector<std::uint64_t> sizes;
+    for (std::uint64_t size = n;; size /= kRoundGrowth) {
+        sizes.push_back(size);
+        if (size <= kUncappedRound || n >= max_kept) break;
+    }
+    if (sizes.size() > 1 && sizes.back() > 1) sizes.push_back(1);
+    std::reverse(sizes.begin(), sizes.end());
+    return sizes;
+}
+
 }  // namespace
 
 std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64_t columns,
@@ -872,21 +886,16 @@ std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64
     // far above the round before, then without one after kCappedAttempts; a cap changes what
     // a round costs, never what it keeps (see CutoffProblem::start). Two known costs stand for
     // the rounds before the search for n, at any n.
+    // Only a round with two costs before it is capped: of the rounds of round_sizes, the
+    // first two (at most kUncappedRound covers) never are.
     std::vector<CostAt> seen;  // (size, its n-th cost) of each round
     for (const CostAt& point : known)
         if (point.m > 0 && point.m < n && (seen.empty() || point.m > seen.back().m)) seen.push_back(point);
     const bool capped_from_known = seen.size() >= 2 && n < max_kept;
-    std::vector<std::uint64_t> sizes;
-    for (std::uint64_t size = n; !capped_from_known; size /= kRoundGrowth) {
-        sizes.push_back(size);
-        if (size <= kUncappedRound || n >= max_kept) break;
-    }
-    if (capped_from_known) {
-        sizes.push_back(n);
-    } else {
+    std::vector<std::uint64_t> sizes{n};
+    if (!capped_from_known) {
         seen.clear();
-        if (sizes.size() > 1 && sizes.back() > 1) sizes.push_back(1);  // two costs before the first cap
-        std::reverse(sizes.begin(), sizes.end());
+        sizes = round_sizes(n, max_kept);
     }
     for (const std::uint64_t size : sizes) {
         Round round;
@@ -895,8 +904,9 @@ std::optional<CoverList> cheapest_covers(const BlockList& relabeled, std::uint64
         for (int attempt = 0;; ++attempt) {
             // A cap at least twice as far above the last round's cost as the one that fell short.
             const double last = cap;
-            cap = (size > kUncappedRound || capped_from_known) && seen.size() >= 2 && attempt < kCappedAttempts
-                      ? extrapolated_cap(seen[seen.size() - 2], seen.back(), size, capped_from_known ? kStretchFromKnown : kStretch)
+            cap = seen.size() >= 2 && attempt < kCappedAttempts
+                      ? extrapolated_cap(seen[seen.size() - 2], seen.back(), size,
+                                         capped_from_known ? kStretchFromKnown : kStretch)
                       : kInf;
             if (attempt > 0 && cap != kInf) cap = std::max(cap, last + (last - floor));
             round = search_round(problem, size, cap, interrupt, pool);
