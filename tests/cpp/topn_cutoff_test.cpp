@@ -61,6 +61,44 @@ void board(std::mt19937_64& rng, int w, int h, bool ties, Blocks& blocks, std::v
                 }
 }
 
+// Tiles of a board without singletons: dominoes, straight trominoes and the L-trominoes of
+// every 2 x 2 square. An L whose corner cell is a board's corner walls it off, and a
+// placement can leave a cell with one tile: blocks for the reduction to remove and to force.
+void tiles(std::mt19937_64& rng, int w, int h, bool ties, Blocks& blocks, std::vector<double>& weights) {
+    const double few[] = {0.0, 1.0, 2.0, 3.0, 5.0};
+    std::uniform_real_distribution<double> any(0.05, 3.0);
+    auto add = [&](std::initializer_list<std::pair<int, int>> cells) {
+        std::vector<std::uint64_t> block;
+        for (auto [r, c] : cells) {
+            if (r >= h || c >= w) return;
+            block.push_back(static_cast<std::uint64_t>(r * w + c));
+        }
+        blocks.push_back(block);
+        weights.push_back(ties ? few[rng() % 5] : any(rng));
+    };
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c) {
+            add({{r, c}, {r, c + 1}});
+            add({{r, c}, {r + 1, c}});
+            add({{r, c}, {r, c + 1}, {r, c + 2}});
+            add({{r, c}, {r + 1, c}, {r + 2, c}});
+            add({{r, c}, {r, c + 1}, {r + 1, c}});
+            add({{r, c}, {r, c + 1}, {r + 1, c + 1}});
+            add({{r, c}, {r + 1, c}, {r + 1, c + 1}});
+            add({{r, c + 1}, {r + 1, c}, {r + 1, c + 1}});
+        }
+}
+
+// The blocks relabeled by hand, element v as column v + 1.
+BlockList relabeled_from(const Blocks& blocks) {
+    BlockList relabeled;
+    for (const auto& b : blocks) {
+        for (std::uint64_t v : b) relabeled.push_item(v + 1);
+        relabeled.close_list();
+    }
+    return relabeled;
+}
+
 // A board of strips with every cover of the reference search, in order.
 struct RankedBoard {
     BlockList list;
@@ -234,13 +272,7 @@ TEST(TopnCutoff, NetCostsSplitEveryCoverCost) {
     std::vector<double> weights;
     board(rng, 4, 3, false, blocks, weights);
     const BlockList list = BlockList::from(blocks);
-    // Columns 1..12 are the cells: the blocks relabeled by hand, cell v as column v + 1.
-    BlockList relabeled;
-    for (const auto& b : blocks) {
-        for (std::uint64_t v : b) relabeled.push_item(v + 1);
-        relabeled.close_list();
-    }
-    const NetCosts costs = net_costs(relabeled, 12, weights, nullptr);
+    const NetCosts costs = net_costs(relabeled_from(blocks), 12, weights, nullptr);
     for (double net : costs.net) EXPECT_GE(net, -costs.margin);
     for (const auto& cover : reference_covers(list, weights).nested()) {
         double cost = -0.0, split = costs.total_price;
@@ -252,6 +284,80 @@ TEST(TopnCutoff, NetCostsSplitEveryCoverCost) {
     }
 }
 
+TEST(TopnCutoff, ReductionRemovesOnlyBlocksNoCoverHolds) {
+    // Boards of tiles: the forced blocks are in every cover, no other removed block is in any,
+    // what is left is closed under both rules, the net costs of the blocks left still split
+    // every cover's cost, and the cheapest covers are the reference search's.
+    std::mt19937_64 rng(5);
+    ThreadPool two(2);
+    std::uint64_t removed_in_all = 0, forced_in_all = 0;
+    for (int round = 0; round < 8; ++round) {
+        const int w = 3 + round % 2, h = 3 + round / 4;
+        Blocks blocks;
+        std::vector<double> weights;
+        tiles(rng, w, h, round % 2 == 0, blocks, weights);
+        // On odd rounds a cell of the first tile's only: that tile is forced.
+        if (round % 2 == 1) blocks[0].push_back(static_cast<std::uint64_t>(w * h));
+        const BlockList list = BlockList::from(blocks);
+        const CoverList all = reference_covers(list, weights);
+        const auto columns = static_cast<std::uint64_t>(w * h + round % 2);
+        const BlockList relabeled = relabeled_from(blocks);
+        const NetCosts costs = net_costs(relabeled, columns, weights, nullptr);
+        const Reduction& r = costs.reduction;
+        ASSERT_EQ(r.infeasible, all.size() == 0) << "round " << round;
+        std::vector<char> in_a_cover(blocks.size(), 0);
+        for (const auto& cover : all.nested()) {
+            double cost = -0.0, split = costs.total_price;
+            for (std::uint64_t b : cover) {
+                in_a_cover[b] = 1;
+                cost += weights[b];
+                split += costs.net[b];
+            }
+            EXPECT_NEAR(cost, split, costs.margin) << "round " << round;
+            for (std::uint64_t f : r.forced) EXPECT_TRUE(std::ranges::count(cover, f)) << "round " << round;
+        }
+        std::vector<char> forced(blocks.size(), 0);
+        for (std::uint64_t f : r.forced) forced[f] = 1;
+        for (std::uint64_t b = 0; b < blocks.size(); ++b) {
+            if (r.removed[b]) {
+                if (!forced[b]) {
+                    EXPECT_FALSE(in_a_cover[b]) << "round " << round << " block " << b;
+                }
+            } else {
+                EXPECT_GE(costs.net[b], -costs.margin) << "round " << round << " block " << b;
+            }
+        }
+        // Closed: every column left has two blocks or more, and none of them empties another.
+        auto meets = [&](std::uint64_t a, std::uint64_t b) {
+            return std::ranges::any_of(relabeled[a], [&](std::uint64_t c) { return std::ranges::count(relabeled[b], c) > 0; });
+        };
+        for (std::uint64_t c = 1; c <= columns; ++c) {
+            if (r.covered[c]) continue;
+            std::vector<std::uint64_t> holders;
+            for (std::uint64_t b = 0; b < blocks.size(); ++b)
+                if (!r.removed[b] && std::ranges::count(relabeled[b], c)) holders.push_back(b);
+            EXPECT_GE(holders.size(), 2u) << "round " << round << " column " << c;
+            for (std::uint64_t b = 0; b < blocks.size(); ++b) {
+                if (r.removed[b] || std::ranges::count(relabeled[b], c)) continue;
+                EXPECT_FALSE(std::ranges::all_of(holders, [&](std::uint64_t h2) { return meets(b, h2); }))
+                    << "round " << round << " block " << b << " empties column " << c;
+            }
+        }
+        removed_in_all += static_cast<std::uint64_t>(std::ranges::count(r.removed, 1)) - r.forced.size();
+        forced_in_all += r.forced.size();
+        for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two})
+            for (std::uint64_t n : {1, 5, 50, 1000000})
+                EXPECT_TRUE(same(get_topn(list, weights, n, {}, nullptr, pool), prefix(all, n)))
+                    << "round " << round << " n " << n << (pool ? " two threads" : "");
+    }
+    EXPECT_GT(removed_in_all, 0u);  // the boards exercise both rules
+    EXPECT_GT(forced_in_all, 0u);
+    // Each block empties the third column: nothing is left, and there is no cover.
+    const NetCosts none = net_costs(BlockList::from({{1, 2}, {2, 3}, {1, 3}}), 3, {1.0, 1.0, 1.0}, nullptr);
+    EXPECT_TRUE(none.reduction.infeasible);
+    EXPECT_EQ(get_topn(BlockList::from({{1, 2}, {2, 3}, {1, 3}}), {1.0, 1.0, 1.0}, 3, {}, nullptr, nullptr).size(), 0u);
+}
+
 // The branch and bound cut into pieces for helpers: every cover it keeps within the final
 // cutoff is one the one-thread run keeps (the same set, whatever the order the pieces ran
 // in), and a run that keeps too many gives up on every thread setting, without waiting for
@@ -261,11 +367,7 @@ TEST(TopnCutoff, PiecesOnHelpersKeepTheSameCandidates) {
     Blocks blocks;
     std::vector<double> weights;
     board(rng, 5, 4, true, blocks, weights);
-    BlockList relabeled;
-    for (const auto& b : blocks) {
-        for (std::uint64_t v : b) relabeled.push_item(v + 1);
-        relabeled.close_list();
-    }
+    const BlockList relabeled = relabeled_from(blocks);
     const NetCosts costs = net_costs(relabeled, 20, weights, nullptr);
     auto as_set = [](const std::optional<CoverList>& covers) {
         std::set<std::vector<std::uint64_t>> set;

@@ -33,18 +33,24 @@ bool lists_an_element_twice(std::span<const std::uint64_t> block, std::vector<st
     return scratch.size() != block.size();
 }
 
-// Per column, the blocks holding it (CSR over the relabeled blocks).
+// Per column, the blocks holding it (CSR over the relabeled blocks), leaving out the blocks
+// flagged in `removed` when given.
 struct ColumnBlocks {
     std::vector<std::uint64_t> start;  // columns 0..m, start[m + 1] the end
     std::vector<std::uint64_t> blocks;
 
-    ColumnBlocks(const BlockList& relabeled, std::uint64_t columns) : start(columns + 2, 0) {
-        for (std::uint64_t c : relabeled.all_items()) ++start[checked(c, columns + 1) + 1];
+    ColumnBlocks(const BlockList& relabeled, std::uint64_t columns, const std::vector<char>* removed = nullptr)
+        : start(columns + 2, 0) {
+        auto kept = [&](std::uint64_t b) { return removed == nullptr || !(*removed)[b]; };
+        for (std::uint64_t b = 0; b < relabeled.size(); ++b)
+            if (kept(b))
+                for (std::uint64_t c : relabeled[b]) ++start[checked(c, columns + 1) + 1];
         std::partial_sum(start.begin(), start.end(), start.begin());
         std::vector<std::uint64_t> fill(start.begin(), start.end() - 1);
-        blocks.resize(relabeled.total_items());
+        blocks.resize(start.back());
         for (std::uint64_t b = 0; b < relabeled.size(); ++b)
-            for (std::uint64_t c : relabeled[b]) blocks[fill[c]++] = b;
+            if (kept(b))
+                for (std::uint64_t c : relabeled[b]) blocks[fill[c]++] = b;
     }
 };
 
@@ -56,7 +62,9 @@ struct PriceRound {
     std::vector<double> least;          // per column
 };
 
-PriceRound evaluate(const BlockList& relabeled, const ColumnBlocks& by_column,
+// `by_column` leaves out the removed blocks, and the columns the forced blocks cover count
+// nothing.
+PriceRound evaluate(const BlockList& relabeled, const ColumnBlocks& by_column, const Reduction& reduction,
                     const std::vector<double>& weights, const std::vector<double>& price,
                     std::vector<double>& net) {
     for (std::uint64_t b = 0; b < relabeled.size(); ++b) {
@@ -69,6 +77,7 @@ PriceRound evaluate(const BlockList& relabeled, const ColumnBlocks& by_column,
     round.argmin.assign(m + 1, 0);
     round.least.assign(m + 1, 0.0);
     for (std::uint64_t c = 1; c <= m; ++c) {
+        if (reduction.covered[c]) continue;
         double least = kInf;
         for (std::uint64_t i = by_column.start[c]; i < by_column.start[c + 1]; ++i) {
             const std::uint64_t b = by_column.blocks[i];
@@ -86,8 +95,8 @@ PriceRound evaluate(const BlockList& relabeled, const ColumnBlocks& by_column,
 
 // Subgradient ascent on the prices from zero (where the bound is the averaging estimator's).
 std::vector<double> ascend_prices(const BlockList& relabeled, std::uint64_t m, const ColumnBlocks& by_column,
-                                  const std::vector<double>& weights, double scale, double box,
-                                  Interrupt* interrupt) {
+                                  const Reduction& reduction, const std::vector<double>& weights, double scale,
+                                  double box, Interrupt* interrupt) {
     InterruptPoll poll(interrupt);
     std::vector<double> price(m + 1, 0.0), best = price, net(relabeled.size()), step(m + 1);
     const std::uint64_t work = relabeled.total_items() * 2 + m + 1;
@@ -96,7 +105,7 @@ std::vector<double> ascend_prices(const BlockList& relabeled, std::uint64_t m, c
     unsigned since_progress = 0;
     for (unsigned r = 0; r < rounds && lambda > 1e-3; ++r) {
         poll.tick(work);
-        const PriceRound round = evaluate(relabeled, by_column, weights, price, net);
+        const PriceRound round = evaluate(relabeled, by_column, reduction, weights, price, net);
         if (round.value > best_value + 1e-12 * scale) {
             best_value = round.value;
             best = price;
@@ -107,9 +116,9 @@ std::vector<double> ascend_prices(const BlockList& relabeled, std::uint64_t m, c
             price = best;
             continue;
         }
-        std::fill(step.begin(), step.end(), 1.0);
-        step[0] = 0.0;
+        for (std::uint64_t c = 0; c <= m; ++c) step[c] = c == 0 || reduction.covered[c] ? 0.0 : 1.0;
         for (std::uint64_t c = 1; c <= m; ++c) {
+            if (reduction.covered[c]) continue;
             const std::uint64_t b = round.argmin[c];
             const double part = 1.0 / static_cast<double>(relabeled.list_size(b));
             for (std::uint64_t j : relabeled[b]) step[j] -= part;
@@ -142,6 +151,109 @@ Extent extent_of(const BlockList& relabeled, const std::vector<double>& weights)
     return e;
 }
 
+// The reduction, by propagation. A column that only one block can still cover forces that
+// block, and a forced block removes every other block meeting it. A block that meets every
+// block of a column it does not hold is removed too (choosing it would leave that column
+// empty): on boards these are the placements that wall off a corner, and the branch and bound
+// would try them again below every path. Each removal can leave other columns with one block
+// or other blocks with a column they empty, so both rules run until neither removes anything,
+// or until kReductionWork entries were read by the second (it only saves time). Blocks that no
+// other block meets (singletons of their own elements, disjoint blocks) are all forced here,
+// at a cost in proportion to the entries, where branching on them one level at a time would
+// scan every column at every level.
+constexpr std::uint64_t kReductionWork = 40'000'000;
+
+class Reducer {
+public:
+    Reducer(const BlockList& relabeled, std::uint64_t columns, Interrupt* interrupt)
+        : blocks_(relabeled), by_column_(relabeled, columns), columns_(columns), poll_(interrupt),
+          size_(columns + 1, 0), mark_(columns + 1, 0) {
+        r_.removed.assign(relabeled.size(), 0);
+        r_.covered.assign(columns + 1, 0);
+        for (std::uint64_t c = 1; c <= columns; ++c) {
+            size_[c] = by_column_.start[c + 1] - by_column_.start[c];
+            if (size_[c] == 1) single_.push_back(c);
+        }
+    }
+
+    Reduction run() && {
+        do force_singles();
+        while (!r_.infeasible && remove_column_emptiers());
+        return std::move(r_);
+    }
+
+private:
+    void remove(std::uint64_t block) {
+        r_.removed[block] = 1;
+        for (std::uint64_t c : blocks_[block]) {
+            if (r_.covered[c]) continue;
+            if (--size_[c] == 1) single_.push_back(c);
+            if (size_[c] == 0) r_.infeasible = true;
+        }
+    }
+
+    void force_singles() {
+        while (!single_.empty() && !r_.infeasible) {
+            const std::uint64_t column = single_.back();
+            single_.pop_back();
+            if (r_.covered[column] || size_[column] != 1) continue;
+            std::uint64_t block = 0;
+            for (std::uint64_t i = by_column_.start[column]; i < by_column_.start[column + 1]; ++i)
+                if (!r_.removed[by_column_.blocks[i]]) block = by_column_.blocks[i];
+            r_.forced.push_back(block);
+            r_.removed[block] = 1;
+            for (std::uint64_t c : blocks_[block]) r_.covered[c] = 1;
+            for (std::uint64_t c : blocks_[block])
+                for (std::uint64_t i = by_column_.start[c]; i < by_column_.start[c + 1]; ++i)
+                    if (!r_.removed[by_column_.blocks[i]]) remove(by_column_.blocks[i]);
+        }
+    }
+
+    // Removes the blocks that meet every block of some column they do not hold; whether any was.
+    bool remove_column_emptiers() {
+        bool any = false;
+        for (std::uint64_t b = 0; b < blocks_.size() && work_ < kReductionWork; ++b) {
+            if (r_.removed[b]) continue;
+            if (empties_a_column(b)) {
+                remove(b);
+                any = true;
+            }
+        }
+        return any;
+    }
+
+    // Whether every remaining block of some uncovered column that `block` does not hold meets
+    // it. A column's first block disjoint from it settles the column, usually the first one.
+    bool empties_a_column(std::uint64_t block) {
+        for (std::uint64_t c : blocks_[block]) mark_[c] = 1;
+        bool empties = false;
+        for (std::uint64_t c = 1; c <= columns_ && !empties; ++c) {
+            if (mark_[c] || r_.covered[c]) continue;
+            empties = true;
+            for (std::uint64_t i = by_column_.start[c]; i < by_column_.start[c + 1] && empties; ++i) {
+                const std::uint64_t other = by_column_.blocks[i];
+                if (r_.removed[other]) continue;
+                work_ += blocks_.list_size(other);
+                empties = std::ranges::any_of(blocks_[other], [&](std::uint64_t d) { return mark_[d] != 0; });
+            }
+        }
+        for (std::uint64_t c : blocks_[block]) mark_[c] = 0;
+        poll_.tick(columns_);
+        work_ += columns_;
+        return empties;
+    }
+
+    const BlockList& blocks_;
+    const ColumnBlocks by_column_;
+    std::uint64_t columns_;
+    InterruptPoll poll_;
+    Reduction r_;
+    std::vector<std::uint64_t> size_;    // per column, its blocks not removed
+    std::vector<std::uint64_t> single_;  // columns down to one block
+    std::vector<char> mark_;             // the columns of the block looked at
+    std::uint64_t work_ = 0;
+};
+
 }  // namespace
 
 bool cutoff_applies(const BlockList& blocks, const std::vector<double>& weights) {
@@ -160,23 +272,27 @@ bool cutoff_applies(const BlockList& blocks, const std::vector<double>& weights)
 
 NetCosts net_costs(const BlockList& relabeled, std::uint64_t columns, const std::vector<double>& weights,
                    Interrupt* interrupt) {
-    const ColumnBlocks by_column(relabeled, columns);
+    NetCosts costs;
+    costs.reduction = Reducer(relabeled, columns, interrupt).run();
+    const Reduction& reduction = costs.reduction;
+    const ColumnBlocks by_column(relabeled, columns, &reduction.removed);
     const Extent extent = extent_of(relabeled, weights);
-    const std::vector<double> y = ascend_prices(relabeled, columns, by_column, weights, extent.weight,
+    costs.net.resize(relabeled.size());
+    if (reduction.infeasible) return costs;  // no cover: nothing is searched
+    const std::vector<double> y = ascend_prices(relabeled, columns, by_column, reduction, weights, extent.weight,
                                                 extent.weight * static_cast<double>(extent.length), interrupt);
 
     // Prices that no block outprices: each column's price raised by its least net share.
-    NetCosts costs;
-    costs.net.resize(relabeled.size());
-    const PriceRound round = evaluate(relabeled, by_column, weights, y, costs.net);
+    const PriceRound round = evaluate(relabeled, by_column, reduction, weights, y, costs.net);
     std::vector<double> price(columns + 1, 0.0);
     double magnitude = 0.0;
     for (std::uint64_t c = 1; c <= columns; ++c) {
+        if (reduction.covered[c]) continue;
         price[c] = y[c] + round.least[c];
         costs.total_price += price[c];
         magnitude += std::fabs(price[c]) + std::fabs(y[c]) + std::fabs(round.least[c]);
     }
-    evaluate(relabeled, by_column, weights, price, costs.net);
+    evaluate(relabeled, by_column, reduction, weights, price, costs.net);
 
     // Every quantity compared is a sum of at most `terms` numbers of magnitude at most
     // `magnitude` (weights, prices, the subgradient's prices and least shares they come
@@ -217,56 +333,6 @@ private:
     std::uint64_t n_;
     std::priority_queue<double> heap_;
 };
-
-// The blocks every cover holds, found by propagation: a column that only one block can still
-// cover forces that block, and a forced block removes every other block meeting it, which can
-// leave other columns with one block. `removed` flags the forced blocks and those meeting
-// them, `covered` the forced blocks' columns; `infeasible` says a column lost every block, so
-// that no cover exists. Blocks that no other block meets (singletons of their own elements,
-// disjoint blocks) are all forced here, at a cost in proportion to the entries, where
-// branching on them one level at a time would scan every column at every level.
-struct ForcedBlocks {
-    std::vector<std::uint64_t> blocks;  // in the order found
-    std::vector<char> removed;          // per block
-    std::vector<char> covered;          // per column
-    bool infeasible = false;
-};
-
-ForcedBlocks force_blocks(const BlockList& relabeled, std::uint64_t columns) {
-    const ColumnBlocks by_column(relabeled, columns);
-    ForcedBlocks forced;
-    forced.removed.assign(relabeled.size(), 0);
-    forced.covered.assign(columns + 1, 0);
-    std::vector<std::uint64_t> size(columns + 1, 0);
-    std::vector<std::uint64_t> single;  // columns down to one block
-    for (std::uint64_t c = 1; c <= columns; ++c) {
-        size[c] = by_column.start[c + 1] - by_column.start[c];
-        if (size[c] == 1) single.push_back(c);
-    }
-    auto remove = [&](std::uint64_t block) {
-        forced.removed[block] = 1;
-        for (std::uint64_t c : relabeled[block]) {
-            if (forced.covered[c]) continue;
-            if (--size[c] == 1) single.push_back(c);
-            if (size[c] == 0) forced.infeasible = true;
-        }
-    };
-    while (!single.empty() && !forced.infeasible) {
-        const std::uint64_t column = single.back();
-        single.pop_back();
-        if (forced.covered[column] || size[column] != 1) continue;
-        std::uint64_t block = 0;
-        for (std::uint64_t i = by_column.start[column]; i < by_column.start[column + 1]; ++i)
-            if (!forced.removed[by_column.blocks[i]]) block = by_column.blocks[i];
-        forced.blocks.push_back(block);
-        forced.removed[block] = 1;
-        for (std::uint64_t c : relabeled[block]) forced.covered[c] = 1;
-        for (std::uint64_t c : relabeled[block])
-            for (std::uint64_t i = by_column.start[c]; i < by_column.start[c + 1]; ++i)
-                if (!forced.removed[by_column.blocks[i]]) remove(by_column.blocks[i]);
-    }
-    return forced;
-}
 
 // The branch and bound's own matrix: rows are the blocks by ascending net cost, so each column
 // lists its blocks cheapest first. Covering a column hides only the blocks cheap enough to
@@ -403,14 +469,15 @@ public:
                   const NetCosts& costs, std::uint64_t n, std::uint64_t max_kept)
         : weights(weights), base(costs.total_price), keep_margin(4 * costs.margin),
           prune_margin(6 * costs.margin), max_kept(max_kept), best_(n) {
-        // The forced blocks open every path, as if chosen first: their net costs join the
-        // base, their columns leave the matrix, and so do the blocks meeting them.
-        ForcedBlocks forced = force_blocks(relabeled, columns);
-        infeasible = forced.infeasible;
-        forced_blocks = std::move(forced.blocks);
-        for (std::uint64_t b : forced_blocks) base += std::max(costs.net[b], 0.0);
+        // The forced blocks open every path, as if chosen first: their net costs (their
+        // weights: their columns have no price) join the base, and their columns leave the
+        // matrix. Removed blocks are none of its rows.
+        const Reduction& reduction = costs.reduction;
+        infeasible = reduction.infeasible;
+        forced_blocks = reduction.forced;
+        for (std::uint64_t b : forced_blocks) base += costs.net[b];
         for (std::uint64_t b = 0; b < relabeled.size(); ++b)
-            if (!forced.removed[b]) order.push_back(b);
+            if (!reduction.removed[b]) order.push_back(b);
         std::stable_sort(order.begin(), order.end(),
                          [&](std::uint64_t a, std::uint64_t b) { return costs.net[a] < costs.net[b]; });
         BlockList sorted;
@@ -422,7 +489,7 @@ public:
         }
         links.emplace(sorted, columns, net);
         for (std::uint64_t c = 1; c <= columns; ++c)
-            if (forced.covered[c]) links->drop_column(c);
+            if (reduction.covered[c]) links->drop_column(c);
     }
 
     double cutoff() const noexcept { return cutoff_.load(std::memory_order_relaxed); }

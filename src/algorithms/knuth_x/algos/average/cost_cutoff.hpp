@@ -37,10 +37,26 @@ struct CostAt {
     double cost;
 };
 
+// The problem made smaller before it is priced: the blocks every cover holds (`forced`: a
+// column only one block can cover forces it), and the blocks no cover can hold (`removed`:
+// those meeting a forced block, and those meeting every block of a column they do not hold),
+// the forced blocks among them. `covered` flags the forced blocks' columns; `infeasible` says
+// a column lost every block, so that there is no cover.
+struct Reduction {
+    std::vector<std::uint64_t> forced;  // in the order found
+    std::vector<char> removed;          // per block
+    std::vector<char> covered;          // per column
+    bool infeasible = false;
+};
+
+// The blocks' net costs over the reduced problem: the columns the forced blocks cover have no
+// price, so a forced block's net cost is its weight, and a removed block's net cost means
+// nothing.
 struct NetCosts {
     std::vector<double> net;  // per block: its weight less its columns' prices
     double total_price = 0.0;  // Z
     double margin = 0.0;       // rounding allowance of every comparison against U
+    Reduction reduction;
 };
 
 // Whether leaving entries out is sound for these inputs: one finite weight per block, none so
@@ -49,7 +65,8 @@ struct NetCosts {
 // 2^31 entries (the branch and bound's matrix has 32-bit node indices).
 bool cutoff_applies(const BlockList& blocks, const std::vector<double>& weights);
 
-// Prices and net costs of the blocks, given relabeled over `columns` columns (1..columns).
+// The reduction, then prices and net costs of the blocks, given relabeled over `columns`
+// columns (1..columns).
 NetCosts net_costs(const BlockList& relabeled, std::uint64_t columns, const std::vector<double>& weights,
                    Interrupt* interrupt);
 
