@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <map>
+#include <numeric>
 #include <optional>
 #include <random>
 #include <set>
@@ -15,6 +17,7 @@
 #include "algorithms/knuth_x/algos/average/get_topp.hpp"
 #include "algorithms/knuth_x/algos/average/top_stream.hpp"
 #include "algorithms/knuth_x/algos/candidate_replay.hpp"
+#include "algorithms/knuth_x/algos/candidates.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
 #include "reference/avg_est_literal.hpp"
 
@@ -356,6 +359,71 @@ TEST(TopnCutoff, ReductionRemovesOnlyBlocksNoCoverHolds) {
     const NetCosts none = net_costs(BlockList::from({{1, 2}, {2, 3}, {1, 3}}), 3, {1.0, 1.0, 1.0}, nullptr);
     EXPECT_TRUE(none.reduction.infeasible);
     EXPECT_EQ(get_topn(BlockList::from({{1, 2}, {2, 3}, {1, 3}}), {1.0, 1.0, 1.0}, 3, {}, nullptr, nullptr).size(), 0u);
+}
+
+TEST(TopnCutoff, CandidateFilterAnswersAsTheCandidatesDo) {
+    // A child passes when some candidate holds its block and every block of its parent. Paths
+    // numbered as a search numbers them (shared prefixes kept, jumps between subtrees) and
+    // paths without numbers, each asked about a few children (looked up) or every block
+    // (marked), against the candidates themselves.
+    std::mt19937_64 rng(17);
+    constexpr std::uint64_t kBlocks = 40;
+    CoverList covers;
+    std::vector<std::set<std::uint64_t>> sets;
+    for (int i = 0; i < 60; ++i) {
+        std::set<std::uint64_t> cover;
+        const std::uint64_t size = i == 0 ? kBlocks - 2 : 1 + rng() % 6;  // one candidate holds nearly all
+        while (cover.size() < size) cover.insert(rng() % kBlocks);
+        std::vector<std::uint64_t> blocks(cover.begin(), cover.end());
+        std::shuffle(blocks.begin(), blocks.end(), rng);
+        covers.push_list(blocks);
+        sets.push_back(cover);
+    }
+    const CoverCandidates candidates(covers, kBlocks);
+    std::map<std::vector<std::uint64_t>, std::uint32_t> numbers{{{}, 0}};
+    auto ids_of = [&](const std::vector<std::uint64_t>& path) {
+        std::vector<std::uint32_t> ids{0};
+        for (std::size_t k = 1; k <= path.size(); ++k) {
+            const std::vector<std::uint64_t> prefix(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(k));
+            ids.push_back(numbers.try_emplace(prefix, static_cast<std::uint32_t>(numbers.size())).first->second);
+        }
+        return ids;
+    };
+    HeldCounts held;
+    std::vector<std::uint64_t> path;
+    for (int step = 0; step < 3000; ++step) {
+        // Down from a candidate's blocks, up a few levels, or a jump to another candidate's path.
+        const std::uint64_t r = rng() % 10;
+        if (r < 5 || path.empty()) {
+            const auto& cover = sets[rng() % sets.size()];
+            std::vector<std::uint64_t> next;
+            for (std::uint64_t b : cover)
+                if (std::ranges::count(path, b) == 0) next.push_back(b);
+            if (!next.empty() && std::ranges::all_of(path, [&](std::uint64_t b) { return cover.count(b) > 0; }))
+                path.push_back(next[rng() % next.size()]);
+            else if (r == 0)
+                path.clear();
+        } else if (r < 8) {
+            path.resize(path.size() - std::min<std::size_t>(path.size(), 1 + rng() % 2));
+        } else {
+            const auto& cover = covers[rng() % covers.size()];
+            path.assign(cover.begin(), cover.begin() + static_cast<std::ptrdiff_t>(rng() % (cover.size() + 1)));
+        }
+        const bool numbered = rng() % 5 != 0;
+        const std::vector<std::uint32_t> ids = numbered ? ids_of(path) : std::vector<std::uint32_t>{};
+        std::vector<std::uint64_t> asked(kBlocks);
+        std::iota(asked.begin(), asked.end(), 0);
+        std::shuffle(asked.begin(), asked.end(), rng);
+        asked.resize(rng() % 2 ? 3 : kBlocks);
+        for (std::uint64_t block : asked) {
+            const bool expected = std::ranges::any_of(sets, [&](const std::set<std::uint64_t>& cover) {
+                return cover.count(block) && std::ranges::all_of(path, [&](std::uint64_t b) { return cover.count(b) > 0; });
+            });
+            ASSERT_EQ(held.extended(candidates, ChildContext{path, block, 0.0, ids}), expected)
+                << "step " << step << ", a path of " << path.size() << (numbered ? " numbered" : "") << ", block "
+                << block;
+        }
+    }
 }
 
 // The branch and bound cut into pieces for helpers: every cover it keeps within the final

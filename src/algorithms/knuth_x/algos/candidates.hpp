@@ -57,6 +57,10 @@ public:
     }
 
     std::uint64_t size() const noexcept { return sorted_.size(); }
+    // The blocks of the problem (those no candidate holds included).
+    std::uint64_t block_count() const noexcept { return start_.size() - 2; }
+    // Candidate `i`'s blocks, ascending.
+    std::span<const std::uint64_t> blocks_of(std::uint64_t i) const { return sorted_[i]; }
     // The candidates holding `block`.
     std::span<const std::uint64_t> holding(std::uint64_t block) const {
         if (block + 1 >= start_.size()) return {};
@@ -69,51 +73,90 @@ private:
     CoverList sorted_;                  // each candidate's blocks, ascending
 };
 
-// For one path at a time, how many of its blocks each candidate holds: the candidates that
-// hold every block of the path are those whose count is its length. A path given with its
-// arena numbers (ChildContext::parent_ids) is reached from the last one by undoing and redoing
-// only the blocks after their common prefix, so a deep search pays for what changes.
+// Which candidates hold every block of a child's parent. A path given with its arena numbers
+// (ChildContext::parent_ids) is reached from the last one by keeping the prefix they share
+// (equal numbers, equal blocks) and redoing the blocks after it: per depth it keeps the
+// candidates holding the path down to there, each depth's filtered from the one above, so a
+// deep search pays for what changes and for few candidates below the first levels. The first
+// child asked about marks the blocks the path's candidates hold, and every child of that
+// parent is then one look. A path without numbers is counted from scratch: per candidate, how
+// many of its blocks it holds.
 class HeldCounts {
 public:
     // Whether some candidate holds `block` and every block of the child's parent.
     bool extended(const CoverCandidates& candidates, const ChildContext& child) {
         try {
-            follow(candidates, child);
+            if (child.parent_ids.size() == child.parent_blocks.size() + 1) {
+                follow(candidates, child);
+                return marked(candidates, child.block);
+            }
+            count(candidates, child.parent_blocks);
         } catch (...) {
-            // A failed allocation midway leaves counts that no longer match the kept path.
+            // A failed allocation midway leaves a state that no longer matches the kept path.
             // A helper's scorer outlives a failed expansion (the entry is expanded again
-            // elsewhere), so the next path is counted from scratch.
+            // elsewhere), so the next path is followed from scratch.
             forget();
             throw;
         }
         for (std::uint64_t i : candidates.holding(child.block))
-            if (held_[i] == blocks_.size()) return true;
+            if (held_[i] == child.parent_blocks.size()) return true;
         return false;
     }
 
 private:
     void forget() noexcept {
         held_.clear();
-        blocks_.clear();
+        counted_.clear();
         ids_.clear();
+        path_.clear();
+        holders_.clear();
+        holders_start_.clear();
+        marked_ = false;
+        mark_cost_ = looked_ = 0;
     }
-    void follow(const CoverCandidates& candidates, const ChildContext& child) {
-        if (held_.size() != candidates.size()) held_.assign(candidates.size(), 0);
-        const std::span<const std::uint32_t> ids = child.parent_ids;
-        const bool numbered = ids.size() == child.parent_blocks.size() + 1;
-        const std::size_t kept = numbered ? shared_prefix(ids) : 0;  // blocks kept
-        if (numbered && kept == blocks_.size() && kept == child.parent_blocks.size()) return;
-        while (blocks_.size() > kept) {
-            for (std::uint64_t i : candidates.holding(blocks_.back())) --held_[i];
-            blocks_.pop_back();
+
+    // held_: per candidate, how many blocks of `path` it holds (the last path's undone).
+    void count(const CoverCandidates& candidates, const std::vector<std::uint64_t>& path) {
+        if (held_.size() != candidates.size()) {
+            held_.assign(candidates.size(), 0);
+            counted_.clear();
         }
-        ids_.resize(numbered ? kept + 1 : 0);
-        if (numbered) ids_[kept] = ids[kept];
+        for (std::uint64_t block : counted_)
+            for (std::uint64_t i : candidates.holding(block)) --held_[i];
+        counted_.clear();
+        for (std::uint64_t block : path) {
+            for (std::uint64_t i : candidates.holding(block)) ++held_[i];
+            counted_.push_back(block);
+        }
+    }
+
+    void follow(const CoverCandidates& candidates, const ChildContext& child) {
+        const std::span<const std::uint32_t> ids = child.parent_ids;
+        const std::size_t kept = shared_prefix(ids);  // blocks kept
+        if (kept == path_.size() && kept == child.parent_blocks.size() && !ids_.empty()) return;
+        marked_ = false;
+        mark_cost_ = looked_ = 0;
+        path_.resize(kept);
+        holders_.resize(kept == 0 ? 0 : holders_start_[kept]);
+        holders_start_.resize(kept + 1);
+        holders_start_[kept] = holders_.size();
+        ids_.resize(kept + 1);
+        ids_[kept] = ids[kept];
         for (std::size_t k = kept; k < child.parent_blocks.size(); ++k) {
             const std::uint64_t block = child.parent_blocks[k];
-            for (std::uint64_t i : candidates.holding(block)) ++held_[i];
-            blocks_.push_back(block);
-            if (numbered) ids_.push_back(ids[k + 1]);
+            if (k == 0) {
+                const auto holding = candidates.holding(block);
+                holders_.insert(holders_.end(), holding.begin(), holding.end());
+            } else {
+                for (std::uint64_t j = holders_start_[k - 1]; j < holders_start_[k]; ++j) {
+                    const std::uint64_t i = holders_[j];
+                    const auto blocks = candidates.blocks_of(i);
+                    if (std::binary_search(blocks.begin(), blocks.end(), block)) holders_.push_back(i);
+                }
+            }
+            holders_start_.push_back(holders_.size());
+            path_.push_back(block);
+            ids_.push_back(ids[k + 1]);
         }
     }
 
@@ -129,9 +172,52 @@ private:
         return lo;
     }
 
-    std::vector<std::uint64_t> held_;    // per candidate
-    std::vector<std::uint64_t> blocks_;  // the path counted
-    std::vector<std::uint32_t> ids_;     // its arena numbers, root first; empty when unknown
+    // Whether a candidate holding every block of the followed path holds `block`. At the root,
+    // any candidate holding it. Below, each child asked looks for `block` in every holder's
+    // blocks, until those looks have cost as much as marking the holders' blocks once would
+    // (the children asked are then one look each): never more than twice the cheaper of the
+    // two, whether a parent has two children or hundreds, and its holders ten blocks or a
+    // million.
+    bool marked(const CoverCandidates& candidates, std::uint64_t block) {
+        if (path_.empty()) return !candidates.holding(block).empty();
+        const std::span<const std::uint64_t> holders =
+            std::span<const std::uint64_t>(holders_).subspan(holders_start_[path_.size() - 1]);
+        if (!marked_) {
+            if (mark_cost_ == 0)
+                for (std::uint64_t i : holders) mark_cost_ += candidates.blocks_of(i).size() + 1;
+            looked_ += kLookCost * (holders.size() + 1);
+            if (looked_ <= mark_cost_)
+                return std::ranges::any_of(holders, [&](std::uint64_t i) {
+                    const auto blocks = candidates.blocks_of(i);
+                    return std::binary_search(blocks.begin(), blocks.end(), block);
+                });
+            if (mark_.size() != candidates.block_count() || ++stamp_ == 0) {
+                mark_.assign(candidates.block_count(), 0);
+                stamp_ = 1;
+            }
+            for (std::uint64_t i : holders)
+                for (std::uint64_t b : candidates.blocks_of(i)) mark_[b] = stamp_;
+            marked_ = true;
+        }
+        return block < mark_.size() && mark_[block] == stamp_;
+    }
+
+    static constexpr std::uint64_t kLookCost = 4;  // a look for a block, against marking one
+
+    std::vector<std::uint64_t> held_;     // per candidate, for a path without numbers
+    std::vector<std::uint64_t> counted_;  // the blocks held_ counts
+    // The followed path: its arena numbers (root first; empty when none), its blocks, and
+    // per depth d >= 1 the candidates holding its first d blocks (holders_ from
+    // holders_start_[d - 1] to holders_start_[d]).
+    std::vector<std::uint32_t> ids_;
+    std::vector<std::uint64_t> path_;
+    std::vector<std::uint64_t> holders_;
+    std::vector<std::uint64_t> holders_start_;
+    std::vector<std::uint32_t> mark_;  // per block: stamp_ when a holder of the whole path holds it
+    std::uint32_t stamp_ = 0;
+    bool marked_ = false;              // mark_ is the followed path's
+    std::uint64_t mark_cost_ = 0;      // of marking the followed path's holders (0: not yet known)
+    std::uint64_t looked_ = 0;         // what its children's looks cost so far
 };
 
 // `Plain`'s scores, with the children that no candidate extends ruled out.

@@ -64,13 +64,16 @@ struct PriceRound {
 
 // `by_column` leaves out the removed blocks, and the columns the forced blocks cover count
 // nothing.
+// `share` is scratch: each block's net cost over its length, once per block.
 PriceRound evaluate(const BlockList& relabeled, const ColumnBlocks& by_column, const Reduction& reduction,
                     const std::vector<double>& weights, const std::vector<double>& price,
-                    std::vector<double>& net) {
+                    std::vector<double>& net, std::vector<double>& share) {
+    share.resize(relabeled.size());
     for (std::uint64_t b = 0; b < relabeled.size(); ++b) {
         double z = -0.0;
         for (std::uint64_t c : relabeled[b]) z += price[c];
         net[b] = weights[b] - z;
+        share[b] = net[b] / static_cast<double>(relabeled.list_size(b));
     }
     const std::uint64_t m = price.size() - 1;
     PriceRound round;
@@ -81,9 +84,8 @@ PriceRound evaluate(const BlockList& relabeled, const ColumnBlocks& by_column, c
         double least = kInf;
         for (std::uint64_t i = by_column.start[c]; i < by_column.start[c + 1]; ++i) {
             const std::uint64_t b = by_column.blocks[i];
-            const double share = net[b] / static_cast<double>(relabeled.list_size(b));
-            if (share < least) {
-                least = share;
+            if (share[b] < least) {
+                least = share[b];
                 round.argmin[c] = b;
             }
         }
@@ -98,14 +100,14 @@ std::vector<double> ascend_prices(const BlockList& relabeled, std::uint64_t m, c
                                   const Reduction& reduction, const std::vector<double>& weights, double scale,
                                   double box, Interrupt* interrupt) {
     InterruptPoll poll(interrupt);
-    std::vector<double> price(m + 1, 0.0), best = price, net(relabeled.size()), step(m + 1);
+    std::vector<double> price(m + 1, 0.0), best = price, net(relabeled.size()), share, step(m + 1);
     const std::uint64_t work = relabeled.total_items() * 2 + m + 1;
     const unsigned rounds = static_cast<unsigned>(std::min<std::uint64_t>(kMaxPriceRounds, kPriceWork / work));
     double best_value = -kInf, lambda = 1.0;
     unsigned since_progress = 0;
     for (unsigned r = 0; r < rounds && lambda > 1e-3; ++r) {
         poll.tick(work);
-        const PriceRound round = evaluate(relabeled, by_column, reduction, weights, price, net);
+        const PriceRound round = evaluate(relabeled, by_column, reduction, weights, price, net, share);
         if (round.value > best_value + 1e-12 * scale) {
             best_value = round.value;
             best = price;
@@ -283,7 +285,8 @@ NetCosts net_costs(const BlockList& relabeled, std::uint64_t columns, const std:
                                                 extent.weight * static_cast<double>(extent.length), interrupt);
 
     // Prices that no block outprices: each column's price raised by its least net share.
-    const PriceRound round = evaluate(relabeled, by_column, reduction, weights, y, costs.net);
+    std::vector<double> share;
+    const PriceRound round = evaluate(relabeled, by_column, reduction, weights, y, costs.net, share);
     std::vector<double> price(columns + 1, 0.0);
     double magnitude = 0.0;
     for (std::uint64_t c = 1; c <= columns; ++c) {
@@ -292,7 +295,7 @@ NetCosts net_costs(const BlockList& relabeled, std::uint64_t columns, const std:
         costs.total_price += price[c];
         magnitude += std::fabs(price[c]) + std::fabs(y[c]) + std::fabs(round.least[c]);
     }
-    evaluate(relabeled, by_column, reduction, weights, price, costs.net);
+    evaluate(relabeled, by_column, reduction, weights, price, costs.net, share);
 
     // Every quantity compared is a sum of at most `terms` numbers of magnitude at most
     // `magnitude` (weights, prices, the subgradient's prices and least shares they come
