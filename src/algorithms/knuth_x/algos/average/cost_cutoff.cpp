@@ -169,7 +169,7 @@ class Reducer {
 public:
     Reducer(const BlockList& relabeled, std::uint64_t columns, Interrupt* interrupt)
         : blocks_(relabeled), by_column_(relabeled, columns), columns_(columns), poll_(interrupt),
-          size_(columns + 1, 0), mark_(columns + 1, 0) {
+          size_(columns + 1, 0), mark_(columns + 1, 0), shrunk_(columns + 1, 1), witness_(columns + 1, kNone) {
         r_.removed.assign(relabeled.size(), 0);
         r_.covered.assign(columns + 1, 0);
         for (std::uint64_t c = 1; c <= columns; ++c) {
@@ -189,6 +189,7 @@ private:
         r_.removed[block] = 1;
         for (std::uint64_t c : blocks_[block]) {
             if (r_.covered[c]) continue;
+            shrunk_[c] = 1;
             if (--size_[c] == 1) single_.push_back(c);
             if (size_[c] == 0) r_.infeasible = true;
         }
@@ -212,7 +213,11 @@ private:
     }
 
     // Removes the blocks that meet every block of some column they do not hold; whether any was.
+    // A column that lost no block since the last pass can be emptied by no block it could not
+    // before: only the others are looked at.
     bool remove_column_emptiers() {
+        look_.assign(shrunk_.begin(), shrunk_.end());
+        std::fill(shrunk_.begin(), shrunk_.end(), 0);
         bool any = false;
         for (std::uint64_t b = 0; b < blocks_.size() && work_ < kReductionWork; ++b) {
             if (r_.removed[b]) continue;
@@ -225,18 +230,24 @@ private:
     }
 
     // Whether every remaining block of some uncovered column that `block` does not hold meets
-    // it. A column's first block disjoint from it settles the column, usually the first one.
+    // it. A column's first block disjoint from it settles the column: the one that settled it
+    // for the block before (neighbours in the list are often alike) is tried first.
     bool empties_a_column(std::uint64_t block) {
         for (std::uint64_t c : blocks_[block]) mark_[c] = 1;
+        auto disjoint = [&](std::uint64_t other) {
+            work_ += blocks_.list_size(other);
+            return !r_.removed[other] &&
+                   std::ranges::none_of(blocks_[other], [&](std::uint64_t d) { return mark_[d] != 0; });
+        };
         bool empties = false;
         for (std::uint64_t c = 1; c <= columns_ && !empties; ++c) {
-            if (mark_[c] || r_.covered[c]) continue;
+            if (!look_[c] || mark_[c] || r_.covered[c]) continue;
+            if (witness_[c] != kNone && disjoint(witness_[c])) continue;
             empties = true;
             for (std::uint64_t i = by_column_.start[c]; i < by_column_.start[c + 1] && empties; ++i) {
-                const std::uint64_t other = by_column_.blocks[i];
-                if (r_.removed[other]) continue;
-                work_ += blocks_.list_size(other);
-                empties = std::ranges::any_of(blocks_[other], [&](std::uint64_t d) { return mark_[d] != 0; });
+                if (!disjoint(by_column_.blocks[i])) continue;
+                witness_[c] = by_column_.blocks[i];
+                empties = false;
             }
         }
         for (std::uint64_t c : blocks_[block]) mark_[c] = 0;
@@ -253,6 +264,10 @@ private:
     std::vector<std::uint64_t> size_;    // per column, its blocks not removed
     std::vector<std::uint64_t> single_;  // columns down to one block
     std::vector<char> mark_;             // the columns of the block looked at
+    std::vector<char> shrunk_;           // per column, whether it lost a block since the last pass
+    std::vector<char> look_;             // per column, whether this pass looks at it
+    static constexpr std::uint64_t kNone = UINT64_MAX;
+    std::vector<std::uint64_t> witness_;  // per column, the last block found disjoint from one looked at
     std::uint64_t work_ = 0;
 };
 
