@@ -299,11 +299,17 @@ TEST(TopnCutoff, ReductionRemovesOnlyBlocksNoCoverHolds) {
         Blocks blocks;
         std::vector<double> weights;
         tiles(rng, w, h, round % 2 == 0, blocks, weights);
-        // On odd rounds a cell of the first tile's only: that tile is forced.
+        // On odd rounds a cell of the first tile's only: that tile is forced. On the last two,
+        // 260 elements of a singleton each: above 256 columns blocks are compared entry by entry.
         if (round % 2 == 1) blocks[0].push_back(static_cast<std::uint64_t>(w * h));
+        const std::uint64_t padding = round >= 6 ? 260 : 0;
+        for (std::uint64_t e = 0; e < padding; ++e) {
+            blocks.push_back({static_cast<std::uint64_t>(w * h + round % 2) + e});
+            weights.push_back(1.0);
+        }
         const BlockList list = BlockList::from(blocks);
         const CoverList all = reference_covers(list, weights);
-        const auto columns = static_cast<std::uint64_t>(w * h + round % 2);
+        const auto columns = static_cast<std::uint64_t>(w * h + round % 2) + padding;
         const BlockList relabeled = relabeled_from(blocks);
         const NetCosts costs = net_costs(relabeled, columns, weights, nullptr);
         const Reduction& r = costs.reduction;

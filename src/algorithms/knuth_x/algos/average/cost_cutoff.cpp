@@ -170,6 +170,11 @@ public:
     Reducer(const BlockList& relabeled, std::uint64_t columns, Interrupt* interrupt)
         : blocks_(relabeled), by_column_(relabeled, columns), columns_(columns), poll_(interrupt),
           size_(columns + 1, 0), mark_(columns + 1, 0), shrunk_(columns + 1, 1), witness_(columns + 1, kNone) {
+        if (columns < 64 * kMaskWords) {
+            masks_.assign(relabeled.size() * kMaskWords, 0);
+            for (std::uint64_t b = 0; b < relabeled.size(); ++b)
+                for (std::uint64_t c : relabeled[b]) masks_[b * kMaskWords + c / 64] |= std::uint64_t{1} << (c % 64);
+        }
         r_.removed.assign(relabeled.size(), 0);
         r_.covered.assign(columns + 1, 0);
         for (std::uint64_t c = 1; c <= columns; ++c) {
@@ -235,9 +240,15 @@ private:
     bool empties_a_column(std::uint64_t block) {
         for (std::uint64_t c : blocks_[block]) mark_[c] = 1;
         auto disjoint = [&](std::uint64_t other) {
+            if (r_.removed[other]) return false;
+            if (!masks_.empty()) {
+                ++work_;
+                const std::uint64_t* a = &masks_[block * kMaskWords];
+                const std::uint64_t* b = &masks_[other * kMaskWords];
+                return ((a[0] & b[0]) | (a[1] & b[1]) | (a[2] & b[2]) | (a[3] & b[3])) == 0;
+            }
             work_ += blocks_.list_size(other);
-            return !r_.removed[other] &&
-                   std::ranges::none_of(blocks_[other], [&](std::uint64_t d) { return mark_[d] != 0; });
+            return std::ranges::none_of(blocks_[other], [&](std::uint64_t d) { return mark_[d] != 0; });
         };
         bool empties = false;
         for (std::uint64_t c = 1; c <= columns_ && !empties; ++c) {
@@ -263,6 +274,9 @@ private:
     Reduction r_;
     std::vector<std::uint64_t> size_;    // per column, its blocks not removed
     std::vector<std::uint64_t> single_;  // columns down to one block
+    // Below 256 columns, each block's columns as bits: a test of two blocks is a few ANDs.
+    static constexpr std::uint64_t kMaskWords = 4;
+    std::vector<std::uint64_t> masks_;   // kMaskWords per block, or none
     std::vector<char> mark_;             // the columns of the block looked at
     std::vector<char> shrunk_;           // per column, whether it lost a block since the last pass
     std::vector<char> look_;             // per column, whether this pass looks at it
