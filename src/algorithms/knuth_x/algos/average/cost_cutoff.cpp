@@ -657,12 +657,18 @@ private:
         const double length = static_cast<double>(problem_.length);
         std::uint64_t best = 0, best_count = UINT64_MAX;
         double best_least = -kInf, spread = 0.0;
+        // Dead ends first (most positions are): every column's cheapest block, then counts.
         for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) {
             const std::uint64_t first = links.down(c);
             if (first == c) return 0;
             const double least = links.net_of(first);
             if (least > limit) return 0;
             spread += least / length;
+        }
+        if (spread > limit) return 0;
+        for (std::uint64_t c = links.first_active(); c != 0; c = links.next_active(c)) {
+            const std::uint64_t first = links.down(c);
+            const double least = links.net_of(first);
             std::uint64_t count = 0;
             for (std::uint64_t i = first; i != c && count <= best_count && links.net_of(i) <= limit; i = links.down(i))
                 ++count;
@@ -673,7 +679,6 @@ private:
                 best_least = least;
             }
         }
-        if (spread > limit) return 0;
         return best;
     }
 
