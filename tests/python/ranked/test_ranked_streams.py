@@ -460,12 +460,13 @@ def test_a_stream_with_helpers_goes_on_in_a_forked_child():
 
 
 @thread_settings(2)
-@pytest.mark.parametrize("mode, wanted", [("", 40), (", max_iter=2**62", 3)], ids=["rounds", "plain"])
+@pytest.mark.parametrize("mode, wanted", [("", 300), (", max_iter=2**62", 3)], ids=["rounds", "plain"])
 def test_sigint_stops_a_stream_that_resumes_with_nothing_lost(threads, mode, wanted):
     # Without caps the stream runs rounds of searches with a cutoff; with a step cap, the plain
     # search. Either way, a Ctrl-C 0.3 s in (while the stream is still on its way to `wanted`
     # pairs) stops one next(), and the stream goes on with nothing lost or repeated; with
-    # helpers, as one thread's would.
+    # helpers, as one thread's would. Rounds hand out 300 pairs in about a second on two
+    # threads (past 256 they search for 1,024); 40 came in under 0.3 s there.
     out = run_script_words(SEND_LATER + textwrap.dedent(
         f"""
         import itertools
@@ -494,7 +495,8 @@ def test_sigint_stops_a_stream_that_resumes_with_nothing_lost(threads, mode, wan
 @thread_settings(2)
 def test_sigint_stops_take_until_and_the_pairs_it_took_come_next(threads):
     # take_until(0.0, n) takes pairs until n were given; a Ctrl-C 0.3 s in stops it, and the
-    # pairs it had taken come first from the following calls, next() or take_until.
+    # pairs it had taken come first from the following calls, next() or take_until. 300 pairs,
+    # so that the Ctrl-C comes while it takes them (40 took under 0.3 s on two threads).
     out = run_script_words(SEND_LATER + textwrap.dedent(
         f"""
         import itertools
@@ -502,19 +504,19 @@ def test_sigint_stops_take_until_and_the_pairs_it_took_come_next(threads):
         from pentomino import pentomino_blocks
         blocks, _ = pentomino_blocks(6, 10)
         weights = [1.0 / (1 + i % 7) for i in range(len(blocks))]
-        expected = list(itertools.islice(xcover.iter_top(blocks, weights), 40))
+        expected = list(itertools.islice(xcover.iter_top(blocks, weights), 300))
         xcover.set_threads({threads})
         stream = xcover.iter_top(blocks, weights)
         sent = send_later(signal.SIGINT, 0.3)
         try:
-            got = stream.take_until(0.0, 40)
+            got = stream.take_until(0.0, 300)
             interrupted = False
         except KeyboardInterrupt:
             interrupted = True
-            got = [next(stream)] + stream.take_until(0.0, 40)
+            got = [next(stream)] + stream.take_until(0.0, 300)
         print(interrupted, got == expected, stream.progress[2])
         """))
-    assert out == ["True", "True", "40"]
+    assert out == ["True", "True", "300"]
 
 
 def test_a_ctrl_c_as_next_returns_keeps_the_pair_for_the_next_call():
