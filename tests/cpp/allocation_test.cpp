@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <map>
 #include <new>
 #include <random>
 
@@ -18,6 +17,7 @@
 #include "algorithms/knuth_x/algos/average/avg_est.hpp"
 #include "algorithms/knuth_x/algos/candidates.hpp"
 #include "algorithms/knuth_x/algos/block_count/get_topn_sc.hpp"
+#include "path_numbers.hpp"
 
 namespace {
 
@@ -145,19 +145,9 @@ TEST(Allocations, CandidateCountsStayTrueAfterAFailedAllocation) {
              {0, 1, 2, 3}, {0, 1, 4, 5}, {0, 6, 7}, {8, 9}, {0, 1, 2, 9}})
         covers.push_list(c);
     const CoverCandidates candidates(covers, 10);
-    // Paths numbered as a search numbers them: a prefix's number fixes the prefix, and numbers
-    // grow along a path.
-    std::map<std::vector<std::uint64_t>, std::uint32_t> numbers{{{}, 0}};
-    auto ids_of = [&](const std::vector<std::uint64_t>& path) {
-        std::vector<std::uint32_t> ids{0};
-        for (std::size_t k = 1; k <= path.size(); ++k) {
-            const std::vector<std::uint64_t> prefix(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(k));
-            ids.push_back(numbers.try_emplace(prefix, static_cast<std::uint32_t>(numbers.size())).first->second);
-        }
-        return ids;
-    };
+    xcover::testing::PathNumbers numbers;  // as a search numbers the paths
     auto extended = [&](HeldCounts& held, const std::vector<std::uint64_t>& parent, std::uint64_t block) {
-        const std::vector<std::uint32_t> ids = ids_of(parent);
+        const std::vector<std::uint32_t> ids = numbers.ids_of(parent);
         return held.extended(candidates, ChildContext{parent, block, 0.0, ids});
     };
     const std::vector<std::pair<std::vector<std::uint64_t>, std::uint64_t>> children = {

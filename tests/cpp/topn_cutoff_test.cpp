@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <map>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -19,6 +18,7 @@
 #include "algorithms/knuth_x/algos/candidate_replay.hpp"
 #include "algorithms/knuth_x/algos/candidates.hpp"
 #include "algorithms/knuth_x/pool/thread_pool.hpp"
+#include "path_numbers.hpp"
 #include "reference/avg_est_literal.hpp"
 
 using namespace xcover;
@@ -386,15 +386,7 @@ TEST(TopnCutoff, CandidateFilterAnswersAsTheCandidatesDo) {
         sets.push_back(cover);
     }
     const CoverCandidates candidates(covers, kBlocks);
-    std::map<std::vector<std::uint64_t>, std::uint32_t> numbers{{{}, 0}};
-    auto ids_of = [&](const std::vector<std::uint64_t>& path) {
-        std::vector<std::uint32_t> ids{0};
-        for (std::size_t k = 1; k <= path.size(); ++k) {
-            const std::vector<std::uint64_t> prefix(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(k));
-            ids.push_back(numbers.try_emplace(prefix, static_cast<std::uint32_t>(numbers.size())).first->second);
-        }
-        return ids;
-    };
+    xcover::testing::PathNumbers numbers;
     HeldCounts held;
     std::vector<std::uint64_t> path;
     for (int step = 0; step < 3000; ++step) {
@@ -416,7 +408,7 @@ TEST(TopnCutoff, CandidateFilterAnswersAsTheCandidatesDo) {
             path.assign(cover.begin(), cover.begin() + static_cast<std::ptrdiff_t>(rng() % (cover.size() + 1)));
         }
         const bool numbered = rng() % 5 != 0;
-        const std::vector<std::uint32_t> ids = numbered ? ids_of(path) : std::vector<std::uint32_t>{};
+        const std::vector<std::uint32_t> ids = numbered ? numbers.ids_of(path) : std::vector<std::uint32_t>{};
         std::vector<std::uint64_t> asked(kBlocks);
         std::iota(asked.begin(), asked.end(), 0);
         std::shuffle(asked.begin(), asked.end(), rng);
