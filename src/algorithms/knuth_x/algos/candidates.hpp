@@ -108,7 +108,6 @@ private:
         held_.clear();
         counted_.clear();
         ids_.clear();
-        path_.clear();
         holders_.clear();
         holders_start_.clear();
         marked_ = false;
@@ -133,10 +132,9 @@ private:
     void follow(const CoverCandidates& candidates, const ChildContext& child) {
         const std::span<const std::uint32_t> ids = child.parent_ids;
         const std::size_t kept = shared_prefix(ids);  // blocks kept
-        if (kept == path_.size() && kept == child.parent_blocks.size() && !ids_.empty()) return;
+        if (!ids_.empty() && kept == depth() && kept == child.parent_blocks.size()) return;
         marked_ = false;
         mark_cost_ = looked_ = 0;
-        path_.resize(kept);
         holders_.resize(kept == 0 ? 0 : holders_start_[kept]);
         holders_start_.resize(kept + 1);
         holders_start_[kept] = holders_.size();
@@ -155,10 +153,12 @@ private:
                 }
             }
             holders_start_.push_back(holders_.size());
-            path_.push_back(block);
             ids_.push_back(ids[k + 1]);
         }
     }
+
+    // The blocks of the followed path (its arena numbers count the root too).
+    std::size_t depth() const noexcept { return ids_.empty() ? 0 : ids_.size() - 1; }
 
     // How many blocks the kept path shares with the path numbered `ids`: positions agree on
     // a prefix (an entry number fixes every block before it), found by bisection.
@@ -179,9 +179,9 @@ private:
     // two, whether a parent has two children or hundreds, and its holders ten blocks or a
     // million.
     bool marked(const CoverCandidates& candidates, std::uint64_t block) {
-        if (path_.empty()) return !candidates.holding(block).empty();
+        if (depth() == 0) return !candidates.holding(block).empty();
         const std::span<const std::uint64_t> holders =
-            std::span<const std::uint64_t>(holders_).subspan(holders_start_[path_.size() - 1]);
+            std::span<const std::uint64_t>(holders_).subspan(holders_start_[depth() - 1]);
         if (!marked_) {
             if (mark_cost_ == 0)
                 for (std::uint64_t i : holders) mark_cost_ += candidates.blocks_of(i).size() + 1;
@@ -206,11 +206,10 @@ private:
 
     std::vector<std::uint64_t> held_;     // per candidate, for a path without numbers
     std::vector<std::uint64_t> counted_;  // the blocks held_ counts
-    // The followed path: its arena numbers (root first; empty when none), its blocks, and
-    // per depth d >= 1 the candidates holding its first d blocks (holders_ from
-    // holders_start_[d - 1] to holders_start_[d]).
+    // The followed path: its arena numbers (root first; empty when none), and per depth
+    // d >= 1 the candidates holding its first d blocks (holders_ from holders_start_[d - 1]
+    // to holders_start_[d]).
     std::vector<std::uint32_t> ids_;
-    std::vector<std::uint64_t> path_;
     std::vector<std::uint64_t> holders_;
     std::vector<std::uint64_t> holders_start_;
     std::vector<std::uint32_t> mark_;  // per block: stamp_ when a holder of the whole path holds it
