@@ -20,6 +20,10 @@
 #   scripts/bench.sh --benchmark_filter=sudoku16 --benchmark_repetitions=3
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# ctangle for the comparisons with Knuth's programs; without it (no package manager or no
+# network) they are left out, and every other benchmark runs.
+bash scripts/setup-deps.sh --bench ||
+    echo "[bench] texlive-binaries could not be installed: the DLX5 and DLX2 comparisons are skipped" >&2
 PY=$(bash scripts/build.sh)
 ./build/engine_bench "$@"
 ./build/scaling_bench "$@"
