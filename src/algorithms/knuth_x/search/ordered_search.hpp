@@ -83,8 +83,16 @@ public:
         return speculation_ ? speculation_->by_helpers() : 0;
     }
 
-    // Slots of expansions done ahead, per helper thread.
-    static constexpr unsigned kSlotsPerHelper = 16;
+    // Slots of expansions done ahead, per helper thread, and of those, how many may wait for
+    // a helper to start them. Done expansions wait in their slots until popped. With lazy
+    // keys the best entries change with every refinement: with only as many slots as waiting
+    // entries, the slots fill with done refinements of entries that are no longer the best,
+    // one slot frees per step, and each new best entry is popped by the search's thread
+    // before a helper can take it (the helpers idle). Spare slots let every new best entry
+    // be handed out. Where every entry is expanded, the entries handed out stay the best
+    // ones, and all slots may wait.
+    static constexpr unsigned kSlotsPerHelper = refines_keys<Scorer>() ? 64 : 16;
+    static constexpr unsigned kWaitingPerHelper = refines_keys<Scorer>() ? 8 : kSlotsPerHelper;
 
     // `make_scorer(index)` builds the scorer once the columns are numbered. With a pool whose
     // setting is above one thread, helpers expand the best pending entries ahead of time.
@@ -110,6 +118,7 @@ public:
         if (pool != nullptr && pool->threads() > 1)
             speculation_ = std::make_unique<Speculation<Scorer>>(
                 *pool, kSlotsPerHelper * (pool->threads() - 1), matrices_->root_links(), *scorer_, relabeled_);
+        if (speculation_) waiting_cap_ = kWaitingPerHelper * (pool->threads() - 1);
     }
 
     // Helpers hold references into the search: it stays where it was built.
@@ -270,18 +279,19 @@ private:
         ahead_.insert(at, ahead);
     }
 
-    // Hands the best entries of the heap to the helpers while slots are free.
+    // Hands the best entries of the heap to the helpers while slots are free and fewer than
+    // the cap wait for a helper.
     void dispatch_ahead() {
         if (!speculation_ || done_) return;
         bool any = false;
-        while (!frontier_.empty()) {
+        while (!frontier_.empty() && speculation_->pending() < waiting_cap_) {
             const std::optional<unsigned> slot = speculation_->free_slot();
             if (!slot) break;
             const FrontierSlot best = frontier_.pop_best();
             arena_.read_path(best.entry, ahead_path_);
             bool refine_only = false;
             if constexpr (refines_keys<Scorer>()) refine_only = refined_.at(best.entry) == 0;
-            speculation_->dispatch(*slot, ahead_path_, refine_only);
+            speculation_->dispatch(*slot, ahead_path_, best, refine_only);
             insert_ahead(Ahead{best, *slot});
             any = true;
         }
@@ -327,6 +337,7 @@ private:
     std::vector<std::uint64_t> branch_blocks_;   // scratch
     std::vector<std::uint64_t> ahead_path_;      // scratch
     std::vector<Ahead> ahead_;                   // handed out ahead, best first
+    std::int64_t waiting_cap_ = 0;               // entries handed out that may wait for a helper
     AheadCounts counts_;
     // Last: destroyed first, it stops the helpers before anything they read goes away.
     std::unique_ptr<Speculation<Scorer>> speculation_;

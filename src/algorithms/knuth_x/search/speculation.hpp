@@ -18,12 +18,19 @@
 // children. Most entries of such a search are refined and never expanded, and the refinements
 // of the best pending entries are most of its work, so this is the work helpers share.
 //
-// Helpers take the pending entries in the order they were handed out, the order in which the
-// search's thread will want them. While it waits for one, the search's thread expands other
-// pending entries in a matrix of its own, and there it takes the entry that shares the
-// longest prefix with the last one that matrix showed (the earliest among equals): bringing a
-// matrix to an entry undoes and redoes the columns after that prefix, the bulk of an
-// expansion's cost, and any pending entry is as useful to it as another.
+// Which pending entry a helper takes depends on what most of a step costs. Where every popped
+// entry is expanded, the search's thread's own part of a step (pushing the children) is a
+// large share of it: helpers take the best pending entry, the one the search's thread pops
+// next, so that it finds it done. With lazy keys, a refinement is far costlier than the
+// search's part, and the best entry is most often a child just handed out, which the search's
+// thread pops before a helper can start it: a helper takes the second best (the best when it
+// is the only one), and the two threads work side by side instead of racing for the same entry.
+//
+// While it waits for an entry a helper runs, the search's thread expands other pending
+// entries in a matrix of its own, and there it takes the entry that shares the longest prefix
+// with the last one that matrix showed (the best among equals): bringing a matrix to an entry
+// undoes and redoes the columns after that prefix, the bulk of an expansion's cost, and any
+// pending entry is as useful to it as another.
 #pragma once
 
 #include <algorithm>
@@ -78,21 +85,26 @@ public:
         return free_.back();
     }
 
-    // Hands the entry of `path` (its blocks in order of choice) to the helpers in free slot
-    // `slot`, which stays taken until `release`: to be expanded, or with `refine_only` to
-    // have its full key computed (status Refined, `full_bound`).
-    void dispatch(unsigned slot, const std::vector<std::uint64_t>& path, bool refine_only = false) {
+    // Hands the entry of `path` (its blocks in order of choice), at `order` in the search's
+    // order, to the helpers in free slot `slot`, which stays taken until `release`: to be
+    // expanded, or with `refine_only` to have its full key computed (status Refined,
+    // `full_bound`).
+    void dispatch(unsigned slot, const std::vector<std::uint64_t>& path, FrontierSlot order,
+                  bool refine_only = false) {
         Slot& s = slots_[slot];
         s.path.assign(path.begin(), path.end());
         s.refine_only = refine_only;
         const std::size_t head = std::min(path.size(), kHeadBlocks);
         for (std::size_t i = 0; i < head; ++i) s.head[i].store(path[i], std::memory_order_relaxed);
         s.head_size.store(static_cast<std::uint32_t>(head), std::memory_order_relaxed);
-        s.ticket.store(next_ticket_++, std::memory_order_relaxed);
+        s.order_key.store(order.key, std::memory_order_relaxed);
+        s.order_entry.store(order.entry, std::memory_order_relaxed);
         free_.pop_back();
         s.state.store(kPending, std::memory_order_release);
         pending_.fetch_add(1, std::memory_order_release);
     }
+    // Slots handed out that no thread has started.
+    std::int64_t pending() const noexcept { return pending_.load(std::memory_order_relaxed); }
     // Tells sleeping helpers that there is work (after one or more dispatches).
     void wake() noexcept { membership_.wake(); }
 
@@ -155,7 +167,10 @@ private:
 
     struct Slot {
         std::atomic<std::uint32_t> state{kFree};
-        std::atomic<std::uint64_t> ticket{0};
+        // Where the entry stands in the search's order (FrontierSlot's key and insertion
+        // number), read by helpers choosing a slot.
+        std::atomic<std::uint64_t> order_key{0};
+        std::atomic<std::uint32_t> order_entry{0};
         std::vector<std::uint64_t> path;
         bool refine_only = false;
         // The first blocks of `path`, which threads that have not claimed the slot may read
@@ -202,33 +217,71 @@ private:
         return i;
     }
 
-    // The pending slot handed out first, or with a `context`, the one nearest its matrix (the
-    // first handed out among equals); now running; nullptr when there is none. A helper with
-    // nothing to do reads the count alone, not every slot the search's thread writes.
+    // A pending slot, now running; nullptr when there is none. A helper (no `context`) takes
+    // the best pending entry, or with lazy keys the second best (see the top of this file);
+    // the search's thread (with its `context`) the one nearest its matrix, the best among
+    // equals. A helper with nothing to do reads the count alone, not every slot the search's
+    // thread writes.
     Slot* claim_pending(const Context* context) noexcept {
         for (;;) {
             if (pending_.load(std::memory_order_acquire) <= 0) return nullptr;
-            Slot* best = nullptr;
-            std::size_t best_shared = 0;
-            std::uint64_t best_ticket = 0;
-            for (Slot& s : slots_) {
-                if (s.state.load(std::memory_order_acquire) != kPending) continue;
-                const std::size_t shared = context ? shared_head(s, context->scratch.last) : 0;
-                const std::uint64_t ticket = s.ticket.load(std::memory_order_relaxed);
-                if (best == nullptr || shared > best_shared ||
-                    (shared == best_shared && ticket < best_ticket)) {
-                    best = &s;
-                    best_shared = shared;
-                    best_ticket = ticket;
-                }
-            }
-            if (best == nullptr || cancelled_.load(std::memory_order_relaxed)) return nullptr;
+            Slot* chosen = context ? nearest_pending(context->scratch.last) : helpers_pending();
+            if (chosen == nullptr || cancelled_.load(std::memory_order_relaxed)) return nullptr;
             std::uint32_t state = kPending;
-            if (best->state.compare_exchange_strong(state, kRunning, std::memory_order_acq_rel)) {
+            if (chosen->state.compare_exchange_strong(state, kRunning, std::memory_order_acq_rel)) {
                 pending_.fetch_sub(1, std::memory_order_relaxed);
-                return best;
+                return chosen;
             }
         }
+    }
+
+    static FrontierSlot order_of(const Slot& s) noexcept {
+        return FrontierSlot{s.order_key.load(std::memory_order_relaxed),
+                            s.order_entry.load(std::memory_order_relaxed)};
+    }
+
+    // The best pending slot in the search's order, or with lazy keys the second best (the
+    // best when it is the only one).
+    Slot* helpers_pending() noexcept {
+        Slot* best = nullptr;
+        Slot* second = nullptr;
+        FrontierSlot best_order{}, second_order{};
+        for (Slot& s : slots_) {
+            if (s.state.load(std::memory_order_acquire) != kPending) continue;
+            const FrontierSlot order = order_of(s);
+            if (best == nullptr || pops_before(order, best_order)) {
+                second = best;
+                second_order = best_order;
+                best = &s;
+                best_order = order;
+            } else if (second == nullptr || pops_before(order, second_order)) {
+                second = &s;
+                second_order = order;
+            }
+        }
+        if constexpr (refines_keys<Scorer>())
+            if (second != nullptr) return second;
+        return best;
+    }
+
+    // The pending slot whose entry shares the most first blocks with `last`, the best in
+    // the search's order among equals.
+    Slot* nearest_pending(const std::vector<std::uint64_t>& last) noexcept {
+        Slot* best = nullptr;
+        std::size_t best_shared = 0;
+        FrontierSlot best_order{};
+        for (Slot& s : slots_) {
+            if (s.state.load(std::memory_order_acquire) != kPending) continue;
+            const std::size_t shared = shared_head(s, last);
+            const FrontierSlot order = order_of(s);
+            if (best == nullptr || shared > best_shared ||
+                (shared == best_shared && pops_before(order, best_order))) {
+                best = &s;
+                best_shared = shared;
+                best_order = order;
+            }
+        }
+        return best;
     }
 
     // A context for a helper's run: one kept from an earlier run, or a new one; nullptr when
@@ -310,7 +363,6 @@ private:
     const Scorer scorer_;
     const BlockList& relabeled_;
     std::vector<Slot> slots_;
-    std::uint64_t next_ticket_ = 0;     // the search's thread only
     std::vector<unsigned> free_;       // the search's thread only
     std::atomic<bool> cancelled_{false};
     std::atomic<std::uint64_t> by_helpers_{0};
