@@ -3,8 +3,10 @@
 Prints measured figures only; nothing here fails on speed. For each graph, one stream (one
 thread, in a process of its own) is asked for its first 10 partitions: the seconds to the
 first and to the tenth (from the call, the search's set-up included), the process's peak
-resident memory (the interpreter and the instance included) and the first partition's score. A case that does not get there
-within the time limit prints "none in T s" (the stream is then stopped).
+resident memory (the interpreter and the instance included) and the first partition's score, and the stream's lower bound (its `progress`) right after the
+call and at the end: the root's bound, and where the bound got to. A case that does not get
+there within the time limit prints "none in T s" (the stream is then stopped), and its bound
+then says how far it got: the first partition scores at least that.
 
 With --threads 1,2 each case also runs on two threads (set_threads), the same partitions.
 
@@ -76,13 +78,19 @@ def child(name, limit, threads):
     signal.signal(signal.SIGALRM, stop)
     signal.setitimer(signal.ITIMER_REAL, limit)
     start = time.perf_counter()
+    stream = None
     try:
-        for i, (score, _) in enumerate(xcover.iter_top_sc(*args), 1):
+        stream = xcover.iter_top_sc(*args)
+        print(f"root {stream.progress[0]!r}", flush=True)
+        for i, (score, _) in enumerate(stream, 1):
             print(f"cover {i} {time.perf_counter() - start:.3f} {score!r}", flush=True)
             if i == TOP:
                 break
     except TimeoutError:
         pass
+    signal.setitimer(signal.ITIMER_REAL, 0)
+    if stream is not None:
+        print(f"bound {stream.progress[0]!r}", flush=True)
 
 
 def run_case(name, limit, threads):
@@ -96,12 +104,15 @@ def run_case(name, limit, threads):
     blocks = next((int(w[1]) for w in lines if w[0] == "blocks"), 0)
     times = {int(w[1]): float(w[2]) for w in lines if w[0] == "cover"}
     first = next((w[3] for w in lines if w[0] == "cover" and w[1] == "1"), "-")
+    root = next((float(w[1]) for w in lines if w[0] == "root"), float("nan"))
+    bound = next((float(w[1]) for w in lines if w[0] == "bound"), float("nan"))
 
     def at(i):
         return f"{times[i]:8.2f} s" if i in times else f"none in {limit:g} s"
 
     print(f"  {name:6s} {blocks:6d} blocks  {threads} thread{'s' if threads > 1 else ' '}  top 1 {at(1):>14s}  top {TOP} {at(TOP):>14s}  "
-          f"peak {usage.ru_maxrss / 1024:7.1f} MiB  first score {first}", flush=True)
+          f"peak {usage.ru_maxrss / 1024:7.1f} MiB  first score {first}  bound: root {root:.2f}, end {bound:.2f}",
+          flush=True)
 
 
 def main():
