@@ -469,9 +469,8 @@ TEST(ParallelRanked, AnIdleSearchKeepsNoHelperBusy) {
     const BlockList list = BlockList::from(dense_blocks(rng, 120, 16));
     const std::vector<double> weights(120, 1.0);
     AvgSearch search = build_avg_search(list, weights, {}, nullptr, &pool_of(3));
-    constexpr unsigned kSteps = 60;
-    for (unsigned i = 0; i < kSteps; ++i) ASSERT_TRUE(search.step().has_value());
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(search.step().has_value());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_LE(search.helper_expansions(), kSteps + 2u * AvgSearch::kSlotsPerHelper);
+    EXPECT_LE(search.helper_expansions(), 10u + 2u * AvgSearch::kSlotsPerHelper);
     EXPECT_GT(search.frontier_size(), 2u * AvgSearch::kSlotsPerHelper);  // work was left
 }
