@@ -3,10 +3,11 @@
 Prints measured figures only; nothing here fails on speed. For each graph, one stream (one
 thread, in a process of its own) is asked for its first 10 partitions: the seconds to the
 first and to the tenth (from the call, the search's set-up included), the process's peak
-resident memory (the interpreter and the instance included) and the first partition's score, and the stream's lower bound (its `progress`) right after the
-call and at the end: the root's bound, and where the bound got to. A case that does not get
-there within the time limit prints "none in T s" (the stream is then stopped), and its bound
-then says how far it got: the first partition scores at least that.
+resident memory (the interpreter and the instance included), the first partition's score,
+and the stream's lower bound (its `progress`) right after the call and at the end: the
+root's bound, and where the bound got to. A case that does not get there within the time
+limit prints "none in T s" (the stream is then stopped), and its bound then says how far it
+got: the first partition scores at least that.
 
 With --threads 1,2 each case also runs on two threads (set_threads), the same partitions.
 
