@@ -682,6 +682,59 @@ TEST(SetPartitionLp, PricesBoundEveryPartitionAndMeetTheRelaxation) {
     EXPECT_GT(solved, 100);
 }
 
+TEST(SetPartitionLp, DantzigsRuleWithBlandInDegenerateRunsReachesTheOptimum) {
+    // Degenerate relaxations (few column shapes, each repeated, costs from a few values, so
+    // that most pivots leave the objective where it was): every solve under the default rule
+    // ends before a generous cap with prices no column undercuts, and at the objective of a
+    // solve under Bland's rule alone.
+    std::mt19937_64 rng(59);
+    for (int round = 0; round < 60; ++round) {
+        const std::uint64_t m = 6 + rng() % 40;
+        std::vector<std::uint64_t> start{0};
+        std::vector<std::uint32_t> rows;
+        std::vector<std::vector<std::uint32_t>> shapes;
+        for (std::uint32_t r = 0; r < m; ++r) shapes.push_back({r});  // so that a partition exists
+        for (std::uint64_t k = 0; k < 3 * m; ++k) {
+            std::vector<std::uint32_t> col;
+            const std::uint64_t size = 2 + rng() % 3;
+            while (col.size() < size) {
+                const auto r = static_cast<std::uint32_t>(rng() % m);
+                if (std::find(col.begin(), col.end(), r) == col.end()) col.push_back(r);
+            }
+            shapes.push_back(col);
+        }
+        std::vector<double> costs;
+        for (const auto& shape : shapes)
+            for (std::uint64_t copy = 0, copies = 1 + rng() % 3; copy < copies; ++copy) {
+                rows.insert(rows.end(), shape.begin(), shape.end());
+                start.push_back(rows.size());
+                costs.push_back(static_cast<double>(shape.size()) - static_cast<double>(rng() % 3));
+            }
+        const std::uint64_t n = costs.size();
+        SetPartitionLp dantzig, bland;
+        dantzig.load(m, start, rows);
+        bland.load(m, start, rows);
+        bland.bland_after(0);
+        dantzig.set_costs(costs);
+        bland.set_costs(costs);
+        const std::uint64_t cap = 1'000'000;
+        ASSERT_LT(dantzig.solve(cap), cap) << round;
+        ASSERT_LT(bland.solve(cap), cap) << round;
+        const auto& pi = dantzig.prices();
+        for (std::uint64_t j = 0; j < n; ++j) {
+            double rc = costs[j];
+            for (std::uint64_t p = start[j]; p < start[j + 1]; ++p) rc -= pi[rows[p]];
+            EXPECT_GE(rc, -1e-7) << round << " column " << j;
+        }
+        const auto objective = [](const std::vector<double>& prices) {
+            double sum = 0.0;
+            for (double p : prices) sum += p;
+            return sum;
+        };
+        EXPECT_NEAR(objective(pi), objective(bland.prices()), 1e-7) << round;
+    }
+}
+
 TEST(SetPartitionLp, GroupedPricingPivotsAsAScanByIndex) {
     // Columns of 0 to 6 rows (grouped up to 4, the rest priced one by one), small integer
     // costs and repeated columns, so that reduced costs often tie: after every solve, warm

@@ -224,6 +224,11 @@ void SetPartitionLp::consider(std::uint64_t j, double d, double threshold, std::
 
 std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots, StopCheck* stop) {
     std::uint64_t pivots = 0;
+    // Consecutive pivots that left the objective where it was. A cycle of bases is made of
+    // such pivots only, so Bland's rule, slow on these relaxations (the first column that
+    // prices out, however little), chooses only in a long run of them: it ends the run, since
+    // it cannot cycle, and the next pivot that lowers the objective gives Dantzig's rule back.
+    std::uint64_t degenerate_run = 0;
     w_.resize(m_);
     cut_short_ = false;
     while (pivots < max_pivots) {
@@ -233,7 +238,8 @@ std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots, StopCheck* stop) {
         }
         if (since_refactor_ >= kRefactorEvery) refactor();
         compute_prices();
-        const std::uint64_t enter = choose_entering(pivots > bland_after_.value_or(4 * m_ + 20));
+        const bool bland = bland_after_ ? pivots > *bland_after_ : degenerate_run > 4 * m_ + 20;
+        const std::uint64_t enter = choose_entering(bland);
         if (enter == n_) break;
         std::fill(w_.begin(), w_.end(), 0.0);
         for (std::uint64_t r = 0; r < m_; ++r) {
@@ -255,6 +261,7 @@ std::uint64_t SetPartitionLp::solve(std::uint64_t max_pivots, StopCheck* stop) {
             }
         }
         if (leave == m_) break;  // unbounded: cannot happen with x bounded by the rows
+        degenerate_run = ratio > 1e-12 ? 0 : degenerate_run + 1;
         const double inv = 1.0 / w_[leave];
         double* lrow = binv_.data() + leave * m_;
         for (std::uint64_t k = 0; k < m_; ++k) lrow[k] *= inv;

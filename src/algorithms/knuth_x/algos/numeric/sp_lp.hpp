@@ -42,7 +42,9 @@ public:
     // For tests: choose every entering column by a plain scan of the columns by index, the
     // rule the grouped pricing reproduces pivot for pivot.
     void price_by_index_only(bool on) noexcept { by_index_ = on; }
-    // For tests: the pivots of a solve after which Bland's rule chooses (4 m + 20 unless set).
+    // For tests: the pivots of a solve after which Bland's rule chooses. Unless set, it
+    // chooses only after more than 4 m + 20 pivots in a row that leave the objective as it was
+    // (see solve).
     void bland_after(std::uint64_t pivots) noexcept { bland_after_ = pivots; }
 
 private:
