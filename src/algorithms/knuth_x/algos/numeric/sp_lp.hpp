@@ -63,7 +63,10 @@ private:
     void build_pricing_groups();
     template <std::uint64_t Size>
     void price_group(const PricingGroup& group, std::uint64_t& enter, double& most) const;
-    void consider(std::uint64_t j, double d, double threshold, std::uint64_t& enter, double& most) const;
+    void consider(std::uint64_t j, double d, double per_row, double threshold, std::uint64_t& enter,
+                  double& most) const;
+    // 1 / rows, the factor of a column's reduced cost per row (1 for a column of no row).
+    static double inverse_rows(std::uint64_t rows) { return 1.0 / static_cast<double>(rows == 0 ? 1 : rows); }
     std::uint64_t price_by_index(bool bland) const;
     std::uint64_t lowest_improving() const;
     void refactor();
