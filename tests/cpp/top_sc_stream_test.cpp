@@ -184,6 +184,30 @@ void expect_ranked(const Case& c, const std::vector<RankedCover>& got, Covers ex
     }
 }
 
+// `size` distinct rows below `m`, in the order drawn.
+std::vector<std::uint32_t> distinct_rows(std::mt19937_64& rng, std::uint64_t m, std::uint64_t size) {
+    std::vector<std::uint32_t> col;
+    while (col.size() < size) {
+        const auto r = static_cast<std::uint32_t>(rng() % m);
+        if (std::find(col.begin(), col.end(), r) == col.end()) col.push_back(r);
+    }
+    return col;
+}
+
+// Column j's cost less its rows' prices (the relaxation in SetPartitionLp's start/rows form).
+double reduced_cost(const std::vector<double>& costs, const std::vector<std::uint64_t>& start,
+                    const std::vector<std::uint32_t>& rows, const std::vector<double>& pi, std::uint64_t j) {
+    double rc = costs[j];
+    for (std::uint64_t p = start[j]; p < start[j + 1]; ++p) rc -= pi[rows[p]];
+    return rc;
+}
+
+double price_sum(const std::vector<double>& pi) {
+    double sum = 0.0;
+    for (double p : pi) sum += p;
+    return sum;
+}
+
 }  // namespace
 
 TEST(TopScStream, RandomProblemsMatchBruteForce) {
@@ -643,14 +667,12 @@ TEST(SetPartitionLp, PricesBoundEveryPartitionAndMeetTheRelaxation) {
         lp.set_costs(costs);
         const bool done = lp.solve(1000) < 1000;
         const auto& pi = lp.prices();
-        double bound = 0.0;
-        for (double p : pi) bound += p;
+        double bound = price_sum(pi);
         for (std::uint32_t row = 0; row < row_of.size(); ++row) {
             double least = kInf;
             for (std::uint64_t j = 0; j + 1 < start.size(); ++j) {
                 if (std::find(rows.begin() + start[j], rows.begin() + start[j + 1], row) == rows.begin() + start[j + 1]) continue;
-                double rc = costs[j];
-                for (std::uint64_t p = start[j]; p < start[j + 1]; ++p) rc -= pi[rows[p]];
+                const double rc = reduced_cost(costs, start, rows, pi, j);
                 least = std::min(least, rc / static_cast<double>(start[j + 1] - start[j]));
             }
             bound += least;
@@ -674,9 +696,7 @@ TEST(SetPartitionLp, PricesBoundEveryPartitionAndMeetTheRelaxation) {
         if (!done || std::fabs(total - static_cast<double>(row_of.size())) > 1e-9) continue;
         ++solved;
         for (double l : load) EXPECT_NEAR(l, 1.0, 1e-9) << round;
-        double sum = 0.0;
-        for (double p : pi) sum += p;
-        EXPECT_NEAR(cost, sum, 1e-9) << round;
+        EXPECT_NEAR(cost, price_sum(pi), 1e-9) << round;
         EXPECT_LE(cost, cheapest + 1e-9) << round;
     }
     EXPECT_GT(solved, 100);
@@ -695,13 +715,8 @@ TEST(SetPartitionLp, DantzigsRuleWithBlandInDegenerateRunsReachesTheOptimum) {
         std::vector<std::vector<std::uint32_t>> shapes;
         for (std::uint32_t r = 0; r < m; ++r) shapes.push_back({r});  // so that a partition exists
         for (std::uint64_t k = 0; k < 3 * m; ++k) {
-            std::vector<std::uint32_t> col;
             const std::uint64_t size = 2 + rng() % 3;
-            while (col.size() < size) {
-                const auto r = static_cast<std::uint32_t>(rng() % m);
-                if (std::find(col.begin(), col.end(), r) == col.end()) col.push_back(r);
-            }
-            shapes.push_back(col);
+            shapes.push_back(distinct_rows(rng, m, size));
         }
         std::vector<double> costs;
         for (const auto& shape : shapes)
@@ -721,17 +736,9 @@ TEST(SetPartitionLp, DantzigsRuleWithBlandInDegenerateRunsReachesTheOptimum) {
         ASSERT_LT(dantzig.solve(cap), cap) << round;
         ASSERT_LT(bland.solve(cap), cap) << round;
         const auto& pi = dantzig.prices();
-        for (std::uint64_t j = 0; j < n; ++j) {
-            double rc = costs[j];
-            for (std::uint64_t p = start[j]; p < start[j + 1]; ++p) rc -= pi[rows[p]];
-            EXPECT_GE(rc, -1e-7) << round << " column " << j;
-        }
-        const auto objective = [](const std::vector<double>& prices) {
-            double sum = 0.0;
-            for (double p : prices) sum += p;
-            return sum;
-        };
-        EXPECT_NEAR(objective(pi), objective(bland.prices()), 1e-7) << round;
+        for (std::uint64_t j = 0; j < n; ++j)
+            EXPECT_GE(reduced_cost(costs, start, rows, pi, j), -1e-7) << round << " column " << j;
+        EXPECT_NEAR(price_sum(pi), price_sum(bland.prices()), 1e-7) << round;
     }
 }
 
@@ -750,12 +757,8 @@ TEST(SetPartitionLp, GroupedPricingPivotsAsAScanByIndex) {
             if (j > 0 && rng() % 5 == 0) {  // a repeat of the previous column
                 rows.insert(rows.end(), rows.begin() + start[j - 1], rows.begin() + start[j]);
             } else {
-                std::vector<std::uint32_t> col;
                 const std::uint64_t size = std::min<std::uint64_t>(m, rng() % 7);
-                while (col.size() < size) {
-                    const auto r = static_cast<std::uint32_t>(rng() % m);
-                    if (std::find(col.begin(), col.end(), r) == col.end()) col.push_back(r);
-                }
+                const std::vector<std::uint32_t> col = distinct_rows(rng, m, size);
                 rows.insert(rows.end(), col.begin(), col.end());
             }
             start.push_back(rows.size());
